@@ -1,0 +1,151 @@
+#include "app/main_routine.h"
+
+#include <chrono>
+
+#include "app/standard_random.h"
+#include "files/background.h"
+#include "files/init_script.h"
+#include "files/scene_file.h"
+#include "framework/palette_builder.h"
+#include "framework/platform.h"
+#include "framework/primitives.h"
+#include "framework/window.h"
+#include "sim/field.h"
+#include "sim/palette.h"
+#include "sim/particles.h"
+#include "sim/rules.h"
+#include "ui/menu.h"
+#include "ui/pen.h"
+#include "ui/settings.h"
+
+int32_t PourCounter = 1750;
+int32_t GateCountdown = 4;
+const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
+FrameStatistics FrameStats = {};
+
+void StartUp()
+{
+    Field = SurfaceBits;
+    PlatformDragAcceptFiles(true);
+    DialogBrush = PlatformCreateButtonFaceBrush();
+    PlatformShowWindow();
+    SetDefaultSettings();
+    BuildSystemMenu();
+    AddHandler(WM_DROPFILES, OnDropFiles);
+    AddHandler(WM_CLOSE, OnClose);
+    AddHandler(WM_SYSCOMMAND, OnSysCommand);
+    AddHandler(WM_RBUTTONDOWN, OnRButtonDown);
+    AddHandler(WM_RBUTTONUP, OnRButtonUp);
+    AddHandler(WM_LBUTTONDOWN, OnLButtonDown);
+    AddHandler(WM_LBUTTONUP, OnLButtonUp);
+    AddHandler(WM_MOUSEMOVE, OnMouseMove);
+    RuleBlock = new int32_t[RuleTextLength];
+    BuildAllRuleTables(RuleBlock);
+    ParticleList = new int32_t[ParticleCapacity];
+    SeedStandardRandom(ClockSeconds());
+    SetMirror(0);
+    BuildBasePalette();
+    ApplyCommandLine(ProgramArgumentCount(), ProgramArguments());
+    if (!LoadScene()) NewScene();
+    CopyToWindow();
+}
+
+void NewScene()
+{
+    DrawRect(0, 0, FieldWidth, FieldHeight, 3, PaletteColour(CellEmpty));
+    DrawRect(0, 0, FieldWidth, GateRow + 1, 1, PaletteColour(CellWall));
+    // 47 is prime to 334 and 37 to 49, so every cell of columns 1..334, rows
+    // 6..54 gets one grain, and both populations are scattered over the block.
+    int32_t i = 0;
+    for (int32_t j = 1; j <= 334; ++j)
+        for (int32_t k = 0; k <= 48; ++k) ParticleList[i++] = (j * 47 % 334) + (k * 37 % 49) * FieldWidth + 2017;
+    ParticleCount = static_cast<int16_t>(i);
+    RunInitScript();
+    DrawFieldFrame();
+    LoadBackgroundImage();
+}
+
+void OpenGate(int32_t pattern)
+{
+    const uint32_t empty = PaletteColour(CellEmpty);
+    switch (pattern) {
+    case 0:
+        DrawLine(82, GateRow, 85 + StandardRandom() % 7, GateRow, empty);
+        break;
+    case 1:
+        DrawLine(4, GateRow, 332, GateRow, empty);
+        break;
+    case 2:
+        for (int32_t x = 20; x < 328; x += 24) PutPixel(x, GateRow, empty);
+        break;
+    case 3:
+        for (int32_t x = 20; x < 328; x += 48) DrawLine(x, GateRow, x + 2, GateRow, empty);
+        break;
+    case 4:
+        for (int32_t x = 20; x < 328; x += 16) {
+            PutPixel(x, GateRow, empty);
+            PutPixel(x + 2, GateRow, empty);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+static void AdvancePourCycle()
+{
+    if (PourCounter == 800) {
+        DrawLine(0, GateRow, FieldWidth - 1, GateRow, PaletteColour(CellWall));
+        if (GateCountdown == 1)
+            PourCounter = 810;
+        else
+            PourCounter += StandardRandom() % 950;
+    } else if (PourCounter == 1760) {
+        --GateCountdown;
+        if (GateCountdown == 0) {
+            OpenGate(1 + StandardRandom() % 4);
+            GateCountdown = 5 + StandardRandom() % 3;
+        } else {
+            OpenGate(0);
+        }
+        PourCounter = StandardRandom() % 790;
+    }
+    ++PourCounter;
+}
+
+static uint64_t Nanoseconds()
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+void RunFrame()
+{
+    const uint64_t frameStart = FrameStats.enabled ? Nanoseconds() : 0;
+    StepParticles(ParticleList, ParticleCount, RuleBlock + RuleTableSize * SlotKind1,
+                  RuleBlock + RuleTableSize * SlotKind2);
+    if (FrameStats.enabled) {
+        FrameStats.stepNanoseconds += Nanoseconds() - frameStart;
+        FrameStats.grainSteps += ParticleCount > 0 ? static_cast<uint64_t>(ParticleCount) : 0;
+    }
+    AdvancePourCycle();
+    PumpMessages();
+    CopyToWindow();
+    // Standing still waits for the next message instead of spinning.
+    while (Speed == 0) {
+        AwaitMessage();
+        PumpMessages();
+    }
+    WaitTicks(-FrameTimes[Speed]);
+    if (FrameStats.enabled) {
+        ++FrameStats.frames;
+        FrameStats.frameNanoseconds += Nanoseconds() - frameStart;
+    }
+}
+
+void TalvoMain()
+{
+    StartUp();
+    for (;;) RunFrame();
+}

@@ -1,0 +1,32 @@
+// The program's main routine: start-up, the new scene, the pouring cycle and
+// the frame loop.
+#pragma once
+#include <cstdint>
+
+constexpr int32_t GateRow = 59;
+constexpr int32_t NewSceneGrainCount = 334 * 49;
+
+extern int32_t PourCounter;
+extern int32_t GateCountdown;
+
+// Frame time in milliseconds of each Speed value (0, "Stop", stands still).
+extern const int32_t FrameTimes[10];
+
+// Timing of the frames run so far, kept only while enabled.
+struct FrameStatistics {
+    bool enabled;
+    uint64_t frames;
+    uint64_t stepNanoseconds;
+    uint64_t frameNanoseconds;
+    uint64_t grainSteps;
+};
+extern FrameStatistics FrameStats;
+
+// Never returns: the process ends inside a pump once the window is gone.
+[[noreturn]] void TalvoMain();
+// Everything before the frame loop.
+void StartUp();
+// One frame of the loop.
+void RunFrame();
+void NewScene();
+void OpenGate(int32_t pattern);

@@ -1,0 +1,7 @@
+// The standard random draws (0 to 32767) of the pouring cycle: one small
+// generator of our own, so a given seed gives the same run on every platform.
+#pragma once
+#include <cstdint>
+
+void SeedStandardRandom(uint32_t seed);
+int32_t StandardRandom();

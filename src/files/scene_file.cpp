@@ -1,0 +1,187 @@
+#include "files/scene_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "framework/palette_builder.h"
+#include "framework/platform.h"
+#include "sim/field.h"
+#include "sim/palette.h"
+#include "sim/particles.h"
+#include "ui/menu.h"
+#include "ui/settings.h"
+
+char SceneFileName[SceneFileNameSize] = "Default.talvo";
+
+static const char HeaderTemplate[] = "TALVO  V3.0     ";
+static const int32_t MarkerOffset = 12;
+
+// One whole file, read or written in one piece; reserved with the program.
+static uint8_t SceneBuffer[SceneMaxSize];
+
+static void PutInt16(uint8_t* at, int32_t value)
+{
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+static int16_t GetInt16(const uint8_t* at)
+{
+    return static_cast<int16_t>(at[0] | (at[1] << 8));
+}
+
+static int32_t GetInt32(const uint8_t* at)
+{
+    return static_cast<int32_t>(at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24));
+}
+
+static void PutInt32(uint8_t* at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+    at[2] = static_cast<uint8_t>(value >> 16);
+    at[3] = static_cast<uint8_t>(value >> 24);
+}
+
+// Builds the file image in SceneBuffer; returns its length.
+static int32_t EncodeScene()
+{
+    uint8_t* out = SceneBuffer;
+    std::memcpy(out, HeaderTemplate, 15);
+    if (FullPaletteFlag) out[MarkerOffset] = 'B';
+    out[15] = static_cast<uint8_t>(EraserSize * 16 + PenSize);
+    PutInt16(out + 16, FieldWidth);
+    PutInt16(out + 18, FieldHeight);
+    PutInt16(out + 20, ParticleCount);
+    PutInt16(out + 22, SlotKind1);
+    PutInt16(out + 24, SlotKind2);
+    PutInt16(out + 26, Speed);
+    int32_t at = SceneHeaderSize;
+    if (FullPaletteFlag) {
+        for (int32_t i = 0; i < 256; ++i, at += 4) PutInt32(out + at, FullPalette[i]);
+    } else {
+        for (int32_t i = 0; i < BaseColourCount; ++i, at += 4) PutInt32(out + at, BaseColours[i]);
+    }
+    std::memcpy(out + at, Field, FieldSize);
+    at += FieldSize;
+    const int32_t count = ParticleCount > 0 ? ParticleCount : 0;
+    for (int32_t i = 0; i < count; ++i, at += 4) PutInt32(out + at, static_cast<uint32_t>(ParticleList[i]));
+    return at;
+}
+
+// Only an absent, empty or scene file may be replaced: a save must never
+// turn someone's notes into a scene.
+static bool MayReplace(const char* name)
+{
+    std::FILE* file = std::fopen(name, "rb");
+    if (!file) return true;
+    char head[5];
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == 0 || (got == sizeof head && std::memcmp(head, "TALVO", 5) == 0);
+}
+
+void SaveScene()
+{
+    if (!MayReplace(SceneFileName)) return;
+    const int32_t length = EncodeScene();
+    // Written beside the target and renamed over it, so a failed save
+    // leaves the previous scene whole.
+    char temporary[SceneFileNameSize + 16];
+    std::snprintf(temporary, sizeof temporary, "%s.saving", SceneFileName);
+    std::FILE* file = std::fopen(temporary, "wb");
+    if (!file) return;
+    bool ok = std::fwrite(SceneBuffer, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length);
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok || !PlatformReplaceFile(temporary, SceneFileName)) std::remove(temporary);
+}
+
+int32_t LoadScene()
+{
+    std::FILE* file = std::fopen(SceneFileName, "rb");
+    if (!file) return 0;
+    const size_t length = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
+    std::fclose(file);
+
+    // Everything is checked before anything changes.
+    const uint8_t* in = SceneBuffer;
+    if (length < SceneHeaderSize || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    const bool full = in[MarkerOffset] == 'B';
+    const int32_t pen = in[15] & 15;
+    const int32_t eraser = in[15] >> 4;
+    const int32_t count = GetInt16(in + 20);
+    const int16_t slot1 = GetInt16(in + 22);
+    const int16_t slot2 = GetInt16(in + 24);
+    const int16_t speed = GetInt16(in + 26);
+    if (GetInt16(in + 16) != FieldWidth || GetInt16(in + 18) != FieldHeight) return 0;
+    if (count < 0 || count > ParticleCapacity) return 0;
+    if (slot1 < 0 || slot1 > 4 || slot2 < 0 || slot2 > 4 || speed < 0 || speed > 9) return 0;
+    if (pen > 2 || eraser > 2) return 0;
+    const size_t paletteAt = SceneHeaderSize;
+    const size_t fieldAt = paletteAt + (full ? 1024 : 4 * BaseColourCount);
+    const size_t grainsAt = fieldAt + FieldSize;
+    if (length < grainsAt + 4 * static_cast<size_t>(count)) return 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t position = GetInt32(in + grainsAt + 4 * i);
+        if (position < FieldWidth || position >= FieldSize - FieldWidth) return 0;
+    }
+
+    MarkSettings(false);
+    FullPaletteFlag = full ? 1 : 0;
+    ParticleCount = static_cast<int16_t>(count);
+    SlotKind1 = slot1;
+    SlotKind2 = slot2;
+    Speed = speed;
+    if (full) {
+        for (int32_t i = 0; i < 256; ++i) FullPalette[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
+    } else {
+        for (int32_t i = 0; i < BaseColourCount; ++i)
+            BaseColours[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
+    }
+    std::memcpy(Field, in + fieldAt, FieldSize);
+    for (int32_t i = 0; i < count; ++i) ParticleList[i] = GetInt32(in + grainsAt + 4 * i);
+    PenSize = pen;
+    EraserSize = eraser;
+    if (full) {
+        PaletteBegin();
+        for (int32_t i = 0; i < 256; ++i) PaletteAdd(FullPalette[i]);
+        PaletteRealize();
+    } else {
+        BuildBasePalette();
+    }
+    MarkSettings(true);
+    return 1;
+}
+
+int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    char kept[SceneFileNameSize];
+    std::memcpy(kept, SceneFileName, sizeof kept);
+    SaveScene();
+    char dropped[255];
+    const uint32_t length = PlatformDragQueryFile(wParam, 0, dropped, sizeof dropped);
+    PlatformDragFinish(wParam);
+    // A name cut to fit would name some other file: such a drop loads nothing.
+    if (length == 0 || length >= sizeof dropped) return 0;
+    std::memcpy(SceneFileName, dropped, length + 1);
+    if (!LoadScene()) std::memcpy(SceneFileName, kept, sizeof kept);
+    return 0;
+}
+
+int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
+{
+    SaveScene();
+    PlatformDestroyWindow();
+    PlatformDeleteBrush(DialogBrush);
+    DialogBrush = nullptr;
+    return 0;
+}
+
+void ApplyCommandLine(int argc, char** argv)
+{
+    if (argc != 2 || !argv || !argv[1]) return;
+    const size_t length = std::strlen(argv[1]);
+    if (length >= SceneFileNameSize) return;
+    std::memcpy(SceneFileName, argv[1], length + 1);
+}

@@ -1,0 +1,61 @@
+// Controls and views of the headless platform, for talvo-sim and the tests.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Something to happen in a given frame: the frame's PumpMessages handles it.
+struct HeadlessEvent {
+    enum Kind { Post, Drop, Close };
+    int64_t frame;
+    Kind kind;
+    uint32_t message;
+    uint32_t wParam;
+    int32_t lParam;
+    std::string path;
+};
+
+// Events are handled in the order scheduled; frames count the PumpMessages
+// calls, and a wait with nothing pending lets time run on to the next event.
+void HeadlessSchedule(const HeadlessEvent& event);
+int64_t HeadlessFrame();
+bool HeadlessEventsPending();
+
+// Time: simulated by default, jumping to the end of every wait.
+void HeadlessUseRealClock(bool real);
+void HeadlessSetTicks(uint32_t ticks);
+void HeadlessSetClockSeconds(uint32_t seconds);
+
+// Called when the window is destroyed, while the surface is still whole.
+void HeadlessOnDestroy(void (*callback)());
+// Called as the process ends, with its exit code.
+void HeadlessOnExit(void (*callback)(int32_t));
+
+// What the window shows: the surface bytes as last presented.
+const uint8_t* HeadlessWindowBytes();
+int32_t HeadlessPresentCount();
+// The surface through its colour table, as 8-bit RGB triples.
+void HeadlessSurfaceRgb(uint8_t* rgb);
+bool HeadlessWindowExists();
+bool HeadlessCaptured();
+int32_t HeadlessRealizeCount();
+int32_t HeadlessInvalidateCount();
+int32_t HeadlessDialogCount();
+bool HeadlessDialogOpen();
+int32_t HeadlessLiveBrushes();
+
+// The last call that reached the default window procedure.
+struct HeadlessDefCall {
+    int32_t count;
+    uint32_t message;
+    uint32_t wParam;
+    int32_t lParam;
+};
+HeadlessDefCall HeadlessLastDefCall();
+
+// The system menu as the user would see it, one item a line.
+std::string HeadlessMenuText();
+// -1 when no item has the id, else 1 or 0 for its check mark.
+int32_t HeadlessMenuChecked(uint32_t id);
+
+// Back to the state of a new process (tests only).
+void HeadlessReset();

@@ -1,0 +1,82 @@
+#include "framework/input.h"
+
+#include "framework/platform.h"
+#include "framework/window.h"
+
+// Both rings hold at most 255 items: full is write + 1 == read (mod 256).
+static uint8_t KeyRing[256];
+static int32_t KeyRead = 0;
+static int32_t KeyWrite = 0;
+static MouseEvent MouseQueue[256];
+static int32_t MouseRead = 0;
+static int32_t MouseWrite = 0;
+
+void KeyPush(uint8_t code)
+{
+    if (((KeyWrite + 1 - KeyRead) & 255) == 0) return;
+    KeyRing[KeyWrite] = code;
+    KeyWrite = (KeyWrite + 1) & 255;
+}
+
+void MousePush(const MouseEvent& event)
+{
+    if (((MouseWrite + 1 - MouseRead) & 255) == 0) return;
+    MouseQueue[MouseWrite] = event;
+    MouseWrite = (MouseWrite + 1) & 255;
+}
+
+void KeyFlush() { KeyRead = KeyWrite = 0; }
+
+static uint8_t KeyTake()
+{
+    const uint8_t code = KeyRing[KeyRead];
+    KeyRead = (KeyRead + 1) & 255;
+    return code;
+}
+
+uint8_t KeyGet()
+{
+    PumpMessages();
+    if (KeyRead == KeyWrite) return 0;
+    return KeyTake();
+}
+
+uint8_t KeyWait()
+{
+    for (;;) {
+        PumpMessages();
+        if (KeyRead != KeyWrite) return KeyTake();
+        AwaitMessage();
+    }
+}
+
+int32_t KeyHit() { return KeyRead != KeyWrite ? 1 : 0; }
+
+void MouseFlush() { MouseRead = MouseWrite = 0; }
+
+MouseEvent MouseWait()
+{
+    for (;;) {
+        PumpMessages();
+        if (MouseRead != MouseWrite) {
+            const MouseEvent event = MouseQueue[MouseRead];
+            MouseRead = (MouseRead + 1) & 255;
+            return event;
+        }
+        AwaitMessage();
+    }
+}
+
+int32_t MouseHit() { return MouseRead != MouseWrite ? 1 : 0; }
+
+MouseEvent MousePoll()
+{
+    MouseEvent event{};
+    PlatformCursorPos(&event.x, &event.y, &event.buttons);
+    return event;
+}
+
+void CopyToClipboard()
+{
+    PlatformCopyToClipboard();
+}

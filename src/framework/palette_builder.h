@@ -1,0 +1,22 @@
+// Builds the palette that gives the 8-bit surface its colours, and looks up
+// the drawing colour of a palette entry.
+#pragma once
+#include <cstdint>
+
+// Colour values: red in bits 0-7, green 8-15, blue 16-23; bits 24-31 are 0
+// for a plain colour and 2 for the palette-relative form.
+constexpr uint32_t PaletteRelative = 0x02000000u;
+
+// Entries added since the last PaletteBegin (0..256).
+extern int32_t PaletteEntryCount;
+// Blue, green, red, 0 per entry; an entry keeps the colour of the last build
+// that set it.
+extern uint8_t ColourTable[256][4];
+
+void PaletteBegin();
+int32_t PaletteAdd(uint32_t colour);
+int32_t PaletteAddRGB(uint8_t red, uint8_t green, uint8_t blue);
+int32_t PaletteRealize();
+uint32_t PaletteColour(int32_t index);
+// Whether a palette is being built (between PaletteBegin and PaletteRealize).
+bool PaletteBuilding();

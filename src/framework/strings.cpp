@@ -1,0 +1,22 @@
+#include "framework/strings.h"
+
+#include "framework/platform.h"
+
+static char TextBuffer[80];
+
+const char* LoadResString(uint32_t id)
+{
+    if (PlatformLoadString(id, TextBuffer, sizeof TextBuffer) <= 0) TextBuffer[0] = 0;
+    return TextBuffer;
+}
+
+const char* BuiltInString(uint32_t id)
+{
+    switch (id) {
+#define TALVO_STRING(number, text) \
+    case number: return text;
+#include "resources/strings.inc"
+#undef TALVO_STRING
+    default: return nullptr;
+    }
+}

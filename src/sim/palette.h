@@ -1,0 +1,20 @@
+// The colours: six configurable base colours, and the 256-entry full palette
+// composed from them and the 32 background shades.
+#pragma once
+#include <cstdint>
+
+constexpr int32_t BaseColourCount = 6;
+constexpr int32_t ShadeCount = 32;
+
+extern const uint32_t DefaultBaseColours[BaseColourCount];
+extern uint32_t BaseColours[BaseColourCount];
+extern uint32_t FullPalette[256];
+// 1 while the full palette is the one the scene carries.
+extern int32_t FullPaletteFlag;
+
+// Mixes two colours channel by channel with integer weights, rounding down.
+uint32_t BlendColour(uint32_t a, uint32_t b, uint32_t weightA, uint32_t weightB);
+// The full-palette entry for cell byte j over the given shade colours.
+uint32_t ComposeFullEntry(int32_t j, const uint32_t shades[ShadeCount]);
+void BuildBasePalette();
+void BuildFullPalette(const uint32_t shades[ShadeCount]);

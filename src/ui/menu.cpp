@@ -1,0 +1,111 @@
+#include "ui/menu.h"
+
+#include "app/main_routine.h"
+#include "framework/platform.h"
+#include "framework/primitives.h"
+#include "framework/strings.h"
+#include "ui/settings.h"
+
+MenuHandle SystemMenu = nullptr;
+BrushHandle DialogBrush = nullptr;
+
+static MenuHandle MakePopup(uint32_t firstId, uint32_t firstString, uint32_t count)
+{
+    MenuHandle popup = PlatformCreateMenu();
+    for (uint32_t i = 0; i < count; ++i)
+        PlatformAppendMenu(popup, MF_STRING, firstId + i, LoadResString(firstString + i));
+    return popup;
+}
+
+static void Mark(uint32_t id, bool on)
+{
+    PlatformCheckMenuItem(SystemMenu, id, on ? MF_CHECKED : MF_UNCHECKED);
+}
+
+void BuildSystemMenu()
+{
+    SystemMenu = PlatformGetSystemMenu();
+    MenuHandle pen = MakePopup(CmdPenBase, 20, 3);
+    MenuHandle eraser = MakePopup(CmdEraserBase, 30, 3);
+    MenuHandle slot1 = MakePopup(CmdSlot1Base, 50, 5);
+    MenuHandle slot2 = MakePopup(CmdSlot2Base, 50, 5);
+    MenuHandle speed = MakePopup(CmdSpeedBase, 40, 5);
+    PlatformAppendMenu(SystemMenu, MF_SEPARATOR, 0, nullptr);
+    PlatformAppendMenu(SystemMenu, MF_STRING, CmdDrawingOn, LoadResString(10));
+    PlatformAppendMenu(SystemMenu, MF_STRING, CmdClear, LoadResString(7));
+    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(pen), LoadResString(1));
+    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(eraser), LoadResString(2));
+    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(slot1), LoadResString(5));
+    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(slot2), LoadResString(6));
+    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(speed), LoadResString(3));
+    PlatformAppendMenu(SystemMenu, MF_SEPARATOR, 0, nullptr);
+    PlatformAppendMenu(SystemMenu, MF_STRING, CmdAbout, LoadResString(11));
+    MarkSettings(true);
+    if (DrawingEnabled == 1) Mark(CmdDrawingOn, true);
+}
+
+void MarkSettings(bool on)
+{
+    // A value out of its range (only a damaged file could bring one) names
+    // an id the menu lacks, which marks nothing.
+    Mark(CmdPenBase + static_cast<uint32_t>(PenSize), on);
+    Mark(CmdEraserBase + static_cast<uint32_t>(EraserSize), on);
+    Mark(CmdSpeedBase + static_cast<uint32_t>(Speed), on);
+    Mark(CmdSlot1Base + static_cast<uint32_t>(SlotKind1), on);
+    Mark(CmdSlot2Base + static_cast<uint32_t>(SlotKind2), on);
+}
+
+// Moves a radio group's mark from the current value to the chosen one.
+template <typename T>
+static void Choose(T& setting, uint32_t base, uint32_t id)
+{
+    Mark(base + static_cast<uint32_t>(setting), false);
+    setting = static_cast<T>(id - base);
+    Mark(id, true);
+}
+
+int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    const uint32_t id = wParam;
+    if (id == CmdClear) {
+        NewScene();
+        CopyToWindow();
+    } else if (id == CmdDrawingOn) {
+        DrawingEnabled = 1 - DrawingEnabled;
+        Mark(CmdDrawingOn, DrawingEnabled == 1);
+    } else if (id == CmdAbout) {
+        PlatformDialogBox("DIALOG_1", AboutDlgProc);
+    } else if (id >= CmdPenBase && id <= CmdPenBase + 2) {
+        Choose(PenSize, CmdPenBase, id);
+    } else if (id >= CmdEraserBase && id <= CmdEraserBase + 2) {
+        Choose(EraserSize, CmdEraserBase, id);
+    } else if (id >= CmdSpeedBase && id <= CmdSpeedBase + 4) {
+        Choose(Speed, CmdSpeedBase, id);
+    } else if (id >= CmdSlot1Base && id <= CmdSlot1Base + 4) {
+        Choose(SlotKind1, CmdSlot1Base, id);
+    } else if (id >= CmdSlot2Base && id <= CmdSlot2Base + 4) {
+        Choose(SlotKind2, CmdSlot2Base, id);
+    } else {
+        return PlatformDefWindowProc(window, message, wParam, lParam);
+    }
+    return 0;
+}
+
+int32_t AboutDlgProc(WindowHandle dialog, uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    (void)lParam;
+    switch (message) {
+    case WM_COMMAND:
+        if (wParam == 1) PlatformEndDialog(dialog, 0);
+        return 0;
+    case WM_CLOSE:
+        PlatformEndDialog(dialog, 0);
+        return 0;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+        PlatformSetDialogBackground(wParam);
+        return static_cast<int32_t>(reinterpret_cast<uintptr_t>(DialogBrush));
+    default:
+        return 0;
+    }
+}

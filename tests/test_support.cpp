@@ -1,0 +1,106 @@
+#include "test_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/main_routine.h"
+#include "files/scene_file.h"
+#include "framework/headless/headless.h"
+#include "framework/palette_builder.h"
+#include "framework/primitives.h"
+#include "framework/window.h"
+#include "sim/field.h"
+#include "sim/palette.h"
+#include "sim/particles.h"
+#include "sim/rules.h"
+#include "ui/menu.h"
+#include "ui/pen.h"
+#include "ui/settings.h"
+
+void StartProgram()
+{
+    HeadlessReset();
+    HandlerList = nullptr;
+    ClientWidth = ClientHeight = 0;
+    HasFocus = 0;
+    LastPumpTick = FrameMark = 0;
+    PaletteChanged = 0;
+    PaletteEntryCount = 0;
+    for (auto& entry : ColourTable) entry[0] = entry[1] = entry[2] = entry[3] = 0;
+    for (auto& entry : SurfaceColours) entry[0] = entry[1] = entry[2] = entry[3] = 0;
+    while (PaletteBuilding()) PaletteRealize();
+    MirrorFlag = 1;
+    PenWidth = 0;
+    for (int i = 0; i < BaseColourCount; ++i) BaseColours[i] = DefaultBaseColours[i];
+    for (auto& colour : FullPalette) colour = 0;
+    FullPaletteFlag = 0;
+    StepRandom = {257, 1023};
+    SetDefaultSettings();
+    ToolState = ToolIdle;
+    LastPoint = {0, 0};
+    PourCounter = 1750;
+    GateCountdown = 4;
+    std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
+    SystemMenu = nullptr;
+    DialogBrush = nullptr;
+    AppCreateWindow();
+    Field = SurfaceBits;
+    static std::vector<int32_t> rules(RuleTextLength);
+    static std::vector<int32_t> grains(ParticleCapacity);
+    RuleBlock = rules.data();
+    BuildAllRuleTables(RuleBlock);
+    ParticleList = grains.data();
+    ParticleCount = 0;
+}
+
+int32_t CountKind(uint8_t kind)
+{
+    int32_t n = 0;
+    for (int32_t i = 0; i < FieldSize; ++i) n += (Field[i] & KindMask) == kind;
+    return n;
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/talvo-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) std::abort();
+    path_ = made;
+    previous_ = std::filesystem::current_path().string();
+    std::filesystem::current_path(path_);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteFileText(const std::string& name, const std::string& text)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool FileExists(const std::string& name)
+{
+    return std::filesystem::exists(name);
+}

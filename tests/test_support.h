@@ -1,0 +1,33 @@
+// Shared set-up for tests that run parts of the program in this process on
+// the headless platform.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Puts every piece of process-global state back as a new process has it,
+// creates the headless window and surface, points the field at them, and
+// reserves the rule block (filled) and the grain list.
+void StartProgram();
+
+// Counts the cells whose kind bits equal `kind`.
+int32_t CountKind(uint8_t kind);
+
+// A fresh empty directory that is the current directory while it lives.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& name);
+void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes);
+void WriteFileText(const std::string& name, const std::string& text);
+bool FileExists(const std::string& name);
