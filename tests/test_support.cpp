@@ -25,7 +25,11 @@
 void StartProgram()
 {
     HeadlessReset();
-    HandlerList = nullptr;
+    while (HandlerList) {
+        HandlerNode* next = HandlerList->next;
+        delete HandlerList;
+        HandlerList = next;
+    }
     ClientWidth = ClientHeight = 0;
     HasFocus = 0;
     LastPumpTick = FrameMark = 0;

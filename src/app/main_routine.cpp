@@ -39,9 +39,10 @@ void StartUp()
     AddHandler(WM_LBUTTONDOWN, OnLButtonDown);
     AddHandler(WM_LBUTTONUP, OnLButtonUp);
     AddHandler(WM_MOUSEMOVE, OnMouseMove);
-    RuleBlock = new int32_t[RuleTextLength];
+    // Reserved once for the life of the process.
+    if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);
-    ParticleList = new int32_t[ParticleCapacity];
+    if (!ParticleList) ParticleList = new int32_t[ParticleCapacity];
     SeedStandardRandom(ClockSeconds());
     SetMirror(0);
     BuildBasePalette();

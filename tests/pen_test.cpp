@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/main_routine.h"
+#include "framework/headless/headless.h"
+#include "framework/input.h"
+#include "framework/window.h"
+#include "sim/field.h"
+#include "test_support.h"
+#include "ui/menu.h"
+#include "ui/pen.h"
+#include "ui/settings.h"
+
+namespace {
+
+class Pen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        StartProgram();
+        StartUp();
+        // An empty field inside the frame makes every stamp visible.
+        for (int32_t y = 1; y < FieldHeight - 1; ++y)
+            for (int32_t x = 1; x < FieldWidth - 1; ++x) Field[FieldPos(x, y)] = 0;
+        before.assign(Field, Field + FieldSize);
+    }
+    static void Send(uint32_t message, int32_t x, int32_t y) { WndProc(MainWindow, message, 0, PackPoint(x, y)); }
+    // Cells that changed since SetUp, as (x, y).
+    std::vector<std::pair<int32_t, int32_t>> Changed() const
+    {
+        std::vector<std::pair<int32_t, int32_t>> cells;
+        for (int32_t i = 0; i < FieldSize; ++i)
+            if (Field[i] != before[static_cast<size_t>(i)]) cells.push_back({i % FieldWidth, i / FieldWidth});
+        return cells;
+    }
+    static bool SquareIs(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t kind)
+    {
+        for (int32_t y = y0; y <= y1; ++y)
+            for (int32_t x = x0; x <= x1; ++x)
+                if ((Field[FieldPos(x, y)] & KindMask) != kind) return false;
+        return true;
+    }
+    TempDir dir;
+    std::vector<uint8_t> before;
+};
+
+TEST_F(Pen, PressAndReleaseAloneChangeNothing)
+{
+    Send(WM_LBUTTONDOWN, 100, 100);
+    EXPECT_TRUE(HeadlessCaptured());
+    Send(WM_LBUTTONUP, 100, 100);
+    EXPECT_FALSE(HeadlessCaptured());
+    EXPECT_TRUE(Changed().empty());
+}
+
+TEST_F(Pen, ThinPenStampsTwoByTwo)
+{
+    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 0, 0);
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 100, 100);
+    const std::vector<std::pair<int32_t, int32_t>> expected = {{99, 99}, {100, 99}, {99, 100}, {100, 100}};
+    EXPECT_EQ(Changed(), expected);
+    EXPECT_EQ(Field[FieldPos(99, 99)], CellWall);
+}
+
+TEST_F(Pen, StampsAreClippedInsideTheFrame)
+{
+    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 2, 0);
+    Send(WM_LBUTTONDOWN, 0, 0);
+    Send(WM_MOUSEMOVE, 0, 0);
+    EXPECT_EQ(Changed().size(), 16u);
+    EXPECT_TRUE(SquareIs(1, 1, 4, 4, CellWall));
+    Send(WM_LBUTTONUP, 0, 0);
+
+    // The big eraser right of the field during a captured drag.
+    for (int32_t y = 190; y < 210; ++y)
+        for (int32_t x = 320; x < 335; ++x) Field[FieldPos(x, y)] = CellWall;
+    Send(WM_RBUTTONDOWN, 338, 200);
+    Send(WM_MOUSEMOVE, 338, 200);
+    EXPECT_TRUE(SquareIs(333, 195, 334, 204, CellEmpty));
+    EXPECT_TRUE(SquareIs(320, 195, 332, 204, CellWall));
+    EXPECT_TRUE(SquareIs(320, 190, 334, 194, CellWall));
+    EXPECT_TRUE(SquareIs(320, 205, 334, 209, CellWall));
+    EXPECT_EQ(Field[FieldPos(335, 200)], CellWall);
+}
+
+TEST_F(Pen, NegativePositionsReadAsFarAwayAndStampNothing)
+{
+    Send(WM_LBUTTONDOWN, 10, 10);
+    Send(WM_MOUSEMOVE, -1, 10);
+    Send(WM_MOUSEMOVE, 10, -3);
+    EXPECT_TRUE(Changed().empty());
+    EXPECT_EQ(LastPoint.y, 65533);
+}
+
+// A move farther than the reach adds one stamp halfway, no more.
+TEST_F(Pen, FastMovesGetOneStampHalfway)
+{
+    Send(WM_LBUTTONDOWN, 100, 100); // pen "Normal": reach 3, 6 x 6
+    Send(WM_MOUSEMOVE, 103, 100);
+    // The press stamps nothing; three cells is within reach: one stamp.
+    EXPECT_EQ(Changed().size(), 36u);
+    EXPECT_TRUE(SquareIs(100, 97, 105, 102, CellWall));
+    SetUp();
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 104, 100);
+    // End stamp 101..106 plus the halfway one at 102: 99..104 (the press stamps nothing).
+    EXPECT_TRUE(SquareIs(99, 97, 106, 102, CellWall));
+    EXPECT_EQ(Changed().size(), 8u * 6u);
+    SetUp();
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 100, 96);
+    EXPECT_TRUE(SquareIs(97, 93, 102, 100, CellWall));
+    EXPECT_EQ(Changed().size(), 6u * 8u);
+    SetUp();
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 96, 100);
+    EXPECT_TRUE(SquareIs(93, 97, 100, 102, CellWall));
+    EXPECT_EQ(Changed().size(), 8u * 6u);
+}
+
+TEST_F(Pen, ALongJumpLeavesGaps)
+{
+    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 0, 0);
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 100, 100);
+    Send(WM_MOUSEMOVE, 120, 100);
+    // Stamps at 100, at the halfway 110 and at 120: three 2 x 2 squares.
+    EXPECT_EQ(Changed().size(), 12u);
+    EXPECT_TRUE(SquareIs(109, 99, 110, 100, CellWall));
+    EXPECT_TRUE(SquareIs(101, 99, 108, 100, CellEmpty));
+}
+
+TEST_F(Pen, EraserKeepsTheShade)
+{
+    Field[FieldPos(50, 50)] = 8 * 9 + CellWall;
+    Field[FieldPos(51, 50)] = 8 * 4 + CellSand2A;
+    Send(WM_RBUTTONDOWN, 51, 51);
+    Send(WM_MOUSEMOVE, 51, 51);
+    EXPECT_EQ(Field[FieldPos(50, 50)], 8 * 9);
+    EXPECT_EQ(Field[FieldPos(51, 50)], 8 * 4);
+}
+
+TEST_F(Pen, DrawingOffCapturesButStampsNothing)
+{
+    WndProc(MainWindow, WM_SYSCOMMAND, CmdDrawingOn, 0);
+    Field[0] = 7; // the frame is not redrawn either
+    Send(WM_LBUTTONDOWN, 100, 100);
+    EXPECT_TRUE(HeadlessCaptured());
+    Send(WM_MOUSEMOVE, 110, 110);
+    Send(WM_LBUTTONUP, 110, 110);
+    EXPECT_FALSE(HeadlessCaptured());
+    EXPECT_EQ(Field[0], 7);
+    Field[0] = CellWall;
+    EXPECT_TRUE(Changed().empty());
+}
+
+TEST_F(Pen, TheOtherButtonIsIgnoredDuringAStroke)
+{
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_RBUTTONDOWN, 100, 100);
+    EXPECT_EQ(ToolState, ToolPen);
+    Send(WM_MOUSEMOVE, 100, 100);
+    EXPECT_EQ(Field[FieldPos(100, 100)], CellWall);
+    Send(WM_RBUTTONUP, 100, 100);
+    EXPECT_EQ(ToolState, ToolPen);
+    EXPECT_TRUE(HeadlessCaptured());
+    Send(WM_MOUSEMOVE, 150, 150);
+    EXPECT_EQ(Field[FieldPos(150, 150)], CellWall);
+    Send(WM_LBUTTONUP, 150, 150);
+    EXPECT_EQ(ToolState, ToolIdle);
+    Send(WM_MOUSEMOVE, 200, 200);
+    EXPECT_EQ(Field[FieldPos(200, 200)], CellEmpty);
+}
+
+TEST_F(Pen, EveryStrokeStepRedrawsTheFrame)
+{
+    Field[FieldPos(0, 200)] = 8 * 5 + CellWall; // a shaded frame cell
+    Field[FieldPos(335, 401)] = CellEmpty;
+    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WM_MOUSEMOVE, 100, 100);
+    EXPECT_EQ(Field[FieldPos(0, 200)], CellWall);
+    EXPECT_EQ(Field[FieldPos(335, 401)], CellWall);
+}
+
+TEST_F(Pen, ButtonPressesAreStillQueued)
+{
+    // The handler runs first, then the framework queues the press.
+    MouseFlush();
+    Send(WM_LBUTTONDOWN, 5, 7);
+    EXPECT_EQ(ToolState, ToolPen);
+    ASSERT_EQ(MouseHit(), 1);
+    const MouseEvent event = MouseWait();
+    EXPECT_EQ(event.x, 5);
+    EXPECT_EQ(event.y, 7);
+    EXPECT_EQ(event.buttons, 1);
+}
+
+} // namespace

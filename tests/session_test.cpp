@@ -1,0 +1,158 @@
+// Whole sessions of the real program, driven through talvo-sim's scripted input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr int Header = 28;
+constexpr int FieldBytes = 336 * 402;
+
+// Runs talvo-sim in the current directory; returns its exit status.
+int Sim(const std::string& args, std::string* output = nullptr)
+{
+    const std::string command = std::string(TALVO_SIM_PATH) + " " + args + " > out.txt 2> err.txt";
+    const int status = std::system(command.c_str());
+    if (output) {
+        const std::vector<uint8_t> bytes = ReadFileBytes("out.txt");
+        output->assign(bytes.begin(), bytes.end());
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int Kind(const std::vector<uint8_t>& scene, int x, int y) { return scene[Header + 24 + y * 336 + x] & 7; }
+
+TEST(Session, DrawEraseChooseClearDropAndClose)
+{
+    TempDir dir;
+    // The scene that will be dropped: slow, with heavy sand for the first kind.
+    WriteFileText("prep.txt", "1 command 41\n1 command 51\n");
+    ASSERT_EQ(Sim("--frames 5 --seed 1 --events prep.txt other.talvo"), 0);
+    const std::vector<uint8_t> other = ReadFileBytes("other.talvo");
+    ASSERT_EQ(other.size(), 200588u);
+
+    WriteFileText("session.txt",
+                  "# a wall with the normal pen, gone again with Clear\n"
+                  "2 lbuttondown 100 300\n"
+                  "2 mousemove 100 300\n"
+                  "2 mousemove 120 300\n"
+                  "3 lbuttonup 120 300\n"
+                  "4 command 7\n"
+                  "# thick pen, small eraser, dusty and magical sand\n"
+                  "5 command 22\n"
+                  "5 command 30\n"
+                  "5 command 52\n"
+                  "5 command 64\n"
+                  "6 lbuttondown 200 250\n"
+                  "6 mousemove 200 250\n"
+                  "6 lbuttonup 200 250\n"
+                  "7 rbuttondown 200 250\n"
+                  "7 mousemove 200 250\n"
+                  "7 rbuttonup 200 250\n"
+                  "8 command 42\n"
+                  "20 drop other.talvo\n");
+    std::string menu;
+    ASSERT_EQ(Sim("--frames 30 --seed 3 --events session.txt --menu x.talvo", &menu), 0);
+
+    // x.talvo was saved when the file was dropped.
+    const std::vector<uint8_t> x = ReadFileBytes("x.talvo");
+    ASSERT_EQ(x.size(), 200588u);
+    EXPECT_EQ(std::string(x.begin(), x.begin() + 15), "TALVO  V3.0    ");
+    EXPECT_EQ(x[15], 0x02); // thick pen, small eraser
+    EXPECT_EQ(x[22], 2);    // dusty sand
+    EXPECT_EQ(x[24], 4);    // magical sand
+    EXPECT_EQ(x[26], 2);    // normal speed
+    for (int yy = 245; yy <= 254; ++yy)
+        for (int xx = 195; xx <= 204; ++xx) {
+            const bool erased = xx >= 199 && xx <= 200 && yy >= 249 && yy <= 250;
+            EXPECT_EQ(Kind(x, xx, yy) == 1, !erased) << xx << "," << yy;
+        }
+    for (int xx = 97; xx <= 122; ++xx) EXPECT_NE(Kind(x, xx, 300), 1) << xx;
+
+    // The close saved to the dropped file, with the settings it brought.
+    const std::vector<uint8_t> after = ReadFileBytes("other.talvo");
+    ASSERT_EQ(after.size(), 200588u);
+    EXPECT_EQ(after[15], 0x21);
+    EXPECT_EQ(after[22], 1);
+    EXPECT_EQ(after[24], 0);
+    EXPECT_EQ(after[26], 1);
+    EXPECT_NE(Kind(after, 200, 250), 1);
+
+    for (const char* line : {"[x] 10 Drawing on", "[x] 21 Normal", "[x] 32 Big", "[x] 51 Heavy sand",
+                             "[x] 60 Normal sand", "[x] 41 Slow", "[ ] 22 Thick", "[ ] 52 Dusty sand"})
+        EXPECT_NE(menu.find(line), std::string::npos) << line << "\n" << menu;
+    EXPECT_EQ(menu.find("[x] 30 Small"), std::string::npos);
+}
+
+// Standing still at "Stop": nothing moves, and the close comes during the
+// stand-still, so the scene is the one of the frame that stopped.
+TEST(Session, StopHoldsTheSceneUntilTheClose)
+{
+    TempDir dir;
+    WriteFileText("stop.txt", "3 command 40\n50 command 44\n");
+    ASSERT_EQ(Sim("--frames 10 --seed 5 --events stop.txt stopped.talvo"), 0);
+    ASSERT_EQ(Sim("--frames 3 --seed 5 ran.talvo"), 0);
+    std::vector<uint8_t> stopped = ReadFileBytes("stopped.talvo");
+    const std::vector<uint8_t> ran = ReadFileBytes("ran.talvo");
+    ASSERT_EQ(stopped.size(), ran.size());
+    EXPECT_EQ(stopped[26], 0);
+    stopped[26] = ran[26];
+    EXPECT_TRUE(stopped == ran);
+}
+
+TEST(Session, ALaterSpeedChoiceEndsTheStandStill)
+{
+    TempDir dir;
+    WriteFileText("stop.txt", "3 command 40\n7 command 44\n");
+    ASSERT_EQ(Sim("--frames 12 --seed 5 --events stop.txt resumed.talvo"), 0);
+    const std::vector<uint8_t> resumed = ReadFileBytes("resumed.talvo");
+    ASSERT_EQ(resumed.size(), 200588u);
+    EXPECT_EQ(resumed[26], 4);
+}
+
+TEST(Session, MalformedEventLinesStopTheRunBeforeItStarts)
+{
+    TempDir dir;
+    for (const char* script : {"1 wiggle 3 4\n", "x command 7\n", "2 lbuttondown 10\n", "5 command 7\n3 command 7\n",
+                               "0 close\n", "1 key 300\n", "1 lbuttondown 10 abc\n"}) {
+        WriteFileText("bad.txt", std::string("# fine\n") + script);
+        EXPECT_NE(Sim("--frames 5 --events bad.txt"), 0) << script;
+        const std::vector<uint8_t> err = ReadFileBytes("err.txt");
+        EXPECT_NE(std::string(err.begin(), err.end()).find("bad.txt:"), std::string::npos) << script;
+        EXPECT_FALSE(FileExists("Default.talvo")) << script;
+    }
+    EXPECT_NE(Sim("--frames 5 --events missing.txt"), 0);
+}
+
+// Captured drags report positions beyond the window; they travel packed as
+// 16-bit halves and stamp only what lies inside the frame.
+TEST(Session, DragsOutsideTheWindowAreClipped)
+{
+    TempDir dir;
+    WriteFileText("drag.txt",
+                  "2 lbuttondown 330 100\n"
+                  "2 mousemove 340 100\n"
+                  "2 mousemove -5 100\n"
+                  "3 lbuttonup -5 100\n"
+                  "4 command 10\n"
+                  "5 lbuttondown 50 350\n"
+                  "5 mousemove 50 350\n"
+                  "5 lbuttonup 50 350\n");
+    std::string menu;
+    ASSERT_EQ(Sim("--frames 6 --seed 2 --events drag.txt --menu d.talvo", &menu), 0);
+    const std::vector<uint8_t> d = ReadFileBytes("d.talvo");
+    ASSERT_EQ(d.size(), 200588u);
+    for (int yy = 97; yy <= 102; ++yy) {
+        EXPECT_EQ(Kind(d, 333, yy), 1);
+        EXPECT_EQ(Kind(d, 334, yy), 1);
+    }
+    EXPECT_NE(Kind(d, 50, 350), 1); // drawing was off
+    EXPECT_NE(menu.find("[ ] 10 Drawing on"), std::string::npos);
+}
+
+} // namespace
