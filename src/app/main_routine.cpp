@@ -123,7 +123,12 @@ static uint64_t Nanoseconds()
 
 void RunFrame()
 {
-    const uint64_t frameStart = FrameStats.enabled ? Nanoseconds() : 0;
+    uint64_t frameStart = 0;
+    if (FrameStats.enabled) {
+        frameStart = Nanoseconds();
+        if (FrameStats.frames++ == 0) FrameStats.firstFrameStart = frameStart;
+        FrameStats.lastFrameStart = frameStart;
+    }
     StepParticles(ParticleList, ParticleCount, RuleBlock + RuleTableSize * SlotKind1,
                   RuleBlock + RuleTableSize * SlotKind2);
     if (FrameStats.enabled) {
@@ -139,10 +144,6 @@ void RunFrame()
         PumpMessages();
     }
     WaitTicks(-FrameTimes[Speed]);
-    if (FrameStats.enabled) {
-        ++FrameStats.frames;
-        FrameStats.frameNanoseconds += Nanoseconds() - frameStart;
-    }
 }
 
 void TalvoMain()

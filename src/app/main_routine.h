@@ -12,13 +12,15 @@ extern int32_t GateCountdown;
 // Frame time in milliseconds of each Speed value (0, "Stop", stands still).
 extern const int32_t FrameTimes[10];
 
-// Timing of the frames run so far, kept only while enabled.
+// Timing of the frames run so far, kept only while enabled: the particle
+// step alone, and the start of the first and of the latest frame.
 struct FrameStatistics {
     bool enabled;
     uint64_t frames;
     uint64_t stepNanoseconds;
-    uint64_t frameNanoseconds;
     uint64_t grainSteps;
+    uint64_t firstFrameStart;
+    uint64_t lastFrameStart;
 };
 extern FrameStatistics FrameStats;
 
