@@ -217,4 +217,32 @@ TEST_F(MainRoutine, KindChoicesSelectTheTablesOfTheNextStep)
     EXPECT_GE(stays, 12);
 }
 
+// A script that gives walls the background's colour must not cost the field
+// its frame: the palette in force keeps every entry's colour its own.
+TEST_F(MainRoutine, WallsInTheBackgroundColourStillMakeTheFrame)
+{
+    WriteFileText("init.txt", "WALLCOLOR 0 0 0\nSANDCOLOR2B 0 0 0\n");
+    StartUp();
+    for (int32_t x = 0; x < FieldWidth; ++x) {
+        ASSERT_EQ(Field[FieldPos(x, 0)], CellWall) << x;
+        ASSERT_EQ(Field[FieldPos(x, 401)], CellWall) << x;
+    }
+    for (int32_t y = 0; y < FieldHeight; ++y) {
+        ASSERT_EQ(Field[FieldPos(0, y)], CellWall) << y;
+        ASSERT_EQ(Field[FieldPos(335, y)], CellWall) << y;
+    }
+    EXPECT_EQ(BaseColours[1], 0u);
+    EXPECT_EQ(BaseColours[5], 0u);
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < i; ++j) EXPECT_NE(PaletteColour(i), PaletteColour(j)) << i << " " << j;
+    // Clear draws the gate line and the frame the same way.
+    WndProc(MainWindow, WM_SYSCOMMAND, CmdClear, 0);
+    for (int32_t x = 0; x < FieldWidth; ++x) ASSERT_EQ(Field[FieldPos(x, GateRow)], CellWall) << x;
+    for (int frame = 0; frame < 200; ++frame) RunFrame();
+    for (int32_t i = 0; i < ParticleCount; ++i) {
+        ASSERT_GE(ParticleList[i], FieldWidth);
+        ASSERT_LT(ParticleList[i], FieldSize - FieldWidth);
+    }
+}
+
 } // namespace

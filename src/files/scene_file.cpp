@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "framework/palette_builder.h"
 #include "framework/platform.h"
 #include "sim/field.h"
 #include "sim/palette.h"
@@ -143,13 +142,10 @@ int32_t LoadScene()
     for (int32_t i = 0; i < count; ++i) ParticleList[i] = GetInt32(in + grainsAt + 4 * i);
     PenSize = pen;
     EraserSize = eraser;
-    if (full) {
-        PaletteBegin();
-        for (int32_t i = 0; i < 256; ++i) PaletteAdd(FullPalette[i]);
-        PaletteRealize();
-    } else {
+    if (full)
+        InstallPalette(FullPalette, 256);
+    else
         BuildBasePalette();
-    }
     MarkSettings(true);
     return 1;
 }

@@ -1,5 +1,7 @@
 #include "sim/palette.h"
 
+#include <initializer_list>
+
 #include "framework/palette_builder.h"
 
 const uint32_t DefaultBaseColours[BaseColourCount] = {
@@ -40,20 +42,54 @@ uint32_t ComposeFullEntry(int32_t j, const uint32_t shades[ShadeCount])
     return shade;
 }
 
+static bool Taken(uint32_t colour, const uint32_t* entries, int32_t count)
+{
+    for (int32_t k = 0; k < count; ++k)
+        if (entries[k] == colour) return true;
+    return false;
+}
+
+// The nearest colour, one channel step at a time, that no earlier entry has.
+static uint32_t Distinct(uint32_t colour, const uint32_t* entries, int32_t count)
+{
+    for (int32_t step = 1; step < 256; ++step) {
+        for (int32_t shift : {16, 8, 0}) {
+            for (int32_t sign : {-1, 1}) {
+                const int32_t channel = static_cast<int32_t>((colour >> shift) & 0xFF) + sign * step;
+                if (channel < 0 || channel > 255) continue;
+                const uint32_t candidate = (colour & ~(0xFFu << shift)) | (static_cast<uint32_t>(channel) << shift);
+                if (!Taken(candidate, entries, count)) return candidate;
+            }
+        }
+    }
+    return colour;
+}
+
+void InstallPalette(const uint32_t* colours, int32_t count)
+{
+    // A cell drawn in entry i's colour must become byte i, and that holds
+    // only while no two entries share a colour: walls drawn in a colour the
+    // background also has would leave the field without its frame. So a
+    // repeated colour is put in force one shade away; the colours kept for
+    // the scene file stay as they are.
+    uint32_t installed[256];
+    PaletteBegin();
+    for (int32_t j = 0; j < count && j < 256; ++j) {
+        const uint32_t colour = colours[j] & 0xFFFFFF;
+        installed[j] = Taken(colour, installed, j) ? Distinct(colour, installed, j) : colour;
+        PaletteAdd(installed[j]);
+    }
+    PaletteRealize();
+}
+
 void BuildBasePalette()
 {
-    PaletteBegin();
-    for (int32_t i = 0; i < BaseColourCount; ++i) PaletteAdd(BaseColours[i]);
-    PaletteRealize();
+    InstallPalette(BaseColours, BaseColourCount);
 }
 
 void BuildFullPalette(const uint32_t shades[ShadeCount])
 {
-    PaletteBegin();
-    for (int32_t j = 0; j < 256; ++j) {
-        FullPalette[j] = ComposeFullEntry(j, shades);
-        PaletteAdd(FullPalette[j]);
-    }
-    PaletteRealize();
+    for (int32_t j = 0; j < 256; ++j) FullPalette[j] = ComposeFullEntry(j, shades);
+    InstallPalette(FullPalette, 256);
     FullPaletteFlag = 1;
 }

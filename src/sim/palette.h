@@ -16,5 +16,7 @@ extern int32_t FullPaletteFlag;
 uint32_t BlendColour(uint32_t a, uint32_t b, uint32_t weightA, uint32_t weightB);
 // The full-palette entry for cell byte j over the given shade colours.
 uint32_t ComposeFullEntry(int32_t j, const uint32_t shades[ShadeCount]);
+// Puts the colours in force as the palette, each entry a colour of its own.
+void InstallPalette(const uint32_t* colours, int32_t count);
 void BuildBasePalette();
 void BuildFullPalette(const uint32_t shades[ShadeCount]);
