@@ -80,6 +80,16 @@ static bool MayReplace(const char* name)
     return got == 0 || (got == sizeof head && std::memcmp(head, "TALVO", 5) == 0);
 }
 
+// A short name beside the target: the target's own name plus a suffix may
+// be longer than a directory entry can be.
+static void TemporaryNameFor(const char* target, char* buffer, size_t size)
+{
+    size_t folder = 0;
+    for (size_t i = 0; target[i]; ++i)
+        if (target[i] == '/' || target[i] == '\\' || target[i] == ':') folder = i + 1;
+    std::snprintf(buffer, size, "%.*s~talvo.save", static_cast<int>(folder), target);
+}
+
 void SaveScene()
 {
     if (!MayReplace(SceneFileName)) return;
@@ -87,7 +97,7 @@ void SaveScene()
     // Written beside the target and renamed over it, so a failed save
     // leaves the previous scene whole.
     char temporary[SceneFileNameSize + 16];
-    std::snprintf(temporary, sizeof temporary, "%s.saving", SceneFileName);
+    TemporaryNameFor(SceneFileName, temporary, sizeof temporary);
     std::FILE* file = std::fopen(temporary, "wb");
     if (!file) return;
     bool ok = std::fwrite(SceneBuffer, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length);
