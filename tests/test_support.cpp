@@ -9,8 +9,10 @@
 #include <iterator>
 
 #include "app/main_routine.h"
+#include "files/init_script.h"
 #include "files/scene_file.h"
 #include "framework/headless/headless.h"
+#include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "framework/window.h"
@@ -45,6 +47,9 @@ void StartProgram()
     FullPaletteFlag = 0;
     StepRandom = {257, 1023};
     SetDefaultSettings();
+    ColoursSetFlag = 0;
+    KeyFlush();
+    MouseFlush();
     ToolState = ToolIdle;
     LastPoint = {0, 0};
     PourCounter = 1750;
