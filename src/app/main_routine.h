@@ -4,7 +4,6 @@
 #include <cstdint>
 
 constexpr int32_t GateRow = 59;
-constexpr int32_t NewSceneGrainCount = 334 * 49;
 
 extern int32_t PourCounter;
 extern int32_t GateCountdown;
