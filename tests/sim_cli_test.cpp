@@ -1,12 +1,12 @@
 // talvo-sim as a user runs it: the scene it leaves, the picture, the
 // benchmark line and the handling of bad command lines.
 #include <gtest/gtest.h>
-
-#include <cstdio>
+#include <png.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -14,266 +14,166 @@
 
 #include "test_support.h"
 
-#ifdef TALVO_TEST_LIBPNG
-#include <png.h>
-#endif
-
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 constexpr int32_t Width = 336;
-constexpr int32_t Height = 402;
-constexpr size_t FieldBytes = static_cast<size_t>(Width) * Height;
+constexpr size_t FieldAt = 52, GrainsAt = 52 + 336 * 402; // six-colour scene
+constexpr size_t NewSceneSize = 200588;
 
 // Runs talvo-sim in the current directory; stdout and stderr go to files.
 int RunSim(const std::string& args)
 {
-    const std::string command =
-        std::string("'") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
+    const std::string command = std::string("'") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
     const int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }
 
 std::string ReadText(const std::string& name)
 {
-    const std::vector<uint8_t> bytes = ReadFileBytes(name);
+    const Bytes bytes = ReadFileBytes(name);
     return std::string(bytes.begin(), bytes.end());
 }
 
-int32_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<int16_t>(b[at] | b[at + 1] << 8); }
-
-int32_t Get32(const std::vector<uint8_t>& b, size_t at)
+// A little-endian number.
+uint32_t Get(const Bytes& b, size_t at, int size)
 {
-    return static_cast<int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24);
+    uint32_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<size_t>(i)];
+    return v;
 }
 
-// A scene file read back by the format, with its limits checked.
+// A six-colour scene file read back by the format.
 struct Scene {
-    std::vector<uint8_t> bytes;
-    bool full = false;
-    uint8_t settings = 0;
-    int32_t count = 0, slot1 = 0, slot2 = 0, speed = 0;
-    std::vector<uint32_t> palette;
-    std::vector<uint8_t> field;
-    std::vector<int32_t> grains;
+    Bytes b;
+    int32_t Setting(size_t at) const { return static_cast<int16_t>(Get(b, at, 2)); }
+    // Settings byte, grain count, SlotKind1, SlotKind2, Speed.
+    std::vector<int32_t> Settings() const { return {b[15], Setting(20), Setting(22), Setting(24), Setting(26)}; }
+    uint32_t Colour(size_t i) const { return Get(b, 28 + 4 * i, 4); }
+    uint8_t Cell(int32_t x, int32_t y) const { return b[FieldAt + static_cast<size_t>(y * Width + x)]; }
+    int32_t Kind(uint8_t kind) const
+    {
+        return static_cast<int32_t>(std::count_if(b.begin() + FieldAt, b.begin() + GrainsAt,
+                                                  [&](uint8_t c) { return (c & 7) == kind; }));
+    }
 };
 
-// Fails the current test (fatally) unless the file is a valid scene.
+// Fails the current test (fatally) unless the file is a whole six-colour scene within the format's limits.
 void ReadScene(const std::string& name, Scene* scene)
 {
-    scene->bytes = ReadFileBytes(name);
-    const std::vector<uint8_t>& b = scene->bytes;
+    const Bytes& b = scene->b = ReadFileBytes(name);
     ASSERT_GE(b.size(), 28u) << name;
-    ASSERT_EQ(std::string(b.begin(), b.begin() + 5), "TALVO");
-    scene->full = b[12] == 'B';
-    scene->settings = b[15];
-    EXPECT_LE(scene->settings & 15, 2);
-    EXPECT_LE(scene->settings >> 4, 2);
-    EXPECT_EQ(Get16(b, 16), Width);
-    EXPECT_EQ(Get16(b, 18), Height);
-    scene->count = Get16(b, 20);
-    scene->slot1 = Get16(b, 22);
-    scene->slot2 = Get16(b, 24);
-    scene->speed = Get16(b, 26);
-    ASSERT_GE(scene->count, 0);
-    ASSERT_LE(scene->count, 16800);
-    const size_t entries = scene->full ? 256 : 6;
-    const size_t fieldAt = 28 + 4 * entries;
-    ASSERT_EQ(b.size(), fieldAt + FieldBytes + 4 * static_cast<size_t>(scene->count)) << name;
-    scene->palette.clear();
-    for (size_t i = 0; i < entries; ++i) scene->palette.push_back(static_cast<uint32_t>(Get32(b, 28 + 4 * i)));
-    scene->field.assign(b.begin() + static_cast<std::ptrdiff_t>(fieldAt),
-                        b.begin() + static_cast<std::ptrdiff_t>(fieldAt + FieldBytes));
-    scene->grains.clear();
-    for (int32_t i = 0; i < scene->count; ++i) {
-        const int32_t p = Get32(b, fieldAt + FieldBytes + 4 * static_cast<size_t>(i));
-        ASSERT_GE(p, 336) << "grain " << i;
-        ASSERT_LE(p, 134735) << "grain " << i;
-        scene->grains.push_back(p);
+    ASSERT_EQ(std::string(b.begin(), b.begin() + 13), "TALVO  V3.0  ");
+    EXPECT_TRUE((b[15] & 15) <= 2 && b[15] >> 4 <= 2) << "settings byte " << int{b[15]};
+    EXPECT_EQ(Get(b, 16, 4), 336u | 402u << 16);
+    const int32_t count = scene->Setting(20);
+    ASSERT_TRUE(count >= 0 && count <= 16800) << count;
+    ASSERT_EQ(b.size(), GrainsAt + 4 * static_cast<size_t>(count)) << name;
+    for (size_t at = GrainsAt; at < b.size(); at += 4)
+        ASSERT_TRUE(Get(b, at, 4) >= 336 && Get(b, at, 4) <= 134735) << "grain at " << at;
+}
+
+TEST(SimCli, NewSceneAfterOneAndTenFrames)
+{
+    const struct {
+        int frames;
+        int32_t kinds[4]; // cells of kinds 2 to 5
+        int32_t distinct; // distinct grain positions, 0 when not checked
+    } cases[] = {{1, {504, 169, 505, 171}, 16333}, {10, {5177, 1739, 5188, 1724}, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frames);
+        TempDir dir;
+        ASSERT_EQ(RunSim("--frames " + std::to_string(c.frames) + " --seed 7 x.talvo"), 0) << ReadText("sim.err");
+        Scene scene;
+        ReadScene("x.talvo", &scene);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(scene.b.size(), NewSceneSize);
+        EXPECT_EQ(std::string(scene.b.begin(), scene.b.begin() + 15), "TALVO  V3.0    ");
+        // Start settings: Normal pen, Big eraser, 16366 grains, Boiling / Normal sand, No wait.
+        EXPECT_EQ(scene.Settings(), (std::vector<int32_t>{0x21, 16366, 3, 0, 4}));
+        const uint32_t colours[6] = {0x000000, 0x40A0C8, 0xDCF000, 0xC8A000, 0x0000FF, 0x0000A0};
+        for (size_t i = 0; i < 6; ++i) EXPECT_EQ(scene.Colour(i), colours[i]) << "colour " << i;
+        for (uint8_t kind = 2; kind <= 5; ++kind) EXPECT_EQ(scene.Kind(kind), c.kinds[kind - 2]) << "kind " << +kind;
+        if (c.distinct) {
+            std::vector<uint32_t> p;
+            for (size_t at = GrainsAt; at < scene.b.size(); at += 4) p.push_back(Get(scene.b, at, 4));
+            std::sort(p.begin(), p.end());
+            EXPECT_EQ(std::unique(p.begin(), p.end()) - p.begin(), c.distinct);
+        }
+        // The gate line is still closed and the frame whole.
+        for (int32_t x = 0; x < Width; ++x)
+            EXPECT_TRUE(scene.Cell(x, 59) == 1 && scene.Cell(x, 0) == 1 && scene.Cell(x, 401) == 1) << "x " << x;
+        EXPECT_FALSE(FileExists("Default.talvo"));
+        EXPECT_FALSE(FileExists("~talvo.save"));
     }
-}
-
-int32_t KindCount(const Scene& scene, uint8_t kind)
-{
-    return static_cast<int32_t>(
-        std::count_if(scene.field.begin(), scene.field.end(), [&](uint8_t c) { return (c & 7) == kind; }));
-}
-
-int32_t DistinctPositions(const Scene& scene)
-{
-    std::vector<int32_t> p = scene.grains;
-    std::sort(p.begin(), p.end());
-    return static_cast<int32_t>(std::unique(p.begin(), p.end()) - p.begin());
-}
-
-uint32_t Crc32(const uint8_t* data, size_t length)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-uint32_t GetBe32(const std::vector<uint8_t>& b, size_t at)
-{
-    return static_cast<uint32_t>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
-}
-
-// ---------------------------------------------------------------------------
-
-TEST(SimCli, OneFrameOfANewScene)
-{
-    TempDir dir;
-    ASSERT_EQ(RunSim("--frames 1 --seed 7 x.talvo"), 0) << ReadText("sim.err");
-    Scene scene;
-    ReadScene("x.talvo", &scene);
-    if (HasFatalFailure()) return;
-    EXPECT_EQ(scene.bytes.size(), 200588u);
-    EXPECT_EQ(std::string(scene.bytes.begin(), scene.bytes.begin() + 15), "TALVO  V3.0    ");
-    EXPECT_FALSE(scene.full);
-    // Start settings: Normal pen, Big eraser, No wait, Boiling / Normal sand.
-    EXPECT_EQ(scene.settings, 0x21);
-    EXPECT_EQ(scene.speed, 4);
-    EXPECT_EQ(scene.slot1, 3);
-    EXPECT_EQ(scene.slot2, 0);
-    EXPECT_EQ(scene.palette, (std::vector<uint32_t>{0x000000, 0x40A0C8, 0xDCF000, 0xC8A000, 0x0000FF, 0x0000A0}));
-    EXPECT_EQ(scene.count, 16366);
-    EXPECT_EQ(KindCount(scene, 2), 504);
-    EXPECT_EQ(KindCount(scene, 3), 169);
-    EXPECT_EQ(KindCount(scene, 4), 505);
-    EXPECT_EQ(KindCount(scene, 5), 171);
-    EXPECT_EQ(DistinctPositions(scene), 16333);
-    // The gate line is still closed and the frame whole.
-    for (int32_t x = 0; x < Width; ++x) {
-        EXPECT_EQ(scene.field[static_cast<size_t>(59 * Width + x)], 1) << "gate x " << x;
-        EXPECT_EQ(scene.field[static_cast<size_t>(x)], 1);
-        EXPECT_EQ(scene.field[static_cast<size_t>(401 * Width + x)], 1);
-    }
-    EXPECT_FALSE(FileExists("Default.talvo"));
-    EXPECT_FALSE(FileExists("~talvo.save"));
-}
-
-TEST(SimCli, TenFramesOfANewScene)
-{
-    TempDir dir;
-    ASSERT_EQ(RunSim("--frames 10 --seed 7 x.talvo"), 0) << ReadText("sim.err");
-    Scene scene;
-    ReadScene("x.talvo", &scene);
-    if (HasFatalFailure()) return;
-    EXPECT_EQ(KindCount(scene, 2), 5177);
-    EXPECT_EQ(KindCount(scene, 3), 1739);
-    EXPECT_EQ(KindCount(scene, 4), 5188);
-    EXPECT_EQ(KindCount(scene, 5), 1724);
-    EXPECT_EQ(scene.count, 16366);
 }
 
 TEST(SimCli, SameSeedGivesTheSameScene)
 {
     TempDir dir;
     // Frame 11 opens the first gap, whose width is the first random draw.
-    ASSERT_EQ(RunSim("--frames 11 --seed 7 a.talvo"), 0) << ReadText("sim.err");
-    ASSERT_EQ(RunSim("--frames 11 --seed 7 b.talvo"), 0) << ReadText("sim.err");
+    for (const char* run : {"--frames 11 --seed 7 a.talvo", "--frames 11 --seed 7 b.talvo",
+                            "--frames 60 --seed 7 c.talvo", "--frames 60 --seed 7 d.talvo"})
+        ASSERT_EQ(RunSim(run), 0) << run << ReadText("sim.err");
     EXPECT_TRUE(ReadFileBytes("a.talvo") == ReadFileBytes("b.talvo"));
+    EXPECT_TRUE(ReadFileBytes("c.talvo") == ReadFileBytes("d.talvo"));
     Scene scene;
     ReadScene("a.talvo", &scene);
     if (HasFatalFailure()) return;
     int32_t gap = 0;
-    while (82 + gap < Width && scene.field[static_cast<size_t>(59 * Width + 82 + gap)] == 0) ++gap;
-    EXPECT_GE(gap, 3);
-    EXPECT_LE(gap, 9);
-    for (int32_t x = 0; x < Width; ++x) {
-        const bool inGap = x >= 82 && x < 82 + gap;
-        if (!inGap) {
-            EXPECT_EQ(scene.field[static_cast<size_t>(59 * Width + x)], 1) << "gate x " << x;
-        }
-    }
-
-    ASSERT_EQ(RunSim("--frames 60 --seed 7 c.talvo"), 0) << ReadText("sim.err");
-    ASSERT_EQ(RunSim("--frames 60 --seed 7 d.talvo"), 0) << ReadText("sim.err");
-    EXPECT_TRUE(ReadFileBytes("c.talvo") == ReadFileBytes("d.talvo"));
+    while (82 + gap < Width && scene.Cell(82 + gap, 59) == 0) ++gap;
+    EXPECT_TRUE(gap >= 3 && gap <= 9) << "gap " << gap;
+    for (int32_t x = 0; x < Width; ++x)
+        EXPECT_TRUE((x >= 82 && x < 82 + gap) || scene.Cell(x, 59) == 1) << "gate x " << x;
 }
 
 TEST(SimCli, SecondRunContinuesTheSavedScene)
 {
     TempDir dir;
     ASSERT_EQ(RunSim("--frames 1 --seed 7 x.talvo"), 0) << ReadText("sim.err");
-    std::vector<uint8_t> first = ReadFileBytes("x.talvo");
-    ASSERT_EQ(first.size(), 200588u);
-    // Marks only a loaded scene can carry: Thick pen and Small eraser,
-    // "Fast", "Magical sand" for slot 2, and a wall block low in the field.
+    Bytes first = ReadFileBytes("x.talvo");
+    ASSERT_EQ(first.size(), NewSceneSize);
+    // Marks only a loaded scene can carry: Thick pen and Small eraser, "Fast",
+    // "Magical sand" for slot 2, and a wall block low in the field.
     first[15] = 0x02;
     first[26] = 3;
     first[24] = 4;
-    const size_t fieldAt = 52;
     for (int32_t y = 300; y < 303; ++y)
-        for (int32_t x = 100; x < 103; ++x) first[fieldAt + static_cast<size_t>(y * Width + x)] = 1;
+        for (int32_t x = 100; x < 103; ++x) first[FieldAt + static_cast<size_t>(y * Width + x)] = 1;
     WriteFileBytes("x.talvo", first);
 
+    Scene second, third;
     ASSERT_EQ(RunSim("--frames 1 --seed 7 x.talvo"), 0) << ReadText("sim.err");
-    Scene scene;
-    ReadScene("x.talvo", &scene);
+    ReadScene("x.talvo", &second);
     if (HasFatalFailure()) return;
-    EXPECT_FALSE(scene.bytes == first) << "the grains did not move on";
-    EXPECT_EQ(scene.settings, 0x02);
-    EXPECT_EQ(scene.speed, 3);
-    EXPECT_EQ(scene.slot2, 4);
-    EXPECT_EQ(scene.slot1, 3);
-    EXPECT_EQ(scene.count, 16366);
+    EXPECT_FALSE(second.b == first) << "the grains did not move on";
+    EXPECT_EQ(second.Settings(), (std::vector<int32_t>{0x02, 16366, 3, 4, 3}));
     for (int32_t y = 300; y < 303; ++y)
-        for (int32_t x = 100; x < 103; ++x)
-            EXPECT_EQ(scene.field[static_cast<size_t>(y * Width + x)], 1) << x << "," << y;
+        for (int32_t x = 100; x < 103; ++x) EXPECT_EQ(second.Cell(x, y), 1) << x << "," << y;
 
     // And once more from there: it goes on changing and stays a scene.
-    const std::vector<uint8_t> second = scene.bytes;
     ASSERT_EQ(RunSim("--frames 3 x.talvo"), 0) << ReadText("sim.err");
-    Scene third;
     ReadScene("x.talvo", &third);
     if (HasFatalFailure()) return;
-    EXPECT_FALSE(third.bytes == second);
-    EXPECT_EQ(third.settings, 0x02);
+    EXPECT_FALSE(third.b == second.b);
+    EXPECT_EQ(third.Settings(), second.Settings());
 }
 
 TEST(SimCli, PngShowsTheFieldThroughThePalette)
 {
     TempDir dir;
     ASSERT_EQ(RunSim("--frames 1 --png p.png x.talvo"), 0) << ReadText("sim.err");
-    const std::vector<uint8_t> png = ReadFileBytes("p.png");
+    const Bytes png = ReadFileBytes("p.png");
     ASSERT_GE(png.size(), 8u + 25u + 12u);
-    const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    ASSERT_TRUE(std::equal(signature, signature + 8, png.begin()));
-    // IHDR first: 336 x 402, 8-bit RGB, not interlaced.
-    EXPECT_EQ(GetBe32(png, 8), 13u);
-    EXPECT_EQ(std::string(png.begin() + 12, png.begin() + 16), "IHDR");
-    EXPECT_EQ(GetBe32(png, 16), 336u);
-    EXPECT_EQ(GetBe32(png, 20), 402u);
-    EXPECT_EQ(png[24], 8);
-    EXPECT_EQ(png[25], 2);
-    EXPECT_EQ(png[26], 0);
-    EXPECT_EQ(png[27], 0);
-    EXPECT_EQ(png[28], 0);
-    // Every chunk whole, with a right checksum, up to IEND at the very end.
-    size_t at = 8;
-    bool sawData = false, sawEnd = false;
-    while (at + 12 <= png.size()) {
-        const uint32_t length = GetBe32(png, at);
-        ASSERT_LE(at + 12 + length, png.size()) << "chunk at " << at;
-        const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                               png.begin() + static_cast<std::ptrdiff_t>(at + 8));
-        EXPECT_EQ(Crc32(&png[at + 4], 4 + length), GetBe32(png, at + 8 + length)) << type;
-        sawData = sawData || type == "IDAT";
-        at += 12 + length;
-        if (type == "IEND") {
-            sawEnd = true;
-            break;
-        }
-    }
-    EXPECT_TRUE(sawData);
-    EXPECT_TRUE(sawEnd);
-    EXPECT_EQ(at, png.size());
+    // Signature, then IHDR: 336 x 402, 8-bit RGB, not interlaced.
+    const Bytes head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                        0,    0,   1,   0x50, 0,  0,  1,    0x92, 8, 2, 0, 0, 0};
+    ASSERT_TRUE(std::equal(head.begin(), head.end(), png.begin()));
+    // The file ends with the IEND chunk and its fixed checksum.
+    const Bytes end = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    EXPECT_TRUE(std::equal(end.begin(), end.end(), png.end() - 12));
 
-#ifdef TALVO_TEST_LIBPNG
+    // libpng checks the chunks' checksums; every pixel is its cell's palette colour.
     Scene scene;
     ReadScene("x.talvo", &scene);
     if (HasFatalFailure()) return;
@@ -281,24 +181,20 @@ TEST(SimCli, PngShowsTheFieldThroughThePalette)
     image.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&image, "p.png"));
     image.format = PNG_FORMAT_RGB;
-    ASSERT_EQ(image.width, 336u);
-    ASSERT_EQ(image.height, 402u);
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    Bytes rgb(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
     int32_t wrong = 0;
-    for (size_t i = 0; i < FieldBytes; ++i) {
-        const uint32_t colour = scene.palette.at(scene.field[i]);
-        wrong += rgb[3 * i] != (colour & 0xFF) || rgb[3 * i + 1] != ((colour >> 8) & 0xFF) ||
+    for (size_t i = 0; i < GrainsAt - FieldAt; ++i) {
+        const uint8_t cell = scene.b[FieldAt + i];
+        const uint32_t colour = scene.Colour(cell % 6);
+        wrong += cell >= 6 || rgb[3 * i] != (colour & 0xFF) || rgb[3 * i + 1] != ((colour >> 8) & 0xFF) ||
                  rgb[3 * i + 2] != ((colour >> 16) & 0xFF);
     }
     EXPECT_EQ(wrong, 0);
     // Spot values: the frame in the wall colour, an empty cell black.
-    EXPECT_EQ(rgb[0], 200);
-    EXPECT_EQ(rgb[1], 160);
-    EXPECT_EQ(rgb[2], 64);
+    EXPECT_EQ(Bytes(rgb.begin(), rgb.begin() + 3), (Bytes{200, 160, 64}));
     const size_t empty = 3 * static_cast<size_t>(200 * Width + 100);
     EXPECT_EQ(rgb[empty] + rgb[empty + 1] + rgb[empty + 2], 0);
-#endif
 }
 
 TEST(SimCli, BenchPrintsOneSummaryLine)
@@ -327,17 +223,13 @@ TEST(SimCli, BenchPrintsOneSummaryLine)
 
 TEST(SimCli, BadCommandLinesAreRefused)
 {
-    const char* cases[] = {
-        "--bogus x.talvo",       "--frames 0 x.talvo",   "--frames abc x.talvo", "--frames -3 x.talvo",
-        "--frames 12x x.talvo",  "--seed -1 x.talvo",    "--seed ten x.talvo",   "x.talvo --frames",
-        "x.talvo --seed",        "x.talvo --png",        "-q x.talvo",
-    };
-    for (const char* args : cases) {
+    for (const char* args : {"--bogus x.talvo", "--frames 0 x.talvo", "--frames abc x.talvo", "--frames -3 x.talvo",
+                             "--frames 12x x.talvo", "--seed -1 x.talvo", "--seed ten x.talvo", "x.talvo --frames",
+                             "x.talvo --seed", "x.talvo --png", "-q x.talvo"}) {
         SCOPED_TRACE(args);
         TempDir dir;
         const int code = RunSim(args);
-        EXPECT_NE(code, 0);
-        EXPECT_NE(code, -1) << "did not exit normally";
+        EXPECT_TRUE(code > 0) << "exit code " << code;
         EXPECT_FALSE(ReadText("sim.err").empty());
         EXPECT_FALSE(FileExists("x.talvo"));
         EXPECT_FALSE(FileExists("Default.talvo"));
@@ -347,10 +239,10 @@ TEST(SimCli, BadCommandLinesAreRefused)
 TEST(SimCli, TwoSceneArgumentsAreIgnored)
 {
     TempDir dir;
-    // A scene with marks of its own, which must not be loaded or touched.
+    // A scene with a mark of its own, which must not be loaded or touched.
     ASSERT_EQ(RunSim("--frames 1 a.talvo"), 0) << ReadText("sim.err");
-    std::vector<uint8_t> a = ReadFileBytes("a.talvo");
-    ASSERT_EQ(a.size(), 200588u);
+    Bytes a = ReadFileBytes("a.talvo");
+    ASSERT_EQ(a.size(), NewSceneSize);
     a[24] = 2;
     WriteFileBytes("a.talvo", a);
 
@@ -361,9 +253,9 @@ TEST(SimCli, TwoSceneArgumentsAreIgnored)
     ReadScene("Default.talvo", &scene);
     if (HasFatalFailure()) return;
     // A new scene's first frame, not a's.
-    EXPECT_EQ(scene.slot2, 0);
-    EXPECT_EQ(KindCount(scene, 2), 504);
-    EXPECT_EQ(KindCount(scene, 5), 171);
+    EXPECT_EQ(scene.Setting(24), 0);
+    EXPECT_EQ(scene.Kind(2), 504);
+    EXPECT_EQ(scene.Kind(5), 171);
 }
 
 TEST(SimCli, FileThatIsNotASceneIsLeftAlone)

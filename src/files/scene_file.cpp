@@ -106,6 +106,19 @@ void SaveScene()
     if (!ok || !PlatformReplaceFile(temporary, SceneFileName)) std::remove(temporary);
 }
 
+// Every scene written has its frame of walls, and the particle step relies on
+// it to keep grains (and the cells it reads around them) inside the field.
+static bool FrameIntact(const uint8_t* field)
+{
+    for (int32_t x = 0; x < FieldWidth; ++x)
+        if ((field[x] & KindMask) != CellWall || (field[FieldSize - FieldWidth + x] & KindMask) != CellWall)
+            return false;
+    for (int32_t y = 0; y < FieldHeight; ++y)
+        if ((field[FieldPos(0, y)] & KindMask) != CellWall || (field[FieldPos(FieldWidth - 1, y)] & KindMask) != CellWall)
+            return false;
+    return true;
+}
+
 int32_t LoadScene()
 {
     std::FILE* file = std::fopen(SceneFileName, "rb");
@@ -135,6 +148,7 @@ int32_t LoadScene()
         const int32_t position = GetInt32(in + grainsAt + 4 * i);
         if (position < FieldWidth || position >= FieldSize - FieldWidth) return 0;
     }
+    if (!FrameIntact(in + fieldAt)) return 0;
 
     MarkSettings(false);
     FullPaletteFlag = full ? 1 : 0;
