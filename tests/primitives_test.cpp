@@ -2,9 +2,10 @@
 // from the palette turns into.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <initializer_list>
 #include <set>
 #include <utility>
 #include <vector>
@@ -21,8 +22,7 @@ namespace {
 
 constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
 
-using Pixel = std::pair<int32_t, int32_t>;
-using PixelSet = std::set<Pixel>;
+using PixelSet = std::set<std::pair<int32_t, int32_t>>;
 
 // The default base palette in force, every byte 0 (empty), nothing mirrored.
 void StartBlank()
@@ -33,7 +33,6 @@ void StartBlank()
     std::memset(Field, 0, FieldSize);
 }
 
-// The cells holding `byte`.
 PixelSet CellsWith(uint8_t byte)
 {
     PixelSet cells;
@@ -43,387 +42,201 @@ PixelSet CellsWith(uint8_t byte)
     return cells;
 }
 
-PixelSet Box(int32_t x0, int32_t y0, int32_t x1, int32_t y1) // inclusive
+// The union of boxes given by their inclusive corners x0, y0, x1, y1.
+PixelSet Boxes(std::initializer_list<std::array<int32_t, 4>> boxes)
 {
     PixelSet cells;
-    for (int32_t y = y0; y <= y1; ++y)
-        for (int32_t x = x0; x <= x1; ++x) cells.insert({x, y});
+    for (const auto& b : boxes)
+        for (int32_t y = b[1]; y <= b[3]; ++y)
+            for (int32_t x = b[0]; x <= b[2]; ++x) cells.insert({x, y});
     return cells;
 }
 
-PixelSet Union(PixelSet a, const PixelSet& b)
+// The border of the inclusive box x0..x1, y0..y1.
+PixelSet Ring(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
-    a.insert(b.begin(), b.end());
-    return a;
+    return Boxes({{x0, y0, x1, y0}, {x0, y1, x1, y1}, {x0, y0, x0, y1}, {x1, y0, x1, y1}});
 }
 
-// Columns x0..x1 of a row, or rows y0..y1 of a column.
-PixelSet Row(int32_t y, int32_t x0, int32_t x1) { return Box(x0, y, x1, y); }
-PixelSet Column(int32_t x, int32_t y0, int32_t y1) { return Box(x, y0, x, y1); }
+uint32_t Wall() { return PaletteColour(CellWall); }
+uint32_t Empty() { return PaletteColour(0); }
 
-uint32_t WallColour() { return PaletteColour(CellWall); }
+// One call: Rect, Line, Pixel, Ellipse (in the wall colour, or empty when `clear`), Frame,
+// pen Width a, or Clear the surface at client size a x b.
+struct Call {
+    char what;
+    int32_t a = 0, b = 0, c = 0, d = 0, mode = 1;
+    bool clear = false;
+};
 
-// -------------------------------------------------------------- rectangles
-
-TEST(PrimitivesRect, OutlineOnlyCoversTheBorderOfTheHalfOpenBox)
+void Perform(const Call& k)
 {
-    StartBlank();
-    DrawRect(10, 10, 20, 15, 1, WallColour());
-    const PixelSet expected =
-        Union(Union(Row(10, 10, 19), Row(14, 10, 19)), Union(Column(10, 10, 14), Column(19, 10, 14)));
-    EXPECT_EQ(CellsWith(1), expected);
-    EXPECT_EQ(expected.size(), 26u);
+    const uint32_t colour = k.clear ? Empty() : Wall();
+    switch (k.what) {
+    case 'R': DrawRect(k.a, k.b, k.c, k.d, k.mode, colour); break;
+    case 'L': DrawLine(k.a, k.b, k.c, k.d, colour); break;
+    case 'P': PutPixel(k.a, k.b, colour); break;
+    case 'E': DrawEllipse(k.a, k.b, k.c, k.d, k.mode, colour); break;
+    case 'F': DrawFieldFrame(); break;
+    case 'W': SetPenWidth(k.a); break;
+    case 'C':
+        WndProc(MainWindow, WM_SIZE, 0, PackPoint(k.a, k.b));
+        SetBackColour(Rgb(200, 160, 64));
+        ClearSurface();
+        break;
+    default: FAIL() << k.what;
+    }
 }
 
-TEST(PrimitivesRect, FillOnlyIsOnePixelShortInBothDirections)
+TEST(PrimitivesCoverage, ShapesWriteExactlyTheirPixelsClippedToTheSurface)
 {
-    StartBlank();
-    DrawRect(10, 10, 20, 15, 2, WallColour());
-    EXPECT_EQ(CellsWith(1), Box(10, 10, 18, 13));
-    EXPECT_EQ(CellsWith(1).size(), 36u);
+    const struct {
+        const char* what;
+        std::vector<Call> calls;
+        PixelSet walls;
+    } cases[] = {
+        {"outline: border of the half-open box", {{'R', 10, 10, 20, 15, 1}}, Ring(10, 10, 19, 14)},
+        {"fill: one pixel short both ways", {{'R', 10, 10, 20, 15, 2}}, Boxes({{10, 10, 18, 13}})},
+        {"outline and fill: the whole box", {{'R', 10, 10, 20, 15, 3}}, Boxes({{10, 10, 19, 14}})},
+        {"modes 0 and 4 draw nothing", {{'R', 10, 10, 20, 15, 0}, {'R', 10, 10, 20, 15, 4}}, {}},
+        {"mode 5 is an outline", {{'R', 10, 10, 20, 15, 5}}, Ring(10, 10, 19, 14)},
+        {"mode 7 is outline and fill", {{'R', 30, 30, 35, 33, 7}}, Boxes({{30, 30, 34, 32}})},
+        {"reservoir outline", {{'R', 0, 0, 336, 60, 1}}, Ring(0, 0, 335, 59)},
+        {"gate line emptied", {{'R', 0, 0, 336, 60, 1}, {'L', 4, 59, 332, 59, 1, true}},
+         Boxes({{0, 0, 335, 0}, {0, 0, 0, 59}, {335, 0, 335, 59}, {0, 59, 3, 59}, {332, 59, 335, 59}})},
+        {"field frame", {{'F'}}, Ring(0, 0, 335, 401)},
+        {"line rightwards", {{'L', 10, 5, 20, 5}}, Boxes({{10, 5, 19, 5}})},
+        {"line leftwards", {{'L', 20, 5, 10, 5}}, Boxes({{11, 5, 20, 5}})},
+        {"line downwards", {{'L', 7, 3, 7, 9}}, Boxes({{7, 3, 7, 8}})},
+        {"line upwards", {{'L', 7, 9, 7, 3}}, Boxes({{7, 4, 7, 9}})},
+        {"line with equal ends", {{'L', 40, 40, 40, 40}}, {}},
+        {"gate opening", {{'L', 0, 59, 336, 59}, {'L', 82, 59, 85, 59, 1, true}},
+         Boxes({{0, 59, 81, 59}, {85, 59, 335, 59}})},
+        {"gap", {{'L', 0, 59, 336, 59}, {'L', 200, 59, 202, 59, 1, true}}, Boxes({{0, 59, 199, 59}, {202, 59, 335, 59}})},
+        {"gap closed", {{'L', 0, 59, 336, 59}, {'L', 200, 59, 202, 59, 1, true}, {'L', 200, 59, 202, 59}},
+         Boxes({{0, 59, 335, 59}})},
+        {"pixels inside", {{'P', 17, 23}, {'P', 0, 0}, {'P', 335, 401}},
+         Boxes({{17, 23, 17, 23}, {0, 0, 0, 0}, {335, 401, 335, 401}})},
+        {"pixels outside",
+         {{'P', -1, 0}, {'P', 0, -1}, {'P', 336, 0}, {'P', 0, 402}, {'P', 336, 402}, {'P', 100000, 3}, {'P', 3, -100000}},
+         {}},
+        {"fill past the top-left corner", {{'R', -5, -5, 10, 10, 3}}, Boxes({{0, 0, 9, 9}})},
+        {"outline past the bottom-right corner", {{'R', 330, 395, 345, 410, 1}},
+         Boxes({{330, 395, 335, 395}, {330, 395, 330, 401}})},
+        {"lines past each edge",
+         {{'L', -10, 5, 10, 5}, {'L', 330, 400, 340, 400}, {'L', 100, 395, 100, 450}, {'L', 200, -20, 200, 3}},
+         Boxes({{0, 5, 9, 5}, {330, 400, 335, 400}, {100, 395, 100, 401}, {200, 0, 200, 2}})},
+        {"shapes wholly outside (the fourth ends above row 0)",
+         {{'R', -50, -50, -10, -10, 3}, {'R', 400, 10, 500, 20, 3}, {'R', 10, 402, 20, 450, 3}, {'R', -100, -100, 500, 0, 3},
+          {'L', -10, -1, 400, -1}, {'L', 336, 0, 336, 402}, {'E', -100, -100, -50, -50, 3}},
+         {}},
+        {"huge fill", {{'R', -100000, -100000, 100000, 100000, 2}}, Boxes({{0, 0, 335, 401}})},
+        {"pen widths 1 and 0 draw one pixel wide",
+         {{'W', 5}, {'W', 1}, {'L', 50, 100, 100, 100}, {'W', 0}, {'L', 50, 110, 100, 110}},
+         Boxes({{50, 100, 99, 100}, {50, 110, 99, 110}})},
+        {"clear: the client width, every row", {{'C', 100, 50}}, Boxes({{0, 0, 99, 401}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartBlank();
+        for (const Call& k : c.calls) Perform(k);
+        EXPECT_EQ(CellsWith(1), c.walls);
+    }
 }
 
-TEST(PrimitivesRect, OutlineAndFillCoverTheWholeBox)
-{
-    StartBlank();
-    DrawRect(10, 10, 20, 15, 3, WallColour());
-    EXPECT_EQ(CellsWith(1), Box(10, 10, 19, 14));
-    EXPECT_EQ(CellsWith(1).size(), 50u);
-}
-
-TEST(PrimitivesRect, ModeZeroAndHigherBitsAlone)
-{
-    StartBlank();
-    DrawRect(10, 10, 20, 15, 0, WallColour());
-    EXPECT_TRUE(CellsWith(1).empty());
-    DrawRect(10, 10, 20, 15, 4, WallColour());
-    EXPECT_TRUE(CellsWith(1).empty());
-    // Only bits 0 and 1 count: 7 draws as 3, 5 as 1.
-    DrawRect(30, 30, 35, 33, 7, WallColour());
-    EXPECT_EQ(CellsWith(1), Box(30, 30, 34, 32));
-    std::memset(Field, 0, FieldSize);
-    DrawRect(10, 10, 20, 15, 5, WallColour());
-    EXPECT_EQ(CellsWith(1), Union(Union(Row(10, 10, 19), Row(14, 10, 19)), Union(Column(10, 10, 14), Column(19, 10, 14))));
-}
-
-TEST(PrimitivesRect, ModesPaintInTheOneColourOfTheCall)
-{
-    StartBlank();
-    // A box one pixel larger than its border: mode 3 leaves no second colour.
-    DrawRect(50, 50, 60, 58, 3, PaletteColour(4));
-    EXPECT_EQ(CellsWith(4), Box(50, 50, 59, 57));
-    // Outline over a fill of another colour changes only the border.
-    DrawRect(50, 50, 60, 58, 1, PaletteColour(2));
-    EXPECT_EQ(CellsWith(2), Union(Union(Row(50, 50, 59), Row(57, 50, 59)), Union(Column(50, 50, 57), Column(59, 50, 57))));
-    EXPECT_EQ(CellsWith(4), Box(51, 51, 58, 56));
-}
-
-TEST(PrimitivesRect, SceneSetUpShapes)
-{
-    StartBlank();
-    std::memset(Field, 3, FieldSize);
-    // The fill of a new scene empties every cell.
-    DrawRect(0, 0, 336, 402, 3, PaletteColour(0));
-    EXPECT_EQ(CellsWith(0).size(), static_cast<size_t>(FieldSize));
-
-    // The reservoir outline: rows 0 and 59, columns 0 and 335 of rows 0..59.
-    DrawRect(0, 0, 336, 60, 1, WallColour());
-    const PixelSet reservoir =
-        Union(Union(Row(0, 0, 335), Row(59, 0, 335)), Union(Column(0, 0, 59), Column(335, 0, 59)));
-    EXPECT_EQ(CellsWith(1), reservoir);
-
-    // Emptying the gate line leaves its two end cells on each side.
-    DrawLine(4, 59, 332, 59, PaletteColour(0));
-    PixelSet afterGate = reservoir;
-    for (int32_t x = 4; x <= 331; ++x) afterGate.erase({x, 59});
-    EXPECT_EQ(CellsWith(1), afterGate);
-    EXPECT_EQ(Field[FieldPos(3, 59)], 1);
-    EXPECT_EQ(Field[FieldPos(332, 59)], 1);
-}
-
-TEST(PrimitivesRect, FieldFrameIsExactlyTheRing)
+TEST(PrimitivesCoverage, DrawingChangesOnlyTheCoveredCellsAndUsesOneColour)
 {
     StartBlank();
     // Cells of every kind and shade, so that any stray write shows.
     for (int32_t p = 0; p < FieldSize; ++p) Field[p] = static_cast<uint8_t>((p * 37 + 11) & 0xFF);
-    std::vector<uint8_t> before(Field, Field + FieldSize);
+    const std::vector<uint8_t> before(Field, Field + FieldSize);
     DrawFieldFrame();
-    for (int32_t y = 0; y < FieldHeight; ++y) {
-        for (int32_t x = 0; x < FieldWidth; ++x) {
-            const bool ring = x == 0 || x == FieldWidth - 1 || y == 0 || y == FieldHeight - 1;
-            const int32_t p = FieldPos(x, y);
-            if (ring)
-                ASSERT_EQ(Field[p], 1) << x << "," << y;
-            else
-                ASSERT_EQ(Field[p], before[static_cast<size_t>(p)]) << x << "," << y;
-        }
+    for (int32_t y = 1; y < FieldHeight - 1; ++y)
+        for (int32_t x = 1; x < FieldWidth - 1; ++x) ASSERT_EQ(Field[FieldPos(x, y)], before[FieldPos(x, y)]) << x << "," << y;
+    // The fill of a new scene empties every cell.
+    DrawRect(0, 0, 336, 402, 3, Empty());
+    EXPECT_EQ(CellsWith(0).size(), static_cast<size_t>(FieldSize));
+    // Mode 3 leaves no second colour; an outline over it changes only the border.
+    DrawRect(50, 50, 60, 58, 3, PaletteColour(4));
+    EXPECT_EQ(CellsWith(4), Boxes({{50, 50, 59, 57}}));
+    DrawRect(50, 50, 60, 58, 1, PaletteColour(2));
+    EXPECT_EQ(CellsWith(2), Ring(50, 50, 59, 57));
+    EXPECT_EQ(CellsWith(4), Boxes({{51, 51, 58, 56}}));
+}
+
+TEST(PrimitivesPen, WideStrokesAreCentredOnTheOnePixelPath)
+{
+    StartBlank();
+    SetPenWidth(5);
+    DrawLine(50, 100, 100, 100, Wall());
+    SetPenWidth(3);
+    DrawRect(100, 150, 200, 230, 1, Wall());
+    // Away from the rounded ends the line covers rows 98..102, not 96 or 104; the outline's top
+    // edge rows 149..151, not 147 or 153, its left edge columns 99..101. -1: coverage left open.
+    for (int32_t d = -4; d <= 4; ++d) {
+        const int32_t line = d * d <= 4 ? 1 : d * d == 16 ? 0 : -1, edge = d * d <= 1 ? 1 : d * d == 9 ? 0 : -1;
+        for (int32_t x = 60; x <= 90; x += 10) EXPECT_TRUE(line < 0 || Field[FieldPos(x, 100 + d)] == line) << x << "," << d;
+        EXPECT_TRUE(edge < 0 || Field[FieldPos(150, 150 + d)] == edge) << d;
+        EXPECT_TRUE(edge < 1 || Field[FieldPos(100 + d, 190)] == 1) << d;
+    }
+    EXPECT_EQ(Field[FieldPos(150, 190)], 0);
+}
+
+// Draws entries 0..count-1 with every primitive and checks each stored its own index.
+void ExpectEntriesDrawAsTheirIndex(int32_t count)
+{
+    for (int32_t j = 0; j < count; ++j) {
+        PutPixel(j, 0, PaletteColour(j));
+        DrawLine(j, 10, j, 12, PaletteColour(j));
+        DrawRect(j, 20, j + 1, 22, 3, PaletteColour(j));
+    }
+    for (int32_t j = 0; j < count; ++j) {
+        EXPECT_EQ(Field[FieldPos(j, 0)], j) << "entry " << j;
+        EXPECT_EQ(Field[FieldPos(j, 11)], j) << "entry " << j;
+        EXPECT_EQ(Field[FieldPos(j, 21)], j) << "entry " << j;
     }
 }
 
-TEST(PrimitivesRect, ClearSurfaceFillsTheClientWidthInTheBackColour)
+TEST(PrimitivesColour, EntriesInForceAndStaleOnesDrawAsTheirOwnIndex)
 {
     StartBlank();
-    WndProc(MainWindow, WM_SIZE, 0, PackPoint(100, 50));
-    SetBackColour(Rgb(200, 160, 64));
-    ClearSurface();
-    // (0,0)-(101,403) filled only: columns 0..99, every row; the client height plays no part.
-    EXPECT_EQ(CellsWith(1), Box(0, 0, 99, 401));
-}
-
-// -------------------------------------------------------------------- lines
-
-TEST(PrimitivesLine, HorizontalExcludesTheEndInBothDirections)
-{
-    StartBlank();
-    DrawLine(10, 5, 20, 5, WallColour());
-    EXPECT_EQ(CellsWith(1), Row(5, 10, 19));
-    std::memset(Field, 0, FieldSize);
-    DrawLine(20, 5, 10, 5, WallColour());
-    EXPECT_EQ(CellsWith(1), Row(5, 11, 20));
-}
-
-TEST(PrimitivesLine, VerticalExcludesTheEndInBothDirections)
-{
-    StartBlank();
-    DrawLine(7, 3, 7, 9, WallColour());
-    EXPECT_EQ(CellsWith(1), Column(7, 3, 8));
-    std::memset(Field, 0, FieldSize);
-    DrawLine(7, 9, 7, 3, WallColour());
-    EXPECT_EQ(CellsWith(1), Column(7, 4, 9));
-}
-
-TEST(PrimitivesLine, EqualEndsCoverNothing)
-{
-    StartBlank();
-    DrawLine(40, 40, 40, 40, WallColour());
-    EXPECT_TRUE(CellsWith(1).empty());
-}
-
-TEST(PrimitivesLine, GateOpenings)
-{
-    StartBlank();
-    DrawLine(0, 59, 336, 59, WallColour());
-    ASSERT_EQ(CellsWith(1), Row(59, 0, 335));
-    DrawLine(82, 59, 85, 59, PaletteColour(0));
-    PixelSet walls = Row(59, 0, 335);
-    for (int32_t x = 82; x <= 84; ++x) walls.erase({x, 59});
-    EXPECT_EQ(CellsWith(1), walls);
-
-    // A two-cell gap from x to x + 2.
-    DrawLine(200, 59, 202, 59, PaletteColour(0));
-    walls.erase({200, 59});
-    walls.erase({201, 59});
-    EXPECT_EQ(CellsWith(1), walls);
-    // Closing it again with a wall line of the same span.
-    DrawLine(200, 59, 202, 59, WallColour());
-    walls.insert({200, 59});
-    walls.insert({201, 59});
-    EXPECT_EQ(CellsWith(1), walls);
-}
-
-// ------------------------------------------------------------------ pixels
-
-TEST(PrimitivesPixel, WritesExactlyOnePixelInsideAndNothingOutside)
-{
-    StartBlank();
-    PutPixel(17, 23, WallColour());
-    EXPECT_EQ(CellsWith(1), (PixelSet{{17, 23}}));
-    PutPixel(0, 0, WallColour());
-    PutPixel(335, 401, WallColour());
-    EXPECT_EQ(CellsWith(1), (PixelSet{{17, 23}, {0, 0}, {335, 401}}));
-
-    std::memset(Field, 0, FieldSize);
-    for (const Pixel& p : {Pixel{-1, 0}, Pixel{0, -1}, Pixel{336, 0}, Pixel{0, 402}, Pixel{336, 402}, Pixel{-5, 200},
-                           Pixel{100000, 3}, Pixel{3, -100000}})
-        PutPixel(p.first, p.second, WallColour());
-    EXPECT_TRUE(CellsWith(1).empty());
-}
-
-// ---------------------------------------------------------------- clipping
-
-TEST(PrimitivesClip, ShapesPastTheEdgeWriteOnlyTheirInsidePixels)
-{
-    StartBlank();
-    DrawRect(-5, -5, 10, 10, 3, WallColour());
-    EXPECT_EQ(CellsWith(1), Box(0, 0, 9, 9));
-
-    std::memset(Field, 0, FieldSize);
-    // Outline whose right and bottom edges (344, 409) lie outside.
-    DrawRect(330, 395, 345, 410, 1, WallColour());
-    EXPECT_EQ(CellsWith(1), Union(Row(395, 330, 335), Column(330, 395, 401)));
-
-    std::memset(Field, 0, FieldSize);
-    DrawLine(-10, 5, 10, 5, WallColour());
-    DrawLine(330, 400, 340, 400, WallColour());
-    DrawLine(100, 395, 100, 450, WallColour());
-    DrawLine(200, -20, 200, 3, WallColour());
-    EXPECT_EQ(CellsWith(1), Union(Union(Row(5, 0, 9), Row(400, 330, 335)), Union(Column(100, 395, 401), Column(200, 0, 2))));
-}
-
-TEST(PrimitivesClip, ShapesWhollyOutsideWriteNothing)
-{
-    StartBlank();
-    DrawRect(-50, -50, -10, -10, 3, WallColour());
-    DrawRect(400, 10, 500, 20, 3, WallColour());
-    DrawRect(10, 402, 20, 450, 3, WallColour());
-    DrawRect(-100, -100, 500, 0, 3, WallColour()); // bottom edge excluded: ends above row 0
-    DrawLine(-10, -1, 400, -1, WallColour());
-    DrawLine(336, 0, 336, 402, WallColour());
-    DrawEllipse(-100, -100, -50, -50, 3, WallColour());
-    EXPECT_TRUE(CellsWith(1).empty());
-}
-
-TEST(PrimitivesClip, HugeShapesCoverTheWholeSurface)
-{
-    StartBlank();
-    DrawRect(-100000, -100000, 100000, 100000, 2, WallColour());
-    EXPECT_EQ(CellsWith(1).size(), static_cast<size_t>(FieldSize));
-}
-
-// ---------------------------------------------------------- colour to byte
-
-TEST(PrimitivesColour, BaseEntriesDrawAsTheirOwnIndex)
-{
-    StartBlank();
-    for (int32_t i = 0; i < BaseColourCount; ++i) {
-        PutPixel(i, 0, PaletteColour(i));
-        DrawLine(0, 10 + i, 5, 10 + i, PaletteColour(i));
-        DrawRect(20 * i, 100, 20 * i + 10, 110, 3, PaletteColour(i));
-    }
-    for (int32_t i = 0; i < BaseColourCount; ++i) {
-        EXPECT_EQ(Field[FieldPos(i, 0)], i);
-        EXPECT_EQ(Field[FieldPos(4, 10 + i)], i);
-        EXPECT_EQ(Field[FieldPos(20 * i + 5, 105)], i);
-    }
-}
-
-TEST(PrimitivesColour, AllEntriesOfAFullPaletteDrawAsTheirOwnIndex)
-{
-    StartBlank();
-    // 256 different colours, as a stored full palette would be installed.
+    ExpectEntriesDrawAsTheirIndex(BaseColourCount);
     PaletteBegin();
     for (uint32_t j = 0; j < 256; ++j) PaletteAdd(Rgb(j, 255 - j, (j * 7) & 0xFF));
     PaletteRealize();
-    for (int32_t j = 0; j < 256; ++j) {
-        PutPixel(j, 0, PaletteColour(j));
-        DrawRect(j, 10, j + 1, 12, 3, PaletteColour(j));
-    }
-    for (int32_t j = 0; j < 256; ++j) {
-        EXPECT_EQ(Field[FieldPos(j, 0)], j) << "entry " << j;
-        EXPECT_EQ(Field[FieldPos(j, 11)], j) << "entry " << j;
-    }
+    ExpectEntriesDrawAsTheirIndex(256);
+    // A smaller build leaves entries from 6 on with the colours of the larger one.
+    BuildBasePalette();
+    ExpectEntriesDrawAsTheirIndex(256);
 }
 
-TEST(PrimitivesColour, ComposedFullPaletteEntriesDrawAsTheirOwnIndex)
-{
-    StartBlank();
-    uint32_t shades[ShadeCount];
-    for (uint32_t s = 0; s < ShadeCount; ++s) shades[s] = Rgb(8 * s, 255 - 8 * s, 90 + s);
-    BuildFullPalette(shades);
-    int32_t checked = 0;
-    for (int32_t j = 0; j < 256; ++j) {
-        if ((j & 7) > 5) continue; // no cell ever holds kinds 6 and 7
-        bool unique = true;
-        for (int32_t i = 0; i < j; ++i) unique = unique && FullPalette[i] != FullPalette[j];
-        ASSERT_TRUE(unique) << "test colours must differ; entry " << j;
-        PutPixel(j, 200, PaletteColour(j));
-        EXPECT_EQ(Field[FieldPos(j, 200)], j) << "entry " << j;
-        ++checked;
-    }
-    EXPECT_EQ(checked, 192);
-}
-
-// When two entries of the colour table hold the same colour, our program
-// stores the lower index.
+// Where entries of the colour table are equal, our program stores the lower index.
 TEST(PrimitivesColour, EqualEntriesDrawAsTheFirstOne)
 {
     StartBlank();
     PaletteBegin();
-    PaletteAdd(Rgb(0, 0, 0));
-    PaletteAdd(Rgb(0, 0, 0));
-    PaletteAdd(Rgb(10, 20, 30));
-    PaletteAdd(Rgb(40, 50, 60));
-    PaletteAdd(Rgb(10, 20, 30));
+    for (uint32_t colour : {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(10, 20, 30), Rgb(40, 50, 60), Rgb(10, 20, 30)}) PaletteAdd(colour);
     PaletteRealize();
     std::memset(Field, 2, FieldSize);
     DrawRect(10, 10, 20, 20, 3, PaletteColour(1));
-    EXPECT_EQ(Field[FieldPos(15, 15)], 0);
     DrawLine(30, 30, 40, 30, PaletteColour(4));
-    EXPECT_EQ(Field[FieldPos(35, 30)], 2);
     PutPixel(50, 50, PaletteColour(3));
-    EXPECT_EQ(Field[FieldPos(50, 50)], 3);
-    EXPECT_EQ(CellsWith(4).size(), 0u);
-    EXPECT_EQ(CellsWith(1).size(), 0u);
+    EXPECT_EQ(CellsWith(0), Boxes({{10, 10, 19, 19}}));
+    EXPECT_EQ(CellsWith(3), Boxes({{50, 50, 50, 50}}));
+    EXPECT_TRUE(CellsWith(4).empty());
+    EXPECT_TRUE(CellsWith(1).empty());
 }
 
-TEST(PrimitivesColour, StaleEntriesBeyondTheCountStillMatch)
-{
-    StartBlank();
-    PaletteBegin();
-    for (uint32_t j = 0; j < 256; ++j) PaletteAdd(Rgb(j, 3, 200));
-    PaletteRealize();
-    BuildBasePalette();
-    // Entry 77 keeps the colour of the larger build and draws as 77.
-    PutPixel(5, 5, PaletteColour(77));
-    EXPECT_EQ(Field[FieldPos(5, 5)], 77);
-    PutPixel(6, 5, PaletteColour(1));
-    EXPECT_EQ(Field[FieldPos(6, 5)], 1);
-}
-
-// --------------------------------------------------------------- pen width
-
-TEST(PrimitivesPen, WidthAppliesToLaterLinesUntilReset)
-{
-    StartBlank();
-    DrawLine(50, 100, 100, 100, WallColour());
-    EXPECT_EQ(CellsWith(1), Row(100, 50, 99));
-
-    std::memset(Field, 0, FieldSize);
-    SetPenWidth(5);
-    EXPECT_EQ(PenWidth, 5);
-    DrawLine(50, 100, 100, 100, WallColour());
-    // Away from the rounded ends a 5-wide stroke centred on row 100 covers rows 98..102.
-    for (int32_t x = 60; x <= 90; x += 10) {
-        for (int32_t y = 98; y <= 102; ++y) EXPECT_EQ(Field[FieldPos(x, y)], 1) << x << "," << y;
-        EXPECT_EQ(Field[FieldPos(x, 96)], 0) << x;
-        EXPECT_EQ(Field[FieldPos(x, 104)], 0) << x;
-    }
-
-    // Width 1 and 0 are both the one-pixel pen.
-    for (int32_t width : {1, 0}) {
-        std::memset(Field, 0, FieldSize);
-        SetPenWidth(width);
-        DrawLine(50, 100, 100, 100, WallColour());
-        EXPECT_EQ(CellsWith(1), Row(100, 50, 99)) << "width " << width;
-    }
-}
-
-TEST(PrimitivesPen, WideOutlineIsCentredOnTheOnePixelBorder)
-{
-    StartBlank();
-    SetPenWidth(3);
-    DrawRect(100, 100, 200, 180, 1, WallColour());
-    // Middle of the top edge: rows 99..101; of the left edge: columns 99..101.
-    for (int32_t y = 99; y <= 101; ++y) EXPECT_EQ(Field[FieldPos(150, y)], 1) << y;
-    for (int32_t x = 99; x <= 101; ++x) EXPECT_EQ(Field[FieldPos(x, 140)], 1) << x;
-    EXPECT_EQ(Field[FieldPos(150, 97)], 0);
-    EXPECT_EQ(Field[FieldPos(150, 103)], 0);
-    // The inside stays untouched by an outline.
-    EXPECT_EQ(Field[FieldPos(150, 140)], 0);
-}
-
-// ------------------------------------------------------- surface vs window
-
-TEST(PrimitivesWindow, UnmirroredDrawingReachesTheWindowOnlyThroughCopy)
+TEST(PrimitivesWindow, UnmirroredDrawingShowsOnlyThroughCopyMirroredAtOnce)
 {
     StartBlank();
     CopyToWindow();
     const std::vector<uint8_t> shown(HeadlessWindowBytes(), HeadlessWindowBytes() + FieldSize);
     const int32_t presents = HeadlessPresentCount();
-    PutPixel(3, 3, WallColour());
-    DrawLine(10, 20, 60, 20, WallColour());
-    DrawRect(100, 100, 150, 150, 3, WallColour());
-    DrawEllipse(200, 200, 260, 240, 3, WallColour());
+    PutPixel(3, 3, Wall());
+    DrawLine(10, 20, 60, 20, Wall());
+    DrawRect(100, 100, 150, 150, 3, Wall());
+    DrawEllipse(200, 200, 260, 240, 3, Wall());
     SetBackColour(Rgb(200, 160, 64));
     ClearSurface();
     EXPECT_EQ(HeadlessPresentCount(), presents);
@@ -431,15 +244,12 @@ TEST(PrimitivesWindow, UnmirroredDrawingReachesTheWindowOnlyThroughCopy)
     ASSERT_NE(std::memcmp(Field, shown.data(), shown.size()), 0);
     CopyToWindow();
     EXPECT_EQ(std::memcmp(HeadlessWindowBytes(), Field, static_cast<size_t>(FieldSize)), 0);
-}
 
-TEST(PrimitivesWindow, MirroredDrawingShowsAtOnce)
-{
     StartBlank();
     SetMirror(1);
-    DrawRect(100, 100, 150, 150, 3, WallColour());
+    DrawRect(100, 100, 150, 150, 3, Wall());
     EXPECT_EQ(HeadlessWindowBytes()[FieldPos(120, 120)], 1);
-    PutPixel(3, 3, WallColour());
+    PutPixel(3, 3, Wall());
     EXPECT_EQ(HeadlessWindowBytes()[FieldPos(3, 3)], 1);
 }
 

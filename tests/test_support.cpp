@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,9 +25,19 @@
 #include "ui/pen.h"
 #include "ui/settings.h"
 
+// The program ends its process when its window goes away. Inside a test that
+// would pass for success; only a death test may end that way.
+static void OnUnexpectedExit(int32_t code)
+{
+    if (testing::internal::InDeathTestChild()) return;
+    std::fprintf(stderr, "the program ended the test process (code %d)\n", code);
+    std::abort();
+}
+
 void StartProgram()
 {
     HeadlessReset();
+    HeadlessOnExit(OnUnexpectedExit);
     while (HandlerList) {
         HandlerNode* next = HandlerList->next;
         delete HandlerList;
