@@ -38,7 +38,6 @@ void HeadlessSurfaceRgb(uint8_t* rgb);
 bool HeadlessWindowExists();
 bool HeadlessCaptured();
 int32_t HeadlessRealizeCount();
-int32_t HeadlessInvalidateCount();
 int32_t HeadlessDialogCount();
 bool HeadlessDialogOpen();
 int32_t HeadlessLiveBrushes();

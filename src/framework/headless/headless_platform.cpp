@@ -31,7 +31,6 @@ struct Menu {
 
 struct State {
     bool windowExists = false;
-    bool visible = false;
     std::vector<uint8_t> surface;
     uint8_t colours[256][4] = {};
     std::vector<uint8_t> windowBytes;
@@ -49,7 +48,6 @@ struct State {
     std::vector<Menu> menus;
     std::vector<std::string> drops;
     int32_t realizes = 0;
-    int32_t invalidates = 0;
     int32_t dialogs = 0;
     bool dialogOpen = false;
     int32_t dialogResult = 0;
@@ -237,7 +235,6 @@ void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[
 
 void PlatformShowWindow()
 {
-    S.visible = true;
     WndProc(HandleOf(MainWindowId), WM_SETFOCUS, 0, 0);
     WndProc(HandleOf(MainWindowId), WM_PAINT, 0, 0);
 }
@@ -264,7 +261,6 @@ void PlatformPresent(int32_t width, int32_t height)
 
 void PlatformInvalidate()
 {
-    ++S.invalidates;
     S.paintPending = true;
 }
 
@@ -498,7 +494,6 @@ void HeadlessSurfaceRgb(uint8_t* rgb)
 bool HeadlessWindowExists() { return S.windowExists; }
 bool HeadlessCaptured() { return S.captured; }
 int32_t HeadlessRealizeCount() { return S.realizes; }
-int32_t HeadlessInvalidateCount() { return S.invalidates; }
 int32_t HeadlessDialogCount() { return S.dialogs; }
 bool HeadlessDialogOpen() { return S.dialogOpen; }
 int32_t HeadlessLiveBrushes() { return S.liveBrushes; }
