@@ -80,5 +80,6 @@ uint32_t PlatformBackColour();
 void PlatformCopyToClipboard();
 void PlatformShowError(const char* text, const char* caption);
 
-// The end of the process: the platform's last words before exit.
+// The end of the process: the platform releases what it made (the font of
+// the text calls among it) and has its last words before exit.
 void PlatformShutdown(int32_t code);

@@ -8,7 +8,6 @@ int32_t MirrorFlag = 1;
 int32_t PenWidth = 0;
 
 static int32_t FontHeight = 0;
-static bool FontMade = false;
 
 static RasterTarget Surface()
 {
@@ -76,7 +75,6 @@ void SetBackColour(uint32_t colour) { PlatformSetBackColour(colour); }
 void SetFontHeight(int32_t height)
 {
     FontHeight = height;
-    FontMade = true;
 }
 
 int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text)
@@ -93,9 +91,4 @@ int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, ui
     const int32_t result = PlatformDrawText(x, y, FontHeight, text, true, colour);
     Mirror();
     return result;
-}
-
-void ReleaseFont()
-{
-    FontMade = false;
 }

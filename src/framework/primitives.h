@@ -19,5 +19,3 @@ void SetBackColour(uint32_t colour);
 void SetFontHeight(int32_t height);
 int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text);
 int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, uint32_t colour);
-// Drops the font the text calls made, if any.
-void ReleaseFont();

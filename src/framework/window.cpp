@@ -236,7 +236,6 @@ void RefreshPalette()
 
 void AppExit()
 {
-    ReleaseFont();
     PlatformReleaseSurface();
     SurfaceBits = nullptr;
     PlatformShutdown(static_cast<int32_t>(QuitCode));
