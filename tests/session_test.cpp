@@ -11,18 +11,12 @@
 namespace {
 
 constexpr int Header = 28;
-constexpr int FieldBytes = 336 * 402;
 
-// Runs talvo-sim in the current directory; returns its exit status.
 int Sim(const std::string& args, std::string* output = nullptr)
 {
-    const std::string command = std::string(TALVO_SIM_PATH) + " " + args + " > out.txt 2> err.txt";
-    const int status = std::system(command.c_str());
-    if (output) {
-        const std::vector<uint8_t> bytes = ReadFileBytes("out.txt");
-        output->assign(bytes.begin(), bytes.end());
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = RunSim(args);
+    if (output) *output = ReadText("sim.out");
+    return status;
 }
 
 int Kind(const std::vector<uint8_t>& scene, int x, int y) { return scene[Header + 24 + y * 336 + x] & 7; }
@@ -122,7 +116,7 @@ TEST(Session, MalformedEventLinesStopTheRunBeforeItStarts)
                                "0 close\n", "1 key 300\n", "1 lbuttondown 10 abc\n"}) {
         WriteFileText("bad.txt", std::string("# fine\n") + script);
         EXPECT_NE(Sim("--frames 5 --events bad.txt"), 0) << script;
-        const std::vector<uint8_t> err = ReadFileBytes("err.txt");
+        const std::vector<uint8_t> err = ReadFileBytes("sim.err");
         EXPECT_NE(std::string(err.begin(), err.end()).find("bad.txt:"), std::string::npos) << script;
         EXPECT_FALSE(FileExists("Default.talvo")) << script;
     }

@@ -22,19 +22,6 @@ constexpr size_t FieldAt = 52, GrainsAt = 52 + 336 * 402; // six-colour scene
 constexpr size_t NewSceneSize = 200588;
 
 // Runs talvo-sim in the current directory; stdout and stderr go to files.
-int RunSim(const std::string& args)
-{
-    const std::string command = std::string("'") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
-    const int status = std::system(command.c_str());
-    return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
-}
-
-std::string ReadText(const std::string& name)
-{
-    const Bytes bytes = ReadFileBytes(name);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // A little-endian number.
 uint32_t Get(const Bytes& b, size_t at, int size)
 {

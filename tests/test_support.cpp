@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -100,6 +101,19 @@ TempDir::~TempDir()
     std::error_code ignored;
     std::filesystem::current_path(previous_, ignored);
     std::filesystem::remove_all(path_, ignored);
+}
+
+int RunSim(const std::string& args)
+{
+    const std::string command = std::string("'") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
+    const int status = std::system(command.c_str());
+    return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+}
+
+std::string ReadText(const std::string& name)
+{
+    const std::vector<uint8_t> bytes = ReadFileBytes(name);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& name)

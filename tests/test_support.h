@@ -27,6 +27,11 @@ private:
     std::string previous_;
 };
 
+// Runs talvo-sim in the current directory with its output in sim.out and
+// sim.err; returns its exit status (-1 when it did not exit).
+int RunSim(const std::string& args);
+std::string ReadText(const std::string& name);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& name);
 void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes);
 void WriteFileText(const std::string& name, const std::string& text);

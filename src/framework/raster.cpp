@@ -487,9 +487,19 @@ void DrawBox(Canvas& c, i64 left, i64 top, i64 right, i64 bottom, bool pen, bool
     }
 }
 
-void Normalise(i64& a, i64& b)
+// The box of a Rectangle or Ellipse call with its corners in order; false
+// when the call draws nothing (no tool, no surface, no width or height).
+struct ShapeBox {
+    i64 left, top, right, bottom;
+    bool pen, brush;
+};
+
+bool MakeShapeBox(const Canvas& c, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode,
+                  ShapeBox& box)
 {
-    if (a > b) std::swap(a, b);
+    box = {std::min<i64>(left, right), std::min<i64>(top, bottom), std::max<i64>(left, right),
+           std::max<i64>(top, bottom), (toolMode & 1) != 0, (toolMode & 2) != 0};
+    return c.Usable() && (box.pen || box.brush) && box.left != box.right && box.top != box.bottom;
 }
 
 }  // namespace
@@ -521,25 +531,18 @@ void RasterLine(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32
 void RasterRect(const RasterTarget& t, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, int32_t penWidth, uint8_t value)
 {
     Canvas c(t, value);
-    const bool pen = (toolMode & 1) != 0;
-    const bool brush = (toolMode & 2) != 0;
-    if (!c.Usable() || (!pen && !brush)) return;
-    i64 l = left, r = right, tp = top, bt = bottom;
-    Normalise(l, r);
-    Normalise(tp, bt);
-    if (l == r || tp == bt) return;
-    DrawBox(c, l, tp, r, bt, pen, brush, PenWidthOf(penWidth));
+    ShapeBox box;
+    if (MakeShapeBox(c, left, top, right, bottom, toolMode, box))
+        DrawBox(c, box.left, box.top, box.right, box.bottom, box.pen, box.brush, PenWidthOf(penWidth));
 }
 
 void RasterEllipse(const RasterTarget& t, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, int32_t penWidth, uint8_t value)
 {
     Canvas c(t, value);
-    const bool pen = (toolMode & 1) != 0;
-    const bool brush = (toolMode & 2) != 0;
-    if (!c.Usable() || (!pen && !brush)) return;
-    i64 l = left, r = right, tp = top, bt = bottom;
-    Normalise(l, r);
-    Normalise(tp, bt);
+    ShapeBox box;
+    if (!MakeShapeBox(c, left, top, right, bottom, toolMode, box)) return;
+    const bool pen = box.pen, brush = box.brush;
+    i64 l = box.left, r = box.right, tp = box.top, bt = box.bottom;
     l = std::clamp(l, -kEllipseLimit, kEllipseLimit);
     r = std::clamp(r, -kEllipseLimit, kEllipseLimit);
     tp = std::clamp(tp, -kEllipseLimit, kEllipseLimit);
