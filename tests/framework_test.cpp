@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "framework/headless/headless.h"
+#include "framework/message_queue.h"
 #include "framework/input.h"
 #include "framework/messages.h"
 #include "framework/palette_builder.h"
@@ -79,20 +80,20 @@ TEST(FrameworkDispatch, BuiltInMessageRunsTheHandlerFirstThenReturnsZeroWithoutD
 {
     Start();
     BuildBasePalette();
-    AddHandler(WM_LBUTTONDOWN, HandlerA);
-    AddHandler(WM_SIZE, HandlerB);
+    AddHandler(WmLButtonDown, HandlerA);
+    AddHandler(WmSize, HandlerB);
     const int32_t defCalls = DefCalls();
-    EXPECT_EQ(Send(WM_LBUTTONDOWN, 1, PackPoint(5, 7)), 0);
+    EXPECT_EQ(Send(WmLButtonDown, 1, PackPoint(5, 7)), 0);
     EXPECT_EQ(SeenA.window, MainWindow);
-    EXPECT_EQ(SeenA.message, static_cast<uint32_t>(WM_LBUTTONDOWN));
+    EXPECT_EQ(SeenA.message, static_cast<uint32_t>(WmLButtonDown));
     EXPECT_EQ(SeenA.lParam, PackPoint(5, 7));
     EXPECT_EQ(SeenA.mouseWaiting, 0); // queued only after the handler
     EXPECT_TRUE(NextPressIs(5, 7, 1));
-    EXPECT_EQ(Send(WM_SIZE, 0, PackPoint(120, 80)), 0);
+    EXPECT_EQ(Send(WmSize, 0, PackPoint(120, 80)), 0);
     EXPECT_EQ(SeenB.clientWidth, 336); // the handler saw the old width
     EXPECT_EQ(ClientWidth, 120);
-    const uint32_t others[] = {WM_SETFOCUS,    WM_KILLFOCUS,      WM_PAINT,           WM_KEYDOWN,          WM_CHAR,
-                               WM_RBUTTONDOWN, WM_PALETTECHANGED, WM_QUERYNEWPALETTE, WM_PALETTEISCHANGING};
+    const uint32_t others[] = {WmSetFocus,    WmKillFocus,      WmPaint,           WmKeyDown,          WmChar,
+                               WmRButtonDown, WmPaletteChanged, WmQueryNewPalette, WmPaletteIsChanging};
     for (uint32_t message : others) AddHandler(message, HandlerA);
     for (uint32_t message : others) EXPECT_EQ(Send(message), 0) << message;
     EXPECT_EQ(SeenA.calls, 1 + static_cast<int32_t>(std::size(others)));
@@ -104,7 +105,7 @@ TEST(FrameworkDispatch, LastHandlerForAnotherMessageRunsAloneAndReplacesTheDefau
     Start();
     AddHandler(WM_USER_A, HandlerA);
     AddHandler(WM_USER_B, HandlerA);
-    AddHandler(WM_SYSCOMMAND, HandlerB);
+    AddHandler(WmSysCommand, HandlerB);
     const int32_t defCalls = DefCalls();
     EXPECT_EQ(Send(WM_USER_A, 9, -9), 77);
     EXPECT_EQ(SeenA.wParam, 9u);
@@ -114,14 +115,14 @@ TEST(FrameworkDispatch, LastHandlerForAnotherMessageRunsAloneAndReplacesTheDefau
     EXPECT_EQ(Send(WM_USER_A), -5);
     EXPECT_EQ(SeenA.calls, 1);
     EXPECT_EQ(Send(WM_USER_B), 77);
-    AddHandler(WM_CHAR, HandlerA);
-    AddHandler(WM_CHAR, HandlerB);
-    Send(WM_CHAR, 'x');
+    AddHandler(WmChar, HandlerA);
+    AddHandler(WmChar, HandlerB);
+    Send(WmChar, 'x');
     EXPECT_EQ(SeenA.calls, 2);
     EXPECT_EQ(SeenB.calls, 2);
     EXPECT_EQ(KeyGet(), 'x');
     // Not even a close request reaches the default procedure (last: nothing may pump a quit after it).
-    EXPECT_EQ(Send(WM_SYSCOMMAND, SC_CLOSE), -5);
+    EXPECT_EQ(Send(WmSysCommand, ScClose), -5);
     EXPECT_EQ(SeenB.calls, 3);
     EXPECT_TRUE(HeadlessWindowExists());
     EXPECT_EQ(DefCalls(), defCalls);
@@ -133,7 +134,7 @@ TEST(FrameworkDispatch, UnhandledMessagesReachTheDefaultProcedureUnchanged)
     AddHandler(WM_USER_B, HandlerA); // a handler for some other message
     // Button releases and moves are not built in: no queueing either.
     const HeadlessDefCall cases[] = {
-        {0, WM_USER_A, 0xDEADBEEFu, -123456}, {0, WM_LBUTTONUP, 0, PackPoint(3, 4)}, {0, WM_MOUSEMOVE, 1, PackPoint(-2, 9)},
+        {0, WM_USER_A, 0xDEADBEEFu, -123456}, {0, WmLButtonUp, 0, PackPoint(3, 4)}, {0, WmMouseMove, 1, PackPoint(-2, 9)},
     };
     for (const HeadlessDefCall& c : cases) {
         SCOPED_TRACE(c.message);
@@ -149,18 +150,49 @@ TEST(FrameworkDispatch, UnhandledMessagesReachTheDefaultProcedureUnchanged)
     EXPECT_EQ(MouseHit(), 0);
 }
 
+// However much arrives between two pumps, all of it is handled, in order.
+TEST(FrameworkQueue, EveryPostedMessageArrivesInOrderAndDropsNameTheirFiles)
+{
+    Start();
+    static std::vector<uint32_t> order;
+    order.clear();
+    AddHandler(WM_USER_A, [](WindowHandle, uint32_t, uint32_t wp, int32_t) {
+        order.push_back(wp);
+        return 0;
+    });
+    for (uint32_t i = 0; i < 10000; ++i) PlatformPostMessage(WM_USER_A, i, 0);
+    PumpMessages();
+    ASSERT_EQ(order.size(), 10000u);
+    for (uint32_t i = 0; i < 10000; ++i) ASSERT_EQ(order[i], i);
+
+    static std::vector<std::string> names;
+    names.clear();
+    AddHandler(WmDropFiles, [](WindowHandle, uint32_t, uint32_t drop, int32_t) {
+        char name[8];
+        const uint32_t length = PlatformDroppedFile(drop, 0, name, sizeof name);
+        names.push_back(std::to_string(length) + ":" + name);
+        PlatformDropDone(drop);
+        names.push_back(std::to_string(PlatformDroppedFile(drop, 0, name, sizeof name))); // gone once done
+        return 0;
+    });
+    QueuePostDrop({"first.talvo", "ignored"});
+    QueuePostDrop({"b"});
+    PumpMessages();
+    EXPECT_EQ(names, (std::vector<std::string>{"11:first.t", "0", "1:b", "0"}));
+}
+
 TEST(FrameworkDispatch, SizeTakesUnsignedHalvesAndFocusSetsTheFlag)
 {
     Start();
     EXPECT_EQ(ClientWidth, 336); // creation reported the fixed client size
     EXPECT_EQ(ClientHeight, 402);
-    Send(WM_SIZE, 0, static_cast<int32_t>(0xFFFE8001u));
+    Send(WmSize, 0, static_cast<int32_t>(0xFFFE8001u));
     EXPECT_EQ(ClientWidth, 0x8001);
     EXPECT_EQ(ClientHeight, 0xFFFE);
     EXPECT_EQ(HasFocus, 0);
-    Send(WM_SETFOCUS);
+    Send(WmSetFocus);
     EXPECT_EQ(HasFocus, 1);
-    Send(WM_KILLFOCUS);
+    Send(WmKillFocus);
     EXPECT_EQ(HasFocus, 0);
 }
 
@@ -168,47 +200,47 @@ TEST(FrameworkKeys, KeyDownTranslatesFiveKeysAndCharPushesTheLowByte)
 {
     Start();
     const int32_t defCalls = DefCalls();
-    const uint32_t keys[] = {VK_UP, 0x70 /* F1 */, VK_DELETE, 0x74 /* F5 */, VK_LEFT, 'A', VK_RIGHT, VK_DOWN};
-    for (uint32_t key : keys) EXPECT_EQ(Send(WM_KEYDOWN, key), 0) << key;
+    const uint32_t keys[] = {VkUp, 0x70 /* F1 */, VkDelete, 0x74 /* F5 */, VkLeft, 'A', VkRight, VkDown};
+    for (uint32_t key : keys) EXPECT_EQ(Send(WmKeyDown, key), 0) << key;
     EXPECT_EQ(DefCalls(), defCalls);
-    for (uint32_t ch : {0x71u /* q */, 0x1234u, 0xFFu}) EXPECT_EQ(Send(WM_CHAR, ch), 0);
+    for (uint32_t ch : {0x71u /* q */, 0x1234u, 0xFFu}) EXPECT_EQ(Send(WmChar, ch), 0);
     const uint8_t expected[] = {30, 17, 29, 28, 31, 'q', 0x34, 0xFF};
     for (uint8_t code : expected) EXPECT_EQ(KeyGet(), code);
     EXPECT_EQ(KeyHit(), 0);
     // A letter key through the pump arrives as the character it translates to.
-    AddHandler(WM_CHAR, HandlerA);
-    PlatformPostMessage(WM_KEYDOWN, 'A', 0);
+    AddHandler(WmChar, HandlerA);
+    PlatformPostMessage(WmKeyDown, 'A', 0);
     PumpMessages();
     ASSERT_EQ(SeenA.calls, 1);
     EXPECT_EQ(KeyGet(), static_cast<uint8_t>(SeenA.wParam));
     EXPECT_EQ(KeyHit(), 0);
     // KeyGet and KeyWait pump first; KeyHit does not.
-    PlatformPostMessage(WM_CHAR, 'k', 0);
+    PlatformPostMessage(WmChar, 'k', 0);
     EXPECT_EQ(KeyHit(), 0);
     EXPECT_EQ(KeyGet(), 'k');
-    PlatformPostMessage(WM_KEYDOWN, VK_DOWN, 0);
-    PlatformPostMessage(WM_CHAR, 'z', 0); // so that KeyWait cannot block should the key be lost
+    PlatformPostMessage(WmKeyDown, VkDown, 0);
+    PlatformPostMessage(WmChar, 'z', 0); // so that KeyWait cannot block should the key be lost
     EXPECT_EQ(KeyWait(), 31);
 }
 
 TEST(FrameworkKeys, RingHolds255WrapsRoundAndFlushEmptiesIt)
 {
     Start();
-    for (uint32_t i = 1; i <= 255; ++i) Send(WM_CHAR, i);
-    Send(WM_CHAR, 'X'); // full: dropped
+    for (uint32_t i = 1; i <= 255; ++i) Send(WmChar, i);
+    Send(WmChar, 'X'); // full: dropped
     EXPECT_EQ(KeyGet(), 1);
-    Send(WM_CHAR, 'Y'); // takes the freed slot, the last before the wrap
-    Send(WM_CHAR, 'Z'); // full again: dropped
+    Send(WmChar, 'Y'); // takes the freed slot, the last before the wrap
+    Send(WmChar, 'Z'); // full again: dropped
     for (int32_t i = 2; i <= 255; ++i) ASSERT_EQ(KeyGet(), i);
     EXPECT_EQ(KeyGet(), 'Y');
     EXPECT_EQ(KeyHit(), 0);
     EXPECT_EQ(KeyGet(), 0);
     // A flush empties the ring, which then takes 255 codes again.
-    for (int32_t i = 0; i < 300; ++i) Send(WM_CHAR, 7);
+    for (int32_t i = 0; i < 300; ++i) Send(WmChar, 7);
     KeyFlush();
     EXPECT_EQ(KeyHit(), 0);
     EXPECT_EQ(KeyGet(), 0);
-    for (int32_t i = 0; i < 300; ++i) Send(WM_CHAR, 7);
+    for (int32_t i = 0; i < 300; ++i) Send(WmChar, 7);
     int32_t stored = 0;
     for (; KeyHit(); ++stored) KeyGet();
     EXPECT_EQ(stored, 255);
@@ -217,24 +249,24 @@ TEST(FrameworkKeys, RingHolds255WrapsRoundAndFlushEmptiesIt)
 TEST(FrameworkMouse, PressesAreQueuedWithUnsignedCoordinatesUpTo255)
 {
     Start();
-    Send(WM_LBUTTONDOWN, 0, PackPoint(5, 7));
-    Send(WM_RBUTTONDOWN, 0, PackPoint(335, 401));
-    Send(WM_LBUTTONDOWN, 0, PackPoint(-1, 3));
-    Send(WM_RBUTTONDOWN, 0, PackPoint(10, -2));
+    Send(WmLButtonDown, 0, PackPoint(5, 7));
+    Send(WmRButtonDown, 0, PackPoint(335, 401));
+    Send(WmLButtonDown, 0, PackPoint(-1, 3));
+    Send(WmRButtonDown, 0, PackPoint(10, -2));
     EXPECT_TRUE(NextPressIs(5, 7, 1));
     EXPECT_TRUE(NextPressIs(335, 401, 2));
     EXPECT_TRUE(NextPressIs(65535, 3, 1));
     EXPECT_TRUE(NextPressIs(10, 65534, 2));
     EXPECT_EQ(MouseHit(), 0);
-    for (int32_t i = 0; i < 255; ++i) Send(WM_LBUTTONDOWN, 0, PackPoint(i, 0));
-    Send(WM_RBUTTONDOWN, 0, PackPoint(999, 999)); // full: dropped
+    for (int32_t i = 0; i < 255; ++i) Send(WmLButtonDown, 0, PackPoint(i, 0));
+    Send(WmRButtonDown, 0, PackPoint(999, 999)); // full: dropped
     EXPECT_TRUE(NextPressIs(0, 0, 1));
-    Send(WM_RBUTTONDOWN, 0, PackPoint(1000, 1)); // stored
-    Send(WM_RBUTTONDOWN, 0, PackPoint(1001, 1)); // dropped
+    Send(WmRButtonDown, 0, PackPoint(1000, 1)); // stored
+    Send(WmRButtonDown, 0, PackPoint(1001, 1)); // dropped
     for (int32_t i = 1; i < 255; ++i) ASSERT_TRUE(NextPressIs(i, 0, 1)) << i;
     EXPECT_TRUE(NextPressIs(1000, 1, 2));
     EXPECT_EQ(MouseHit(), 0);
-    Send(WM_LBUTTONDOWN, 0, PackPoint(1, 1));
+    Send(WmLButtonDown, 0, PackPoint(1, 1));
     MouseFlush();
     EXPECT_EQ(MouseHit(), 0);
 }
@@ -246,10 +278,10 @@ TEST(FrameworkMouse, PollReportsSignedPositionAndHeldButtonsWithoutQueueing)
         HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, message, 0, PackPoint(x, y), ""});
         PumpMessages();
     };
-    pump(WM_LBUTTONDOWN, -5, 20);
-    pump(WM_RBUTTONDOWN, 40, 41);
+    pump(WmLButtonDown, -5, 20);
+    pump(WmRButtonDown, 40, 41);
     EXPECT_TRUE(SameEvent(MousePoll(), 40, 41, 3));
-    pump(WM_LBUTTONUP, -5, -6);
+    pump(WmLButtonUp, -5, -6);
     EXPECT_TRUE(SameEvent(MousePoll(), -5, -6, 2));
     EXPECT_TRUE(NextPressIs(65531, 20, 1));
     EXPECT_TRUE(NextPressIs(40, 41, 2));
@@ -339,10 +371,10 @@ TEST_F(FrameworkQuitDeathTest, WhicheverPumpRemovesTheQuitEndsTheProcessWithItsC
         {"quit code", [] { PlatformPostQuit(3); PumpMessages(); }, 3},
         {"PumpEvery", [] { PlatformPostQuit(0); PumpEvery(100); }, 0},
         {"KeyGet", [] { PlatformPostQuit(0); KeyGet(); }, 0},
-        {"WM_DESTROY posts it, without default processing",
+        {"WmDestroy posts it, without default processing",
          [] {
              const int32_t defCalls = DefCalls();
-             if (Send(WM_DESTROY) != 0 || DefCalls() != defCalls) std::exit(6);
+             if (Send(WmDestroy) != 0 || DefCalls() != defCalls) std::exit(6);
              PumpMessages();
          },
          0},
@@ -380,9 +412,9 @@ TEST(FrameworkPaint, PaintCopiesTheReportedWidthAndAll402RowsCopyToWindowTheRepo
         SetMirror(0);
         // Every byte differs from the window's initial 0.
         for (int32_t p = 0; p < FieldSize; ++p) SurfaceBits[p] = static_cast<uint8_t>(p % 251 + 1);
-        Send(WM_SIZE, 0, PackPoint(c.width, c.height));
+        Send(WmSize, 0, PackPoint(c.width, c.height));
         if (c.paint)
-            Send(WM_PAINT);
+            Send(WmPaint);
         else
             CopyToWindow();
         const uint8_t* shown = HeadlessWindowBytes();
@@ -398,19 +430,19 @@ TEST(FrameworkPaletteMessages, PaintAndPaletteMessagesRealizeOnlyWhatTheyShould)
 {
     Start();
     const struct { const char* what; void (*step)(); int32_t realizes; } steps[] = {
-        {"paint without a palette", [] { Send(WM_PAINT); }, 0},
-        {"query without a palette", [] { Send(WM_QUERYNEWPALETTE); }, 1},
-        {"changing without a palette, then a pump", [] { Send(WM_PALETTEISCHANGING); PumpMessages(); }, 0},
+        {"paint without a palette", [] { Send(WmPaint); }, 0},
+        {"query without a palette", [] { Send(WmQueryNewPalette); }, 1},
+        {"changing without a palette, then a pump", [] { Send(WmPaletteIsChanging); PumpMessages(); }, 0},
         {"building one", [] { BuildBasePalette(); }, 1},
-        {"paint", [] { Send(WM_PAINT); }, 1},
-        {"changing, then a pump", [] { Send(WM_PALETTEISCHANGING); PumpMessages(); }, 1},
+        {"paint", [] { Send(WmPaint); }, 1},
+        {"changing, then a pump", [] { Send(WmPaletteIsChanging); PumpMessages(); }, 1},
         {"another pump", [] { PumpMessages(); }, 0},
-        {"changing, then a wait", [] { Send(WM_PALETTEISCHANGING); WaitTicks(0); }, 1},
-        {"our own palette change", [] { Send(WM_PALETTECHANGED, Self()); }, 0},
-        {"another window's change", [] { Send(WM_PALETTECHANGED, Self() + 1); }, 1},
-        {"query", [] { Send(WM_QUERYNEWPALETTE); }, 1},
-        {"paint after PaletteBegin", [] { PaletteBegin(); Send(WM_PAINT); }, 0},
-        {"paint after the first add", [] { PaletteAdd(0x112233); Send(WM_PAINT); }, 1},
+        {"changing, then a wait", [] { Send(WmPaletteIsChanging); WaitTicks(0); }, 1},
+        {"our own palette change", [] { Send(WmPaletteChanged, Self()); }, 0},
+        {"another window's change", [] { Send(WmPaletteChanged, Self() + 1); }, 1},
+        {"query", [] { Send(WmQueryNewPalette); }, 1},
+        {"paint after PaletteBegin", [] { PaletteBegin(); Send(WmPaint); }, 0},
+        {"paint after the first add", [] { PaletteAdd(0x112233); Send(WmPaint); }, 1},
     };
     for (const auto& s : steps) {
         const int32_t before = HeadlessRealizeCount();

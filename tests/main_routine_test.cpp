@@ -139,7 +139,7 @@ TEST_F(MainRoutine, ClearWithTheGateOpenClosesItButKeepsTheCycle)
     ASSERT_FALSE(GateGaps().empty());
     const int32_t counter = PourCounter;
     const int32_t countdown = GateCountdown;
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdClear, 0);
+    WndProc(MainWindow, WmSysCommand, CmdClear, 0);
     EXPECT_TRUE(GateGaps().empty());
     EXPECT_EQ(PourCounter, counter);
     EXPECT_EQ(GateCountdown, countdown);
@@ -152,9 +152,9 @@ TEST_F(MainRoutine, StopStandsStillUntilAnotherSpeedIsChosen)
 {
     StartUp();
     RunFrame();
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdSpeedBase + 0, 0);
+    WndProc(MainWindow, WmSysCommand, CmdSpeedBase + 0, 0);
     ASSERT_EQ(Speed, 0);
-    HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 50, HeadlessEvent::Post, WM_SYSCOMMAND, CmdSpeedBase + 2, 0, {}});
+    HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 50, HeadlessEvent::Post, WmSysCommand, CmdSpeedBase + 2, 0, {}});
     const int32_t counter = PourCounter;
     const int32_t presents = HeadlessPresentCount();
     RunFrame(); // one step and one copy, then the stand-still until the command
@@ -196,7 +196,7 @@ TEST_F(MainRoutine, AFrameAfterALongPauseDoesNotWait)
 TEST_F(MainRoutine, KindChoicesSelectTheTablesOfTheNextStep)
 {
     StartUp();
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdSlot1Base + 4, 0);
+    WndProc(MainWindow, WmSysCommand, CmdSlot1Base + 4, 0);
     EXPECT_EQ(SlotKind1, 4);
     EXPECT_EQ(SlotKind2, 0);
     // A lone odd grain of Magical sand between two walls, nothing above or
@@ -236,7 +236,7 @@ TEST_F(MainRoutine, WallsInTheBackgroundColourStillMakeTheFrame)
     for (int i = 0; i < 6; ++i)
         for (int j = 0; j < i; ++j) EXPECT_NE(PaletteColour(i), PaletteColour(j)) << i << " " << j;
     // Clear draws the gate line and the frame the same way.
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdClear, 0);
+    WndProc(MainWindow, WmSysCommand, CmdClear, 0);
     for (int32_t x = 0; x < FieldWidth; ++x) ASSERT_EQ(Field[FieldPos(x, GateRow)], CellWall) << x;
     for (int frame = 0; frame < 200; ++frame) RunFrame();
     for (int32_t i = 0; i < ParticleCount; ++i) {

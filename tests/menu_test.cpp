@@ -23,7 +23,7 @@ protected:
         StartProgram();
         StartUp();
     }
-    static int32_t Command(uint32_t id) { return WndProc(MainWindow, WM_SYSCOMMAND, id, 0); }
+    static int32_t Command(uint32_t id) { return WndProc(MainWindow, WmSysCommand, id, 0); }
     static int32_t Marks(uint32_t base, int count)
     {
         int32_t marks = 0;
@@ -120,7 +120,7 @@ TEST_F(Menu, OtherCommandsGoToTheDefaultProcedure)
     Command(0xF010); // Move
     const HeadlessDefCall after = HeadlessLastDefCall();
     EXPECT_EQ(after.count, before.count + 1);
-    EXPECT_EQ(after.message, static_cast<uint32_t>(WM_SYSCOMMAND));
+    EXPECT_EQ(after.message, static_cast<uint32_t>(WmSysCommand));
     EXPECT_EQ(after.wParam, 0xF010u);
     // Ids next to the program's own are not theirs either.
     for (uint32_t id : {8u, 12u, 23u, 33u, 45u, 55u, 65u, 0x10007u}) {
@@ -132,12 +132,11 @@ TEST_F(Menu, OtherCommandsGoToTheDefaultProcedure)
 TEST_F(Menu, TheCloseItemSavesTheScene)
 {
     Command(CmdSlot1Base + 1);
-    Command(SC_CLOSE);
+    Command(ScClose);
     EXPECT_FALSE(HeadlessWindowExists());
     const std::vector<uint8_t> saved = ReadFileBytes("Default.talvo");
     ASSERT_EQ(saved.size(), 200588u);
     EXPECT_EQ(saved[22], 1); // SlotKind1
-    EXPECT_EQ(HeadlessLiveBrushes(), 0);
 }
 
 // The dialog's own loop takes the input of the frames that pass while it is
@@ -146,10 +145,10 @@ TEST_F(Menu, TheCloseItemSavesTheScene)
 TEST_F(Menu, AboutRunsItsDialogUntilOk)
 {
     const int64_t now = HeadlessFrame();
-    HeadlessSchedule(HeadlessEvent{now + 1, HeadlessEvent::Post, WM_KEYDOWN, VK_ESCAPE, 0, {}});
-    HeadlessSchedule(HeadlessEvent{now + 2, HeadlessEvent::Post, WM_LBUTTONDOWN, 1, PackPoint(50, 50), {}});
-    HeadlessSchedule(HeadlessEvent{now + 3, HeadlessEvent::Post, WM_KEYDOWN, VK_RETURN, 0, {}});
-    HeadlessSchedule(HeadlessEvent{now + 4, HeadlessEvent::Post, WM_SYSCOMMAND, CmdPenBase, 0, {}});
+    HeadlessSchedule(HeadlessEvent{now + 1, HeadlessEvent::Post, WmKeyDown, VkEscape, 0, {}});
+    HeadlessSchedule(HeadlessEvent{now + 2, HeadlessEvent::Post, WmLButtonDown, 1, PackPoint(50, 50), {}});
+    HeadlessSchedule(HeadlessEvent{now + 3, HeadlessEvent::Post, WmKeyDown, VkReturn, 0, {}});
+    HeadlessSchedule(HeadlessEvent{now + 4, HeadlessEvent::Post, WmSysCommand, CmdPenBase, 0, {}});
     EXPECT_EQ(Command(CmdAbout), 0);
     EXPECT_EQ(HeadlessDialogCount(), 1);
     EXPECT_FALSE(HeadlessDialogOpen());
@@ -167,19 +166,9 @@ TEST_F(Menu, ClosingDuringAboutEndsTheDialogThenTheProgram)
     EXPECT_FALSE(HeadlessDialogOpen());
     EXPECT_TRUE(HeadlessWindowExists());
     PlatformMessage msg;
-    while (PlatformPeekMessage(&msg) && msg.message != WM_QUIT) PlatformDispatchMessage(msg);
+    while (PlatformPeekMessage(&msg) && msg.message != WmQuit) PlatformDispatchMessage(msg);
     EXPECT_FALSE(HeadlessWindowExists());
     EXPECT_TRUE(FileExists("Default.talvo"));
-}
-
-TEST_F(Menu, AboutPaintsItsBackgroundWithTheOneBrush)
-{
-    const int32_t brush = static_cast<int32_t>(reinterpret_cast<uintptr_t>(DialogBrush));
-    ASSERT_NE(brush, 0);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_CTLCOLORDLG, 1234, 0), brush);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_CTLCOLORSTATIC, 1234, 0), brush);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_INITDIALOG, 0, 0), 0);
-    EXPECT_EQ(HeadlessLiveBrushes(), 1);
 }
 
 } // namespace

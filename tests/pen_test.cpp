@@ -47,18 +47,18 @@ protected:
 
 TEST_F(Pen, PressAndReleaseAloneChangeNothing)
 {
-    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WmLButtonDown, 100, 100);
     EXPECT_TRUE(HeadlessCaptured());
-    Send(WM_LBUTTONUP, 100, 100);
+    Send(WmLButtonUp, 100, 100);
     EXPECT_FALSE(HeadlessCaptured());
     EXPECT_TRUE(Changed().empty());
 }
 
 TEST_F(Pen, ThinPenStampsTwoByTwo)
 {
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 0, 0);
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 100, 100);
+    WndProc(MainWindow, WmSysCommand, CmdPenBase + 0, 0);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 100, 100);
     const std::vector<std::pair<int32_t, int32_t>> expected = {{99, 99}, {100, 99}, {99, 100}, {100, 100}};
     EXPECT_EQ(Changed(), expected);
     EXPECT_EQ(Field[FieldPos(99, 99)], CellWall);
@@ -66,18 +66,18 @@ TEST_F(Pen, ThinPenStampsTwoByTwo)
 
 TEST_F(Pen, StampsAreClippedInsideTheFrame)
 {
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 2, 0);
-    Send(WM_LBUTTONDOWN, 0, 0);
-    Send(WM_MOUSEMOVE, 0, 0);
+    WndProc(MainWindow, WmSysCommand, CmdPenBase + 2, 0);
+    Send(WmLButtonDown, 0, 0);
+    Send(WmMouseMove, 0, 0);
     EXPECT_EQ(Changed().size(), 16u);
     EXPECT_TRUE(SquareIs(1, 1, 4, 4, CellWall));
-    Send(WM_LBUTTONUP, 0, 0);
+    Send(WmLButtonUp, 0, 0);
 
     // The big eraser right of the field during a captured drag.
     for (int32_t y = 190; y < 210; ++y)
         for (int32_t x = 320; x < 335; ++x) Field[FieldPos(x, y)] = CellWall;
-    Send(WM_RBUTTONDOWN, 338, 200);
-    Send(WM_MOUSEMOVE, 338, 200);
+    Send(WmRButtonDown, 338, 200);
+    Send(WmMouseMove, 338, 200);
     EXPECT_TRUE(SquareIs(333, 195, 334, 204, CellEmpty));
     EXPECT_TRUE(SquareIs(320, 195, 332, 204, CellWall));
     EXPECT_TRUE(SquareIs(320, 190, 334, 194, CellWall));
@@ -87,9 +87,9 @@ TEST_F(Pen, StampsAreClippedInsideTheFrame)
 
 TEST_F(Pen, NegativePositionsReadAsFarAwayAndStampNothing)
 {
-    Send(WM_LBUTTONDOWN, 10, 10);
-    Send(WM_MOUSEMOVE, -1, 10);
-    Send(WM_MOUSEMOVE, 10, -3);
+    Send(WmLButtonDown, 10, 10);
+    Send(WmMouseMove, -1, 10);
+    Send(WmMouseMove, 10, -3);
     EXPECT_TRUE(Changed().empty());
     EXPECT_EQ(LastPoint.y, 65533);
 }
@@ -97,35 +97,35 @@ TEST_F(Pen, NegativePositionsReadAsFarAwayAndStampNothing)
 // A move farther than the reach adds one stamp halfway, no more.
 TEST_F(Pen, FastMovesGetOneStampHalfway)
 {
-    Send(WM_LBUTTONDOWN, 100, 100); // pen "Normal": reach 3, 6 x 6
-    Send(WM_MOUSEMOVE, 103, 100);
+    Send(WmLButtonDown, 100, 100); // pen "Normal": reach 3, 6 x 6
+    Send(WmMouseMove, 103, 100);
     // The press stamps nothing; three cells is within reach: one stamp.
     EXPECT_EQ(Changed().size(), 36u);
     EXPECT_TRUE(SquareIs(100, 97, 105, 102, CellWall));
     SetUp();
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 104, 100);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 104, 100);
     // End stamp 101..106 plus the halfway one at 102: 99..104 (the press stamps nothing).
     EXPECT_TRUE(SquareIs(99, 97, 106, 102, CellWall));
     EXPECT_EQ(Changed().size(), 8u * 6u);
     SetUp();
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 100, 96);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 100, 96);
     EXPECT_TRUE(SquareIs(97, 93, 102, 100, CellWall));
     EXPECT_EQ(Changed().size(), 6u * 8u);
     SetUp();
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 96, 100);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 96, 100);
     EXPECT_TRUE(SquareIs(93, 97, 100, 102, CellWall));
     EXPECT_EQ(Changed().size(), 8u * 6u);
 }
 
 TEST_F(Pen, ALongJumpLeavesGaps)
 {
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdPenBase + 0, 0);
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 100, 100);
-    Send(WM_MOUSEMOVE, 120, 100);
+    WndProc(MainWindow, WmSysCommand, CmdPenBase + 0, 0);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 100, 100);
+    Send(WmMouseMove, 120, 100);
     // Stamps at 100, at the halfway 110 and at 120: three 2 x 2 squares.
     EXPECT_EQ(Changed().size(), 12u);
     EXPECT_TRUE(SquareIs(109, 99, 110, 100, CellWall));
@@ -136,20 +136,20 @@ TEST_F(Pen, EraserKeepsTheShade)
 {
     Field[FieldPos(50, 50)] = 8 * 9 + CellWall;
     Field[FieldPos(51, 50)] = 8 * 4 + CellSand2A;
-    Send(WM_RBUTTONDOWN, 51, 51);
-    Send(WM_MOUSEMOVE, 51, 51);
+    Send(WmRButtonDown, 51, 51);
+    Send(WmMouseMove, 51, 51);
     EXPECT_EQ(Field[FieldPos(50, 50)], 8 * 9);
     EXPECT_EQ(Field[FieldPos(51, 50)], 8 * 4);
 }
 
 TEST_F(Pen, DrawingOffCapturesButStampsNothing)
 {
-    WndProc(MainWindow, WM_SYSCOMMAND, CmdDrawingOn, 0);
+    WndProc(MainWindow, WmSysCommand, CmdDrawingOn, 0);
     Field[0] = 7; // the frame is not redrawn either
-    Send(WM_LBUTTONDOWN, 100, 100);
+    Send(WmLButtonDown, 100, 100);
     EXPECT_TRUE(HeadlessCaptured());
-    Send(WM_MOUSEMOVE, 110, 110);
-    Send(WM_LBUTTONUP, 110, 110);
+    Send(WmMouseMove, 110, 110);
+    Send(WmLButtonUp, 110, 110);
     EXPECT_FALSE(HeadlessCaptured());
     EXPECT_EQ(Field[0], 7);
     Field[0] = CellWall;
@@ -158,19 +158,19 @@ TEST_F(Pen, DrawingOffCapturesButStampsNothing)
 
 TEST_F(Pen, TheOtherButtonIsIgnoredDuringAStroke)
 {
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_RBUTTONDOWN, 100, 100);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmRButtonDown, 100, 100);
     EXPECT_EQ(ToolState, ToolPen);
-    Send(WM_MOUSEMOVE, 100, 100);
+    Send(WmMouseMove, 100, 100);
     EXPECT_EQ(Field[FieldPos(100, 100)], CellWall);
-    Send(WM_RBUTTONUP, 100, 100);
+    Send(WmRButtonUp, 100, 100);
     EXPECT_EQ(ToolState, ToolPen);
     EXPECT_TRUE(HeadlessCaptured());
-    Send(WM_MOUSEMOVE, 150, 150);
+    Send(WmMouseMove, 150, 150);
     EXPECT_EQ(Field[FieldPos(150, 150)], CellWall);
-    Send(WM_LBUTTONUP, 150, 150);
+    Send(WmLButtonUp, 150, 150);
     EXPECT_EQ(ToolState, ToolIdle);
-    Send(WM_MOUSEMOVE, 200, 200);
+    Send(WmMouseMove, 200, 200);
     EXPECT_EQ(Field[FieldPos(200, 200)], CellEmpty);
 }
 
@@ -178,8 +178,8 @@ TEST_F(Pen, EveryStrokeStepRedrawsTheFrame)
 {
     Field[FieldPos(0, 200)] = 8 * 5 + CellWall; // a shaded frame cell
     Field[FieldPos(335, 401)] = CellEmpty;
-    Send(WM_LBUTTONDOWN, 100, 100);
-    Send(WM_MOUSEMOVE, 100, 100);
+    Send(WmLButtonDown, 100, 100);
+    Send(WmMouseMove, 100, 100);
     EXPECT_EQ(Field[FieldPos(0, 200)], CellWall);
     EXPECT_EQ(Field[FieldPos(335, 401)], CellWall);
 }
@@ -188,7 +188,7 @@ TEST_F(Pen, ButtonPressesAreStillQueued)
 {
     // The handler runs first, then the framework queues the press.
     MouseFlush();
-    Send(WM_LBUTTONDOWN, 5, 7);
+    Send(WmLButtonDown, 5, 7);
     EXPECT_EQ(ToolState, ToolPen);
     ASSERT_EQ(MouseHit(), 1);
     const MouseEvent event = MouseWait();

@@ -80,7 +80,7 @@ void Perform(const Call& k)
     case 'F': DrawFieldFrame(); break;
     case 'W': SetPenWidth(k.a); break;
     case 'C':
-        WndProc(MainWindow, WM_SIZE, 0, PackPoint(k.a, k.b));
+        WndProc(MainWindow, WmSize, 0, PackPoint(k.a, k.b));
         SetBackColour(Rgb(200, 160, 64));
         ClearSurface();
         break;

@@ -464,10 +464,8 @@ TEST(SceneFileSave, FailedSavesLeaveWhatWasThere)
 
     // A target in a missing folder, saved on close: the window still goes.
     SetName("no-such-dir/x.talvo");
-    DialogBrush = PlatformCreateButtonFaceBrush();
-    EXPECT_EQ(OnClose(MainWindow, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(OnClose(MainWindow, WmClose, 0, 0), 0);
     EXPECT_FALSE(HeadlessWindowExists());
-    EXPECT_EQ(HeadlessLiveBrushes(), 0);
     EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"scene.talvo", "x.talvo"})) << "side file left";
 }
 
@@ -496,8 +494,8 @@ protected:
     void SetUp() override
     {
         StartWithNewScene();
-        AddHandler(WM_DROPFILES, OnDropFiles);
-        AddHandler(WM_CLOSE, OnClose);
+        AddHandler(WmDropFiles, OnDropFiles);
+        AddHandler(WmClose, OnClose);
         SetStateTo(current_);
     }
 
@@ -505,7 +503,7 @@ protected:
     static void Drop(const std::string& path)
     {
         if (path.empty())
-            PlatformPostMessage(WM_DROPFILES, 0, 0);
+            PlatformPostMessage(WmDropFiles, 0, 0);
         else
             HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 1, HeadlessEvent::Drop, 0, 0, 0, path});
         PumpMessages();
@@ -533,13 +531,10 @@ TEST_F(SceneFileHandlers, DropSavesFirstLoadsAndTakesTheNameThatCloseSavesTo)
 
     const SceneImage changed = SixColourScene();
     SetStateTo(changed);
-    DialogBrush = PlatformCreateButtonFaceBrush();
-    ASSERT_EQ(HeadlessLiveBrushes(), 1);
-    EXPECT_EQ(OnClose(MainWindow, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(OnClose(MainWindow, WmClose, 0, 0), 0);
     EXPECT_TRUE(ReadFileBytes(name) == changed.Encode());
     ExpectCurrentSavedAs("Default.talvo");
     EXPECT_FALSE(HeadlessWindowExists());
-    EXPECT_EQ(HeadlessLiveBrushes(), 0);
 }
 
 // A drop that does not load, or of the current file itself, saves and goes on unchanged.

@@ -68,7 +68,6 @@ void StartProgram()
     GateCountdown = 4;
     std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
     SystemMenu = nullptr;
-    DialogBrush = nullptr;
     AppCreateWindow();
     Field = SurfaceBits;
     static std::vector<int32_t> rules(RuleTextLength);

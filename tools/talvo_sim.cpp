@@ -143,9 +143,9 @@ std::vector<HeadlessEvent> ReadEvents(const std::string& path)
             uint32_t setButtons;
             uint32_t clearButtons;
         } mouse[] = {
-            {"lbuttondown", WM_LBUTTONDOWN, 1, 0}, {"lbuttonup", WM_LBUTTONUP, 0, 1},
-            {"rbuttondown", WM_RBUTTONDOWN, 2, 0}, {"rbuttonup", WM_RBUTTONUP, 0, 2},
-            {"mousemove", WM_MOUSEMOVE, 0, 0},
+            {"lbuttondown", WmLButtonDown, 1, 0}, {"lbuttonup", WmLButtonUp, 0, 1},
+            {"rbuttondown", WmRButtonDown, 2, 0}, {"rbuttonup", WmRButtonUp, 0, 2},
+            {"mousemove", WmMouseMove, 0, 0},
         };
         bool known = false;
         for (const auto& m : mouse) {
@@ -162,15 +162,15 @@ std::vector<HeadlessEvent> ReadEvents(const std::string& path)
         if (known) {
         } else if (name == "command") {
             args(1);
-            event.message = WM_SYSCOMMAND;
+            event.message = WmSysCommand;
             event.wParam = static_cast<uint32_t>(number(2, 0, UINT32_MAX));
         } else if (name == "key") {
             args(1);
-            event.message = WM_KEYDOWN;
+            event.message = WmKeyDown;
             event.wParam = static_cast<uint32_t>(number(2, 0, 255));
         } else if (name == "char") {
             args(1);
-            event.message = WM_CHAR;
+            event.message = WmChar;
             if (words[2].size() == 1 && !(words[2][0] >= '0' && words[2][0] <= '9'))
                 event.wParam = static_cast<unsigned char>(words[2][0]);
             else

@@ -26,19 +26,18 @@ FrameStatistics FrameStats = {};
 void StartUp()
 {
     Field = SurfaceBits;
-    PlatformDragAcceptFiles(true);
-    DialogBrush = PlatformCreateButtonFaceBrush();
+    PlatformAcceptDrops();
     PlatformShowWindow();
     SetDefaultSettings();
     BuildSystemMenu();
-    AddHandler(WM_DROPFILES, OnDropFiles);
-    AddHandler(WM_CLOSE, OnClose);
-    AddHandler(WM_SYSCOMMAND, OnSysCommand);
-    AddHandler(WM_RBUTTONDOWN, OnRButtonDown);
-    AddHandler(WM_RBUTTONUP, OnRButtonUp);
-    AddHandler(WM_LBUTTONDOWN, OnLButtonDown);
-    AddHandler(WM_LBUTTONUP, OnLButtonUp);
-    AddHandler(WM_MOUSEMOVE, OnMouseMove);
+    AddHandler(WmDropFiles, OnDropFiles);
+    AddHandler(WmClose, OnClose);
+    AddHandler(WmSysCommand, OnSysCommand);
+    AddHandler(WmRButtonDown, OnRButtonDown);
+    AddHandler(WmRButtonUp, OnRButtonUp);
+    AddHandler(WmLButtonDown, OnLButtonDown);
+    AddHandler(WmLButtonUp, OnLButtonUp);
+    AddHandler(WmMouseMove, OnMouseMove);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);

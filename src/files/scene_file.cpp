@@ -180,8 +180,8 @@ int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     std::memcpy(kept, SceneFileName, sizeof kept);
     SaveScene();
     char dropped[255];
-    const uint32_t length = PlatformDragQueryFile(wParam, 0, dropped, sizeof dropped);
-    PlatformDragFinish(wParam);
+    const uint32_t length = PlatformDroppedFile(wParam, 0, dropped, sizeof dropped);
+    PlatformDropDone(wParam);
     // A name cut to fit would name some other file: such a drop loads nothing.
     if (length == 0 || length >= sizeof dropped) return 0;
     std::memcpy(SceneFileName, dropped, length + 1);
@@ -193,8 +193,6 @@ int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
 {
     SaveScene();
     PlatformDestroyWindow();
-    PlatformDeleteBrush(DialogBrush);
-    DialogBrush = nullptr;
     return 0;
 }
 

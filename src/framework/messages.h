@@ -1,57 +1,64 @@
 // Window message numbers and related constants, with the values the Win32 API
 // gives them, so that every platform delivers the same numbers to WndProc.
+// Named apart from the Win32 macros, so <windows.h> may come before or after.
 #pragma once
 #include <cstdint>
 
-#ifndef WM_DESTROY
-#define WM_DESTROY 0x0002
-#define WM_SIZE 0x0005
-#define WM_SETFOCUS 0x0007
-#define WM_KILLFOCUS 0x0008
-#define WM_PAINT 0x000F
-#define WM_CLOSE 0x0010
-#define WM_QUIT 0x0012
-#define WM_KEYDOWN 0x0100
-#define WM_CHAR 0x0102
-#define WM_INITDIALOG 0x0110
-#define WM_COMMAND 0x0111
-#define WM_SYSCOMMAND 0x0112
-#define WM_CTLCOLORDLG 0x0136
-#define WM_CTLCOLORSTATIC 0x0138
-#define WM_MOUSEMOVE 0x0200
-#define WM_LBUTTONDOWN 0x0201
-#define WM_LBUTTONUP 0x0202
-#define WM_RBUTTONDOWN 0x0204
-#define WM_RBUTTONUP 0x0205
-#define WM_DROPFILES 0x0233
-#define WM_QUERYNEWPALETTE 0x030F
-#define WM_PALETTEISCHANGING 0x0310
-#define WM_PALETTECHANGED 0x0311
+constexpr uint32_t WmDestroy = 0x0002;
+constexpr uint32_t WmSize = 0x0005;
+constexpr uint32_t WmSetFocus = 0x0007;
+constexpr uint32_t WmKillFocus = 0x0008;
+constexpr uint32_t WmPaint = 0x000F;
+constexpr uint32_t WmClose = 0x0010;
+constexpr uint32_t WmQuit = 0x0012;
+constexpr uint32_t WmKeyDown = 0x0100;
+constexpr uint32_t WmChar = 0x0102;
+constexpr uint32_t WmInitDialog = 0x0110;
+constexpr uint32_t WmCommand = 0x0111;
+constexpr uint32_t WmSysCommand = 0x0112;
+constexpr uint32_t WmMouseMove = 0x0200;
+constexpr uint32_t WmLButtonDown = 0x0201;
+constexpr uint32_t WmLButtonUp = 0x0202;
+constexpr uint32_t WmRButtonDown = 0x0204;
+constexpr uint32_t WmRButtonUp = 0x0205;
+constexpr uint32_t WmDropFiles = 0x0233;
+constexpr uint32_t WmQueryNewPalette = 0x030F;
+constexpr uint32_t WmPaletteIsChanging = 0x0310;
+constexpr uint32_t WmPaletteChanged = 0x0311;
 
-#define SC_CLOSE 0xF060
+// System commands of the platform's own menu items (the low four bits are
+// the platform's and are ignored when comparing).
+constexpr uint32_t ScSize = 0xF000;
+constexpr uint32_t ScMove = 0xF010;
+constexpr uint32_t ScMinimize = 0xF020;
+constexpr uint32_t ScMaximize = 0xF030;
+constexpr uint32_t ScClose = 0xF060;
+constexpr uint32_t ScRestore = 0xF120;
 
-#define VK_BACK 0x08
-#define VK_TAB 0x09
-#define VK_RETURN 0x0D
-#define VK_ESCAPE 0x1B
-#define VK_SPACE 0x20
-#define VK_LEFT 0x25
-#define VK_UP 0x26
-#define VK_RIGHT 0x27
-#define VK_DOWN 0x28
-#define VK_DELETE 0x2E
+// Mouse-message wParam bits: which buttons are held.
+constexpr uint32_t MkLButton = 0x0001;
+constexpr uint32_t MkRButton = 0x0002;
 
-#define MF_STRING 0x0000
-#define MF_UNCHECKED 0x0000
-#define MF_CHECKED 0x0008
-#define MF_POPUP 0x0010
-#define MF_SEPARATOR 0x0800
-#endif
+constexpr uint32_t VkBack = 0x08;
+constexpr uint32_t VkTab = 0x09;
+constexpr uint32_t VkReturn = 0x0D;
+constexpr uint32_t VkEscape = 0x1B;
+constexpr uint32_t VkSpace = 0x20;
+constexpr uint32_t VkLeft = 0x25;
+constexpr uint32_t VkUp = 0x26;
+constexpr uint32_t VkRight = 0x27;
+constexpr uint32_t VkDown = 0x28;
+constexpr uint32_t VkDelete = 0x2E;
+
+constexpr uint32_t MfString = 0x0000;
+constexpr uint32_t MfUnchecked = 0x0000;
+constexpr uint32_t MfChecked = 0x0008;
+constexpr uint32_t MfPopup = 0x0010;
+constexpr uint32_t MfSeparator = 0x0800;
 
 // Opaque handles of the platform's objects.
 using WindowHandle = void*;
 using MenuHandle = void*;
-using BrushHandle = void*;
 
 // A message handler: window, message, wParam, lParam; returns the message result.
 using MessageHandler = int32_t (*)(WindowHandle, uint32_t, uint32_t, int32_t);

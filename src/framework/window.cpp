@@ -87,11 +87,11 @@ int32_t AppStart(MainRoutine mainRoutine)
 static void PushKeyDown(uint32_t virtualKey)
 {
     switch (virtualKey) {
-    case VK_LEFT: KeyPush(29); break;
-    case VK_RIGHT: KeyPush(28); break;
-    case VK_UP: KeyPush(30); break;
-    case VK_DOWN: KeyPush(31); break;
-    case VK_DELETE: KeyPush(17); break;
+    case VkLeft: KeyPush(29); break;
+    case VkRight: KeyPush(28); break;
+    case VkUp: KeyPush(30); break;
+    case VkDown: KeyPush(31); break;
+    case VkDelete: KeyPush(17); break;
     default: break;
     }
 }
@@ -118,43 +118,43 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
 
     const uint32_t lp = static_cast<uint32_t>(lParam);
     switch (message) {
-    case WM_DESTROY:
+    case WmDestroy:
         PlatformPostQuit(0);
         return 0;
-    case WM_SIZE:
+    case WmSize:
         ClientWidth = static_cast<int32_t>(lp & 0xFFFFu);
         ClientHeight = static_cast<int32_t>(lp >> 16);
         return 0;
-    case WM_SETFOCUS:
+    case WmSetFocus:
         HasFocus = 1;
         return 0;
-    case WM_KILLFOCUS:
+    case WmKillFocus:
         HasFocus = 0;
         return 0;
-    case WM_PAINT:
+    case WmPaint:
         if (PaletteEntryCount > 0 && PlatformRealizePalette(ColourTable, PaletteEntryCount) != 0)
             PlatformInvalidate();
         PlatformPresent(ClientWidth, SurfaceHeight);
         return 0;
-    case WM_KEYDOWN:
+    case WmKeyDown:
         PushKeyDown(wParam);
         return 0;
-    case WM_CHAR:
+    case WmChar:
         KeyPush(static_cast<uint8_t>(wParam & 0xFFu));
         return 0;
-    case WM_LBUTTONDOWN:
+    case WmLButtonDown:
         MousePush({static_cast<int32_t>(lp & 0xFFFFu), static_cast<int32_t>(lp >> 16), 1});
         return 0;
-    case WM_RBUTTONDOWN:
+    case WmRButtonDown:
         MousePush({static_cast<int32_t>(lp & 0xFFFFu), static_cast<int32_t>(lp >> 16), 2});
         return 0;
-    case WM_PALETTEISCHANGING:
+    case WmPaletteIsChanging:
         if (PaletteEntryCount > 0) PaletteChanged = 1;
         return 0;
-    case WM_PALETTECHANGED:
+    case WmPaletteChanged:
         if (reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(wParam)) != window) QueryNewPalette();
         return 0;
-    case WM_QUERYNEWPALETTE:
+    case WmQueryNewPalette:
         QueryNewPalette();
         return 0;
     default:
@@ -169,12 +169,12 @@ void AddHandler(uint32_t message, MessageHandler handler)
     HandlerList = new HandlerNode{message, handler, HandlerList};
 }
 
-// Removes and dispatches every pending message; WM_QUIT ends the process.
+// Removes and dispatches every pending message; WmQuit ends the process.
 static void DrainMessages()
 {
     PlatformMessage msg;
     while (PlatformPeekMessage(&msg)) {
-        if (msg.message == WM_QUIT) {
+        if (msg.message == WmQuit) {
             QuitCode = msg.wParam;
             AppExit();
         }

@@ -7,19 +7,18 @@
 #include "ui/settings.h"
 
 MenuHandle SystemMenu = nullptr;
-BrushHandle DialogBrush = nullptr;
 
 static MenuHandle MakePopup(uint32_t firstId, uint32_t firstString, uint32_t count)
 {
     MenuHandle popup = PlatformCreateMenu();
     for (uint32_t i = 0; i < count; ++i)
-        PlatformAppendMenu(popup, MF_STRING, firstId + i, LoadResString(firstString + i));
+        PlatformAppendMenu(popup, MfString, firstId + i, LoadResString(firstString + i));
     return popup;
 }
 
 static void Mark(uint32_t id, bool on)
 {
-    PlatformCheckMenuItem(SystemMenu, id, on ? MF_CHECKED : MF_UNCHECKED);
+    PlatformCheckMenuItem(SystemMenu, id, on ? MfChecked : MfUnchecked);
 }
 
 void BuildSystemMenu()
@@ -30,16 +29,16 @@ void BuildSystemMenu()
     MenuHandle slot1 = MakePopup(CmdSlot1Base, 50, 5);
     MenuHandle slot2 = MakePopup(CmdSlot2Base, 50, 5);
     MenuHandle speed = MakePopup(CmdSpeedBase, 40, 5);
-    PlatformAppendMenu(SystemMenu, MF_SEPARATOR, 0, nullptr);
-    PlatformAppendMenu(SystemMenu, MF_STRING, CmdDrawingOn, LoadResString(10));
-    PlatformAppendMenu(SystemMenu, MF_STRING, CmdClear, LoadResString(7));
-    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(pen), LoadResString(1));
-    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(eraser), LoadResString(2));
-    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(slot1), LoadResString(5));
-    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(slot2), LoadResString(6));
-    PlatformAppendMenu(SystemMenu, MF_POPUP, reinterpret_cast<uintptr_t>(speed), LoadResString(3));
-    PlatformAppendMenu(SystemMenu, MF_SEPARATOR, 0, nullptr);
-    PlatformAppendMenu(SystemMenu, MF_STRING, CmdAbout, LoadResString(11));
+    PlatformAppendMenu(SystemMenu, MfSeparator, 0, nullptr);
+    PlatformAppendMenu(SystemMenu, MfString, CmdDrawingOn, LoadResString(10));
+    PlatformAppendMenu(SystemMenu, MfString, CmdClear, LoadResString(7));
+    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(pen), LoadResString(1));
+    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(eraser), LoadResString(2));
+    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot1), LoadResString(5));
+    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot2), LoadResString(6));
+    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(speed), LoadResString(3));
+    PlatformAppendMenu(SystemMenu, MfSeparator, 0, nullptr);
+    PlatformAppendMenu(SystemMenu, MfString, CmdAbout, LoadResString(11));
     MarkSettings(true);
     if (DrawingEnabled == 1) Mark(CmdDrawingOn, true);
 }
@@ -74,7 +73,7 @@ int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int
         DrawingEnabled = 1 - DrawingEnabled;
         Mark(CmdDrawingOn, DrawingEnabled == 1);
     } else if (id == CmdAbout) {
-        PlatformDialogBox("DIALOG_1", AboutDlgProc);
+        PlatformAboutDialog(AboutDlgProc);
     } else if (id >= CmdPenBase && id <= CmdPenBase + 2) {
         Choose(PenSize, CmdPenBase, id);
     } else if (id >= CmdEraserBase && id <= CmdEraserBase + 2) {
@@ -95,16 +94,12 @@ int32_t AboutDlgProc(WindowHandle dialog, uint32_t message, uint32_t wParam, int
 {
     (void)lParam;
     switch (message) {
-    case WM_COMMAND:
+    case WmCommand:
         if (wParam == 1) PlatformEndDialog(dialog, 0);
         return 0;
-    case WM_CLOSE:
+    case WmClose:
         PlatformEndDialog(dialog, 0);
         return 0;
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-        PlatformSetDialogBackground(wParam);
-        return static_cast<int32_t>(reinterpret_cast<uintptr_t>(DialogBrush));
     default:
         return 0;
     }

@@ -17,7 +17,6 @@ enum MenuCommand : uint32_t {
 };
 
 extern MenuHandle SystemMenu;
-extern BrushHandle DialogBrush;
 
 void BuildSystemMenu();
 void MarkSettings(bool on);

@@ -40,7 +40,6 @@ bool HeadlessCaptured();
 int32_t HeadlessRealizeCount();
 int32_t HeadlessDialogCount();
 bool HeadlessDialogOpen();
-int32_t HeadlessLiveBrushes();
 
 // The last call that reached the default window procedure.
 struct HeadlessDefCall {

@@ -1,6 +1,7 @@
-// A window that exists only in memory: messages come from a queue that
-// tests and scripted runs fill, time is simulated unless asked otherwise,
-// and the system menu is a model that can be read back.
+// A window that exists only in memory: input comes from a schedule that
+// tests and scripted runs fill, through the shared message queue; time is
+// simulated unless asked otherwise, and the system menu is a model that can
+// be read back.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "framework/headless/headless.h"
+#include "framework/message_queue.h"
 #include "framework/platform.h"
 #include "framework/strings.h"
 #include "framework/window.h"
@@ -35,8 +37,6 @@ struct State {
     uint8_t colours[256][4] = {};
     std::vector<uint8_t> windowBytes;
     int32_t presents = 0;
-    std::deque<PlatformMessage> queue;
-    bool paintPending = false;
     std::deque<HeadlessEvent> schedule;
     int64_t frame = 0;
     bool realClock = false;
@@ -46,12 +46,10 @@ struct State {
     bool captured = false;
     int32_t cursorX = 0, cursorY = 0, buttons = 0;
     std::vector<Menu> menus;
-    std::vector<std::string> drops;
     int32_t realizes = 0;
     int32_t dialogs = 0;
     bool dialogOpen = false;
     int32_t dialogResult = 0;
-    int32_t liveBrushes = 0;
     uint32_t backColour = 0xFFFFFF;
     HeadlessDefCall lastDef = {};
     void (*onDestroy)() = nullptr;
@@ -80,40 +78,33 @@ MenuItem* FindItem(Menu* menu, uint32_t id, int depth = 0)
     for (MenuItem& item : menu->items) {
         if (item.popup >= 0) {
             if (MenuItem* found = FindItem(&S.menus[static_cast<size_t>(item.popup)], id, depth + 1)) return found;
-        } else if (!(item.flags & MF_SEPARATOR) && item.id == id) {
+        } else if (!(item.flags & MfSeparator) && item.id == id) {
             return &item;
         }
     }
     return nullptr;
 }
 
-void Enqueue(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
-{
-    if (S.queue.size() >= 4096) return;
-    S.queue.push_back(PlatformMessage{window, message, wParam, lParam});
-}
-
 void Deliver(const HeadlessEvent& event)
 {
     switch (event.kind) {
     case HeadlessEvent::Post:
-        if (event.message == WM_LBUTTONDOWN) S.buttons |= 1;
-        if (event.message == WM_LBUTTONUP) S.buttons &= ~1;
-        if (event.message == WM_RBUTTONDOWN) S.buttons |= 2;
-        if (event.message == WM_RBUTTONUP) S.buttons &= ~2;
-        if (event.message >= WM_MOUSEMOVE && event.message <= WM_RBUTTONUP) {
+        if (event.message == WmLButtonDown) S.buttons |= 1;
+        if (event.message == WmLButtonUp) S.buttons &= ~1;
+        if (event.message == WmRButtonDown) S.buttons |= 2;
+        if (event.message == WmRButtonUp) S.buttons &= ~2;
+        if (event.message >= WmMouseMove && event.message <= WmRButtonUp) {
             S.cursorX = static_cast<int16_t>(event.lParam & 0xFFFF);
             S.cursorY = static_cast<int16_t>((static_cast<uint32_t>(event.lParam) >> 16) & 0xFFFF);
         }
         PlatformPostMessage(event.message, event.wParam, event.lParam);
         break;
     case HeadlessEvent::Drop:
-        S.drops.push_back(event.path);
-        PlatformPostMessage(WM_DROPFILES, static_cast<uint32_t>(S.drops.size()), 0);
+        QueuePostDrop({event.path});
         break;
     case HeadlessEvent::Close:
         // As by the close box: the system command goes through the window.
-        PlatformPostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        PlatformPostMessage(WmSysCommand, ScClose, 0);
         break;
     }
 }
@@ -136,7 +127,7 @@ void SkipToNextEvent()
     }
     // Nothing will ever come: end the run rather than wait forever.
     if (S.windowExists)
-        PlatformPostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        PlatformPostMessage(WmSysCommand, ScClose, 0);
     else
         PlatformPostQuit(0);
 }
@@ -154,42 +145,42 @@ void Advance(uint32_t milliseconds)
 void RunDialog(DialogProc proc)
 {
     const WindowHandle dialog = HandleOf(DialogWindowId);
-    proc(dialog, WM_INITDIALOG, 0, 0);
+    proc(dialog, WmInitDialog, 0, 0);
     while (S.dialogOpen) {
-        if (S.queue.empty()) {
+        if (!QueuePending()) {
             ++S.frame;
             DeliverDue();
-            if (S.queue.empty()) {
+            if (!QueuePending()) {
                 if (S.schedule.empty()) {
                     // Nobody is left to press OK.
-                    proc(dialog, WM_CLOSE, 0, 0);
+                    proc(dialog, WmClose, 0, 0);
                     break;
                 }
                 SkipToNextEvent();
                 continue;
             }
         }
-        const PlatformMessage msg = S.queue.front();
-        S.queue.pop_front();
+        PlatformMessage msg;
+        if (!PlatformPeekMessage(&msg)) continue;
         switch (msg.message) {
-        case WM_KEYDOWN:
-            if (msg.wParam == VK_RETURN) proc(dialog, WM_COMMAND, 1, 0);
-            if (msg.wParam == VK_ESCAPE) proc(dialog, WM_COMMAND, 2, 0);
+        case WmKeyDown:
+            if (msg.wParam == VkReturn) proc(dialog, WmCommand, 1, 0);
+            if (msg.wParam == VkEscape) proc(dialog, WmCommand, 2, 0);
             break;
-        case WM_SYSCOMMAND:
-            if ((msg.wParam & 0xFFF0u) == SC_CLOSE) {
-                proc(dialog, WM_CLOSE, 0, 0);
+        case WmSysCommand:
+            if ((msg.wParam & 0xFFF0u) == ScClose) {
+                proc(dialog, WmClose, 0, 0);
                 // The close box of the main window is what was asked for:
                 // it follows once the dialog is gone.
-                Enqueue(HandleOf(MainWindowId), WM_SYSCOMMAND, SC_CLOSE, 0);
+                PlatformPostMessage(WmSysCommand, ScClose, 0);
             }
             break;
-        case WM_QUIT:
+        case WmQuit:
             S.dialogOpen = false;
-            Enqueue(msg.window, msg.message, msg.wParam, msg.lParam);
+            PlatformPostQuit(msg.wParam);
             break;
-        case WM_PAINT:
-        case WM_DROPFILES:
+        case WmPaint:
+        case WmDropFiles:
             WndProc(msg.window, msg.message, msg.wParam, msg.lParam);
             break;
         default:
@@ -209,13 +200,14 @@ WindowHandle PlatformCreateWindow(const char*, int32_t clientWidth, int32_t clie
         uint32_t id;
         const char* text;
     } standard[] = {{0xF120, "Restore"}, {0xF010, "Move"}, {0xF000, "Size"}, {0xF020, "Minimize"}, {0xF030, "Maximize"}};
-    for (const auto& item : standard) system.items.push_back({MF_STRING, item.id, -1, item.text, false});
-    system.items.push_back({MF_SEPARATOR, 0, -1, "", false});
-    system.items.push_back({MF_STRING, SC_CLOSE, -1, "Close", false});
+    for (const auto& item : standard) system.items.push_back({MfString, item.id, -1, item.text, false});
+    system.items.push_back({MfSeparator, 0, -1, "", false});
+    system.items.push_back({MfString, ScClose, -1, "Close", false});
     S.menus.push_back(system);
     const WindowHandle window = HandleOf(MainWindowId);
+    QueueSetWindow(window);
     // Creation reports the client size before anything else runs.
-    WndProc(window, WM_SIZE, 0, PackPoint(clientWidth, clientHeight));
+    WndProc(window, WmSize, 0, PackPoint(clientWidth, clientHeight));
     return window;
 }
 
@@ -235,8 +227,8 @@ void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[
 
 void PlatformShowWindow()
 {
-    WndProc(HandleOf(MainWindowId), WM_SETFOCUS, 0, 0);
-    WndProc(HandleOf(MainWindowId), WM_PAINT, 0, 0);
+    WndProc(HandleOf(MainWindowId), WmSetFocus, 0, 0);
+    WndProc(HandleOf(MainWindowId), WmPaint, 0, 0);
 }
 
 void PlatformDestroyWindow()
@@ -244,8 +236,9 @@ void PlatformDestroyWindow()
     if (!S.windowExists) return;
     if (S.onDestroy) S.onDestroy();
     S.windowExists = false;
+    QueueSetWindow(nullptr);
     S.captured = false;
-    WndProc(HandleOf(MainWindowId), WM_DESTROY, 0, 0);
+    WndProc(HandleOf(MainWindowId), WmDestroy, 0, 0);
 }
 
 void PlatformPresent(int32_t width, int32_t height)
@@ -259,65 +252,18 @@ void PlatformPresent(int32_t width, int32_t height)
                     static_cast<size_t>(w));
 }
 
-void PlatformInvalidate()
-{
-    S.paintPending = true;
-}
-
 int32_t PlatformRealizePalette(const uint8_t (*)[4], int32_t)
 {
     ++S.realizes;
     return 0;
 }
 
-bool PlatformPeekMessage(PlatformMessage* msg)
-{
-    if (!S.queue.empty()) {
-        *msg = S.queue.front();
-        S.queue.pop_front();
-        return true;
-    }
-    if (S.paintPending && S.windowExists) {
-        S.paintPending = false;
-        *msg = PlatformMessage{HandleOf(MainWindowId), WM_PAINT, 0, 0};
-        return true;
-    }
-    return false;
-}
-
-void PlatformTranslateMessage(const PlatformMessage& msg)
-{
-    if (msg.message != WM_KEYDOWN) return;
-    const uint32_t key = msg.wParam;
-    int32_t c = -1;
-    if (key >= '0' && key <= '9') c = static_cast<int32_t>(key);
-    if (key >= 'A' && key <= 'Z') c = static_cast<int32_t>(key - 'A' + 'a');
-    if (key == VK_SPACE || key == VK_RETURN || key == VK_BACK || key == VK_TAB || key == VK_ESCAPE)
-        c = static_cast<int32_t>(key);
-    if (c >= 0) Enqueue(msg.window, WM_CHAR, static_cast<uint32_t>(c), msg.lParam);
-}
-
-void PlatformDispatchMessage(const PlatformMessage& msg)
-{
-    if (msg.window == HandleOf(MainWindowId) && S.windowExists) WndProc(msg.window, msg.message, msg.wParam, msg.lParam);
-}
-
-void PlatformPostMessage(uint32_t message, uint32_t wParam, int32_t lParam)
-{
-    if (S.windowExists) Enqueue(HandleOf(MainWindowId), message, wParam, lParam);
-}
-
-void PlatformPostQuit(uint32_t code)
-{
-    Enqueue(nullptr, WM_QUIT, code, 0);
-}
-
 int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
     S.lastDef = HeadlessDefCall{S.lastDef.count + 1, message, wParam, lParam};
-    if (message == WM_CLOSE) PlatformDestroyWindow();
-    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0u) == SC_CLOSE && S.windowExists)
-        WndProc(window, WM_CLOSE, 0, 0);
+    if (message == WmClose) PlatformDestroyWindow();
+    if (message == WmSysCommand && (wParam & 0xFFF0u) == ScClose && S.windowExists)
+        WndProc(window, WmClose, 0, 0);
     return 0;
 }
 
@@ -329,7 +275,7 @@ void PlatformPumpBegin()
 
 void PlatformWaitMessage(uint32_t timeoutMs)
 {
-    if (!S.queue.empty() || (S.paintPending && S.windowExists)) return;
+    if (QueuePending()) return;
     if (timeoutMs == PlatformWaitForever)
         SkipToNextEvent();
     else
@@ -371,7 +317,7 @@ void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, co
     Menu* target = MenuOf(menu);
     if (!target) return;
     MenuItem item{flags, 0, -1, text ? text : "", false};
-    if (flags & MF_POPUP) {
+    if (flags & MfPopup) {
         Menu* popup = MenuOf(reinterpret_cast<MenuHandle>(idOrPopup));
         if (!popup) return;
         item.popup = static_cast<int32_t>(popup - S.menus.data());
@@ -383,10 +329,10 @@ void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, co
 
 void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
 {
-    if (MenuItem* item = FindItem(MenuOf(menu), id)) item->checked = (flags & MF_CHECKED) != 0;
+    if (MenuItem* item = FindItem(MenuOf(menu), id)) item->checked = (flags & MfChecked) != 0;
 }
 
-int32_t PlatformDialogBox(const char*, DialogProc proc)
+int32_t PlatformAboutDialog(DialogProc proc)
 {
     ++S.dialogs;
     S.dialogOpen = true;
@@ -402,33 +348,7 @@ void PlatformEndDialog(WindowHandle, int32_t result)
     S.dialogResult = result;
 }
 
-BrushHandle PlatformCreateButtonFaceBrush()
-{
-    ++S.liveBrushes;
-    return reinterpret_cast<BrushHandle>(uintptr_t{0x10});
-}
-
-void PlatformDeleteBrush(BrushHandle brush)
-{
-    if (brush) --S.liveBrushes;
-}
-
-void PlatformSetDialogBackground(uint32_t) {}
-void PlatformDragAcceptFiles(bool) {}
-
-uint32_t PlatformDragQueryFile(uint32_t drop, uint32_t index, char* buffer, uint32_t size)
-{
-    if (drop == 0 || drop > S.drops.size() || index != 0) return 0;
-    const std::string& name = S.drops[drop - 1];
-    if (buffer && size > 0) {
-        const size_t n = name.size() < size - 1 ? name.size() : size - 1;
-        std::memcpy(buffer, name.data(), n);
-        buffer[n] = 0;
-    }
-    return static_cast<uint32_t>(name.size());
-}
-
-void PlatformDragFinish(uint32_t) {}
+void PlatformAcceptDrops() {}
 
 bool PlatformReplaceFile(const char* from, const char* to)
 {
@@ -496,14 +416,13 @@ bool HeadlessCaptured() { return S.captured; }
 int32_t HeadlessRealizeCount() { return S.realizes; }
 int32_t HeadlessDialogCount() { return S.dialogs; }
 bool HeadlessDialogOpen() { return S.dialogOpen; }
-int32_t HeadlessLiveBrushes() { return S.liveBrushes; }
 HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
 
 static void PrintMenu(std::string& out, const Menu& menu, int depth)
 {
     const std::string indent(static_cast<size_t>(depth) * 2, ' ');
     for (const MenuItem& item : menu.items) {
-        if (item.flags & MF_SEPARATOR) {
+        if (item.flags & MfSeparator) {
             out += indent + "----\n";
         } else if (item.popup >= 0) {
             out += indent + item.text + " >\n";
@@ -531,4 +450,5 @@ int32_t HeadlessMenuChecked(uint32_t id)
 void HeadlessReset()
 {
     S = State{};
+    QueueReset();
 }
