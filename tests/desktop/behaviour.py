@@ -1,0 +1,280 @@
+"""What a person does with Talvo's window, checked the same way on every
+backend. A driver (gtk_driver.py, wine_driver.py, web_driver.py) knows how to
+start the program, look at its client area, use its menu and mouse, drop a
+file and close it; everything here is backend-neutral.
+
+Run: tests/desktop/run BACKEND [TEST...]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+WALL = (200, 160, 64)
+GRAINS = {(0, 240, 220), (0, 160, 200), (255, 0, 0), (160, 0, 0)}
+WIDTH, HEIGHT = 336, 402
+NEW_SCENE_SIZE = 200588
+
+
+class Picture:
+    """The client area as 336 x 402 RGB triples."""
+
+    def __init__(self, rgb):
+        assert len(rgb) == WIDTH * HEIGHT * 3, len(rgb)
+        self.rgb = bytes(rgb)
+
+    def at(self, x, y):
+        i = 3 * (y * WIDTH + x)
+        return tuple(self.rgb[i:i + 3])
+
+    def count(self, colours, box=(0, 0, WIDTH, HEIGHT)):
+        x0, y0, x1, y1 = box
+        return sum(1 for y in range(y0, y1) for x in range(x0, x1) if self.at(x, y) in colours)
+
+    def frame_is_wall(self):
+        edge = [(x, 0) for x in range(WIDTH)] + [(x, HEIGHT - 1) for x in range(WIDTH)]
+        edge += [(0, y) for y in range(HEIGHT)] + [(WIDTH - 1, y) for y in range(HEIGHT)]
+        return all(self.at(x, y) == WALL for x, y in edge)
+
+    def __eq__(self, other):
+        return self.rgb == other.rgb
+
+
+def wait_until(what, predicate, timeout=20.0, every=0.1):
+    """Polls until predicate() is true; fails with `what` after timeout."""
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise AssertionError("timed out waiting: " + what)
+        time.sleep(every)
+
+
+def settled(driver, timeout=10.0):
+    """Waits until two pictures half a second apart are equal; returns it."""
+    last = [driver.shot()]
+
+    def same():
+        time.sleep(0.5)
+        now = driver.shot()
+        equal = now == last[0]
+        last[0] = now
+        return equal
+    wait_until("the picture to stand still", same, timeout, every=0)
+    return last[0]
+
+
+def moving(driver, timeout=10.0):
+    first = driver.shot()
+    wait_until("the grains to move", lambda: driver.shot() != first, timeout)
+
+
+class Scene:
+    """The settings in a scene file's header."""
+
+    def __init__(self, path):
+        with open(path, "rb") as f:
+            self.data = f.read()
+        assert self.data[:5] == b"TALVO", path
+        d = self.data
+        self.pen = d[15] & 15
+        self.eraser = d[15] >> 4
+        self.count, self.slot1, self.slot2, self.speed = (
+            int.from_bytes(d[o:o + 2], "little", signed=True) for o in (20, 22, 24, 26))
+
+
+def sim_path():
+    return os.environ.get("TALVO_SIM", os.path.join(ROOT, "build/release/talvo-sim"))
+
+
+def expected_menu():
+    """The program's part of the menu with its default marks, as talvo-sim
+    prints it, without the command ids: '[x] Drawing on', 'Pen >', ..."""
+    folder = tempfile.mkdtemp(prefix="talvo-menu-")
+    try:
+        out = subprocess.run([sim_path(), "--frames", "1", "--menu", "x.talvo"], cwd=folder,
+                             check=True, capture_output=True, text=True).stdout
+    finally:
+        shutil.rmtree(folder)
+    lines = out.splitlines()
+    first = max(i for i, line in enumerate(lines) if line.endswith("Close"))
+    program = []
+    for line in lines[first + 1:]:
+        stripped = line.lstrip()
+        indent = line[:len(line) - len(stripped)]
+        if stripped.startswith("["):
+            mark, _, label = stripped[4:].partition(" ")
+            stripped = stripped[:4] + label
+        program.append(indent + stripped)
+    return program
+
+
+def marks_of(menu):
+    """{'Pen/Thick': True, 'Drawing on': True, 'Clear': False, ...} from menu
+    lines; None when the menu cannot be read."""
+    if menu is None:
+        return None
+    marks, popup = {}, ""
+    for line in menu:
+        stripped = line.lstrip()
+        if stripped.endswith(" >"):
+            popup = stripped[:-2] + "/"
+        elif stripped.startswith("["):
+            marks[(popup if line.startswith(" ") else "") + stripped[4:]] = stripped[1] == "x"
+    return marks
+
+
+def horizontal_stroke(y, x0, x1, step=3):
+    return [(x, y) for x in range(x0, x1 + 1, step)]
+
+
+def stroke_events(frame, y, x0, x1):
+    """Scripted input of a left-button stroke, a move every few cells."""
+    moves = "".join("%d mousemove %d %d\n" % (frame + 1, x, y) for x, _ in horizontal_stroke(y, x0, x1))
+    return "%d lbuttondown %d %d\n%s%d lbuttonup %d %d\n" % (frame, x0, y, moves, frame + 2, x1, y)
+
+
+def make_scene(folder, name, events):
+    """A scene written by talvo-sim after the given scripted input."""
+    with open(os.path.join(folder, "events.txt"), "w") as f:
+        f.write(events)
+    subprocess.run([sim_path(), "--frames", "50", "--seed", "5", "--events", "events.txt", name],
+                   cwd=folder, check=True, capture_output=True)
+    os.remove(os.path.join(folder, "events.txt"))
+    return os.path.join(folder, name)
+
+
+# --- The flows. Each gets a driver whose program is not running and a fresh
+# folder; it leaves the program closed.
+
+def test_start_shows_frame_and_grains_and_close_saves(d, folder):
+    d.start(folder)
+    wait_until("the field frame in the wall colour and grains",
+               lambda: (lambda p: p.frame_is_wall() and p.count(GRAINS) > 500)(d.shot()))
+    moving(d)
+    d.close()
+    scene = Scene(os.path.join(folder, "Default.talvo"))
+    assert len(scene.data) == NEW_SCENE_SIZE, len(scene.data)
+
+
+def test_menu_has_every_item_in_order_with_default_marks(d, folder):
+    d.start(folder)
+    shown = d.menu()
+    if shown is None:
+        d.close()
+        return "skipped: this backend's menu cannot be read"
+    expected = expected_menu()
+    assert shown[-len(expected):] == expected, "\n".join(shown)
+    d.close()
+
+
+def test_stop_halts_the_grains_and_another_speed_resumes(d, folder):
+    d.start(folder)
+    moving(d)
+    d.choose("Speed/Stop")
+    still = settled(d)
+    time.sleep(1.0)
+    assert d.shot() == still, "grains moved at Stop"
+    d.choose("Speed/Normal")
+    moving(d)
+    d.close()
+    assert Scene(os.path.join(folder, "Default.talvo")).speed == 2
+
+
+def stroke_is_wall(picture, y, x0, x1):
+    return all(picture.at(x, yy) == WALL for x in range(x0, x1) for yy in (y - 1, y))
+
+
+def test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back(d, folder):
+    d.start(folder)
+    d.choose("Speed/Normal")
+    d.drag(horizontal_stroke(300, 60, 219))
+    wait_until("a wall along the stroke", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    for path in ("Pen/Thick", "Eraser/Small", "Kind of sand1/Heavy sand", "Kind of sand2/Magical sand"):
+        d.choose(path)
+    marks = marks_of(d.menu())
+    if marks is not None:
+        for label in ("Pen/Thick", "Eraser/Small", "Kind of sand1/Heavy sand", "Kind of sand2/Magical sand",
+                      "Speed/Normal", "Drawing on"):
+            assert marks.get(label), (label, marks)
+        assert not marks.get("Pen/Normal") and not marks.get("Eraser/Big"), marks
+    d.close()
+    scene = Scene(os.path.join(folder, "Default.talvo"))
+    assert (scene.pen, scene.eraser, scene.slot1, scene.slot2, scene.speed) == (2, 0, 1, 4, 2), vars(scene)
+
+    d.restart(folder, "Default.talvo")
+    wait_until("the saved wall after the restart", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    marks = marks_of(d.menu())
+    if marks is not None:
+        for label in ("Pen/Thick", "Eraser/Small", "Kind of sand1/Heavy sand", "Kind of sand2/Magical sand"):
+            assert marks.get(label), (label, marks)
+    d.close()
+
+
+def test_about_halts_the_grains_until_ok(d, folder):
+    d.start(folder)
+    moving(d)
+    d.choose("About talvo")
+    wait_until("the About dialog", d.about_is_open)
+    still = settled(d)
+    time.sleep(1.0)
+    assert d.shot() == still, "grains moved while About was open"
+    d.about_ok()
+    wait_until("the About dialog to go", lambda: not d.about_is_open())
+    moving(d)
+    d.close()
+
+
+def test_dropped_scene_loads_and_close_saves_to_it(d, folder):
+    elsewhere = tempfile.mkdtemp(prefix="talvo-drop-")
+    try:
+        # A wall across, then the Thin pen, Slow, Dusty and Boiling sand.
+        dropped = make_scene(elsewhere, "dropped.talvo", stroke_events(2, 200, 40, 280) +
+                             "10 command 20\n10 command 41\n10 command 52\n10 command 63\n")
+        before = open(dropped, "rb").read()
+        d.start(folder)
+        moving(d)
+        d.drop(dropped)
+        wait_until("the dropped scene's wall", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+        marks = marks_of(d.menu())
+        if marks is not None:
+            for label in ("Pen/Thin", "Speed/Slow", "Kind of sand1/Dusty sand", "Kind of sand2/Boiling sand"):
+                assert marks.get(label), (label, marks)
+        d.close()
+        assert os.path.exists(os.path.join(folder, "Default.talvo")), "the scene before the drop was not saved"
+        after = Scene(dropped)
+        assert after.data != before, "closing did not save to the dropped file"
+        assert (after.pen, after.speed, after.slot1, after.slot2) == (0, 1, 2, 3), vars(after)
+    finally:
+        shutil.rmtree(elsewhere)
+
+
+TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def main(make_driver, names):
+    failed = 0
+    for name, test in TESTS:
+        if names and name not in names:
+            continue
+        folder = tempfile.mkdtemp(prefix="talvo-desktop-")
+        driver = make_driver()
+        started = time.monotonic()
+        try:
+            note = test(driver, folder)
+            print("ok   %s (%.1f s)%s" % (name, time.monotonic() - started, " # " + note if note else ""), flush=True)
+        except Exception:
+            failed += 1
+            print("FAIL %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            traceback.print_exc(file=sys.stdout)
+            driver.evidence(name)
+        finally:
+            driver.stop()
+            shutil.rmtree(folder, ignore_errors=True)
+    return 1 if failed else 0

@@ -1,0 +1,58 @@
+"""What a backend's driver does for the behaviour suite. Every method acts as
+a person would (pointer, keys, the menu they see) and waits, with a time
+limit, for what it did to take effect on the screen where it can."""
+
+
+class Driver:
+    def start(self, folder, args=()):
+        """Starts the program in `folder` (its current directory) with these
+        arguments; returns once its window shows."""
+        raise NotImplementedError
+
+    def restart(self, folder, scene):
+        """Starts the program again on the scene file `scene` in `folder`,
+        as this platform's user would reopen it."""
+        self.start(folder, [scene])
+
+    def shot(self):
+        """The client area now, as a behaviour.Picture."""
+        raise NotImplementedError
+
+    def menu(self):
+        """The program's menu as the user sees it, one line an item, in the
+        form 'talvo-sim --menu' prints without the ids ('[x] Drawing on',
+        'Pen >', '  [ ] Thin', '----'), the platform's own items first; None
+        where the platform gives no way to read it."""
+        return None
+
+    def choose(self, path):
+        """Chooses a menu item: 'Clear', 'Speed/Stop', 'About talvo'."""
+        raise NotImplementedError
+
+    def drag(self, points, button="left"):
+        """Presses the button at the first client point, moves through the
+        others and releases at the last."""
+        raise NotImplementedError
+
+    def about_is_open(self):
+        raise NotImplementedError
+
+    def about_ok(self):
+        """Presses the About dialog's OK button."""
+        raise NotImplementedError
+
+    def drop(self, path):
+        """Drops the file on the window, as from a file manager."""
+        raise NotImplementedError
+
+    def close(self):
+        """Closes the window as the user does and waits for the program to
+        end; fails unless it ended with status 0."""
+        raise NotImplementedError
+
+    def stop(self):
+        """Ends whatever is still running (after a failure); never fails."""
+
+    def evidence(self, name):
+        """Keeps what helps to see a failure (a screenshot, the program's
+        output) and says where."""
