@@ -258,9 +258,11 @@ TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_"
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
-def main(make_driver, names):
+def main(make_driver, names, platform_tests=()):
+    """Runs the flows above, then any the backend's driver adds for its own
+    platform, each as (name, function(driver, folder))."""
     failed = 0
-    for name, test in TESTS:
+    for name, test in TESTS + list(platform_tests):
         if names and name not in names:
             continue
         folder = tempfile.mkdtemp(prefix="talvo-desktop-")
