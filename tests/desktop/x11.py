@@ -13,9 +13,12 @@ from behaviour import HEIGHT, WIDTH, Picture, wait_until
 class Display:
     def __init__(self, size="1024x768"):
         self.log = tempfile.NamedTemporaryFile(prefix="talvo-xvfb-", suffix=".log", delete=False)
-        # -displayfd: Xvfb picks a free display and tells us which.
+        # -displayfd: Xvfb picks a free display and tells us which. -noreset:
+        # a program that starts just as the previous one's connection closes
+        # would otherwise meet a server in the middle of its reset.
         read, write = os.pipe()
-        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp"],
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp",
+                                        "-noreset"],
                                        pass_fds=(write,), stdout=self.log, stderr=self.log)
         os.close(write)
         with os.fdopen(read) as r:
