@@ -79,6 +79,9 @@ class Driver(driver.Driver):
         e = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
         return e.x + e.width // 2, e.y + e.height // 2
 
+    def _field(self):
+        return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_DRAWING_AREA)
+
     def _menu_button(self):
         return self._named("Menu", self.at.ROLE_TOGGLE_BUTTON)
 
@@ -112,7 +115,7 @@ class Driver(driver.Driver):
         self.app = wait_until("talvo in the accessibility tree", app)
 
         def field():
-            area = self._find(self._fresh(self.app), lambda n: n.getRole() == at.ROLE_DRAWING_AREA)
+            area = self._field()
             if not self._showing(area):
                 return None
             e = area.queryComponent().getExtents(at.DESKTOP_COORDS)
@@ -159,6 +162,7 @@ class Driver(driver.Driver):
         action = item.queryAction()
         action.doAction(next(i for i in range(action.nActions) if action.getName(i) == "click"))
         wait_until("the menu to close", lambda: not self._menu_open())
+        wait_until("the field to keep the keyboard focus", lambda: self._field().getState().contains(self.at.STATE_FOCUSED))
 
     def drag(self, points, button="left"):
         number = {"left": 1, "right": 3}[button]
