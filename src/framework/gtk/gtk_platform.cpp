@@ -198,14 +198,19 @@ void OnItemActivate(GtkMenuItem* item, gpointer id)
     PlatformPostMessage(WmSysCommand, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(id)), 0);
 }
 
+void AddWidget(GtkWidget* menu, GtkWidget* item)
+{
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    gtk_widget_show(item);
+}
+
 void AddItem(GtkWidget* menu, GtkWidget* item, uint32_t id)
 {
     const gulong handler =
         g_signal_connect(item, "activate", G_CALLBACK(OnItemActivate), reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
     g_object_set_data(G_OBJECT(item), "talvo-id", reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
     g_object_set_data(G_OBJECT(item), "talvo-handler", reinterpret_cast<gpointer>(static_cast<uintptr_t>(handler)));
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
-    gtk_widget_show(item);
+    AddWidget(menu, item);
 }
 
 // Any item may carry a mark, so every one is a check item; only a mark is
@@ -302,11 +307,10 @@ WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_
         const char* label;
     } standard[] = {{ScMove, "Move"}, {ScMinimize, "Minimize"}, {0, nullptr}, {ScClose, "Close"}};
     for (const auto& item : standard) {
-        if (!item.label) {
-            AddItem(WindowMenu, gtk_separator_menu_item_new(), 0);
-            continue;
-        }
-        AddItem(WindowMenu, gtk_menu_item_new_with_label(g_dgettext("gtk30", item.label)), item.id);
+        if (item.label)
+            AddItem(WindowMenu, gtk_menu_item_new_with_label(g_dgettext("gtk30", item.label)), item.id);
+        else
+            AddWidget(WindowMenu, gtk_separator_menu_item_new());
     }
     gtk_menu_button_set_popup(GTK_MENU_BUTTON(MenuButton), WindowMenu);
 
@@ -496,20 +500,20 @@ MenuHandle PlatformCreateMenu()
     return menu;
 }
 
+// The menus go with the window: afterwards the calls do nothing.
 void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, const char* text)
 {
-    if (!menu) return;
+    if (!menu || !Window) return;
     GtkWidget* target = static_cast<GtkWidget*>(menu);
     if (flags & MfSeparator) {
-        AddItem(target, gtk_separator_menu_item_new(), 0);
+        AddWidget(target, gtk_separator_menu_item_new());
     } else if (flags & MfPopup) {
         GtkWidget* popup = reinterpret_cast<GtkWidget*>(idOrPopup);
         if (!popup) return;
         GtkWidget* item = gtk_menu_item_new_with_label(text ? text : "");
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), popup);
         g_object_unref(popup);
-        gtk_menu_shell_append(GTK_MENU_SHELL(target), item);
-        gtk_widget_show(item);
+        AddWidget(target, item);
     } else {
         // Any of the program's items may carry a mark.
         AddItem(target, gtk_check_menu_item_new_with_label(text ? text : ""), static_cast<uint32_t>(idOrPopup));
@@ -518,6 +522,7 @@ void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, co
 
 void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
 {
+    if (!Window) return;
     GtkCheckMenuItem* item = FindCheckItem(static_cast<GtkWidget*>(menu), id);
     if (!item) return;
     const gulong handler = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
