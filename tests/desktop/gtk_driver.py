@@ -154,10 +154,15 @@ class Driver(driver.Driver):
         return lines
 
     def choose(self, path):
-        # The button opens the menu as a click does; the item is then
-        # pressed through the tree.
+        # The button and each popup open with the pointer, as a person opens
+        # them; the item is then pressed through the tree.
         self.x.xdotool("mousemove", *self._centre(self._menu_button()), "click", 1)
         wait_until("the menu to open", self._menu_open)
+        names = path.split("/")
+        for depth in range(1, len(names)):
+            popup = self._item("/".join(names[:depth]))
+            self.x.xdotool("mousemove", *self._centre(popup), "click", 1)
+            wait_until("the popup " + names[depth - 1] + " to open", lambda: self._showing(self._fresh(popup)[0]))
         item = self._item(path)
         action = item.queryAction()
         action.doAction(next(i for i in range(action.nActions) if action.getName(i) == "click"))
