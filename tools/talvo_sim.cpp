@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +14,6 @@
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
 #include "framework/window.h"
-#include "sim/particles.h"
 
 namespace {
 
