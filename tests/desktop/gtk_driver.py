@@ -4,6 +4,7 @@ pointer and keys go through xdotool, the menu and the About dialog are read
 and pressed through the tree, drops come from an XDND source."""
 import atexit
 import os
+import shutil
 import subprocess
 import tempfile
 import time
@@ -38,6 +39,7 @@ def _session():
             display.close()
             bus.terminate()
             bus.wait()
+            os.unlink(bus_log.name)
         atexit.register(end)
     return _shared["display"], _shared["pyatspi"]
 
@@ -48,6 +50,7 @@ class Driver(driver.Driver):
         self.process = None
         self.app = None
         self.logs = None
+        self.kept = []
 
     # --- the accessibility tree
 
@@ -68,7 +71,6 @@ class Driver(driver.Driver):
         return None
 
     def _named(self, name, role, root=None):
-        at = self.at
         return self._find(self._fresh(root or self.app),
                           lambda n: n.name == name and n.getRole() == role)
 
@@ -100,9 +102,9 @@ class Driver(driver.Driver):
 
     def start(self, folder, args=()):
         self.logs = tempfile.mkdtemp(prefix="talvo-gtk-")
-        self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env,
-                                        stdout=open(os.path.join(self.logs, "stdout"), "w"),
-                                        stderr=open(os.path.join(self.logs, "stderr"), "w"))
+        self.kept.append(self.logs)
+        with open(os.path.join(self.logs, "stdout"), "w") as out, open(os.path.join(self.logs, "stderr"), "w") as err:
+            self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env, stdout=out, stderr=err)
         at = self.at
 
         def app():
@@ -205,6 +207,8 @@ class Driver(driver.Driver):
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        for logs in self.kept:
+            shutil.rmtree(logs, ignore_errors=True)
 
     def _stderr(self):
         try:
@@ -217,4 +221,5 @@ class Driver(driver.Driver):
         if not self.logs:
             return
         self.x.save_png(os.path.join(self.logs, name + ".png"))
+        self.kept.remove(self.logs)
         print("  evidence: %s (screen, stdout, stderr)" % self.logs, flush=True)
