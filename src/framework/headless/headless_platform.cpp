@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "framework/headless/headless.h"
 #include "framework/message_queue.h"
 #include "framework/platform.h"
@@ -352,17 +356,17 @@ void PlatformAcceptDrops() {}
 
 bool PlatformReplaceFile(const char* from, const char* to)
 {
+#ifdef _WIN32
+    // Windows' C library does not rename over an existing file.
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+#else
     return std::rename(from, to) == 0;
+#endif
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
 {
-    const char* text = BuiltInString(id);
-    if (!text || size <= 0) return 0;
-    const int32_t n = static_cast<int32_t>(std::strlen(text)) < size - 1 ? static_cast<int32_t>(std::strlen(text)) : size - 1;
-    std::memcpy(buffer, text, static_cast<size_t>(n));
-    buffer[n] = 0;
-    return n;
+    return CopyBuiltInString(id, buffer, size);
 }
 
 // No fonts here: text draws nothing.
