@@ -43,14 +43,18 @@ class Session:
         # services start once. Its output goes to a file: the services
         # inherit it and keep it open.
         self.log = tempfile.TemporaryFile()
-        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
-        started = time.monotonic()
-        # A new prefix is made; in a kept one, the session's services start.
-        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
-        subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, check=True, stdout=self.log,
-                       stderr=self.log, timeout=900)
-        print("# wine prefix ready in %.0f s" % (time.monotonic() - started), flush=True)
-        self.menu = behaviour.expected_menu()
+        try:
+            subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+            started = time.monotonic()
+            # A new prefix is made; in a kept one, the session's services start.
+            fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+            subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, check=True, stdout=self.log,
+                           stderr=self.log, timeout=900)
+            print("# wine prefix ready in %.0f s" % (time.monotonic() - started), flush=True)
+            self.menu = behaviour.expected_menu()
+        except BaseException:
+            self.close()
+            raise
 
     def close(self):
         if not self.kept:
