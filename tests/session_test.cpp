@@ -147,9 +147,8 @@ TEST(Session, EventNumbersAreDecimalAndCommentsFollowFields)
 }
 
 // However many events fall in one frame, all arrive, in order: the button
-// comes up before the pen moves on. Enabled once the headless queue has no
-// limit of its own.
-TEST(Session, DISABLED_EveryEventOfABusyFrameArrives)
+// comes up before the pen moves on.
+TEST(Session, EveryEventOfABusyFrameArrives)
 {
     TempDir dir;
     std::string events = "2 lbuttondown 100 300\n";

@@ -97,24 +97,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         frame += e[0] % 3;
         const int32_t x = e[2] + (e[4] & 1) * 256 - 16, y = e[3] + (e[4] & 2) * 128 - 16;
         HeadlessEvent event{frame, HeadlessEvent::Post, 0, 0, PackPoint(x, y), {}};
-        const uint32_t mouse[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEMOVE};
+        const uint32_t mouse[] = {WmLButtonDown, WmLButtonUp, WmRButtonDown, WmRButtonUp, WmMouseMove};
         const uint32_t kind = e[1] % 11;
         if (kind < 5) {
             event.message = mouse[kind];
             event.wParam = e[4] >> 6;
         } else if (kind == 5) {
-            event.message = WM_SYSCOMMAND;
+            event.message = WmSysCommand;
             event.wParam = Commands[e[2] % (sizeof Commands / sizeof Commands[0])];
         } else if (kind == 6) {
             event.kind = HeadlessEvent::Drop;
             event.path = Drops[e[2] % 8];
         } else if (kind == 7 || kind == 8) {
-            event.message = kind == 7 ? WM_KEYDOWN : WM_CHAR;
+            event.message = kind == 7 ? WmKeyDown : WmChar;
             event.wParam = e[2];
         } else if (kind == 9) {
             event.kind = HeadlessEvent::Close;
         } else {
-            event.message = WM_MOUSEMOVE;
+            event.message = WmMouseMove;
             event.wParam = e[4] >> 6;
         }
         HeadlessSchedule(event);
