@@ -395,11 +395,6 @@ void PlatformShowError(const char* text, const char* caption)
     MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
-bool PlatformReplaceFile(const char* from, const char* to)
-{
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 void PlatformShutdown(int32_t)
 {
     ReleaseFont();
