@@ -1,6 +1,8 @@
 // talvo-sim: the program's main routine on a headless window, for tests,
 // batch runs, pictures and benchmarks.
+#ifdef TALVO_PNG
 #include <png.h>
+#endif
 
 #include <cerrno>
 #include <cinttypes>
@@ -72,6 +74,9 @@ void ParseOptions(int argc, char** argv)
             Opts.seed = static_cast<uint32_t>(number);
         } else if (arg == "--png") {
             Opts.png = value("--png");
+#ifndef TALVO_PNG
+            Fail("--png is not available in this build: it has no PNG library");
+#endif
         } else if (arg == "--events") {
             Opts.events = value("--events");
         } else if (arg == "--bench") {
@@ -192,6 +197,7 @@ std::vector<HeadlessEvent> ReadEvents(const std::string& path)
     return events;
 }
 
+#ifdef TALVO_PNG
 void WritePng()
 {
     std::vector<uint8_t> rgb(static_cast<size_t>(SurfaceWidth) * SurfaceHeight * 3);
@@ -216,6 +222,9 @@ void WritePng()
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
 }
+#else
+void WritePng() {}
+#endif
 
 void OnWindowDestroyed()
 {
