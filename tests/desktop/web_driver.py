@@ -354,13 +354,16 @@ class Driver(driver.Driver):
         """Closes the page, which saves the scene as it goes, then copies what
         the site keeps into the test's folder (a dropped scene back over the
         file dropped)."""
-        self._close_page()
-        self._open(BLANK)
-        files, current = self._storage()
+        # The page names its scene last when it saves; what a closing page
+        # wrote reaches other pages a moment later.
+        self.js("localStorage.removeItem(%s)" % json.dumps(STORE_CURRENT))
         self._close_page()
         problems, self.problems = self.problems, []
         assert not problems, "the page reported: %s" % problems
-        assert current in files, "the page kept no scene (current %r, files %s)" % (current, sorted(files))
+        self._open(BLANK)
+        files, current = wait_until("the scene the page kept as it closed",
+                                    lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=10)
+        self._close_page()
         for name, data in files.items():
             target = self.dropped.get(os.path.basename(name)) if name.startswith("dropped/") else None
             target = target or os.path.join(self.folder, name)
