@@ -63,13 +63,16 @@ def test_talvo_sim_js_writes_what_the_native_build_writes(d, folder):
 def test_download_is_the_scene_the_native_program_saves(d, folder):
     """At Stop nothing moves, so the state is the same wherever the same
     input reaches it: an opened scene, dropped side files, menu choices,
-    Clear (which reads the side files), a stroke and an erasure."""
+    Clear (which reads the side files), strokes (one leaving the field) and
+    an erasure."""
     source = tempfile.mkdtemp(prefix="talvo-source-")
     try:
         start = make_scene(source, "start.talvo", stroke_events(2, 150, 20, 320) + "8 command 40\n")
         files = side_files(source)
         strokes = [(horizontal_stroke(320, 40, 290), "left"), (horizontal_stroke(321, 100, 160, 4), "right"),
-                   ([(30, 100), (60, 110), (200, 120), (330, 140)], "left")]
+                   # Beyond the right edge and left of the field: captured moves count.
+                   ([(30, 100), (60, 110), (200, 120), (330, 140), (390, 150), (250, 170), (-10, 180), (40, 190)],
+                    "left")]
         commands = ["Pen/Thick", "Eraser/Small", "Kind of sand1/Dusty sand", "Kind of sand2/Magical sand", "Clear"]
 
         d.start(folder)

@@ -63,8 +63,17 @@ var talvoPage = (function () {
     wake();
   }
 
-  function paint() {
+  // A presented picture is painted at the browser's next frame; while
+  // nothing is presented (at Stop) no frames are asked for.
+  let paintAsked = false;
+  function paintSoon() {
+    if (paintAsked) return;
+    paintAsked = true;
     requestAnimationFrame(paint);
+  }
+
+  function paint() {
+    paintAsked = false;
     const at = _WebFramePixels();
     if (at) picture.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, at, Width * Height * 4), Width, Height), 0, 0);
   }
@@ -315,7 +324,23 @@ var talvoPage = (function () {
   });
 
   // Files. The working folder lives in the site's storage: each file under
-  // its own key, written back whenever the program has saved.
+  // its own key, written back whenever the program has saved. Where the
+  // browser keeps nothing for the site, it lasts as long as the page.
+  const storage = (() => {
+    try {
+      return window.localStorage;
+    } catch (error) {
+      const kept = new Map();
+      status("This browser keeps nothing for this page: the scene will not come back after you leave.");
+      return {
+        get length() { return kept.size; },
+        key: i => Array.from(kept.keys())[i],
+        getItem: key => (kept.has(key) ? kept.get(key) : null),
+        setItem: (key, value) => kept.set(key, String(value)),
+        removeItem: key => kept.delete(key),
+      };
+    }
+  })();
   const inFolder = name => Folder + "/" + name;
   const sceneName = () => UTF8ToString(_WebSceneName());
 
@@ -348,27 +373,29 @@ var talvoPage = (function () {
 
   function storedNames() {
     const names = [];
-    for (let i = 0; i < localStorage.length; ++i) {
-      const key = localStorage.key(i);
+    for (let i = 0; i < storage.length; ++i) {
+      const key = storage.key(i);
       if (key.startsWith(StoreFile)) names.push(key.slice(StoreFile.length));
     }
     return names;
   }
 
-  function store(name, bytes) {
+  function remember(key, value, what) {
     try {
-      localStorage.setItem(StoreFile + name, toBase64(bytes));
+      storage.setItem(key, value);
     } catch (error) {
-      showError("This browser would not keep " + name + ": " + error.message);
+      showError("This browser would not keep " + what + ": " + error.message);
     }
   }
+
+  const store = (name, bytes) => remember(StoreFile + name, toBase64(bytes), name);
 
   function restore() {
     FS.mkdir(Folder);
     for (const name of storedNames()) {
       try {
         makeFolders(inFolder(name));
-        FS.writeFile(inFolder(name), fromBase64(localStorage.getItem(StoreFile + name)));
+        FS.writeFile(inFolder(name), fromBase64(storage.getItem(StoreFile + name)));
       } catch (error) {
         showError("A file kept in this browser could not be read back: " + name);
       }
@@ -382,9 +409,9 @@ var talvoPage = (function () {
     const current = sceneName().startsWith("/") ? null : sceneName();
     const wanted = new Set(["Default.talvo", ...SideFiles]);
     if (current) wanted.add(current);
-    for (const name of storedNames()) if (!wanted.has(name)) localStorage.removeItem(StoreFile + name);
+    for (const name of storedNames()) if (!wanted.has(name)) storage.removeItem(StoreFile + name);
     for (const name of wanted) if (exists(name)) store(name, FS.readFile(name));
-    if (current) localStorage.setItem(StoreCurrent, current);
+    if (current) remember(StoreCurrent, current, "the scene's name");
   }
 
   // The program's own save, as when its window closes, but it goes on.
@@ -472,8 +499,8 @@ var talvoPage = (function () {
   // The program's arguments: those named in the address (?arg=NAME), else
   // the scene shown when the page was last left.
   const named = new URLSearchParams(location.search).getAll("arg");
-  const last = localStorage.getItem(StoreCurrent);
-  Module.arguments = named.length ? named : last && localStorage.getItem(StoreFile + last) !== null ? [last] : [];
+  const last = storage.getItem(StoreCurrent);
+  Module.arguments = named.length ? named : last && storage.getItem(StoreFile + last) !== null ? [last] : [];
   Module.preRun = [restore];
   Module.printErr = text => console.warn(text);
   Module.onAbort = what => showError("Talvo stopped: " + what);
@@ -482,10 +509,8 @@ var talvoPage = (function () {
     wait,
     yieldToBrowser,
     setTitle: title => { document.title = title; },
-    shown: () => {
-      running = true;
-      requestAnimationFrame(paint);
-    },
+    shown: () => { running = true; },
+    paintSoon,
     acceptDrops: () => { dropsAccepted = true; },
     menuAppend,
     menuCheck,

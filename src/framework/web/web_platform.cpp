@@ -23,6 +23,7 @@
 // The page's side, in page.js.
 EM_JS(void, JsSetTitle, (const char* title), { talvoPage.setTitle(UTF8ToString(title)); });
 EM_JS(void, JsShown, (), { talvoPage.shown(); });
+EM_JS(void, JsPaintSoon, (), { talvoPage.paintSoon(); });
 EM_JS(void, JsAcceptDrops, (), { talvoPage.acceptDrops(); });
 EM_JS(void, JsMenuAppend, (int menu, int kind, int id, int popup, const char* text),
       { talvoPage.menuAppend(menu, kind, id, popup, UTF8ToString(text)); });
@@ -221,6 +222,7 @@ void PlatformPresent(int32_t width, int32_t height)
         std::memcpy(&S.shown[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
                     static_cast<size_t>(w));
     std::memcpy(S.shownColours, S.colours, sizeof S.colours);
+    if (!S.fresh) JsPaintSoon();
     S.fresh = true;
     ++S.presents;
 }
