@@ -2,8 +2,9 @@
 """What only the web build has to show, beside the shared behaviour suite:
 talvo-sim.js under Node writes what the native talvo-sim writes; the page's
 Download gives the very bytes the native program saves for the same state;
-a reload brings the scene and its marks back, and hiding the page saves
-without ending the program; the menu works from the keyboard.
+a reload brings the scene and its marks back (drawn by touch), and hiding
+the page saves without ending the program; the menu works from the
+keyboard.
 
 Run: tests/desktop/web_checks.py [TEST...]
 """
@@ -118,10 +119,19 @@ def test_download_is_the_scene_the_native_program_saves(d, folder):
         shutil.rmtree(source)
 
 
+def touch_stroke(d, points):
+    spots = [d.field_point(x, y) for x, y in points]
+    d.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": spots[0][0], "y": spots[0][1]}])
+    for x, y in spots[1:]:
+        d.call("Input.dispatchTouchEvent", type="touchMove", touchPoints=[{"x": x, "y": y}])
+    d.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+    d.wait_idle()
+
+
 def test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending(d, folder):
     d.start(folder)
     d.choose("Speed/Normal")
-    d.drag(horizontal_stroke(300, 60, 219))
+    touch_stroke(d, horizontal_stroke(300, 60, 219))
     wait_until("a wall along the stroke", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
     for path in ("Pen/Thick", "Kind of sand2/Heavy sand"):
         d.choose(path)
@@ -163,7 +173,8 @@ def focused(d):
 def test_the_menu_works_from_the_keyboard(d, folder):
     d.start(folder)
     moving(d)
-    d.js("document.getElementById('menu-button').focus()")
+    press(d, "Tab", keycode=9)
+    assert d.js("document.activeElement.id") == "menu-button", "Tab goes first to the menu button"
     press(d, "Enter", keycode=13, text="\r")
     wait_until("the menu open on its first item", lambda: focused(d) == "Open scene…")
     assert d.js("document.getElementById('menu-button').getAttribute('aria-expanded')") == "true"
