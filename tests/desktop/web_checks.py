@@ -3,8 +3,8 @@
 talvo-sim.js under Node writes what the native talvo-sim writes; the page's
 Download gives the very bytes the native program saves for the same state;
 a reload brings the scene and its marks back (drawn by touch), and hiding
-the page saves without ending the program; the menu works from the
-keyboard.
+the page saves without ending the program, and a scene the browser will
+not keep is told on the page; the menu works from the keyboard.
 
 Run: tests/desktop/web_checks.py [TEST...]
 """
@@ -157,6 +157,21 @@ def test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending(
         assert marks.get(label), (label, marks)
     assert not marks.get("Pen/Normal"), marks
     d.close()
+
+
+def test_a_scene_the_browser_will_not_keep_is_told_on_the_page(d, folder):
+    d.start(folder)
+    d.js("""(() => {
+        let i = 0;
+        for (const size of [1 << 20, 1 << 16, 1 << 10])
+            try { for (;;) localStorage.setItem("filler" + i++, "x".repeat(size)); } catch (full) {}
+    })()""")
+    other = d.tools.call("Target.createTarget", url="about:blank", browserContextId=d.context)["targetId"]
+    wait_until("the message that the scene was not kept",
+               lambda: "would not keep Default.talvo" in d.js("document.querySelector('[role=alert]').textContent"))
+    assert d.js("document.querySelector('[role=alert]').offsetParent !== null"), "the message is not shown"
+    d.tools.call("Target.closeTarget", targetId=other)
+    d.stop()
 
 
 def press(d, key, code=None, keycode=0, text=None):
