@@ -88,7 +88,7 @@ var talvoPage = (function () {
 
   // Pointer input. Positions are client coordinates of the field, beyond its
   // edges (negative too) while the pointer is captured.
-  let pointer = null, buttons = 0, captured = null;
+  let pointer = null, buttons = 0, captured = null, ignored = null;
 
   function lParamAt(event) {
     const box = field.getBoundingClientRect();
@@ -98,16 +98,28 @@ var talvoPage = (function () {
   }
 
   function pointerInput(event) {
+    const ends = event.type === "pointerup" || event.type === "pointercancel";
     if (event.type === "pointerdown") {
       event.preventDefault();
-      if (pointer === null) buttons = 0;
+      ignored = null;
+      // A press that closes the menu does only that, as on the desktop.
+      if (!menus[0].hidden) {
+        closeMenu(false);
+        ignored = event.pointerId;
+        return;
+      }
+      // A press starts with no button held, whatever went up unseen.
+      if (pointer === null || pointer === event.pointerId) buttons = 0;
+    } else if (event.pointerId === ignored) {
+      if (ends) ignored = null;
+      return;
     }
     if (pointer !== null && event.pointerId !== pointer) return;
     if (event.type === "pointermove") {
       const moves = event.getCoalescedEvents ? event.getCoalescedEvents() : [];
       for (const move of moves.length ? moves : [event]) post(WmMouseMove, buttons, lParamAt(move));
     }
-    const held = event.type === "pointerup" || event.type === "pointercancel" ? 0 : event.buttons & 3;
+    const held = ends ? 0 : event.buttons & 3;
     const at = lParamAt(event);
     for (const button of Buttons) {
       const bit = button[0];
