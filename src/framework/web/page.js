@@ -462,7 +462,13 @@ var talvoPage = (function () {
   async function receive(files) {
     const list = Array.from(files || []);
     if (!running || !dropsAccepted || aboutOpen || !list.length) return;
-    const contents = await Promise.all(list.map(file => file.arrayBuffer()));
+    let contents;
+    try {
+      contents = await Promise.all(list.map(file => file.arrayBuffer()));
+    } catch (error) {
+      showError("The dropped file could not be read: " + error.message);
+      return;
+    }
     if (!running || aboutOpen) return;
     const scenes = [];
     list.forEach((file, i) => {
