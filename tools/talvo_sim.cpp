@@ -5,7 +5,6 @@
 #endif
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
 #include "framework/window.h"
-#include "sim/particles.h"
 
 namespace {
 
@@ -234,19 +232,7 @@ void OnWindowDestroyed()
 void OnProcessExit(int32_t)
 {
     if (Opts.menu) std::fputs(HeadlessMenuText().c_str(), stdout);
-    if (Opts.bench) {
-        const double frames = static_cast<double>(FrameStats.frames);
-        const double stepNs = FrameStats.grainSteps ? static_cast<double>(FrameStats.stepNanoseconds) /
-                                                          static_cast<double>(FrameStats.grainSteps)
-                                                    : 0.0;
-        // Whole frames lie between the first frame's start and the last one's.
-        const double frameUs =
-            frames > 1 ? static_cast<double>(FrameStats.lastFrameStart - FrameStats.firstFrameStart) / (frames - 1) / 1000.0
-                       : 0.0;
-        const double fps = frameUs > 0 ? 1e6 / frameUs : 0.0;
-        std::printf("bench: frames=%" PRIu64 " grains=%d step_ns_per_grain=%.3f frame_us=%.2f fps=%.1f\n",
-                    FrameStats.frames, static_cast<int>(ParticleCount), stepNs, frameUs, fps);
-    }
+    if (Opts.bench) std::fputs(FrameStatisticsLine().c_str(), stdout);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "app/main_routine.h"
 
 #include <chrono>
+#include <cinttypes>
+#include <cstdio>
 
 #include "app/standard_random.h"
 #include "files/background.h"
@@ -143,6 +145,23 @@ void RunFrame()
         PumpMessages();
     }
     WaitTicks(-FrameTimes[Speed]);
+}
+
+std::string FrameStatisticsLine()
+{
+    const double frames = static_cast<double>(FrameStats.frames);
+    const double stepNs = FrameStats.grainSteps ? static_cast<double>(FrameStats.stepNanoseconds) /
+                                                      static_cast<double>(FrameStats.grainSteps)
+                                                : 0.0;
+    // Whole frames lie between the first frame's start and the last one's.
+    const double frameUs =
+        frames > 1 ? static_cast<double>(FrameStats.lastFrameStart - FrameStats.firstFrameStart) / (frames - 1) / 1000.0
+                   : 0.0;
+    const double fps = frameUs > 0 ? 1e6 / frameUs : 0.0;
+    char line[160];
+    std::snprintf(line, sizeof line, "bench: frames=%" PRIu64 " grains=%d step_ns_per_grain=%.3f frame_us=%.2f fps=%.1f\n",
+                  FrameStats.frames, static_cast<int>(ParticleCount), stepNs, frameUs, fps);
+    return line;
 }
 
 void TalvoMain()

@@ -2,6 +2,7 @@
 // the frame loop.
 #pragma once
 #include <cstdint>
+#include <string>
 
 constexpr int32_t GateRow = 59;
 
@@ -22,6 +23,9 @@ struct FrameStatistics {
     uint64_t lastFrameStart;
 };
 extern FrameStatistics FrameStats;
+// What a benchmark run prints at its end, one line with its newline:
+// "bench: frames=N grains=G step_ns_per_grain=X frame_us=Y fps=Z".
+std::string FrameStatisticsLine();
 
 // Never returns: the process ends inside a pump once the window is gone.
 [[noreturn]] void TalvoMain();

@@ -100,8 +100,9 @@ void PlatformDropDone(uint32_t drop);
 
 // Strings, text, clipboard, errors.
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size);
-// Draws text into the surface (and returns the platform's result); a
-// platform without fonts draws nothing and returns 0.
+// Draws text into the surface (and returns the platform's result). The
+// program draws none; a platform may draw nothing and return 0, which keeps
+// the surface's bytes alike everywhere.
 int32_t PlatformDrawText(int32_t x, int32_t y, int32_t height, const char* text, bool setColour, uint32_t colour);
 void PlatformSetBackColour(uint32_t colour);
 uint32_t PlatformBackColour();

@@ -1,5 +1,7 @@
 #include "framework/strings.h"
 
+#include <cstring>
+
 #include "framework/platform.h"
 
 static char TextBuffer[80];
@@ -19,4 +21,15 @@ const char* BuiltInString(uint32_t id)
 #undef TALVO_STRING
     default: return nullptr;
     }
+}
+
+int32_t CopyBuiltInString(uint32_t id, char* buffer, int32_t size)
+{
+    const char* text = BuiltInString(id);
+    if (!text || size <= 0) return 0;
+    const int32_t length = static_cast<int32_t>(std::strlen(text));
+    const int32_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(buffer, text, static_cast<size_t>(n));
+    buffer[n] = 0;
+    return n;
 }

@@ -5,6 +5,7 @@ import os
 import subprocess
 import tempfile
 import time
+import urllib.parse
 
 from behaviour import HEIGHT, WIDTH, Picture, wait_until
 
@@ -12,9 +13,12 @@ from behaviour import HEIGHT, WIDTH, Picture, wait_until
 class Display:
     def __init__(self, size="1024x768"):
         self.log = tempfile.NamedTemporaryFile(prefix="talvo-xvfb-", suffix=".log", delete=False)
-        # -displayfd: Xvfb picks a free display and tells us which.
+        # -displayfd: Xvfb picks a free display and tells us which. -noreset:
+        # a program that starts just as the previous one's connection closes
+        # would otherwise meet a server in the middle of its reset.
         read, write = os.pipe()
-        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp"],
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp",
+                                        "-noreset"],
                                        pass_fds=(write,), stdout=self.log, stderr=self.log)
         os.close(write)
         with os.fdopen(read) as r:
@@ -51,6 +55,61 @@ class Display:
 
     def wait_window(self, name, timeout=30.0):
         return wait_until("a window named " + name, lambda: self.windows(name), timeout)[0]
+
+    def drop(self, window, x, y, path, timeout=10.0):
+        """Drops the file on the X window `window` at screen point (x, y) as a
+        file manager does: an XDND source offering text/uri-list. Returns
+        whether the target took it."""
+        from Xlib import X, display
+        from Xlib.protocol import event
+        d = display.Display(self.name)
+        try:
+            atom = d.intern_atom
+            uri_list = atom("text/uri-list")
+            target = d.create_resource_object("window", window)
+            aware = target.get_full_property(atom("XdndAware"), X.AnyPropertyType)
+            if not aware:
+                raise AssertionError("window %#x takes no drops" % window)
+            version = min(5, aware.value[0])
+            source = d.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+            source.set_selection_owner(atom("XdndSelection"), X.CurrentTime)
+
+            def send(kind, *data):
+                target.send_event(event.ClientMessage(window=target, client_type=atom(kind),
+                                                      data=(32, [source.id] + list(data) + [0] * (4 - len(data)))))
+                d.flush()
+
+            def wait_for(kind):
+                end = time.monotonic() + timeout
+                while time.monotonic() < end:
+                    if not d.pending_events():
+                        time.sleep(0.01)
+                        continue
+                    ev = d.next_event()
+                    if ev.type == X.SelectionRequest:
+                        prop = ev.property or ev.target
+                        if ev.target == uri_list:
+                            data = ("file://" + urllib.parse.quote(os.path.abspath(path)) + "\r\n").encode()
+                            ev.requestor.change_property(prop, uri_list, 8, data)
+                        else:
+                            prop = X.NONE
+                        ev.requestor.send_event(event.SelectionNotify(time=ev.time, requestor=ev.requestor.id,
+                                                                      selection=ev.selection, target=ev.target,
+                                                                      property=prop))
+                        d.flush()
+                    elif ev.type == X.ClientMessage and ev.client_type == atom(kind):
+                        return ev.data[1]
+                raise AssertionError("no %s from window %#x" % (kind, window))
+
+            send("XdndEnter", version << 24, uri_list)
+            send("XdndPosition", 0, (x << 16) | y, X.CurrentTime, atom("XdndActionCopy"))
+            if not wait_for("XdndStatus")[1] & 1:
+                send("XdndLeave")
+                return False
+            send("XdndDrop", 0, X.CurrentTime)
+            return bool(wait_for("XdndFinished")[1] & 1) if version >= 5 else True
+        finally:
+            d.close()
 
     def close(self):
         self.server.terminate()

@@ -357,12 +357,7 @@ bool PlatformReplaceFile(const char* from, const char* to)
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
 {
-    const char* text = BuiltInString(id);
-    if (!text || size <= 0) return 0;
-    const int32_t n = static_cast<int32_t>(std::strlen(text)) < size - 1 ? static_cast<int32_t>(std::strlen(text)) : size - 1;
-    std::memcpy(buffer, text, static_cast<size_t>(n));
-    buffer[n] = 0;
-    return n;
+    return CopyBuiltInString(id, buffer, size);
 }
 
 // No fonts here: text draws nothing.

@@ -363,18 +363,9 @@ void PlatformAcceptDrops() { JsAcceptDrops(); }
 
 // Strings, text, clipboard, errors.
 
-int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
-{
-    const char* text = BuiltInString(id);
-    if (!text || size <= 0) return 0;
-    const int32_t length = static_cast<int32_t>(std::strlen(text));
-    const int32_t n = length < size - 1 ? length : size - 1;
-    std::memcpy(buffer, text, static_cast<size_t>(n));
-    buffer[n] = 0;
-    return n;
-}
+int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyBuiltInString(id, buffer, size); }
 
-// The surface has no fonts here, and the program draws no text.
+// Text draws nothing, which keeps the surface's bytes alike everywhere.
 int32_t PlatformDrawText(int32_t, int32_t, int32_t, const char*, bool, uint32_t) { return 0; }
 void PlatformSetBackColour(uint32_t colour) { S.backColour = colour; }
 uint32_t PlatformBackColour() { return S.backColour; }

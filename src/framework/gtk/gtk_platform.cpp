@@ -1,0 +1,639 @@
+// The desktop window on GTK 3: a header bar with the menu button above a
+// drawing area that shows the surface unscaled. Input becomes messages in
+// the shared queue; the program's waits block in GTK's main loop.
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "framework/message_queue.h"
+#include "framework/platform.h"
+#include "framework/strings.h"
+#include "framework/window.h"
+#include "resources/about.h"
+
+namespace {
+
+GtkWidget* Window = nullptr;
+GtkWidget* Area = nullptr;
+GtkWidget* MenuButton = nullptr;
+GtkWidget* WindowMenu = nullptr;
+
+int32_t Width = 0;
+int32_t Height = 0;
+std::vector<uint8_t> Surface;
+// The colour table as cairo pixels (x8r8g8b8 in native order).
+uint32_t Colours[256] = {};
+// What the window shows: the bytes and colours of the last present,
+// turned into a picture only when GTK paints, at the display's pace.
+std::vector<uint8_t> Shown;
+uint32_t ShownColours[256] = {};
+bool ColoursChanged = true;
+cairo_surface_t* Picture = nullptr;
+bool PictureStale = false;
+bool DrawQueued = false;
+
+bool DialogOpen = false;
+int32_t DialogResult = 0;
+uint32_t BackColour = 0xFFFFFF;
+
+uint32_t ButtonBits(guint state)
+{
+    uint32_t bits = 0;
+    if (state & GDK_BUTTON1_MASK) bits |= MkLButton;
+    if (state & GDK_BUTTON3_MASK) bits |= MkRButton;
+    return bits;
+}
+
+// GTK reports logical coordinates, as fractions under some scales.
+int32_t PointAt(double x, double y)
+{
+    return PackPoint(static_cast<int32_t>(std::floor(x)), static_cast<int32_t>(std::floor(y)));
+}
+
+gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
+{
+    // A double click comes as two presses already; GTK adds a third event.
+    if (event->type != GDK_BUTTON_PRESS && event->type != GDK_BUTTON_RELEASE) return TRUE;
+    if (event->button != GDK_BUTTON_PRIMARY && event->button != GDK_BUTTON_SECONDARY) return FALSE;
+    const bool press = event->type == GDK_BUTTON_PRESS;
+    const bool left = event->button == GDK_BUTTON_PRIMARY;
+    const uint32_t bit = left ? MkLButton : MkRButton;
+    const uint32_t bits = press ? ButtonBits(event->state) | bit : ButtonBits(event->state) & ~bit;
+    const uint32_t message = left ? (press ? WmLButtonDown : WmLButtonUp) : (press ? WmRButtonDown : WmRButtonUp);
+    if (press) gtk_widget_grab_focus(Area);
+    PlatformPostMessage(message, bits, PointAt(event->x, event->y));
+    return TRUE;
+}
+
+// While a button is held GTK's implicit grab keeps the events coming here,
+// with coordinates beyond the edges: that is the capture.
+gboolean OnMotion(GtkWidget*, GdkEventMotion* event, gpointer)
+{
+    PlatformPostMessage(WmMouseMove, ButtonBits(event->state), PointAt(event->x, event->y));
+    return TRUE;
+}
+
+void OnAreaRealize(GtkWidget* area, gpointer)
+{
+    // A pen stroke needs every movement, not the last one of each frame.
+    gdk_window_set_event_compression(gtk_widget_get_window(area), FALSE);
+}
+
+void ConvertPicture()
+{
+    cairo_surface_flush(Picture);
+    uint8_t* data = cairo_image_surface_get_data(Picture);
+    const int stride = cairo_image_surface_get_stride(Picture);
+    for (int32_t y = 0; y < Height; ++y) {
+        auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+        const uint8_t* in = &Shown[static_cast<size_t>(y) * static_cast<size_t>(Width)];
+        for (int32_t x = 0; x < Width; ++x) out[x] = ShownColours[in[x]];
+    }
+    cairo_surface_mark_dirty(Picture);
+}
+
+gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
+{
+    DrawQueued = false;
+    if (!Picture) return TRUE;
+    if (PictureStale) {
+        ConvertPicture();
+        PictureStale = false;
+    }
+    cairo_set_source_surface(cr, Picture, 0, 0);
+    // Under a scaled display every cell stays a sharp square.
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_paint(cr);
+    return TRUE;
+}
+
+void OpenMenu()
+{
+    if (MenuButton) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(MenuButton), TRUE);
+}
+
+uint32_t VirtualKey(guint keyval)
+{
+    switch (keyval) {
+    case GDK_KEY_Left: case GDK_KEY_KP_Left: return VkLeft;
+    case GDK_KEY_Right: case GDK_KEY_KP_Right: return VkRight;
+    case GDK_KEY_Up: case GDK_KEY_KP_Up: return VkUp;
+    case GDK_KEY_Down: case GDK_KEY_KP_Down: return VkDown;
+    case GDK_KEY_Delete: case GDK_KEY_KP_Delete: return VkDelete;
+    case GDK_KEY_Return: case GDK_KEY_KP_Enter: return VkReturn;
+    case GDK_KEY_Escape: return VkEscape;
+    case GDK_KEY_space: return VkSpace;
+    case GDK_KEY_Tab: return VkTab;
+    case GDK_KEY_BackSpace: return VkBack;
+    default: break;
+    }
+    const gunichar c = gdk_keyval_to_unicode(gdk_keyval_to_upper(keyval));
+    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return c;
+    return 0;
+}
+
+gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
+{
+    const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
+    // Alt+Space opens the window's menu, where the desktop leaves it to us;
+    // F10 is GTK's key for a window's primary menu.
+    if ((event->keyval == GDK_KEY_space && mods == GDK_MOD1_MASK) || (event->keyval == GDK_KEY_F10 && mods == 0)) {
+        OpenMenu();
+        return TRUE;
+    }
+    if (mods & (GDK_MOD1_MASK | GDK_CONTROL_MASK | GDK_SUPER_MASK)) return FALSE;
+    if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    const uint32_t key = VirtualKey(event->keyval);
+    if (!key) return FALSE;
+    PlatformPostMessage(WmKeyDown, key, 1);
+    return TRUE;
+}
+
+gboolean OnFocus(GtkWidget*, GdkEventFocus* event, gpointer)
+{
+    PlatformPostMessage(event->in ? WmSetFocus : WmKillFocus, 0, 0);
+    return FALSE;
+}
+
+// The close button: the same system command as the menu's Close.
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer)
+{
+    PlatformPostMessage(WmSysCommand, ScClose, 0);
+    return TRUE;
+}
+
+void OnDropData(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint, guint, gpointer)
+{
+    gchar** uris = gtk_selection_data_get_uris(data);
+    if (!uris) return;
+    std::vector<std::string> paths;
+    for (gchar** uri = uris; *uri; ++uri) {
+        gchar* host = nullptr;
+        gchar* path = g_filename_from_uri(*uri, &host, nullptr);
+        const bool local = !host || std::strcmp(host, "localhost") == 0 || std::strcmp(host, g_get_host_name()) == 0;
+        if (path && local) paths.push_back(path);
+        g_free(path);
+        g_free(host);
+    }
+    g_strfreev(uris);
+    if (!paths.empty()) QueuePostDrop(paths);
+}
+
+// Marks belong to the program: GTK's own toggle on activation is undone,
+// and a mark set from code must not look like a choice.
+void OnItemActivate(GtkMenuItem* item, gpointer id)
+{
+    if (GTK_IS_CHECK_MENU_ITEM(item)) {
+        const gulong handler = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
+        GtkCheckMenuItem* check = GTK_CHECK_MENU_ITEM(item);
+        g_signal_handler_block(item, handler);
+        gtk_check_menu_item_set_active(check, !gtk_check_menu_item_get_active(check));
+        g_signal_handler_unblock(item, handler);
+    }
+    PlatformPostMessage(WmSysCommand, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(id)), 0);
+}
+
+void AddWidget(GtkWidget* menu, GtkWidget* item)
+{
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    gtk_widget_show(item);
+}
+
+void AddItem(GtkWidget* menu, GtkWidget* item, uint32_t id)
+{
+    const gulong handler =
+        g_signal_connect(item, "activate", G_CALLBACK(OnItemActivate), reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
+    g_object_set_data(G_OBJECT(item), "talvo-id", reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
+    g_object_set_data(G_OBJECT(item), "talvo-handler", reinterpret_cast<gpointer>(static_cast<uintptr_t>(handler)));
+    AddWidget(menu, item);
+}
+
+// Any item may carry a mark, so every one is a check item; only a mark is
+// drawn, a tick, not an empty box beside "Clear" and the rest.
+void StyleMarks(GtkWidget* menu)
+{
+    static GtkCssProvider* marks = nullptr;
+    if (!marks) {
+        marks = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(marks,
+                                        "menu.talvo-marks menuitem check {"
+                                        " border: none; background: none; box-shadow: none; }"
+                                        "menu.talvo-marks menuitem check:not(:checked) { -gtk-icon-source: none; }",
+                                        -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(marks),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+    gtk_style_context_add_class(gtk_widget_get_style_context(menu), "talvo-marks");
+}
+
+GtkCheckMenuItem* FindCheckItem(GtkWidget* menu, uint32_t id, int depth = 0)
+{
+    if (!menu || depth > 8) return nullptr;
+    GtkCheckMenuItem* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* at = children; at && !found; at = at->next) {
+        GtkWidget* item = GTK_WIDGET(at->data);
+        if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)))
+            found = FindCheckItem(submenu, id, depth + 1);
+        else if (GTK_IS_CHECK_MENU_ITEM(item) &&
+                 reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-id")) == id)
+            found = GTK_CHECK_MENU_ITEM(item);
+    }
+    g_list_free(children);
+    return found;
+}
+
+// The About dialog reports to the program's dialog procedure: OK (or
+// Enter on it) as command 1, Escape as command 2, its close box as WmClose.
+void OnAboutResponse(GtkDialog* dialog, gint response, gpointer proc)
+{
+    const auto report = reinterpret_cast<DialogProc>(proc);
+    if (response == GTK_RESPONSE_OK) report(dialog, WmCommand, 1, 0);
+    if (response == GTK_RESPONSE_DELETE_EVENT) report(dialog, WmClose, 0, 0);
+}
+
+void OnAboutEscape(GtkDialog* dialog, gpointer proc)
+{
+    // GTK would close the dialog; the program decides what Escape does.
+    g_signal_stop_emission_by_name(dialog, "close");
+    reinterpret_cast<DialogProc>(proc)(dialog, WmCommand, 2, 0);
+}
+
+GtkWidget* AboutLabel(const char* text)
+{
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    return label;
+}
+
+GdkPixbuf* TalvoIcon()
+{
+    static GdkPixbuf* icon = gdk_pixbuf_new_from_resource("/org/talvo/talvo.png", nullptr);
+    return icon;
+}
+
+} // namespace
+
+WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_t clientHeight)
+{
+    Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* window = GTK_WINDOW(Window);
+    gtk_window_set_title(window, title);
+    gtk_window_set_resizable(window, FALSE);
+    if (TalvoIcon()) gtk_window_set_icon(window, TalvoIcon());
+
+    GtkWidget* bar = gtk_header_bar_new();
+    gtk_header_bar_set_title(GTK_HEADER_BAR(bar), title);
+    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
+    MenuButton = gtk_menu_button_new();
+    gtk_button_set_image(GTK_BUTTON(MenuButton), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
+    gtk_widget_set_tooltip_text(MenuButton, "Menu");
+    atk_object_set_name(gtk_widget_get_accessible(MenuButton), "Menu");
+    // The keys stay with the field when the button is clicked.
+    gtk_widget_set_focus_on_click(MenuButton, FALSE);
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), MenuButton);
+    gtk_window_set_titlebar(window, bar);
+
+    // The platform's own items that apply to a window of fixed size.
+    WindowMenu = gtk_menu_new();
+    StyleMarks(WindowMenu);
+    const struct {
+        uint32_t id;
+        const char* label;
+    } standard[] = {{ScMove, "Move"}, {ScMinimize, "Minimize"}, {0, nullptr}, {ScClose, "Close"}};
+    for (const auto& item : standard) {
+        if (item.label)
+            AddItem(WindowMenu, gtk_menu_item_new_with_label(g_dgettext("gtk30", item.label)), item.id);
+        else
+            AddWidget(WindowMenu, gtk_separator_menu_item_new());
+    }
+    gtk_menu_button_set_popup(GTK_MENU_BUTTON(MenuButton), WindowMenu);
+
+    Area = gtk_drawing_area_new();
+    gtk_widget_set_size_request(Area, clientWidth, clientHeight);
+    gtk_widget_set_can_focus(Area, TRUE);
+    gtk_widget_add_events(Area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
+    g_signal_connect(Area, "draw", G_CALLBACK(OnDraw), nullptr);
+    g_signal_connect(Area, "button-press-event", G_CALLBACK(OnButton), nullptr);
+    g_signal_connect(Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
+    g_signal_connect(Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
+    g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
+    gtk_container_add(GTK_CONTAINER(Window), Area);
+
+    g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
+    g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
+    g_signal_connect(Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
+    g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+
+    QueueSetWindow(Window);
+    WndProc(Window, WmSize, 0, PackPoint(clientWidth, clientHeight));
+    return Window;
+}
+
+uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
+{
+    Picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(Picture) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(Picture);
+        Picture = nullptr;
+        return nullptr;
+    }
+    Width = width;
+    Height = height;
+    Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    Shown = Surface;
+    PictureStale = true;
+    return Surface.data();
+}
+
+void PlatformReleaseSurface()
+{
+    if (Picture) cairo_surface_destroy(Picture);
+    Picture = nullptr;
+}
+
+void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4])
+{
+    for (int32_t i = first < 0 ? 0 : first; i < first + count && i < 256; ++i)
+        Colours[i] = static_cast<uint32_t>(bgra[i][2]) << 16 | static_cast<uint32_t>(bgra[i][1]) << 8 | bgra[i][0];
+    ColoursChanged = true;
+}
+
+void PlatformShowWindow()
+{
+    if (!Window) return;
+    gtk_widget_show_all(Window);
+    gtk_widget_grab_focus(Area);
+    PlatformInvalidate();
+}
+
+void PlatformDestroyWindow()
+{
+    if (!Window) return;
+    GtkWidget* window = Window;
+    Window = Area = MenuButton = WindowMenu = nullptr;
+    QueueSetWindow(nullptr);
+    gtk_widget_destroy(window);
+    WndProc(window, WmDestroy, 0, 0);
+}
+
+// Hands the surface over; the conversion waits for GTK's next paint, so a
+// frame loop without waits is never held to the refresh rate.
+void PlatformPresent(int32_t width, int32_t height)
+{
+    if (!Area || Surface.empty()) return;
+    const int32_t w = width < 0 ? 0 : (width > Width ? Width : width);
+    const int32_t h = height < 0 ? 0 : (height > Height ? Height : height);
+    if (w == Width) {
+        std::memcpy(Shown.data(), Surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
+    } else {
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(&Shown[static_cast<size_t>(y * Width)], &Surface[static_cast<size_t>(y * Width)], static_cast<size_t>(w));
+    }
+    if (ColoursChanged) {
+        std::memcpy(ShownColours, Colours, sizeof Colours);
+        ColoursChanged = false;
+    }
+    PictureStale = true;
+    if (!DrawQueued && gtk_widget_is_drawable(Area)) {
+        gtk_widget_queue_draw(Area);
+        DrawQueued = true;
+    }
+}
+
+// A true-colour display has no palette to realize.
+int32_t PlatformRealizePalette(const uint8_t (*)[4], int32_t) { return 0; }
+
+int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t)
+{
+    if (message == WmSysCommand && Window) {
+        switch (wParam & 0xFFF0u) {
+        case ScClose:
+            WndProc(window, WmClose, 0, 0);
+            break;
+        case ScMinimize:
+            gtk_window_iconify(GTK_WINDOW(Window));
+            break;
+        case ScMove: {
+            // Button 0: the window manager moves it by keyboard.
+            gint x = 0, y = 0;
+            GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Window)));
+            gdk_device_get_position(pointer, nullptr, &x, &y);
+            gtk_window_begin_move_drag(GTK_WINDOW(Window), 0, x, y, GDK_CURRENT_TIME);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (message == WmClose) PlatformDestroyWindow();
+    return 0;
+}
+
+void PlatformPumpBegin()
+{
+    // Bounded, so a source that is always ready cannot hold the frame.
+    for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
+    }
+}
+
+gboolean OnWaitTimeout(gpointer passed)
+{
+    *static_cast<bool*>(passed) = true;
+    return G_SOURCE_REMOVE;
+}
+
+void PlatformWaitMessage(uint32_t timeoutMs)
+{
+    if (QueuePending()) return;
+    if (timeoutMs == PlatformWaitForever) {
+        while (!QueuePending()) g_main_context_iteration(nullptr, TRUE);
+        return;
+    }
+    bool passed = false;
+    const guint timer = g_timeout_add_full(G_PRIORITY_DEFAULT, timeoutMs, OnWaitTimeout, &passed, nullptr);
+    while (!passed && !QueuePending()) g_main_context_iteration(nullptr, TRUE);
+    if (!passed) g_source_remove(timer);
+}
+
+uint32_t PlatformTicks()
+{
+    return static_cast<uint32_t>(g_get_monotonic_time() / 1000);
+}
+
+uint32_t PlatformClockSeconds()
+{
+    return static_cast<uint32_t>(std::time(nullptr));
+}
+
+// GTK's implicit grab already keeps a held button's events with the window
+// until its release.
+void PlatformSetCapture() {}
+void PlatformReleaseCapture() {}
+
+void PlatformCursorPos(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    *x = *y = *buttons = 0;
+    if (!Area || !gtk_widget_get_window(Area)) return;
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Area)));
+    double px = 0, py = 0;
+    GdkModifierType mask = static_cast<GdkModifierType>(0);
+    gdk_window_get_device_position_double(gtk_widget_get_window(Area), pointer, &px, &py, &mask);
+    *x = static_cast<int32_t>(std::floor(px));
+    *y = static_cast<int32_t>(std::floor(py));
+    *buttons = static_cast<int32_t>(ButtonBits(mask));
+}
+
+MenuHandle PlatformGetSystemMenu() { return WindowMenu; }
+
+MenuHandle PlatformCreateMenu()
+{
+    GtkWidget* menu = gtk_menu_new();
+    StyleMarks(menu);
+    // Kept until it is appended as a popup, which then owns it.
+    g_object_ref_sink(menu);
+    return menu;
+}
+
+// The menus go with the window: afterwards the calls do nothing.
+void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, const char* text)
+{
+    if (!menu || !Window) return;
+    GtkWidget* target = static_cast<GtkWidget*>(menu);
+    if (flags & MfSeparator) {
+        AddWidget(target, gtk_separator_menu_item_new());
+    } else if (flags & MfPopup) {
+        GtkWidget* popup = reinterpret_cast<GtkWidget*>(idOrPopup);
+        if (!popup) return;
+        GtkWidget* item = gtk_menu_item_new_with_label(text ? text : "");
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), popup);
+        g_object_unref(popup);
+        AddWidget(target, item);
+    } else {
+        // Any of the program's items may carry a mark.
+        AddItem(target, gtk_check_menu_item_new_with_label(text ? text : ""), static_cast<uint32_t>(idOrPopup));
+    }
+}
+
+void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
+{
+    if (!Window) return;
+    GtkCheckMenuItem* item = FindCheckItem(static_cast<GtkWidget*>(menu), id);
+    if (!item) return;
+    const gulong handler = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
+    g_signal_handler_block(item, handler);
+    gtk_check_menu_item_set_active(item, (flags & MfChecked) != 0);
+    g_signal_handler_unblock(item, handler);
+}
+
+// Modal: the frame loop stands still in here until the dialog ends.
+int32_t PlatformAboutDialog(DialogProc proc)
+{
+    GtkWidget* dialog = gtk_dialog_new();
+    gtk_window_set_title(GTK_WINDOW(dialog), TALVO_ABOUT_CAPTION);
+    if (Window) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(Window));
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 8);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+    gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
+    if (TalvoIcon()) gtk_grid_attach(GTK_GRID(grid), gtk_image_new_from_pixbuf(TalvoIcon()), 0, 0, 1, 2);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_PRODUCT), 1, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CREDIT), 2, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CONTACT1), 1, 1, 2, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CONTACT2), 0, 2, 3, 1);
+    gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), grid);
+    GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+
+    g_signal_connect(dialog, "response", G_CALLBACK(OnAboutResponse), reinterpret_cast<gpointer>(proc));
+    g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), reinterpret_cast<gpointer>(proc));
+    DialogOpen = true;
+    DialogResult = 0;
+    proc(dialog, WmInitDialog, 0, 0);
+    if (DialogOpen) {
+        gtk_widget_show_all(dialog);
+        gtk_widget_grab_focus(ok);
+    }
+    while (DialogOpen) g_main_context_iteration(nullptr, TRUE);
+    gtk_widget_destroy(dialog);
+    return DialogResult;
+}
+
+void PlatformEndDialog(WindowHandle, int32_t result)
+{
+    DialogOpen = false;
+    DialogResult = result;
+}
+
+void PlatformAcceptDrops()
+{
+    if (!Window) return;
+    static const GtkTargetEntry uriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
+    gtk_drag_dest_set(Window, static_cast<GtkDestDefaults>(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP), &uriList, 1,
+                      GDK_ACTION_COPY);
+    g_signal_connect(Window, "drag-data-received", G_CALLBACK(OnDropData), nullptr);
+}
+
+int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
+{
+    return CopyBuiltInString(id, buffer, size);
+}
+
+// The program draws no text; the surface's bytes stay the same on every
+// platform, so none is drawn here either.
+int32_t PlatformDrawText(int32_t, int32_t, int32_t, const char*, bool, uint32_t) { return 0; }
+void PlatformSetBackColour(uint32_t colour) { BackColour = colour; }
+uint32_t PlatformBackColour() { return BackColour; }
+
+void PlatformCopyToClipboard()
+{
+    if (Surface.empty()) return;
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, Width, Height);
+    if (!picture) return;
+    guchar* pixels = gdk_pixbuf_get_pixels(picture);
+    const int stride = gdk_pixbuf_get_rowstride(picture);
+    for (int32_t y = 0; y < Height; ++y) {
+        for (int32_t x = 0; x < Width; ++x) {
+            const uint32_t colour = Colours[Surface[static_cast<size_t>(y * Width + x)]];
+            guchar* out = pixels + y * stride + 3 * x;
+            out[0] = static_cast<guchar>(colour >> 16);
+            out[1] = static_cast<guchar>(colour >> 8);
+            out[2] = static_cast<guchar>(colour);
+        }
+    }
+    gtk_clipboard_set_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), picture);
+    g_object_unref(picture);
+}
+
+void PlatformShowError(const char* text, const char* caption)
+{
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    if (!gdk_display_get_default()) return;
+    GtkWidget* box = gtk_message_dialog_new(Window ? GTK_WINDOW(Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+                                            GTK_BUTTONS_OK, "%s", text);
+    gtk_window_set_title(GTK_WINDOW(box), caption);
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+}
+
+bool PlatformReplaceFile(const char* from, const char* to)
+{
+    return std::rename(from, to) == 0;
+}
+
+void PlatformShutdown(int32_t)
+{
+    // The clipboard's picture outlives the process where a manager keeps it.
+    if (gdk_display_get_default()) gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    std::fflush(stdout);
+}

@@ -1,0 +1,225 @@
+"""Drives `talvo`, the GTK window, on a private Xvfb display with a private
+session bus, so the accessibility tree (AT-SPI) is the program's alone: the
+pointer and keys go through xdotool, the menu and the About dialog are read
+and pressed through the tree, drops come from an XDND source."""
+import atexit
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+import driver
+import x11
+from behaviour import HEIGHT, ROOT, WIDTH, wait_until
+
+TALVO = os.environ.get("TALVO", os.path.join(ROOT, "build/release/talvo"))
+TITLE = "Talvo"
+
+_shared = {}
+
+
+def _session():
+    """One display and one session bus for the whole run; pyatspi is loaded
+    only once the bus is there, as it connects when it loads."""
+    if not _shared:
+        bus_log = tempfile.NamedTemporaryFile(prefix="talvo-dbus-", suffix=".log", delete=False)
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               stdout=subprocess.PIPE, stderr=bus_log, text=True)
+        address = bus.stdout.readline().strip()
+        if not address:
+            raise RuntimeError("dbus-daemon did not start; see " + bus_log.name)
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
+        display = x11.Display()
+        display.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        import pyatspi
+        _shared.update(display=display, bus=bus, pyatspi=pyatspi)
+
+        def end():
+            display.close()
+            bus.terminate()
+            bus.wait()
+            os.unlink(bus_log.name)
+        atexit.register(end)
+    return _shared["display"], _shared["pyatspi"]
+
+
+class Driver(driver.Driver):
+    def __init__(self):
+        self.x, self.at = _session()
+        self.process = None
+        self.app = None
+        self.logs = None
+        self.kept = []
+
+    # --- the accessibility tree
+
+    def _fresh(self, node):
+        # The tree's cache follows events that nobody here listens to.
+        node.clear_cache()
+        return node
+
+    def _find(self, node, test, depth=0):
+        if node is None or depth > 12:
+            return None
+        if test(node):
+            return node
+        for child in node:
+            found = self._find(child, test, depth + 1)
+            if found is not None:
+                return found
+        return None
+
+    def _named(self, name, role, root=None):
+        return self._find(self._fresh(root or self.app),
+                          lambda n: n.name == name and n.getRole() == role)
+
+    def _showing(self, node):
+        return node is not None and node.getState().contains(self.at.STATE_SHOWING)
+
+    def _centre(self, node):
+        e = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
+        return e.x + e.width // 2, e.y + e.height // 2
+
+    def _field(self):
+        return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_DRAWING_AREA)
+
+    def _menu_button(self):
+        return self._named("Menu", self.at.ROLE_TOGGLE_BUTTON)
+
+    def _item(self, path):
+        node = self._menu_button()
+        for name in path.split("/"):
+            node = next((c for c in node if c.name == name and c.getRole() != self.at.ROLE_SEPARATOR), None)
+            assert node is not None, "no menu item " + path
+        return node
+
+    def _menu_open(self):
+        button = self._menu_button()
+        return button is not None and button.childCount > 0 and self._showing(self._fresh(button[0]))
+
+    # --- the contract
+
+    def start(self, folder, args=()):
+        self.logs = tempfile.mkdtemp(prefix="talvo-gtk-")
+        self.kept.append(self.logs)
+        with open(os.path.join(self.logs, "stdout"), "w") as out, open(os.path.join(self.logs, "stderr"), "w") as err:
+            self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env, stdout=out, stderr=err)
+        at = self.at
+
+        def app():
+            assert self.process.poll() is None, "talvo ended at start: %s" % self._stderr()
+            desktop = at.Registry.getDesktop(0)
+            for a in desktop:
+                if a is not None and a.get_process_id() == self.process.pid:
+                    return a
+            return None
+        self.app = wait_until("talvo in the accessibility tree", app)
+
+        def field():
+            area = self._field()
+            if not self._showing(area):
+                return None
+            e = area.queryComponent().getExtents(at.DESKTOP_COORDS)
+            return (e.x, e.y) if (e.width, e.height) == (WIDTH, HEIGHT) else None
+        self.origin = wait_until("the field shown at 336 x 402", field)
+        self.window = self.x.wait_window(TITLE)
+
+    def shot(self):
+        return self.x.picture(*self.origin)
+
+    def _point(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def menu(self):
+        # Opened as a keyboard user does, with Alt+Space over the window.
+        self.x.xdotool("mousemove", *self._point(WIDTH // 2, -20))
+        self.x.xdotool("key", "alt+space")
+        wait_until("the menu to open on Alt+Space", self._menu_open)
+        at = self.at
+        lines = []
+
+        def walk(node, indent):
+            for item in node:
+                role = item.getRole()
+                if role == at.ROLE_SEPARATOR:
+                    lines.append(indent + "----")
+                elif role == at.ROLE_MENU:
+                    lines.append(indent + item.name + " >")
+                    walk(item, indent + "  ")
+                else:
+                    mark = "x" if item.getState().contains(at.STATE_CHECKED) else " "
+                    lines.append("%s[%s] %s" % (indent, mark, item.name))
+        walk(self._menu_button(), "")
+        self.x.xdotool("key", "Escape")
+        wait_until("the menu to close", lambda: not self._menu_open())
+        return lines
+
+    def choose(self, path):
+        # The button and each popup open with the pointer, as a person opens
+        # them; the item is then pressed through the tree.
+        self.x.xdotool("mousemove", *self._centre(self._menu_button()), "click", 1)
+        wait_until("the menu to open", self._menu_open)
+        names = path.split("/")
+        for depth in range(1, len(names)):
+            popup = self._item("/".join(names[:depth]))
+            self.x.xdotool("mousemove", *self._centre(popup), "click", 1)
+            wait_until("the popup " + names[depth - 1] + " to open", lambda: self._showing(self._fresh(popup)[0]))
+        item = self._item(path)
+        action = item.queryAction()
+        action.doAction(next(i for i in range(action.nActions) if action.getName(i) == "click"))
+        wait_until("the menu to close", lambda: not self._menu_open())
+        wait_until("the field to keep the keyboard focus", lambda: self._field().getState().contains(self.at.STATE_FOCUSED))
+
+    def drag(self, points, button="left"):
+        number = {"left": 1, "right": 3}[button]
+        args = ["mousemove", *self._point(*points[0]), "mousedown", number]
+        for p in points[1:]:
+            args += ["mousemove", *self._point(*p)]
+        self.x.xdotool(*args, "mouseup", number)
+
+    def _about(self):
+        return self._named("About Talvo", self.at.ROLE_DIALOG, self.app)
+
+    def about_is_open(self):
+        return self._showing(self._about())
+
+    def about_ok(self):
+        ok = self._named("OK", self.at.ROLE_PUSH_BUTTON, self._about())
+        assert ok is not None, "no OK button in About"
+        ok.queryAction().doAction(0)
+
+    def drop(self, path):
+        x, y = self._point(WIDTH // 2, HEIGHT // 2)
+        assert self.x.drop(self.window, x, y, path), "the window refused the drop"
+
+    def close(self):
+        close = self._named("Close", self.at.ROLE_PUSH_BUTTON)
+        assert close is not None, "no close button"
+        self.x.xdotool("mousemove", *self._centre(close), "click", 1)
+        try:
+            code = self.process.wait(20)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("talvo did not end after its close button")
+        assert code == 0, "talvo ended with %d: %s" % (code, self._stderr())
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        for logs in self.kept:
+            shutil.rmtree(logs, ignore_errors=True)
+
+    def _stderr(self):
+        try:
+            with open(os.path.join(self.logs, "stderr")) as f:
+                return f.read().strip()
+        except OSError:
+            return ""
+
+    def evidence(self, name):
+        if not self.logs:
+            return
+        self.x.save_png(os.path.join(self.logs, name + ".png"))
+        self.kept.remove(self.logs)
+        print("  evidence: %s (screen, stdout, stderr)" % self.logs, flush=True)
