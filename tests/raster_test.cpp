@@ -369,3 +369,40 @@ TEST(RasterEllipseShape, SymmetricAboutBothAxes)
 }
 
 }  // namespace
+
+namespace {
+
+// Ellipses far larger than the surface are traced only where they show, with
+// the pixels of the whole trace: drawn whole on a large surface and in parts
+// on the small one (near their outline, mostly), they agree everywhere.
+TEST(RasterEllipseShape, PartsOfLargeEllipsesMatchTheWhole)
+{
+    constexpr int big = 1500, x0 = 20, y0 = 25;
+    std::mt19937 rng(7);
+    const struct {
+        int w, h;
+    } boxes[] = {{1400, 1300}, {1401, 1299}, {1450, 37}, {38, 1450}, {701, 700}, {1201, 5}, {4, 1203}, {999, 1000}, {37, 1451}, {7, 1400}};
+    std::vector<uint8_t> whole(static_cast<size_t>(big) * big);
+    for (const auto& box : boxes)
+        for (const auto& [tools, pen] : {std::pair{kPen, 0}, {kPen, 2}, {kPen, 5}, {kPen, 40}, {kBrush, 0}, {kPen | kBrush, 3}}) {
+            std::fill(whole.begin(), whole.end(), 0);
+            RasterEllipse(RasterTarget{whole.data(), big, big, big}, x0, y0, x0 + box.w, y0 + box.h, tools, pen, 1);
+            for (int n = 0; n < 16; ++n) {
+                const double t = n * 0.4;
+                int ox = static_cast<int>(x0 + box.w / 2.0 * (1 + std::cos(t))) - kWidth / 2;
+                int oy = static_cast<int>(y0 + box.h / 2.0 * (1 + std::sin(t))) - kHeight / 2;
+                if (n % 4 == 3) ox = static_cast<int>(rng() % (big - kWidth)), oy = static_cast<int>(rng() % (big - kHeight));
+                ox = std::clamp(ox, 0, big - kWidth);
+                oy = std::clamp(oy, 0, big - kHeight);
+                Surface part;
+                part.Draw('E', x0 - ox, y0 - oy, x0 + box.w - ox, y0 + box.h - oy, tools, pen);
+                int wrong = 0;
+                for (int y = 0; y < kHeight; ++y)
+                    for (int x = 0; x < kWidth; ++x)
+                        wrong += part.At(x, y) != whole[static_cast<size_t>(y + oy) * big + static_cast<size_t>(x + ox)];
+                ASSERT_EQ(wrong, 0) << box.w << "x" << box.h << " tools " << tools << " pen " << pen << " at " << ox << "," << oy;
+            }
+        }
+}
+
+} // namespace

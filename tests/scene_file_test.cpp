@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <iterator>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -400,7 +401,8 @@ TEST(SceneFileLoad, DamagedFilesAreRefusedWithNothingChanged)
 
 // --- Save safeguards.
 
-// Only an absent or empty file, or one beginning with the magic, is replaced.
+// Only an absent or empty file, or one beginning with the magic, is replaced;
+// any other is left alone, the user told, and the scene rescued.
 TEST(SceneFileSave, ReplacesOnlyEmptyFilesAndScenes)
 {
     TempDir dir;
@@ -418,73 +420,105 @@ TEST(SceneFileSave, ReplacesOnlyEmptyFilesAndScenes)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.content.begin(), c.content.end()));
         WriteFileBytes("target", c.content);
+        const int32_t errors = HeadlessErrorCount();
         SaveScene();
         EXPECT_TRUE(ReadFileBytes("target") == (c.replaced ? image.Encode() : c.content));
         EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"target"});
+        EXPECT_EQ(HeadlessErrorCount(), errors + (c.replaced ? 0 : 1));
+        if (!c.replaced) {
+            EXPECT_TRUE(ReadFileBytes(dir.Rescued().back()) == image.Encode());
+        }
     }
 }
 
-TEST(SceneFileSave, FailedSavesLeaveWhatWasThere)
+// A save that cannot be made leaves what was there, says why, and names the
+// rescued copy in the data folder; where even that fails the message says so.
+TEST(SceneFileSave, FailedSavesAreToldAndRescued)
 {
     TempDir dir;
     StartWithNewScene();
-    const SceneImage first = SixColourScene();
+    const SceneImage first = SixColourScene(), second = FullColourScene();
     SetStateTo(first);
     SetName("x.talvo");
     SaveScene();
-    ASSERT_TRUE(ReadFileBytes("x.talvo") == first.Encode());
-    SetStateTo(FullColourScene());
+    SetStateTo(second);
+    std::filesystem::create_directory("folder.talvo");
+    WriteFileText("folder.talvo/inside", "inside");
+    const struct {
+        std::string name, why;
+    } cases[] = {
+        {"folder.talvo", "it is not a regular file"},
+        {"no-such-folder/x.talvo", "No such file or directory"},
+        {"", "it has no usable name"},
+        {"line\nbreak", "not a scene file"}, // shown on one line
+    };
+    WriteFileText("line\nbreak", "notes");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetName(c.name);
+        const int32_t errors = HeadlessErrorCount();
+        const std::vector<std::string> before = dir.Rescued();
+        SaveScene();
+        ASSERT_EQ(HeadlessErrorCount(), errors + 1);
+        std::vector<std::string> added;
+        std::ranges::set_difference(dir.Rescued(), before, std::back_inserter(added));
+        ASSERT_EQ(added.size(), 1u);
+        const std::string message = HeadlessLastError(), rescued = added[0];
+        EXPECT_NE(message.find(c.why), std::string::npos) << message;
+        EXPECT_NE(message.find("It was saved to \"" + rescued + "\""), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        EXPECT_TRUE(ReadFileBytes(rescued) == second.Encode());
+    }
+    EXPECT_EQ(dir.Rescued().size(), 4u);
+    EXPECT_EQ(ReadText("folder.talvo/inside"), "inside");
 
-    // The side file cannot be created.
-    std::filesystem::create_directory("~talvo.save");
-    WriteFileText("~talvo.save/keep", "keep");
-    SaveScene();
-    EXPECT_TRUE(ReadFileBytes("x.talvo") == first.Encode());
-    EXPECT_EQ(ReadFileBytes("~talvo.save/keep").size(), 4u);
-    std::filesystem::remove_all("~talvo.save");
-
-    // The write stops part-way, as on a full disk.
+    // Past the file-size limit the rescue fails too: the scene is lost, and said to be.
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     struct rlimit small = old;
     small.rlim_cur = 100000;
-    void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    SetName("x.talvo");
     SaveScene();
     setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(ReadFileBytes("x.talvo") == first.Encode());
+    EXPECT_NE(HeadlessLastError().find("File too large"), std::string::npos);
+    EXPECT_NE(HeadlessLastError().find("so it is lost"), std::string::npos);
+    EXPECT_EQ(dir.Rescued().size(), 4u);
+    EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"folder.talvo", "line\nbreak", "x.talvo"})) << "side file left";
 
-    // A target that is a folder.
-    std::filesystem::create_directory("scene.talvo");
-    WriteFileText("scene.talvo/inside", "inside");
-    SetName("scene.talvo");
-    SaveScene();
-    EXPECT_EQ(ReadFileBytes("scene.talvo/inside").size(), 6u);
-
-    // A target in a missing folder, saved on close: the window still goes.
-    SetName("no-such-dir/x.talvo");
+    // A save that fails on close still lets the window go.
+    SetName("no-such-folder/x.talvo");
     EXPECT_EQ(OnClose(MainWindow, WmClose, 0, 0), 0);
     EXPECT_FALSE(HeadlessWindowExists());
-    EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"scene.talvo", "x.talvo"})) << "side file left";
 }
 
-// The side file lies in the target's folder and its name stays short.
-TEST(SceneFileSave, LongNamesAndOtherFoldersAreSavedInPlace)
+// A file that begins like a scene but was refused is moved aside at the first
+// save under its name, to the first free name, cut to fit a folder entry.
+TEST(SceneFileSave, RefusedScenesAreKeptAside)
 {
     TempDir dir;
-    StartWithNewScene();
-    std::filesystem::create_directory("sub");
-    const std::string longest(255, 'n');
-    for (const std::string& name : {longest, std::string("sub/x.talvo")}) {
-        SCOPED_TRACE(name);
+    Bytes damaged = SixColourScene().Encode();
+    damaged.pop_back();
+    const std::string longName(250, 'd');
+    WriteFileText("d.talvo.damaged", "someone's");
+    for (const auto& [name, aside] : {std::pair{std::string("d.talvo"), std::string("d.talvo.damaged-2")},
+                                      std::pair{longName, longName.substr(0, 247) + ".damaged"}}) {
+        SCOPED_TRACE(aside);
+        WriteFileBytes(name, damaged);
+        StartWithNewScene();
         SetName(name);
+        EXPECT_EQ(LoadScene(), 0);
         SaveScene();
-        EXPECT_EQ(ReadFileBytes(name).size(), NewSceneSize);
-        std::filesystem::create_directory("~talvo.save"); // no side file here for "sub/x.talvo"
+        const Bytes saved = ReadFileBytes(name);
+        EXPECT_EQ(saved.size(), NewSceneSize);
+        SaveScene(); // the scene just saved is not damaged
+        EXPECT_TRUE(ReadFileBytes(name) == saved);
+        EXPECT_TRUE(ReadFileBytes(aside) == damaged);
     }
-    EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{longest, "sub", "~talvo.save"}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("sub"), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(ReadText("d.talvo.damaged"), "someone's");
+    EXPECT_EQ(DirectoryEntries().size(), 5u);
+    EXPECT_EQ(HeadlessErrorCount(), 0);
 }
 
 // --- File drop and close.
@@ -543,29 +577,35 @@ TEST_F(SceneFileHandlers, DropThatDoesNotLoadKeepsSceneAndName)
     const Bytes notes = {'n', 'o', 't', 'e', 's', '\n'};
     WriteFileBytes("notes.txt", notes);
     WriteFileBytes("damaged.talvo", Edited(dropped_, [](SceneImage& s) { s.slot2 = 9; }).Encode());
-    // 255 characters do not fit the drop buffer; the name cut to 254 must not be read instead.
-    const std::string tooLong(255, 'g');
-    WriteFileBytes(tooLong, dropped_.Encode());
-    WriteFileBytes(tooLong.substr(0, 254), dropped_.Encode());
+    // A name the drop buffer cannot hold is refused, never cut to another one.
+    std::string tooLong;
+    for (int i = 0; i < 2000; ++i) tooLong += "./";
+    tooLong += std::string(200, 'g');
+    WriteFileBytes(tooLong.substr(0, 4095), dropped_.Encode());
     for (const std::string& name : {std::string("notes.txt"), std::string("damaged.talvo"),
                                     std::string("absent.talvo"), tooLong, std::string(), std::string("Default.talvo")}) {
         SCOPED_TRACE(name.empty() ? "no file name" : name.substr(0, 20));
         WriteFileBytes("Default.talvo", dropped_.Encode());
         const Snapshot before = Take();
+        const int32_t errors = HeadlessErrorCount();
         Drop(name);
         ExpectCurrentSavedAs("Default.talvo");
         ExpectSame(before, Take());
+        EXPECT_EQ(HeadlessErrorCount() - errors, name == tooLong ? 1 : 0);
     }
+    EXPECT_NE(HeadlessLastError().find("The dropped name \"./././"), std::string::npos);
     EXPECT_TRUE(ReadFileBytes("notes.txt") == notes);
     EXPECT_FALSE(FileExists("absent.talvo"));
 }
 
 // --- The command line.
 
+// A name that cannot be held, or an empty one, is refused aloud and leaves no
+// name at all: never the default, a file the user did not name.
 TEST(SceneFileCommandLine, OnlyASingleArgumentThatFitsNamesTheScene)
 {
-    std::string program = "talvo", one = "first.talvo", two = "second.talvo";
-    std::string longest(255, 'L'), tooLong(256, 'T');
+    std::string program = "talvo", one = "first.talvo", two = "second.talvo", empty;
+    std::string longest(4095, 'L'), tooLong(4096, 'T');
     const struct {
         const char* what;
         std::vector<char*> argv;
@@ -574,8 +614,9 @@ TEST(SceneFileCommandLine, OnlyASingleArgumentThatFitsNamesTheScene)
         {"no argument", {program.data(), nullptr}, "Default.talvo"},
         {"one argument", {program.data(), one.data(), nullptr}, one},
         {"two arguments", {program.data(), one.data(), two.data(), nullptr}, "Default.talvo"},
-        {"255 characters", {program.data(), longest.data(), nullptr}, longest},
-        {"256 characters", {program.data(), tooLong.data(), nullptr}, "Default.talvo"},
+        {"4095 characters", {program.data(), longest.data(), nullptr}, longest},
+        {"4096 characters", {program.data(), tooLong.data(), nullptr}, ""},
+        {"empty", {program.data(), empty.data(), nullptr}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -583,6 +624,7 @@ TEST(SceneFileCommandLine, OnlyASingleArgumentThatFitsNamesTheScene)
         std::vector<char*> argv = c.argv;
         ApplyCommandLine(static_cast<int>(argv.size() - 1), argv.data());
         EXPECT_EQ(std::string(SceneFileName), c.expected);
+        EXPECT_EQ(HeadlessErrorCount(), c.expected.empty() ? 1 : 0);
     }
 }
 

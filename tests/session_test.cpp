@@ -121,6 +121,46 @@ TEST(Session, MalformedEventLinesStopTheRunBeforeItStarts)
         EXPECT_FALSE(FileExists("Default.talvo")) << script;
     }
     EXPECT_NE(Sim("--frames 5 --events missing.txt"), 0);
+
+    // The line is quoted with its control characters escaped, and cut.
+    WriteFileText("bad.txt", "1 close\n2 wig\x01gle \"x\"\t\\" + std::string(300, 'y') + "\n");
+    EXPECT_EQ(Sim("--frames 5 --events bad.txt"), 2);
+    const std::string err = ReadText("sim.err");
+    EXPECT_EQ(err.substr(0, err.find('\n')), "talvo-sim: bad.txt:2: unknown event \"wig\\x01gle\": \"2 wig\\x01gle \\\"x\\\"\\t\\\\" +
+                                                 std::string(185, 'y') + "\"...");
+}
+
+// Numbers are decimal, and a word beginning with # ends the fields.
+TEST(Session, EventNumbersAreDecimalAndCommentsFollowFields)
+{
+    TempDir dir;
+    WriteFileText("events.txt", "01 command 041 # Slow, not octal 33\n2 command 053\t#Boiling\n3 drop  none.talvo # gone\n");
+    ASSERT_EQ(Sim("--frames 5 --events events.txt x.talvo"), 0) << ReadText("sim.err");
+    const std::vector<uint8_t> x = ReadFileBytes("x.talvo");
+    ASSERT_EQ(x.size(), 200588u);
+    EXPECT_EQ(x[22], 3); // slot 1 Boiling sand
+    EXPECT_EQ(x[26], 1); // Slow
+    for (const char* line : {"1 command 0x29\n", "1 key 1e2\n", "1 command 41 42\n", "1 key +\n"}) {
+        WriteFileText("events.txt", line);
+        EXPECT_EQ(Sim("--frames 5 --events events.txt x.talvo"), 2) << line;
+    }
+}
+
+// However many events fall in one frame, all arrive, in order: the button
+// comes up before the pen moves on.
+TEST(Session, EveryEventOfABusyFrameArrives)
+{
+    TempDir dir;
+    std::string events = "2 lbuttondown 100 300\n";
+    for (int i = 0; i < 5000; ++i) events += "2 mousemove 100 300\n";
+    events += "2 lbuttonup 100 300\n3 mousemove 200 300\n4 close\n";
+    WriteFileText("busy.txt", events);
+    ASSERT_EQ(Sim("--frames 1000000 --seed 1 --events busy.txt b.talvo"), 0) << ReadText("sim.err");
+    const std::vector<uint8_t> b = ReadFileBytes("b.talvo");
+    ASSERT_EQ(b.size(), 200588u);
+    EXPECT_EQ(Kind(b, 100, 300), 1);
+    EXPECT_NE(Kind(b, 200, 300), 1) << "the pen stayed down";
+    EXPECT_NE(Kind(b, 150, 300), 1);
 }
 
 // Captured drags report positions beyond the window; they travel packed as

@@ -250,10 +250,12 @@ TEST(SimCli, FileThatIsNotASceneIsLeftAlone)
     TempDir dir;
     const std::string notes = "shopping list\nmilk\nsand\n";
     WriteFileText("notes", notes);
-    ASSERT_EQ(RunSim("--frames 3 notes"), 0) << ReadText("sim.err");
+    ASSERT_EQ(RunSim("--frames 3 notes"), 1) << ReadText("sim.err");
     EXPECT_EQ(ReadText("notes"), notes);
-    EXPECT_FALSE(FileExists("~talvo.save"));
     EXPECT_FALSE(FileExists("Default.talvo"));
+    ASSERT_EQ(dir.Rescued().size(), 1u);
+    EXPECT_EQ(ReadText("sim.err"), "Talvo: The scene could not be saved to \"notes\": it is not a scene file. It was saved to \"" +
+                                       dir.Rescued()[0] + "\" instead.\n");
 }
 
 } // namespace

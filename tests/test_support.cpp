@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -90,21 +91,35 @@ TempDir::TempDir()
     char pattern[] = "/tmp/talvo-test-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (!made) std::abort();
-    path_ = made;
+    root_ = made;
+    path_ = root_ + "/work";
+    std::filesystem::create_directory(path_);
     previous_ = std::filesystem::current_path().string();
     std::filesystem::current_path(path_);
+    setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
     std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::vector<std::string> TempDir::Rescued() const
+{
+    std::vector<std::string> names;
+    std::error_code none;
+    for (const auto& entry : std::filesystem::directory_iterator(root_ + "/data/talvo", none))
+        names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 int RunSim(const std::string& args)
 {
-    const std::string command = std::string("'") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
+    const std::string command =
+        std::string("timeout -k 5 60 '") + TALVO_SIM_PATH + "' " + args + " >sim.out 2>sim.err </dev/null";
     const int status = std::system(command.c_str());
     return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }

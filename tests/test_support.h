@@ -13,7 +13,8 @@ void StartProgram();
 // Counts the cells whose kind bits equal `kind`.
 int32_t CountKind(uint8_t kind);
 
-// A fresh empty directory that is the current directory while it lives.
+// A fresh empty directory that is the current directory while it lives,
+// with a data folder of its own beside it (XDG_DATA_HOME) for rescued scenes.
 class TempDir {
 public:
     TempDir();
@@ -21,14 +22,18 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
+    // The rescued scenes, sorted.
+    std::vector<std::string> Rescued() const;
 
 private:
+    std::string root_;
     std::string path_;
     std::string previous_;
 };
 
 // Runs talvo-sim in the current directory with its output in sim.out and
-// sim.err; returns its exit status (-1 when it did not exit).
+// sim.err; returns its exit status (-1 when it did not exit, 124 when it
+// ran for a minute).
 int RunSim(const std::string& args);
 std::string ReadText(const std::string& name);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/file_system.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "sim/palette.h"
@@ -96,7 +97,7 @@ void ExecuteCommand(const ScriptCommand& command, int32_t count)
 
 int32_t RunInitScript()
 {
-    std::FILE* file = std::fopen("init.txt", "r");
+    std::FILE* file = FileOpenRegular("init.txt", "r");
     if (!file) return 0;
     ColoursSetFlag = 0;
     char line[ScriptLineSize];

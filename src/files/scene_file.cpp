@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/scene_save.h"
+#include "framework/file_system.h"
 #include "framework/platform.h"
 #include "sim/field.h"
 #include "sim/palette.h"
@@ -11,6 +13,7 @@
 #include "ui/settings.h"
 
 char SceneFileName[SceneFileNameSize] = "Default.talvo";
+char DamagedScene[SceneFileNameSize] = "";
 
 static const char HeaderTemplate[] = "TALVO  V3.0     ";
 static const int32_t MarkerOffset = 12;
@@ -68,42 +71,11 @@ static int32_t EncodeScene()
     return at;
 }
 
-// Only an absent, empty or scene file may be replaced: a save must never
-// turn someone's notes into a scene.
-static bool MayReplace(const char* name)
-{
-    std::FILE* file = std::fopen(name, "rb");
-    if (!file) return true;
-    char head[5];
-    const size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return got == 0 || (got == sizeof head && std::memcmp(head, "TALVO", 5) == 0);
-}
-
-// A short name beside the target: the target's own name plus a suffix may
-// be longer than a directory entry can be.
-static void TemporaryNameFor(const char* target, char* buffer, size_t size)
-{
-    size_t folder = 0;
-    for (size_t i = 0; target[i]; ++i)
-        if (target[i] == '/' || target[i] == '\\' || target[i] == ':') folder = i + 1;
-    std::snprintf(buffer, size, "%.*s~talvo.save", static_cast<int>(folder), target);
-}
-
 void SaveScene()
 {
-    if (!MayReplace(SceneFileName)) return;
     const int32_t length = EncodeScene();
-    // Written beside the target and renamed over it, so a failed save
-    // leaves the previous scene whole.
-    char temporary[SceneFileNameSize + 16];
-    TemporaryNameFor(SceneFileName, temporary, sizeof temporary);
-    std::FILE* file = std::fopen(temporary, "wb");
-    if (!file) return;
-    bool ok = std::fwrite(SceneBuffer, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length);
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok || !PlatformReplaceFile(temporary, SceneFileName)) std::remove(temporary);
+    const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
+    if (StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld) && keepOld) DamagedScene[0] = 0;
 }
 
 // Every scene written has its frame of walls, and the particle step relies on
@@ -119,16 +91,10 @@ static bool FrameIntact(const uint8_t* field)
     return true;
 }
 
-int32_t LoadScene()
+// Every limit of the format, checked before anything changes.
+static bool SceneAcceptable(const uint8_t* in, size_t length)
 {
-    std::FILE* file = std::fopen(SceneFileName, "rb");
-    if (!file) return 0;
-    const size_t length = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
-    std::fclose(file);
-
-    // Everything is checked before anything changes.
-    const uint8_t* in = SceneBuffer;
-    if (length < SceneHeaderSize || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    if (length < SceneHeaderSize) return false;
     const bool full = in[MarkerOffset] == 'B';
     const int32_t pen = in[15] & 15;
     const int32_t eraser = in[15] >> 4;
@@ -136,26 +102,45 @@ int32_t LoadScene()
     const int16_t slot1 = GetInt16(in + 22);
     const int16_t slot2 = GetInt16(in + 24);
     const int16_t speed = GetInt16(in + 26);
-    if (GetInt16(in + 16) != FieldWidth || GetInt16(in + 18) != FieldHeight) return 0;
-    if (count < 0 || count > ParticleCapacity) return 0;
-    if (slot1 < 0 || slot1 > 4 || slot2 < 0 || slot2 > 4 || speed < 0 || speed > 9) return 0;
-    if (pen > 2 || eraser > 2) return 0;
+    if (GetInt16(in + 16) != FieldWidth || GetInt16(in + 18) != FieldHeight) return false;
+    if (count < 0 || count > ParticleCapacity) return false;
+    if (slot1 < 0 || slot1 > 4 || slot2 < 0 || slot2 > 4 || speed < 0 || speed > 9) return false;
+    if (pen > 2 || eraser > 2) return false;
+    const size_t fieldAt = SceneHeaderSize + (full ? 1024 : 4 * BaseColourCount);
+    const size_t grainsAt = fieldAt + FieldSize;
+    if (length < grainsAt + 4 * static_cast<size_t>(count)) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t position = GetInt32(in + grainsAt + 4 * i);
+        if (position < FieldWidth || position >= FieldSize - FieldWidth) return false;
+    }
+    return FrameIntact(in + fieldAt);
+}
+
+int32_t LoadScene()
+{
+    std::FILE* file = FileOpenRegular(SceneFileName, "rb");
+    if (!file) return 0;
+    const size_t length = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
+    std::fclose(file);
+    const uint8_t* in = SceneBuffer;
+    if (length < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    // A scene that cannot be used is still the user's: kept aside at the
+    // first save under its name.
+    std::memcpy(DamagedScene, SceneFileName, sizeof DamagedScene);
+    if (!SceneAcceptable(in, length)) return 0;
+    DamagedScene[0] = 0;
+    const bool full = in[MarkerOffset] == 'B';
+    const int32_t count = GetInt16(in + 20);
     const size_t paletteAt = SceneHeaderSize;
     const size_t fieldAt = paletteAt + (full ? 1024 : 4 * BaseColourCount);
     const size_t grainsAt = fieldAt + FieldSize;
-    if (length < grainsAt + 4 * static_cast<size_t>(count)) return 0;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t position = GetInt32(in + grainsAt + 4 * i);
-        if (position < FieldWidth || position >= FieldSize - FieldWidth) return 0;
-    }
-    if (!FrameIntact(in + fieldAt)) return 0;
 
     MarkSettings(false);
     FullPaletteFlag = full ? 1 : 0;
     ParticleCount = static_cast<int16_t>(count);
-    SlotKind1 = slot1;
-    SlotKind2 = slot2;
-    Speed = speed;
+    SlotKind1 = GetInt16(in + 22);
+    SlotKind2 = GetInt16(in + 24);
+    Speed = GetInt16(in + 26);
     if (full) {
         for (int32_t i = 0; i < 256; ++i) FullPalette[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
     } else {
@@ -164,8 +149,8 @@ int32_t LoadScene()
     }
     std::memcpy(Field, in + fieldAt, FieldSize);
     for (int32_t i = 0; i < count; ++i) ParticleList[i] = GetInt32(in + grainsAt + 4 * i);
-    PenSize = pen;
-    EraserSize = eraser;
+    PenSize = in[15] & 15;
+    EraserSize = in[15] >> 4;
     if (full)
         InstallPalette(FullPalette, 256);
     else
@@ -174,16 +159,30 @@ int32_t LoadScene()
     return 1;
 }
 
+// Too long to hold: refused, never cut to some other file's name.
+static void RefuseName(const char* what, const char* name)
+{
+    static char shown[4 * 200 + 8];
+    static char message[sizeof shown + 200];
+    EscapeText(name, 200, shown, sizeof shown);
+    std::snprintf(message, sizeof message, "%s \"%s\" is longer than the %d characters a scene name can have.", what,
+                  shown, static_cast<int>(SceneFileNameSize - 1));
+    PlatformShowError(message, "Talvo");
+}
+
 int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
 {
-    char kept[SceneFileNameSize];
+    static char kept[SceneFileNameSize];
+    static char dropped[SceneFileNameSize];
     std::memcpy(kept, SceneFileName, sizeof kept);
     SaveScene();
-    char dropped[255];
     const uint32_t length = PlatformDroppedFile(wParam, 0, dropped, sizeof dropped);
     PlatformDropDone(wParam);
-    // A name cut to fit would name some other file: such a drop loads nothing.
-    if (length == 0 || length >= sizeof dropped) return 0;
+    if (length == 0) return 0;
+    if (length >= sizeof dropped) {
+        RefuseName("The dropped name", dropped);
+        return 0;
+    }
     std::memcpy(SceneFileName, dropped, length + 1);
     if (!LoadScene()) std::memcpy(SceneFileName, kept, sizeof kept);
     return 0;
@@ -200,6 +199,14 @@ void ApplyCommandLine(int argc, char** argv)
 {
     if (argc != 2 || !argv || !argv[1]) return;
     const size_t length = std::strlen(argv[1]);
-    if (length >= SceneFileNameSize) return;
-    std::memcpy(SceneFileName, argv[1], length + 1);
+    if (length == 0) {
+        PlatformShowError("An empty scene name cannot be used.", "Talvo");
+    } else if (length >= SceneFileNameSize) {
+        RefuseName("The scene name", argv[1]);
+    } else {
+        std::memcpy(SceneFileName, argv[1], length + 1);
+        return;
+    }
+    // Nothing is loaded or saved under a name the user did not give.
+    SceneFileName[0] = 0;
 }

@@ -3,20 +3,26 @@
 #pragma once
 #include <cstdint>
 
+#include "framework/file_system.h"
 #include "framework/messages.h"
 
-constexpr int32_t SceneFileNameSize = 256;
+constexpr int32_t SceneFileNameSize = FilePathLimit;
 constexpr int32_t SceneHeaderSize = 28;
 constexpr int32_t SceneMaxSize = SceneHeaderSize + 1024 + 336 * 402 + 4 * 16800;
 
 extern char SceneFileName[SceneFileNameSize];
+// The name of a file that begins like a scene but was refused at load; empty
+// when there is none.
+extern char DamagedScene[SceneFileNameSize];
 
+// Writes the scene to SceneFileName; when that fails the user is told and
+// the scene is rescued (files/scene_save.h).
 void SaveScene();
 // 1 when a scene was read and put in force; 0, with nothing changed, when
 // the file cannot be read or breaks any limit of the format.
 int32_t LoadScene();
 int32_t OnDropFiles(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnClose(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
-// Exactly one argument names the scene file; a name too long to hold is
-// ignored like any unusable command line.
+// Exactly one argument names the scene file. An empty name, or one too long
+// to hold, is refused with a message and leaves no name at all.
 void ApplyCommandLine(int argc, char** argv);

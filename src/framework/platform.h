@@ -112,9 +112,6 @@ void PlatformCopyToClipboard();
 // line on standard error where there is no screen).
 void PlatformShowError(const char* text, const char* caption);
 
-// Renames `from` over `to`, replacing it; false when that failed.
-bool PlatformReplaceFile(const char* from, const char* to);
-
 // The end of the process: the platform releases what it made (the font of
 // the text calls among it) and has its last words before exit.
 void PlatformShutdown(int32_t code);

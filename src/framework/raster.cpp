@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -292,6 +293,162 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// The same tracer in closed form, for boxes far larger than the surface: its
+// decisions at any point are read off the ellipse equation, so the walk can
+// start at the first row that shows instead of at the horizontal axis.
+//
+// X counts the steps in, Y the steps up; with a = width - 1, b = height - 1,
+// p = 2X + 2 - a and q = 2Y + 2 + b % 2 the tracer's error term is
+// b^2 p^2 + a^2 q^2 - a^2 b^2, so it steps up when
+// b^2 p^2 + a^2 (q - 1)^2 + a^2 <= a^2 b^2 and in when
+// b^2 (p - 1)^2 + b^2 + a^2 q^2 >= a^2 b^2. Left of the last column
+// (X < width / 2) both tests are monotone in X and Y and the walk never
+// stalls, so row by row it enters row Y + 1 at
+// clamp(entry(Y) + 1, T(Y) + [T(Y) <= S(Y)], S(Y) + 1), T(Y) being the first X
+// that steps up and S(Y) the last that steps in: a chain of clamps, which
+// merge into a constant after a few rows wherever the curve bends.
+
+// 128-bit sums of squares, which a 2^19 box needs.
+struct Wide {
+    uint64_t hi, lo;
+};
+
+Wide Square(uint64_t v)
+{
+    const uint64_t v0 = v & 0xFFFFFFFFu, v1 = v >> 32;
+    const uint64_t p00 = v0 * v0, p01 = v0 * v1, p11 = v1 * v1;
+    const uint64_t mid = (p00 >> 32) + 2 * (p01 & 0xFFFFFFFFu);
+    return {p11 + 2 * (p01 >> 32) + (mid >> 32), (mid << 32) | (p00 & 0xFFFFFFFFu)};
+}
+
+Wide Add(Wide x, Wide y)
+{
+    const uint64_t lo = x.lo + y.lo;
+    return {x.hi + y.hi + (lo < x.lo ? 1 : 0), lo};
+}
+
+int Compare(Wide x, Wide y)
+{
+    if (x.hi != y.hi) return x.hi < y.hi ? -1 : 1;
+    return x.lo == y.lo ? 0 : (x.lo < y.lo ? -1 : 1);
+}
+
+struct EllipseWalk {
+    i64 a, b, odd;  // width - 1, height - 1, height's parity
+    i64 half;       // width / 2: the last column, where the tests lose their order
+    i64 reach;      // the row in which the walk gets to the last column
+    i64 end;        // the last row it visits in that column
+    bool stepsOut;  // it leaves that column diagonally, into row end + 1
+};
+
+i64 Abs(i64 v) { return v < 0 ? -v : v; }
+
+bool StepsUp(const EllipseWalk& w, i64 x, i64 y)
+{
+    const i64 p = 2 * x + 2 - w.a, q = 2 * y + 2 + w.odd;
+    const Wide left = Add(Add(Square(static_cast<uint64_t>(w.b * Abs(p))), Square(static_cast<uint64_t>(w.a * (q - 1)))),
+                          Square(static_cast<uint64_t>(w.a)));
+    return Compare(left, Square(static_cast<uint64_t>(w.a * w.b))) <= 0;
+}
+
+bool StepsIn(const EllipseWalk& w, i64 x, i64 y)
+{
+    const i64 p = 2 * x + 2 - w.a, q = 2 * y + 2 + w.odd;
+    const Wide left = Add(Add(Square(static_cast<uint64_t>(w.b * Abs(p - 1))), Square(static_cast<uint64_t>(w.a * q))),
+                          Square(static_cast<uint64_t>(w.b)));
+    return Compare(left, Square(static_cast<uint64_t>(w.a * w.b))) >= 0;
+}
+
+// T(Y): the first X left of the last column that steps up, else half. Found
+// from the equation in floating point, then settled with the exact test.
+i64 FirstUp(const EllipseWalk& w, i64 y)
+{
+    const double a = static_cast<double>(w.a), b = static_cast<double>(w.b);
+    const double q1 = static_cast<double>(2 * y + 1 + w.odd);
+    const double room = b * b - 1 - q1 * q1;
+    i64 x = w.half;
+    if (room >= 0) x = std::clamp<i64>(static_cast<i64>(std::ceil((a - 2 - a / b * std::sqrt(room)) / 2)), 0, w.half);
+    while (x > 0 && StepsUp(w, x - 1, y)) --x;
+    while (x < w.half && !StepsUp(w, x, y)) ++x;
+    return x;
+}
+
+// S(Y): the last X left of the last column that steps in, else -1.
+i64 LastIn(const EllipseWalk& w, i64 y)
+{
+    const double a = static_cast<double>(w.a), b = static_cast<double>(w.b);
+    const double q = static_cast<double>(2 * y + 2 + w.odd);
+    const double room = a * a - 1 - a * a * q * q / (b * b);
+    i64 x = w.half - 1;
+    if (room > 0) x = std::clamp<i64>(static_cast<i64>(std::floor((a - 1 - std::sqrt(room)) / 2)), -1, w.half - 1);
+    while (x < w.half - 1 && StepsIn(w, x + 1, y)) ++x;
+    while (x >= 0 && !StepsIn(w, x, y)) --x;
+    return x;
+}
+
+// The rows of one step: entry(Y + 1) = clamp(entry(Y) + 1, low, high).
+void RowClamp(const EllipseWalk& w, i64 y, i64& low, i64& high)
+{
+    const i64 t = FirstUp(w, y), s = LastIn(w, y);
+    low = t + (t <= s ? 1 : 0);
+    high = s + 1;
+}
+
+// Where the walk enters row Y (0 on the axis), for rows before `reach`: the
+// clamps of the rows below are composed downwards until they agree.
+i64 EntryOf(const EllipseWalk& w, i64 y)
+{
+    i64 low = std::numeric_limits<i64>::min(), high = std::numeric_limits<i64>::max();
+    for (i64 row = y - 1; row >= 0 && low != high; --row) {
+        i64 l = 0, h = 0;
+        RowClamp(w, row, l, h);
+        // In entry - row terms each step is a plain clamp.
+        l -= row + 1;
+        h -= row + 1;
+        const i64 newLow = std::clamp(l, low, high), newHigh = std::clamp(h, low, high);
+        low = newLow;
+        high = newHigh;
+    }
+    return std::clamp<i64>(0, low, high) + y;
+}
+
+i64 EntryAfter(const EllipseWalk& w, i64 y, i64 entry)
+{
+    i64 low = 0, high = 0;
+    RowClamp(w, y, low, high);
+    return std::clamp(entry + 1, low, high);
+}
+
+// The walk to its last column and through it.
+EllipseWalk MakeWalk(i64 width, i64 height)
+{
+    EllipseWalk w{width - 1, height - 1, (height - 1) % 2, width / 2, 0, 0, false};
+    // From this row on nothing steps up left of the last column.
+    i64 low = 0, high = (w.b - w.odd) / 2;
+    auto reached = [&](i64 y) { return FirstUp(w, y) == w.half || EntryOf(w, y) >= w.half; };
+    while (low < high) {
+        const i64 mid = low + (high - low) / 2;
+        if (reached(mid)) high = mid;
+        else low = mid + 1;
+    }
+    w.reach = low;
+    // Up the last column until it steps in, or stops stepping up.
+    auto leaves = [&](i64 y) { return StepsIn(w, w.half, y) || !StepsUp(w, w.half, y); };
+    i64 span = 1;
+    while (!leaves(w.reach + span)) span *= 2;
+    low = w.reach;
+    high = w.reach + span;
+    while (low < high) {
+        const i64 mid = low + (high - low) / 2;
+        if (leaves(mid)) high = mid;
+        else low = mid + 1;
+    }
+    w.end = low;
+    w.stepsOut = StepsIn(w, w.half, w.end) && StepsUp(w, w.half, w.end);
+    return w;
+}
+
+// ---------------------------------------------------------------------------
 // Wide pens
 
 // Even-odd scan conversion with the region rules: rows from the top vertex to
@@ -418,6 +575,146 @@ private:
     i64 width_;
     std::vector<i64> capInset_;
     i64 capLeft_, capRight_;
+};
+
+// An ellipse whose box reaches beyond the surface (and beyond the pen's reach
+// around it) is traced only where it can show: the same rows and points as
+// the whole walk gives, from the walk in closed form.
+class LargeEllipse {
+public:
+    LargeEllipse(Canvas& c, i64 left, i64 top, i64 right, i64 bottom)
+        : c_(c), left_(left), top_(top), width_(right - left), height_(bottom - top),
+          walk_(MakeWalk(width_, height_)), lastColumn_(width_ % 2 ? walk_.half : walk_.half - 1) {}
+
+    void Fill()
+    {
+        // The rows that show, as walk rows: the lower half downwards, the
+        // upper half mirrored onto it.
+        const i64 first = std::max<i64>(0, -top_), last = std::min<i64>(height_, c_.Height() - top_);
+        if (first >= last) return;
+        i64 low = std::numeric_limits<i64>::max(), high = -1;
+        for (i64 i : {first, last - 1, std::clamp(height_ / 2, first, last - 1)}) {
+            low = std::min(low, WalkRow(i));
+            high = std::max(high, WalkRow(i));
+        }
+        std::vector<i64> inset(static_cast<size_t>(high - low + 1), width_);
+        i64 entry = low <= walk_.reach ? EntryOf(walk_, low) : 0;
+        for (i64 y = low; y <= high; ++y) {
+            i64& v = inset[static_cast<size_t>(y - low)];
+            if (y <= walk_.reach) {
+                v = entry;
+                if (y < walk_.reach) entry = EntryAfter(walk_, y, entry);
+            } else if (y <= walk_.end) {
+                v = walk_.half;
+            } else if (y == walk_.end + 1 && walk_.stepsOut) {
+                v = walk_.half + 1;
+            }
+        }
+        for (i64 i = first; i < last; ++i) {
+            const i64 v = inset[static_cast<size_t>(WalkRow(i) - low)];
+            c_.Span(top_ + i, left_ + v, left_ + width_ - v);
+        }
+    }
+
+    // The outline's four mirrored quarters, each pair of neighbours drawn
+    // from the first with `draw`, as the whole outline draws them.
+    template <typename Draw>
+    void Outline(i64 reach, Draw draw)
+    {
+        const Point first{0, 0}, second = After(first), lastPoint = Last(), beforeLast = Before(lastPoint);
+        const bool oddWidth = width_ % 2 != 0, oddHeight = height_ % 2 != 0;
+        const Point lastA = oddWidth ? beforeLast : lastPoint;
+        for (int mirror = 0; mirror < 4 && !c_.Full(); ++mirror) {
+            const bool backwards = mirror % 2 != 0;
+            NearPairs(mirror, reach, [&](Point p, Point next) {
+                if (p.x == lastPoint.x && p.y == lastPoint.y) return;
+                // Pairs at the ends of a quarter belong to the joins below.
+                if (oddWidth && (mirror == 0 || mirror == 3) && next.x == lastPoint.x && next.y == lastPoint.y) return;
+                if (oddHeight && mirror == 1 && p.x == 0 && p.y == 0) return;
+                if (backwards)
+                    draw(Place(mirror, next), Place(mirror, p));
+                else
+                    draw(Place(mirror, p), Place(mirror, next));
+            });
+        }
+        // The joins between the quarters.
+        draw(Place(0, lastA), Place(1, lastPoint));
+        draw(Place(1, oddHeight ? second : first), Place(2, first));
+        draw(Place(2, lastPoint), Place(3, lastA));
+        draw(Place(3, first), Place(0, first));
+    }
+
+private:
+    i64 lastRow() const { return width_ % 2 ? walk_.end : walk_.reach; }
+
+    // Box row i (0 at the top) as a walk row.
+    i64 WalkRow(i64 i) const { return i >= height_ / 2 ? i - height_ / 2 : height_ - 1 - i - height_ / 2; }
+
+    Point Place(int mirror, Point q) const
+    {
+        const bool mx = mirror == 1 || mirror == 2, fy = mirror >= 2;
+        return {mx ? left_ + q.x : left_ + width_ - 1 - q.x,
+                fy ? top_ + height_ / 2 + q.y : top_ + height_ - 1 - height_ / 2 - q.y};
+    }
+
+    // The walk's points in row y run from RowStart to RowEnd.
+    i64 RowStart(i64 y) const { return y <= walk_.reach ? EntryOf(walk_, y) : walk_.half; }
+    i64 RowEnd(i64 y) const
+    {
+        if (y < walk_.reach) return std::max(EntryOf(walk_, y), FirstUp(walk_, y));
+        return y == walk_.reach ? lastColumn_ : walk_.half;
+    }
+    Point After(Point p) const { return p.x < RowEnd(p.y) ? Point{p.x + 1, p.y} : Point{RowStart(p.y + 1), p.y + 1}; }
+    Point Before(Point p) const { return p.x > RowStart(p.y) ? Point{p.x - 1, p.y} : Point{RowEnd(p.y - 1), p.y - 1}; }
+    Point Last() const
+    {
+        const i64 y = lastRow();
+        return RowStart(y) <= RowEnd(y) ? Point{RowEnd(y), y} : Point{RowEnd(y - 1), y - 1};
+    }
+
+    // Each walk point that lies, under the mirror, within `reach` of the
+    // surface (a walk is monotone, so they follow one another), and the one
+    // on either side, with the point after it; until the surface is full.
+    template <typename Visit>
+    void NearPairs(int mirror, i64 reach, Visit visit) const
+    {
+        const bool mx = mirror == 1 || mirror == 2, fy = mirror >= 2;
+        const i64 xa = -reach - 1, xb = c_.Width() + reach, ya = -reach - 1, yb = c_.Height() + reach;
+        const i64 x0 = mx ? xa - left_ : left_ + width_ - 1 - xb, x1 = mx ? xb - left_ : left_ + width_ - 1 - xa;
+        const i64 base = top_ + height_ / 2;
+        const i64 y0 = fy ? ya - base : base - 1 - yb, y1 = fy ? yb - base : base - 1 - ya;
+        i64 from = std::max<i64>(0, y0);
+        const i64 to = std::min(lastRow(), y1);
+        // Rows whose points all lie short of the surface are passed over.
+        if (from <= to && RowEnd(from) < x0) {
+            i64 low = from + 1, high = to + 1;
+            while (low < high) {
+                const i64 mid = low + (high - low) / 2;
+                if (RowEnd(mid) >= x0) high = mid;
+                else low = mid + 1;
+            }
+            from = low - 1;
+        }
+        if (from > to) return;
+        bool started = false;
+        Point previous{0, 0};
+        i64 entry = from <= walk_.reach ? EntryOf(walk_, from) : walk_.half;
+        for (i64 y = from; y <= to && entry <= x1 && !c_.Full(); ++y) {
+            const i64 end = y < walk_.reach ? std::max(entry, FirstUp(walk_, y)) : RowEnd(y);
+            for (i64 x = std::max(entry, x0); x <= std::min(end, x1); ++x) {
+                if (started) visit(previous, Point{x, y});
+                previous = {x, y};
+                started = true;
+            }
+            entry = y < walk_.reach ? EntryAfter(walk_, y, entry) : walk_.half;
+        }
+        if (started && !c_.Full()) visit(previous, After(previous));
+    }
+
+    Canvas& c_;
+    i64 left_, top_, width_, height_;
+    EllipseWalk walk_;
+    i64 lastColumn_;
 };
 
 // Device pen width: CreatePen keeps the absolute value, and 0 means one pixel.
@@ -557,6 +854,23 @@ void RasterEllipse(const RasterTarget& t, int32_t left, int32_t top, int32_t rig
         return;
     }
 
+    // Far beyond the surface only what can show is traced.
+    const i64 reach = w / 2 + 4;
+    if (l < -reach || tp < -reach || r > c.Width() + reach || bt > c.Height() + reach) {
+        LargeEllipse large(c, l, tp, r, bt);
+        if (brush) large.Fill();
+        if (!pen) return;
+        if (w == 1) {
+            large.Outline(reach, [&](Point a, Point b) { ThinLine(c, a, b); });
+            return;
+        }
+        WidePen wide(c, w);
+        large.Outline(reach, [&](Point a, Point b) {
+            wide.Cap(a);
+            wide.Segment(a, b);
+        });
+        return;
+    }
     if (brush) {
         const std::vector<i64> inset = EllipseInsets(width, height);
         const i64 first = std::max<i64>(0, -tp);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "../test_support.h"
 #include "framework/primitives.h"
@@ -15,8 +17,18 @@ void FuzzStart()
     static bool started = false;
     if (started) return;
     started = true;
-    char folder[] = "/tmp/talvo-fuzz-XXXXXX";
-    if (!mkdtemp(folder) || chdir(folder) != 0) std::abort();
+    // In memory where there is room: saves flush to disk.
+    char folder[] = "/dev/shm/talvo-fuzz-XXXXXX";
+    char fallback[] = "/tmp/talvo-fuzz-XXXXXX";
+    const char* made = mkdtemp(folder);
+    if (!made) made = mkdtemp(fallback);
+    if (!made || chdir(made) != 0) std::abort();
+    setenv("XDG_DATA_HOME", (std::string(made) + "/data").c_str(), 1);
+    static std::string scratch = made;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+    });
     StartProgram();
     SetMirror(0);
     BuildBasePalette();

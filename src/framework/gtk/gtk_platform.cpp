@@ -626,11 +626,6 @@ void PlatformShowError(const char* text, const char* caption)
     gtk_widget_destroy(box);
 }
 
-bool PlatformReplaceFile(const char* from, const char* to)
-{
-    return std::rename(from, to) == 0;
-}
-
 void PlatformShutdown(int32_t)
 {
     // The clipboard's picture outlives the process where a manager keeps it.

@@ -50,6 +50,11 @@ struct HeadlessDefCall {
 };
 HeadlessDefCall HeadlessLastDefCall();
 
+// The errors shown so far, and the text of the last one. A process that
+// showed one ends with exit code 1.
+int32_t HeadlessErrorCount();
+std::string HeadlessLastError();
+
 // The system menu as the user would see it, one item a line.
 std::string HeadlessMenuText();
 // -1 when no item has the id, else 1 or 0 for its check mark.

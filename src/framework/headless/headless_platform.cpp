@@ -54,6 +54,8 @@ struct State {
     HeadlessDefCall lastDef = {};
     void (*onDestroy)() = nullptr;
     void (*onExit)(int32_t) = nullptr;
+    int32_t errors = 0;
+    std::string lastError;
 };
 
 State S;
@@ -350,11 +352,6 @@ void PlatformEndDialog(WindowHandle, int32_t result)
 
 void PlatformAcceptDrops() {}
 
-bool PlatformReplaceFile(const char* from, const char* to)
-{
-    return std::rename(from, to) == 0;
-}
-
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
 {
     return CopyBuiltInString(id, buffer, size);
@@ -368,6 +365,8 @@ void PlatformCopyToClipboard() {}
 
 void PlatformShowError(const char* text, const char* caption)
 {
+    ++S.errors;
+    S.lastError = text;
     std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
@@ -375,6 +374,8 @@ void PlatformShutdown(int32_t code)
 {
     if (S.onExit) S.onExit(code);
     std::fflush(stdout);
+    // A run that had to show an error did not go as asked.
+    if (S.errors && code == 0) std::exit(1);
 }
 
 // Controls and views.
@@ -412,6 +413,8 @@ int32_t HeadlessRealizeCount() { return S.realizes; }
 int32_t HeadlessDialogCount() { return S.dialogs; }
 bool HeadlessDialogOpen() { return S.dialogOpen; }
 HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
+int32_t HeadlessErrorCount() { return S.errors; }
+std::string HeadlessLastError() { return S.lastError; }
 
 static void PrintMenu(std::string& out, const Menu& menu, int depth)
 {

@@ -356,15 +356,6 @@ var talvoPage = (function () {
   const inFolder = name => Folder + "/" + name;
   const sceneName = () => UTF8ToString(_WebSceneName());
 
-  function exists(path) {
-    try {
-      FS.stat(path);
-      return true;
-    } catch (error) {
-      return false;
-    }
-  }
-
   function makeFolders(path) {
     const folder = path.substring(0, path.lastIndexOf("/"));
     if (folder) FS.mkdirTree(folder);
@@ -415,30 +406,38 @@ var talvoPage = (function () {
     FS.chdir(Folder);
   }
 
-  // The scene shown, the first scene and the files that shape new scenes;
-  // nothing else in the folder can be reached again.
+  function folderFiles(path, prefix, found) {
+    for (const name of FS.readdir(path)) {
+      if (name === "." || name === "..") continue;
+      const mode = FS.stat(path + "/" + name).mode;
+      if (FS.isDir(mode)) folderFiles(path + "/" + name, prefix + name + "/", found);
+      else if (FS.isFile(mode)) found.push(prefix + name);
+    }
+    return found;
+  }
+
+  // The whole folder but the copies of dropped scenes no longer shown: they
+  // cannot be reached again.
   function keep() {
     const current = sceneName().startsWith("/") ? null : sceneName();
-    const wanted = new Set(["Default.talvo", ...SideFiles]);
-    if (current) wanted.add(current);
-    for (const name of storedNames()) if (!wanted.has(name)) storage.removeItem(StoreFile + name);
-    for (const name of wanted) if (exists(name)) store(name, FS.readFile(name));
+    const wanted = folderFiles(Folder, "", []).filter(name => !name.startsWith("dropped/") || name === current);
+    for (const name of storedNames()) if (!wanted.includes(name)) storage.removeItem(StoreFile + name);
+    for (const name of wanted) store(name, FS.readFile(inFolder(name)));
     if (current) remember(StoreCurrent, current, "the scene's name");
   }
 
-  // The program's own save, as when its window closes, but it goes on.
+  // The program's own save, as when its window closes, but it goes on;
+  // whatever it wrote is kept, a rescued scene too. False when the scene is
+  // not in its file, and the program has said why.
   function saveScene() {
-    if (!running || !_WebSaveScene()) return false;
-    keep();
-    return true;
+    const saved = running ? _WebSaveScene() : 0;
+    if (saved) keep();
+    return saved === 1;
   }
 
   function download() {
     const name = sceneName();
-    if (!saveScene() || !exists(name)) {
-      showError("The scene could not be saved for download.");
-      return;
-    }
+    if (!saveScene()) return;
     const link = document.createElement("a");
     link.href = URL.createObjectURL(new Blob([FS.readFile(name)], { type: "application/octet-stream" }));
     link.download = name.substring(name.lastIndexOf("/") + 1);
@@ -519,7 +518,8 @@ var talvoPage = (function () {
   const named = new URLSearchParams(location.search).getAll("arg");
   const last = storage.getItem(StoreCurrent);
   Module.arguments = named.length ? named : last && storage.getItem(StoreFile + last) !== null ? [last] : [];
-  Module.preRun = [restore];
+  // A scene that cannot be saved is rescued into the folder, so it is kept.
+  Module.preRun = [restore, () => { ENV.XDG_DATA_HOME = Folder + "/rescued"; }];
   Module.printErr = text => console.warn(text);
   Module.onAbort = what => showError("Talvo stopped: " + what);
 

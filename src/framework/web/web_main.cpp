@@ -9,13 +9,15 @@
 #include "framework/window.h"
 
 // Saves the scene as closing the window does, without closing it: the page
-// calls this when it is hidden or goes, and before a download. Returns 0
-// when there is no scene to save yet (or any more).
+// calls this when it is hidden or goes, and before a download. 1 when saved;
+// 2 when not, and the user has been told (the scene rescued where it could
+// be); 0 when there is no scene to save yet (or any more).
 extern "C" EMSCRIPTEN_KEEPALIVE int WebSaveScene()
 {
     if (!WebProgramRunning()) return 0;
+    const uint32_t told = WebErrorCount();
     SaveScene();
-    return 1;
+    return WebErrorCount() == told ? 1 : 2;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileName; }

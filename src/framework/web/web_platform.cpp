@@ -75,6 +75,7 @@ struct State {
     int32_t dialogResult = 0;
     std::deque<PlatformMessage> dialogInput;
     uint32_t backColour = 0xFFFFFF;
+    uint32_t errors = 0;
 };
 
 State S;
@@ -111,6 +112,7 @@ bool FindItem(int32_t menu, uint32_t id, int32_t* foundMenu, int32_t* foundPosit
 } // namespace
 
 bool WebProgramRunning() { return S.started && S.windowExists; }
+uint32_t WebErrorCount() { return S.errors; }
 
 // Called by the page.
 
@@ -371,9 +373,11 @@ void PlatformSetBackColour(uint32_t colour) { S.backColour = colour; }
 uint32_t PlatformBackColour() { return S.backColour; }
 void PlatformCopyToClipboard() {}
 
-void PlatformShowError(const char* text, const char* caption) { JsShowError(text, caption); }
-
-bool PlatformReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+void PlatformShowError(const char* text, const char* caption)
+{
+    ++S.errors;
+    JsShowError(text, caption);
+}
 
 void PlatformShutdown(int32_t code)
 {

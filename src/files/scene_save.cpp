@@ -1,0 +1,148 @@
+#include "files/scene_save.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "framework/file_system.h"
+#include "framework/platform.h"
+
+static const char Caption[] = "Talvo";
+static const char Damaged[] = ".damaged";
+
+// Every text below is made in these, reserved with the program.
+static FileFacts Target;
+static char Name[FilePathLimit];
+static char Reason[512];
+static char Rescue[FilePathLimit];
+static char Shown[2][4 * FilePathLimit];
+static char Message[8 * FilePathLimit + 1024];
+
+void EscapeText(const char* text, size_t limit, char* out, size_t size)
+{
+    size_t at = 0, used = 0;
+    for (; text[used] && used < limit; ++used) {
+        const unsigned char c = static_cast<unsigned char>(text[used]);
+        char piece[5] = {static_cast<char>(c), 0};
+        if (c < 0x20 || c == 0x7F) std::snprintf(piece, sizeof piece, "\\x%02X", c);
+        const size_t length = std::strlen(piece);
+        if (at + length + 4 > size) break;
+        std::memcpy(out + at, piece, length);
+        at += length;
+    }
+    if (text[used] && at + 4 <= size) {
+        std::memcpy(out + at, "...", 3);
+        at += 3;
+    }
+    out[at] = 0;
+}
+
+// The next free name for a damaged file: NAME.damaged, NAME.damaged-2, ...,
+// the name cut short where the whole would not fit a folder entry.
+static void DamagedName(const char* name, int32_t number, char* out)
+{
+    char suffix[32];
+    if (number == 1)
+        std::snprintf(suffix, sizeof suffix, "%s", Damaged);
+    else
+        std::snprintf(suffix, sizeof suffix, "%s-%d", Damaged, static_cast<int>(number));
+    size_t keep = std::strlen(name);
+    const size_t room = static_cast<size_t>(FileNameLimit) - std::strlen(suffix);
+    if (keep > room) {
+        keep = room;
+        // Not inside a UTF-8 character.
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    }
+    std::snprintf(out, FileNameLimit + 1, "%.*s%s", static_cast<int>(keep), name, suffix);
+}
+
+static FileStatus MoveAside()
+{
+    for (int32_t number = 1; number <= 1000; ++number) {
+        DamagedName(Target.path + Target.nameAt, number, Name);
+        const FileStatus status = FileMoveAside(&Target, Name);
+        if (status != FileTaken) return status;
+    }
+    return FileTaken;
+}
+
+// The save itself; on failure Reason says why.
+static FileStatus Store(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
+{
+    Reason[0] = 0;
+    FileStatus status = FileLook(name, &Target);
+    switch (status) {
+    case FileDone: break;
+    case FileMissing: return FileReplace(&Target, bytes, size);
+    case FileNotRegular: std::snprintf(Reason, sizeof Reason, "it is not a regular file"); return status;
+    case FileNoAccess: std::snprintf(Reason, sizeof Reason, "it cannot be read (%s)", FileLastError()); return status;
+    case FileReadOnly: std::snprintf(Reason, sizeof Reason, "it is read-only (%s)", FileLastError()); return status;
+    default: return status;
+    }
+    // Only a scene, or an empty file, is ever replaced by one.
+    if (Target.headLength > 0 && (Target.headLength < 5 || std::memcmp(Target.head, "TALVO", 5) != 0)) {
+        std::snprintf(Reason, sizeof Reason, "it is not a scene file");
+        return FileFailed;
+    }
+    if (keepOld && Target.headLength > 0) {
+        status = MoveAside();
+        if (status != FileDone) {
+            std::snprintf(Reason, sizeof Reason, "the damaged scene in it could not be kept aside (%s)",
+                          status == FileTaken ? "no free name" : FileLastError());
+            return status;
+        }
+        status = FileLook(name, &Target);
+        if (status != FileMissing) return status == FileDone ? FileChanged : status;
+        return FileReplace(&Target, bytes, size);
+    }
+    // A file with other names, or in a folder that takes no side file, is
+    // written where it is, so that every name sees the new scene.
+    if (Target.links > 1) return FileWriteInPlace(&Target, bytes, size);
+    status = FileReplace(&Target, bytes, size);
+    if (status == FileNoSideFile) status = FileWriteInPlace(&Target, bytes, size);
+    return status;
+}
+
+// A new file in the rescue folder, named after the time.
+static FileStatus RescueScene(const uint8_t* bytes, size_t size)
+{
+    Rescue[0] = 0;
+    char folder[FilePathLimit - 64];
+    if (!FileRescueFolder(folder, sizeof folder)) return FileMissing;
+    const std::time_t now = std::time(nullptr);
+    char stamp[32] = "0000-00-00-000000";
+    if (const std::tm* local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", local);
+    FileStatus status = FileTaken;
+    for (int32_t number = 1; number <= 1000 && status == FileTaken; ++number) {
+        char suffix[16] = "";
+        if (number > 1) std::snprintf(suffix, sizeof suffix, "-%d", static_cast<int>(number));
+        std::snprintf(Rescue, sizeof Rescue, "%srescued-%s%s.talvo", folder, stamp, suffix);
+        status = FileCreateNew(Rescue, bytes, size);
+    }
+    return status;
+}
+
+int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
+{
+    FileStatus status = FileFailed;
+    if (!name[0])
+        std::snprintf(Reason, sizeof Reason, "it has no usable name");
+    else
+        status = Store(name, bytes, size, keepOld);
+    if (status == FileDone) return 1;
+    if (!Reason[0]) std::snprintf(Reason, sizeof Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
+    EscapeText(name, FilePathLimit, Shown[0], sizeof Shown[0]);
+    const int length = std::snprintf(Message, sizeof Message, "The scene could not be saved to \"%s\": %s. ", Shown[0], Reason);
+    char* rest = Message + length;
+    const size_t room = sizeof Message - static_cast<size_t>(length);
+    const FileStatus rescued = RescueScene(bytes, size);
+    EscapeText(Rescue, FilePathLimit, Shown[1], sizeof Shown[1]);
+    if (rescued == FileDone)
+        std::snprintf(rest, room, "It was saved to \"%s\" instead.", Shown[1]);
+    else if (rescued == FileMissing)
+        std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
+    else
+        std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
+    PlatformShowError(Message, Caption);
+    return 0;
+}

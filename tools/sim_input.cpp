@@ -1,0 +1,228 @@
+#include "sim_input.h"
+
+#include <cstdio>
+
+#include "framework/messages.h"
+#include "framework/window.h"
+
+bool ParseDecimal(const std::string& text, int64_t low, int64_t high, int64_t* out)
+{
+    size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) at = 1;
+    if (at == text.size()) return false;
+    uint64_t value = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(text[at] - '0');
+        if (value > (uint64_t{1} << 62)) return false;
+    }
+    const int64_t signedValue = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    if (signedValue < low || signedValue > high) return false;
+    *out = signedValue;
+    return true;
+}
+
+std::string QuoteText(const std::string& text, size_t limit)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size() && i < limit; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+    if (text.size() > limit) out += "...";
+    return out;
+}
+
+bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error)
+{
+    SimOptions& o = *options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string value;
+        auto take = [&](const char* name) {
+            if (i + 1 >= argc) {
+                *error = std::string(name) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        int64_t number = 0;
+        if (arg == "--frames") {
+            if (!take("--frames")) return false;
+            if (!ParseDecimal(value, 1, INT32_MAX, &number)) {
+                *error = "--frames takes a whole number from 1";
+                return false;
+            }
+            o.frames = number;
+        } else if (arg == "--seed") {
+            if (!take("--seed")) return false;
+            if (!ParseDecimal(value, 0, UINT32_MAX, &number)) {
+                *error = "--seed takes a number from 0 to 4294967295";
+                return false;
+            }
+            o.haveSeed = true;
+            o.seed = static_cast<uint32_t>(number);
+        } else if (arg == "--png") {
+            if (!take("--png")) return false;
+            o.png = value;
+        } else if (arg == "--events") {
+            if (!take("--events")) return false;
+            o.events = value;
+        } else if (arg == "--bench") {
+            o.bench = true;
+        } else if (arg == "--real-time") {
+            o.realTime = true;
+        } else if (arg == "--menu") {
+            o.menu = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) o.scene.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            *error = "unknown option " + QuoteText(arg);
+            return false;
+        } else {
+            o.scene.push_back(arg);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Splits at spaces and tabs; a word that begins with # ends the line.
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    size_t at = line.find_first_not_of(" \t");
+    while (at != std::string::npos && line[at] != '#') {
+        const size_t end = line.find_first_of(" \t", at);
+        words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? end : line.find_first_not_of(" \t", end);
+    }
+    return words;
+}
+
+// The rest of the line from `at`, spaces included, up to a # that follows a
+// space or tab.
+std::string RestOfLine(const std::string& line, size_t at)
+{
+    std::string rest = line.substr(at);
+    for (size_t i = 1; i < rest.size(); ++i)
+        if (rest[i] == '#' && (rest[i - 1] == ' ' || rest[i - 1] == '\t')) {
+            const size_t end = rest.find_last_not_of(" \t", i - 1);
+            return rest.substr(0, end == std::string::npos ? 0 : end + 1);
+        }
+    return rest;
+}
+
+} // namespace
+
+bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events, std::string* error)
+{
+    int64_t lastFrame = 1;
+    uint32_t buttons = 0;
+    int lineNumber = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::vector<std::string> words = Words(line);
+        if (words.empty()) continue;
+        std::string why;
+        auto bad = [&](const std::string& reason) {
+            *error = std::to_string(lineNumber) + ": " + reason + ": " + QuoteText(line);
+            return false;
+        };
+        if (words.size() < 2) return bad("expected FRAME EVENT ARGS");
+        int64_t frame = 0;
+        if (!ParseDecimal(words[0], 1, INT32_MAX, &frame)) return bad("the frame must be a whole number from 1");
+        if (frame < lastFrame) return bad("frames must not go back");
+        lastFrame = frame;
+        const std::string& name = words[1];
+        auto argsAre = [&](size_t count) {
+            if (words.size() == count + 2) return true;
+            why = name + " takes " + std::to_string(count) + " argument(s)";
+            return false;
+        };
+        auto number = [&](size_t index, int64_t low, int64_t high, int64_t* value) {
+            if (ParseDecimal(words[index], low, high, value)) return true;
+            why = "bad number " + QuoteText(words[index], 40);
+            return false;
+        };
+        HeadlessEvent event{frame, HeadlessEvent::Post, 0, 0, 0, {}};
+        const struct {
+            const char* name;
+            uint32_t message;
+            uint32_t setButtons;
+            uint32_t clearButtons;
+        } mouse[] = {
+            {"lbuttondown", WmLButtonDown, 1, 0}, {"lbuttonup", WmLButtonUp, 0, 1},
+            {"rbuttondown", WmRButtonDown, 2, 0}, {"rbuttonup", WmRButtonUp, 0, 2},
+            {"mousemove", WmMouseMove, 0, 0},
+        };
+        bool known = false, ok = true;
+        int64_t a = 0, b = 0;
+        for (const auto& m : mouse) {
+            if (name != m.name) continue;
+            known = true;
+            ok = argsAre(2) && number(2, -32768, 65535, &a) && number(3, -32768, 65535, &b);
+            buttons = (buttons | m.setButtons) & ~m.clearButtons;
+            event.message = m.message;
+            event.wParam = buttons;
+            event.lParam = PackPoint(static_cast<int32_t>(a), static_cast<int32_t>(b));
+        }
+        if (known) {
+        } else if (name == "command") {
+            ok = argsAre(1) && number(2, 0, UINT32_MAX, &a);
+            event.message = WmSysCommand;
+            event.wParam = static_cast<uint32_t>(a);
+        } else if (name == "key") {
+            ok = argsAre(1) && number(2, 0, 255, &a);
+            event.message = WmKeyDown;
+            event.wParam = static_cast<uint32_t>(a);
+        } else if (name == "char") {
+            ok = argsAre(1);
+            event.message = WmChar;
+            if (ok && words[2].size() == 1 && !(words[2][0] >= '0' && words[2][0] <= '9')) {
+                event.wParam = static_cast<unsigned char>(words[2][0]);
+            } else if (ok) {
+                ok = number(2, 0, 255, &a);
+                event.wParam = static_cast<uint32_t>(a);
+            }
+        } else if (name == "drop") {
+            ok = words.size() >= 3;
+            if (!ok) why = "drop takes a path";
+            event.kind = HeadlessEvent::Drop;
+            // The path is the rest of the line, spaces included.
+            const size_t nameAt = line.find(name, line.find_first_not_of(" \t") + words[0].size());
+            if (ok) event.path = RestOfLine(line, line.find(words[2], nameAt + name.size()));
+        } else if (name == "close") {
+            ok = argsAre(0);
+            event.kind = HeadlessEvent::Close;
+        } else {
+            why = "unknown event " + QuoteText(name, 40);
+            ok = false;
+        }
+        if (!ok) return bad(why);
+        events->push_back(event);
+    }
+    return true;
+}

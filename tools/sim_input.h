@@ -1,0 +1,36 @@
+// talvo-sim's command line and its scripted input, read apart from the run
+// so that every kind of bad input is refused before anything starts.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/headless/headless.h"
+
+struct SimOptions {
+    int64_t frames = 1000;
+    bool haveSeed = false;
+    uint32_t seed = 0;
+    std::string png;
+    bool bench = false;
+    bool realTime = false;
+    bool menu = false;
+    bool help = false;
+    std::string events;
+    std::vector<std::string> scene;
+};
+
+// A whole decimal number in [low, high], with an optional sign.
+bool ParseDecimal(const std::string& text, int64_t low, int64_t high, int64_t* out);
+
+// False, with the reason in *error, when the command line cannot be used.
+bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error);
+
+// One event a line: FRAME EVENT ARGS; a word that begins with # starts a
+// comment. False at the first line that cannot be read, with
+// "LINE: why: "the line"" in *error.
+bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events, std::string* error);
+
+// The text in double quotes, control characters, quotes and backslashes
+// escaped, cut after `limit` characters with "..." after the quote.
+std::string QuoteText(const std::string& text, size_t limit = 200);
