@@ -3,8 +3,9 @@
 talvo-sim.js under Node writes what the native talvo-sim writes; the page's
 Download gives the very bytes the native program saves for the same state;
 a reload brings the scene and its marks back (drawn by touch), and hiding
-the page saves without ending the program, and a scene the browser will
-not keep is told on the page; the menu works from the keyboard.
+the page saves without ending the program; a scene that cannot be saved
+(it is rescued and kept) or that the browser will not keep is told on the
+page; the menu works from the keyboard.
 
 Run: tests/desktop/web_checks.py [TEST...]
 """
@@ -159,8 +160,24 @@ def test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending(
     d.close()
 
 
-def test_a_scene_the_browser_will_not_keep_is_told_on_the_page(d, folder):
-    d.start(folder)
+def test_what_cannot_be_saved_or_kept_is_told_on_the_page(d, folder):
+    with open(os.path.join(folder, "notes.txt"), "w") as f:
+        f.write("not a scene\n")
+    d.start(folder, ["notes.txt"])
+    alert = "document.querySelector('[role=alert]')"
+    downloads = os.path.join(folder, "downloads")
+    d.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads,
+                 browserContextId=d.context, eventsEnabled=True)
+    d.choose("Download scene")
+    told = wait_until("the message that the scene was not saved", lambda: d.js(alert + ".textContent"))
+    assert 'could not be saved to "notes.txt": it is not a scene file' in told, told
+    assert d.js(alert + ".offsetParent !== null"), "the message is not shown"
+    assert not d.tools.take_events("Browser.downloadWillBegin"), "a file that is no scene was offered for download"
+    files, _ = d._storage()
+    rescued = [name for name in files if name.startswith("rescued/")]
+    assert len(rescued) == 1 and rescued[0] in told and files[rescued[0]][:5] == b"TALVO", (sorted(files), told)
+    assert files["notes.txt"] == b"not a scene\n"
+
     d.js("""(() => {
         let i = 0;
         for (const size of [1 << 20, 1 << 16, 1 << 10])
@@ -168,8 +185,7 @@ def test_a_scene_the_browser_will_not_keep_is_told_on_the_page(d, folder):
     })()""")
     other = d.tools.call("Target.createTarget", url="about:blank", browserContextId=d.context)["targetId"]
     wait_until("the message that the scene was not kept",
-               lambda: "would not keep Default.talvo" in d.js("document.querySelector('[role=alert]').textContent"))
-    assert d.js("document.querySelector('[role=alert]').offsetParent !== null"), "the message is not shown"
+               lambda: "This browser would not keep" in d.js(alert + ".textContent"))
     d.tools.call("Target.closeTarget", targetId=other)
     d.stop()
 
