@@ -223,6 +223,7 @@ class Driver(driver.Driver):
 
     def start(self, folder, args=()):
         self.stop()
+        self.tools.events.clear()  # what earlier tests left
         self.folder = folder
         self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
         self._open(BLANK)
