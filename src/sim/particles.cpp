@@ -13,12 +13,8 @@ uint32_t DrawStepColumn()
 
 #if defined(__GNUC__) || defined(__clang__)
 #define STEP_INLINE inline __attribute__((always_inline))
-// A hint that the condition is a coin toss, so that the compiler selects
-// rather than branches.
-#define STEP_EITHER(c) __builtin_expect_with_probability((c), 1, 0.5)
 #else
 #define STEP_INLINE inline
-#define STEP_EITHER(c) (c)
 #endif
 
 namespace {
@@ -51,22 +47,25 @@ constexpr StepLookups MakeStepLookups()
 }
 
 constexpr StepLookups Lookups = MakeStepLookups();
+constexpr uint32_t BoxedIn = 16 * 15;
 
-// Where a grain that stays writes its two bytes: somewhere no one reads.
-uint8_t Scratch[16];
-
-// The generator's low 20 bits, kept in the top 20 bits of each word: the sums
-// agree there, and the column is then just the top nibble. The full state is
-// brought forward once at the end of the step.
-struct ColumnDraws {
+struct StepCounters {
+    // The generator's low 20 bits, kept in the top 20 bits of each word: the
+    // sums agree there, and the column is then just the top nibble. The full
+    // state is brought forward once, at the end of the step.
     uint32_t t1;
     uint32_t t2;
     uint32_t skipped; // grains that wrapped without a draw
+    uint32_t boxed;   // of the grains at multiples of 8, those boxed in
 
-    STEP_INLINE uint32_t Next()
+    STEP_INLINE void Draw()
     {
         t1 += t2;
         t2 += t1;
+    }
+    STEP_INLINE uint32_t Column()
+    {
+        Draw();
         return t1 >> 28;
     }
 };
@@ -75,7 +74,7 @@ struct ColumnDraws {
 // so n draws are that matrix to the n-th power, by repeated squaring.
 void AdvanceStepRandom(uint32_t n)
 {
-    uint32_t a = 1, b = 0, c = 0, d = 1; // the product so far
+    uint32_t a = 1, b = 0, c = 0, d = 1;     // the product so far
     uint32_t pa = 1, pb = 1, pc = 1, pd = 2; // the matrix to a power of two
     for (; n != 0; n >>= 1) {
         if (n & 1) {
@@ -92,14 +91,14 @@ void AdvanceStepRandom(uint32_t n)
     StepRandom.s2 = c * s1 + d * s2;
 }
 
-// One grain. Its drawing kind is a template argument so that the unrolled
-// loop below needs no per-grain colour logic.
-template <uint8_t Kind>
-STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table, ColumnDraws& draws)
+// One grain, whatever its neighbourhood. Its index modulo 8 is a template
+// argument, so the unrolled loop below needs no per-grain colour logic.
+template <int Slot>
+STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, const int32_t* table, StepCounters& n)
 {
-    const int32_t p = *entry;
+    constexpr uint32_t Kind = GrainKind(Slot);
     const uint32_t here = field[p];
-    intptr_t move;
+    int32_t move;
     if (p > BottomBandStart) [[unlikely]] {
         // Re-enter in row 1 when that cell is empty; otherwise the wrap
         // target counts as the cell below.
@@ -107,52 +106,101 @@ STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table,
         if (field[p - WrapDistance] & KindMask) {
             const uint32_t index = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
                                    Lookups.right[field[p + 1]] + Lookups.below[CellWall];
-            move = table[index + draws.Next()];
+            move = table[index + n.Column()];
         } else {
-            ++draws.skipped;
+            ++n.skipped;
         }
     } else {
-        const uint32_t index = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
+        const uint32_t state = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
                                Lookups.right[field[p + 1]] + Lookups.below[field[p + FieldWidth]];
-        move = table[index + draws.Next()];
+        if constexpr (Slot == 0) n.boxed += state == BoxedIn;
+        move = table[state + n.Column()];
     }
-    // Every move goes to an empty cell, so the target is marked by setting
-    // its kind bits. A grain that stays must leave the field as it was: its
-    // two stores go to the scratch bytes (move 0), chosen by a select, since
-    // in a pile most grains stay and in a pour about half of them do.
+    // Both cells are read before either is written. Every move goes to an
+    // empty cell, so marking the target sets its kind bits. A grain that
+    // stays writes its own byte back, by a select, not a branch: in a pour
+    // about half of the grains move, at random.
     uint8_t* const cell = field + p;
-    const uint32_t there = cell[move];
-    uint8_t* const out = STEP_EITHER(move != 0) ? cell : Scratch;
-    out[0] = Lookups.vacated[here];
-    out[move] = static_cast<uint8_t>(there | Kind);
-    *entry = p + static_cast<int32_t>(move);
+    const uint32_t marked = cell[move] | Kind;
+    const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
+    cell[0] = Lookups.vacated[here];
+    cell[move] = static_cast<uint8_t>(marked ^ ((marked ^ here) & stays));
+    *entry = p + move;
 }
+
+enum class Pass {
+    Flow, // every grain through MoveGrain
+    Pile, // grains boxed in on all four sides only draw
+};
+
+template <Pass P, int Slot>
+STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table, StepCounters& n)
+{
+    const int32_t p = *entry;
+    if constexpr (P == Pass::Pile) {
+        // In a pile most grains are boxed in, and every kind leaves such a
+        // grain where it is. The test goes cell by cell, each branch settled
+        // by one load, so the few grains that fail it cost little.
+        if (!(field[p - FieldWidth] & KindMask) || !(field[p + FieldWidth] & KindMask) ||
+            !(field[p - 1] & KindMask) || !(field[p + 1] & KindMask) || p > BottomBandStart) [[unlikely]] {
+            MoveGrain<Slot>(field, entry, p, table, n);
+            return;
+        }
+        if constexpr (Slot == 0) ++n.boxed;
+        n.Draw();
+    } else {
+        MoveGrain<Slot>(field, entry, p, table, n);
+    }
+}
+
+template <Pass P>
+void StepRange(uint8_t* field, int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2,
+               StepCounters& n)
+{
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        StepGrain<P, 0>(field, list + i + 0, table2, n);
+        StepGrain<P, 1>(field, list + i + 1, table1, n);
+        StepGrain<P, 2>(field, list + i + 2, table2, n);
+        StepGrain<P, 3>(field, list + i + 3, table1, n);
+        StepGrain<P, 4>(field, list + i + 4, table2, n);
+        StepGrain<P, 5>(field, list + i + 5, table1, n);
+        StepGrain<P, 6>(field, list + i + 6, table2, n);
+        StepGrain<P, 7>(field, list + i + 7, table1, n);
+    }
+    // The tail starts at a multiple of 8, so its slots are 0..6.
+    if (i + 0 < count) StepGrain<P, 0>(field, list + i + 0, table2, n);
+    if (i + 1 < count) StepGrain<P, 1>(field, list + i + 1, table1, n);
+    if (i + 2 < count) StepGrain<P, 2>(field, list + i + 2, table2, n);
+    if (i + 3 < count) StepGrain<P, 3>(field, list + i + 3, table1, n);
+    if (i + 4 < count) StepGrain<P, 4>(field, list + i + 4, table2, n);
+    if (i + 5 < count) StepGrain<P, 5>(field, list + i + 5, table1, n);
+    if (i + 6 < count) StepGrain<P, 6>(field, list + i + 6, table2, n);
+}
+
+bool BoxedInStays(const int32_t* table)
+{
+    for (uint32_t c = 0; c < 16; ++c)
+        if (table[BoxedIn + c] != 0) return false;
+    return true;
+}
+
+// Whether the last step found a pile: scenes change slowly, so this one will
+// likely be one too. Only the speed depends on it.
+bool LastWasPile = false;
 
 } // namespace
 
 void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
 {
     if (count <= 0) return;
-    uint8_t* const field = Field;
-    ColumnDraws draws{StepRandom.s1 << 12, StepRandom.s2 << 12, 0};
-    int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        StepGrain<GrainKind(0)>(field, list + i + 0, table2, draws);
-        StepGrain<GrainKind(1)>(field, list + i + 1, table1, draws);
-        StepGrain<GrainKind(2)>(field, list + i + 2, table2, draws);
-        StepGrain<GrainKind(3)>(field, list + i + 3, table1, draws);
-        StepGrain<GrainKind(4)>(field, list + i + 4, table2, draws);
-        StepGrain<GrainKind(5)>(field, list + i + 5, table1, draws);
-        StepGrain<GrainKind(6)>(field, list + i + 6, table2, draws);
-        StepGrain<GrainKind(7)>(field, list + i + 7, table1, draws);
-    }
-    // The tail starts at a multiple of 8, so its kinds are those of 0..6.
-    if (i + 0 < count) StepGrain<GrainKind(0)>(field, list + i + 0, table2, draws);
-    if (i + 1 < count) StepGrain<GrainKind(1)>(field, list + i + 1, table1, draws);
-    if (i + 2 < count) StepGrain<GrainKind(2)>(field, list + i + 2, table2, draws);
-    if (i + 3 < count) StepGrain<GrainKind(3)>(field, list + i + 3, table1, draws);
-    if (i + 4 < count) StepGrain<GrainKind(4)>(field, list + i + 4, table2, draws);
-    if (i + 5 < count) StepGrain<GrainKind(5)>(field, list + i + 5, table1, draws);
-    if (i + 6 < count) StepGrain<GrainKind(6)>(field, list + i + 6, table2, draws);
-    AdvanceStepRandom(static_cast<uint32_t>(count) - draws.skipped);
+    StepCounters n{StepRandom.s1 << 12, StepRandom.s2 << 12, 0, 0};
+    if (LastWasPile && BoxedInStays(table1) && BoxedInStays(table2))
+        StepRange<Pass::Pile>(Field, list, count, table1, table2, n);
+    else
+        StepRange<Pass::Flow>(Field, list, count, table1, table2, n);
+    // A pile: four in five of the grains looked at were boxed in.
+    const uint32_t sampled = (static_cast<uint32_t>(count) + 7) / 8;
+    LastWasPile = n.boxed * 5 >= sampled * 4;
+    AdvanceStepRandom(static_cast<uint32_t>(count) - n.skipped);
 }
