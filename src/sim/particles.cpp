@@ -13,8 +13,10 @@ uint32_t DrawStepColumn()
 
 #if defined(__GNUC__) || defined(__clang__)
 #define STEP_INLINE inline __attribute__((always_inline))
+#define STEP_OUTLINE __attribute__((noinline))
 #else
 #define STEP_INLINE inline
+#define STEP_OUTLINE
 #endif
 
 namespace {
@@ -153,10 +155,13 @@ STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table,
     }
 }
 
+// Each pass in a function of its own, with the counters in locals: the two
+// unrolled loops together hold more than the registers do.
 template <Pass P>
-void StepRange(uint8_t* field, int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2,
-               StepCounters& n)
+STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count, const int32_t* table1,
+                                    const int32_t* table2, const StepCounters start)
 {
+    StepCounters n = start;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
         StepGrain<P, 0>(field, list + i + 0, table2, n);
@@ -176,6 +181,7 @@ void StepRange(uint8_t* field, int32_t* list, int32_t count, const int32_t* tabl
     if (i + 4 < count) StepGrain<P, 4>(field, list + i + 4, table2, n);
     if (i + 5 < count) StepGrain<P, 5>(field, list + i + 5, table1, n);
     if (i + 6 < count) StepGrain<P, 6>(field, list + i + 6, table2, n);
+    return n;
 }
 
 bool BoxedInStays(const int32_t* table)
@@ -194,11 +200,10 @@ bool LastWasPile = false;
 void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
 {
     if (count <= 0) return;
-    StepCounters n{StepRandom.s1 << 12, StepRandom.s2 << 12, 0, 0};
-    if (LastWasPile && BoxedInStays(table1) && BoxedInStays(table2))
-        StepRange<Pass::Pile>(Field, list, count, table1, table2, n);
-    else
-        StepRange<Pass::Flow>(Field, list, count, table1, table2, n);
+    const StepCounters start{StepRandom.s1 << 12, StepRandom.s2 << 12, 0, 0};
+    const StepCounters n = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2)
+                               ? StepRange<Pass::Pile>(Field, list, count, table1, table2, start)
+                               : StepRange<Pass::Flow>(Field, list, count, table1, table2, start);
     // A pile: four in five of the grains looked at were boxed in.
     const uint32_t sampled = (static_cast<uint32_t>(count) + 7) / 8;
     LastWasPile = n.boxed * 5 >= sampled * 4;
