@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,8 +26,8 @@
 
 namespace {
 
-// The step as described, one grain after the other with nothing clever: own
-// cell, wrap, four neighbours, one draw, one table read, the move.
+// The step written plainly, one grain after the other with nothing clever:
+// own cell, wrap, four neighbours, one draw, one table read, the move.
 void ReferenceStep(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
 {
     uint8_t* const field = Field;
@@ -124,8 +123,8 @@ Snapshot NewSceneStart()
     return Take();
 }
 
-// The gate wide open for a while: most grains lie on the bottom pile or a
-// shelf, some still falling.
+// The gate wide open for a while, then a shelf across the middle: the grains
+// come to rest on it, and about one in twelve still moves.
 Snapshot SettledPile()
 {
     MakeNewScene();
