@@ -204,8 +204,9 @@ void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const in
     const StepCounters n = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2)
                                ? StepRange<Pass::Pile>(Field, list, count, table1, table2, start)
                                : StepRange<Pass::Flow>(Field, list, count, table1, table2, start);
-    // A pile: four in five of the grains looked at were boxed in.
+    // A pile: seven in eight of the grains looked at were boxed in. Below
+    // that the mispredicted tests cost about what the skipped grains save.
     const uint32_t sampled = (static_cast<uint32_t>(count) + 7) / 8;
-    LastWasPile = n.boxed * 5 >= sampled * 4;
+    LastWasPile = n.boxed * 8 >= sampled * 7;
     AdvanceStepRandom(static_cast<uint32_t>(count) - n.skipped);
 }
