@@ -255,9 +255,9 @@ TEST_F(Step, MatchesThePlainStepInDensePiles)
             for (int x = 1; x <= 334; ++x) {
                 const uint32_t roll = rng() % 100;
                 const uint8_t shade = static_cast<uint8_t>((rng() % 32) * 8);
-                if (roll < 3) continue; // a hole
-                field[FieldPos(x, y)] = static_cast<uint8_t>(shade | (roll < 5 ? 1 : 2 + rng() % 4));
-                if (roll >= 4) list.push_back(FieldPos(x, y));
+                if (roll < 1) continue; // a hole
+                field[FieldPos(x, y)] = static_cast<uint8_t>(shade | (roll < 3 ? 1 : 2 + rng() % 4));
+                if (roll >= 2) list.push_back(FieldPos(x, y));
             }
         std::shuffle(list.begin(), list.end(), rng);
         list.resize(list.size() - rng() % 8);
