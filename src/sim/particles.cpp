@@ -118,12 +118,11 @@ STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, const int3
         if constexpr (Slot == 0) n.boxed += state == BoxedIn;
         move = table[state + n.Column()];
     }
-    // Both cells are read before either is written. Every move goes to an
-    // empty cell, so marking the target sets its kind bits. A grain that
-    // stays writes its own byte back, by a select, not a branch: in a pour
-    // about half of the grains move, at random.
+    // Both cells are read before either is written. A grain that stays
+    // writes its own byte back, by a select, not a branch: in a pour about
+    // half of the grains move, at random.
     uint8_t* const cell = field + p;
-    const uint32_t marked = cell[move] | Kind;
+    const uint32_t marked = (cell[move] & ShadeMask) | Kind;
     const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
     cell[0] = Lookups.vacated[here];
     cell[move] = static_cast<uint8_t>(marked ^ ((marked ^ here) & stays));
