@@ -304,7 +304,8 @@ int main(int argc, char** argv)
     NewSceneSnapshot = NewSceneStart();
     SettledPileSnapshot = SettledPile();
     MidPourSnapshot = MidPour();
-    if (!SameAsReference(NewSceneSnapshot, "the new scene") || !SameAsReference(SettledPileSnapshot, "the settled pile") ||
+    if (!SameAsReference(NewSceneSnapshot, "the new scene") ||
+        !SameAsReference(SettledPileSnapshot, "the settled pile") ||
         !SameAsReference(MidPourSnapshot, "the scene mid-pour")) {
         std::fprintf(stderr, "talvo_bench: MISMATCH, no figures\n");
         return 1;

@@ -58,7 +58,7 @@ struct StepCounters {
     uint32_t t1;
     uint32_t t2;
     uint32_t skipped; // grains that wrapped without a draw
-    uint32_t boxed;   // of the grains at multiples of 8, those boxed in
+    uint32_t boxed;   // boxed-in grains in slots 0 and 1, one of each population
 
     STEP_INLINE void Draw()
     {
@@ -115,7 +115,7 @@ STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, const int3
     } else {
         const uint32_t state = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
                                Lookups.right[field[p + 1]] + Lookups.below[field[p + FieldWidth]];
-        if constexpr (Slot == 0) n.boxed += state == BoxedIn;
+        if constexpr (Slot < 2) n.boxed += state == BoxedIn;
         move = table[state + n.Column()];
     }
     // Both cells are read before either is written. A grain that stays
@@ -147,7 +147,7 @@ STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table,
             MoveGrain<Slot>(field, entry, p, table, n);
             return;
         }
-        if constexpr (Slot == 0) ++n.boxed;
+        if constexpr (Slot < 2) ++n.boxed;
         n.Draw();
     } else {
         MoveGrain<Slot>(field, entry, p, table, n);
@@ -205,7 +205,8 @@ void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const in
                                : StepRange<Pass::Flow>(Field, list, count, table1, table2, start);
     // A pile: seven in eight of the grains looked at were boxed in. Below
     // that the mispredicted tests cost about what the skipped grains save.
-    const uint32_t sampled = (static_cast<uint32_t>(count) + 7) / 8;
+    const uint32_t total = static_cast<uint32_t>(count);
+    const uint32_t sampled = (total + 7) / 8 + (total + 6) / 8;
     LastWasPile = n.boxed * 8 >= sampled * 7;
-    AdvanceStepRandom(static_cast<uint32_t>(count) - n.skipped);
+    AdvanceStepRandom(total - n.skipped);
 }
