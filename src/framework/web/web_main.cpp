@@ -1,0 +1,29 @@
+// The page's entry point. The page gives the program its arguments (the
+// scene it showed last, or one named in the address) and a working folder
+// that it keeps in the site's storage.
+#include <emscripten.h>
+
+#include "app/main_routine.h"
+#include "files/scene_file.h"
+#include "framework/web/web.h"
+#include "framework/window.h"
+
+// Saves the scene as closing the window does, without closing it: the page
+// calls this when it is hidden or goes, and before a download. 1 when saved;
+// 2 when not, and the user has been told (the scene rescued where it could
+// be); 0 when there is no scene to save yet (or any more).
+extern "C" EMSCRIPTEN_KEEPALIVE int WebSaveScene()
+{
+    if (!WebProgramRunning()) return 0;
+    const uint32_t told = WebErrorCount();
+    SaveScene();
+    return WebErrorCount() == told ? 1 : 2;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileName; }
+
+int main(int argc, char** argv)
+{
+    SetProgramArguments(argc, argv);
+    return AppStart(TalvoMain) == 0 ? 1 : 0;
+}
