@@ -238,4 +238,51 @@ def test_talvo_sim_exe_writes_what_native_talvo_sim_writes(d, folder):
         assert native.data == windows.data, "seed %d: the scene files differ" % seed
 
 
+def sim_exe(d, folder, *args):
+    return subprocess.run(["wine", SIM_EXE, "--frames", "20", *args], cwd=folder, env=d.s.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+
+
+def rescued(d):
+    found = []
+    for top, _, files in os.walk(os.path.join(d.s.prefix, "drive_c", "users")):
+        found += [os.path.join(top, f) for f in files if f.startswith("rescued-") and f.endswith(".talvo")]
+    return found
+
+
+def test_saves_on_windows_file_system_keep_what_they_cannot_replace(d, folder):
+    """talvo-sim.exe through Windows' own file calls: a hard-linked scene is
+    saved in place, a damaged one kept aside; a folder or a read-only file
+    named as the scene is left as it is, the failure told and the scene
+    rescued to the local application data folder."""
+    subprocess.run([behaviour.sim_path(), "--frames", "5", "old.talvo"], cwd=folder, check=True, capture_output=True)
+    old = open(os.path.join(folder, "old.talvo"), "rb").read()
+
+    shutil.copy(os.path.join(folder, "old.talvo"), os.path.join(folder, "hard.talvo"))
+    os.link(os.path.join(folder, "hard.talvo"), os.path.join(folder, "other.talvo"))
+    run = sim_exe(d, folder, "hard.talvo")
+    assert run.returncode == 0, run.stdout
+    assert os.path.samefile(os.path.join(folder, "hard.talvo"), os.path.join(folder, "other.talvo")), "link split"
+    assert open(os.path.join(folder, "other.talvo"), "rb").read() != old, "hard link not saved"
+
+    with open(os.path.join(folder, "cut.talvo"), "wb") as f:
+        f.write(old[:-1])
+    run = sim_exe(d, folder, "cut.talvo")
+    assert run.returncode == 0, run.stdout
+    assert open(os.path.join(folder, "cut.talvo.damaged"), "rb").read() == old[:-1], "damaged scene not kept"
+    behaviour.Scene(os.path.join(folder, "cut.talvo"))
+
+    os.mkdir(os.path.join(folder, "folder.talvo"))
+    shutil.copy(os.path.join(folder, "old.talvo"), os.path.join(folder, "locked.talvo"))
+    os.chmod(os.path.join(folder, "locked.talvo"), 0o444)
+    for name in ("folder.talvo", "locked.talvo"):
+        before = len(rescued(d))
+        run = sim_exe(d, folder, name)
+        assert run.returncode == 1 and b"Talvo:" in run.stdout, (name, run.returncode, run.stdout)
+        assert len(rescued(d)) == before + 1, name + ": no scene rescued"
+    assert os.path.isdir(os.path.join(folder, "folder.talvo"))
+    assert open(os.path.join(folder, "locked.talvo"), "rb").read() == old, "read-only scene replaced"
+    assert not [f for f in os.listdir(folder) if f.startswith("~talvo")], "side file left behind"
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
