@@ -31,7 +31,25 @@ class Session:
         # TALVO_WINE_PREFIX keeps a prefix between runs (for working on the
         # driver); by default each run makes its own and removes it.
         self.kept = os.environ.get("TALVO_WINE_PREFIX")
-        self.prefix = self.kept or tempfile.mkdtemp(prefix="talvo-wine-")
+        self.log = tempfile.TemporaryFile()
+        try:
+            # Wine under qemu-user now and then loses its server while a
+            # prefix is made, and every program then waits for ever: such a
+            # prefix is thrown away and made again.
+            for attempt in range(3):
+                self.prefix = self.kept or tempfile.mkdtemp(prefix="talvo-wine-")
+                if self._boot():
+                    break
+                print("# wine prefix not made (attempt %d)" % (attempt + 1), flush=True)
+                self._end_server()
+            else:
+                raise AssertionError("no Wine prefix could be made")
+            self.menu = behaviour.expected_menu()
+        except BaseException:
+            self.close()
+            raise
+
+    def _boot(self):
         self.env = dict(self.display.env, WINEARCH="win32", WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         # No Mono or Gecko installers: nothing here needs them.
                         WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -42,24 +60,43 @@ class Session:
         # The server outlives every program of the run, so the prefix's
         # services start once. Its output goes to a file: the services
         # inherit it and keep it open.
-        self.log = tempfile.TemporaryFile()
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+        started = time.monotonic()
+        # A new prefix is made; in a kept one, the session's services start.
+        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        boot = subprocess.Popen(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, stdout=self.log,
+                                stderr=self.log)
+        while boot.poll() is None and time.monotonic() - started < 480:
+            self.log.seek(0)
+            if b"wineserver crashed" in self.log.read():
+                break
+            time.sleep(1)
+        if boot.poll() != 0:
+            return False
+        print("# wine prefix ready in %.0f s" % (time.monotonic() - started), flush=True)
+        return True
+
+    def _end_server(self):
+        """Ends the server and every program of this prefix, even those
+        left waiting on a server that is gone."""
         try:
-            subprocess.run(["wineserver", "-p"], env=self.env, check=False)
-            started = time.monotonic()
-            # A new prefix is made; in a kept one, the session's services start.
-            fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
-            subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, check=True, stdout=self.log,
-                           stderr=self.log, timeout=900)
-            print("# wine prefix ready in %.0f s" % (time.monotonic() - started), flush=True)
-            self.menu = behaviour.expected_menu()
-        except BaseException:
-            self.close()
-            raise
+            subprocess.run(["wineserver", "-k"], env=self.env, check=False, timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
+        mark = ("WINEPREFIX=" + self.prefix).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if mark in f.read().split(b"\0") and int(pid) != os.getpid():
+                        os.kill(int(pid), 9)
+            except OSError:
+                pass
+        if not self.kept:
+            shutil.rmtree(self.prefix, ignore_errors=True)
 
     def close(self):
-        if not self.kept:
-            subprocess.run(["wineserver", "-k"], env=self.env, check=False)
-            shutil.rmtree(self.prefix, ignore_errors=True)
+        if hasattr(self, "env"):
+            self._end_server()
         self.display.close()
 
 
