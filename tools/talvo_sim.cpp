@@ -1,9 +1,5 @@
 // talvo-sim: the program's main routine on a headless window, for tests,
 // batch runs, pictures and benchmarks.
-#ifdef TALVO_PNG
-#include <png.h>
-#endif
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +12,7 @@
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
 #include "framework/window.h"
+#include "png_writer.h"
 #include "sim_input.h"
 
 namespace {
@@ -44,34 +41,13 @@ std::vector<HeadlessEvent> ReadEvents(const std::string& path)
     return events;
 }
 
-#ifdef TALVO_PNG
 void WritePng()
 {
     std::vector<uint8_t> rgb(static_cast<size_t>(SurfaceWidth) * SurfaceHeight * 3);
     HeadlessSurfaceRgb(rgb.data());
-    std::FILE* file = std::fopen(Opts.png.c_str(), "wb");
-    if (!file) {
+    if (!WritePngFile(Opts.png.c_str(), rgb.data(), SurfaceWidth, SurfaceHeight))
         std::fprintf(stderr, "talvo-sim: cannot write %s\n", Opts.png.c_str());
-        return;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (png && info && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, SurfaceWidth, SurfaceHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (int32_t y = 0; y < SurfaceHeight; ++y) png_write_row(png, &rgb[static_cast<size_t>(y) * SurfaceWidth * 3]);
-        png_write_end(png, nullptr);
-    } else {
-        std::fprintf(stderr, "talvo-sim: cannot encode %s\n", Opts.png.c_str());
-    }
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
 }
-#else
-void WritePng() {}
-#endif
 
 void OnWindowDestroyed()
 {
@@ -90,9 +66,7 @@ int main(int argc, char** argv)
 {
     std::string error;
     if (!ParseSimOptions(argc, argv, &Opts, &error)) Fail(error);
-#ifndef TALVO_PNG
-    if (!Opts.png.empty()) Fail("--png is not available in this build: it has no PNG library");
-#endif
+    if (!Opts.png.empty() && !PngAvailable()) Fail("--png is not available in this build (it has no PNG encoder)");
     if (Opts.help) {
         std::fputs(Usage, stdout);
         return 0;

@@ -1,0 +1,325 @@
+"""The behaviour suite's driver for talvo.exe under Wine on a private Xvfb
+display. One Wine prefix and one wineserver serve the whole run: making a
+prefix is slow, starting a program in a live one is not.
+
+With no window manager, Wine leaves the frame to nobody: the X window of
+Talvo is its client area, and keys go to the window under the pointer.
+The system menu is walked with the keyboard by the known order of its items
+(Wine's menus cannot be read back, so menu() gives None)."""
+import atexit
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+import behaviour
+import driver
+from behaviour import HEIGHT, WIDTH, wait_until
+from x11 import Display
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+EXE = os.environ.get("TALVO_EXE", os.path.join(ROOT, "build/win32/talvo.exe"))
+START_TIMEOUT = 180.0
+
+
+class Session:
+    """The display, the prefix and its wineserver, made once per run."""
+
+    def __init__(self):
+        self.display = Display()
+        # TALVO_WINE_PREFIX keeps a prefix between runs (for working on the
+        # driver); by default each run makes its own and removes it.
+        self.kept = os.environ.get("TALVO_WINE_PREFIX")
+        self.log = tempfile.TemporaryFile()
+        try:
+            # Wine under qemu-user now and then loses its server while a
+            # prefix is made, and every program then waits for ever: such a
+            # prefix is thrown away and made again.
+            for attempt in range(3):
+                self.prefix = self.kept or tempfile.mkdtemp(prefix="talvo-wine-")
+                if self._boot():
+                    break
+                print("# wine prefix not made (attempt %d)" % (attempt + 1), flush=True)
+                self._end_server()
+            else:
+                raise AssertionError("no Wine prefix could be made")
+            self.menu = behaviour.expected_menu()
+        except BaseException:
+            self.close()
+            raise
+
+    def _boot(self):
+        self.env = dict(self.display.env, WINEARCH="win32", WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        # No Mono or Gecko installers: nothing here needs them.
+                        WINEDLLOVERRIDES="mscoree,mshtml=",
+                        # Where i386 code runs under qemu-user, Wine's address
+                        # space reservation is quick only with a guest space a
+                        # little over 2 GiB (ignored where i386 runs natively).
+                        QEMU_RESERVED_VA="0x88000000")
+        # The server outlives every program of the run, so the prefix's
+        # services start once. Its output goes to a file: the services
+        # inherit it and keep it open.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+        started = time.monotonic()
+        # A new prefix is made; in a kept one, the session's services start.
+        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        boot = subprocess.Popen(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, stdout=self.log,
+                                stderr=self.log)
+        while boot.poll() is None and time.monotonic() - started < 480:
+            self.log.seek(0)
+            if b"wineserver crashed" in self.log.read():
+                break
+            time.sleep(1)
+        if boot.poll() != 0:
+            return False
+        print("# wine prefix ready in %.0f s" % (time.monotonic() - started), flush=True)
+        return True
+
+    def _end_server(self):
+        """Ends the server and every program of this prefix, even those
+        left waiting on a server that is gone."""
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, check=False, timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
+        mark = ("WINEPREFIX=" + self.prefix).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if mark in f.read().split(b"\0") and int(pid) != os.getpid():
+                        os.kill(int(pid), 9)
+            except OSError:
+                pass
+        if not self.kept:
+            shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def close(self):
+        if hasattr(self, "env"):
+            self._end_server()
+        self.display.close()
+
+
+_session = None
+
+
+def session():
+    global _session
+    if _session is None:
+        _session = Session()
+        atexit.register(_session.close)
+    return _session
+
+
+def keystrokes(path, menu):
+    """Keys that choose `path` ('Speed/Stop', 'Clear') in the system menu,
+    once it is open with its first item highlighted: up from there wraps to
+    the last item, and the program's items are the last ones."""
+    top, children, current = [], {}, None
+    for line in menu:
+        stripped = line.lstrip()
+        if stripped == "----":
+            continue
+        label = stripped[4:] if stripped.startswith("[") else stripped[:-2] if stripped.endswith(" >") else stripped
+        if line.startswith(" "):
+            children[current].append(label)
+        else:
+            top.append(label)
+            current = label
+            children[label] = []
+    first, _, second = path.partition("/")
+    keys = ["Up"] * (len(top) - top.index(first))
+    if second:
+        keys += ["Right"] + ["Down"] * children[first].index(second)
+    return keys + ["Return"]
+
+
+class Driver(driver.Driver):
+    def __init__(self):
+        self.s = session()
+        self.d = self.s.display
+        self.process = None
+        self.origin = None
+        self.log = None
+
+    def start(self, folder, args=()):
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(["wine", EXE, *args], cwd=folder, env=self.s.env,
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+        window = wait_until("Talvo's window", lambda: self._window("Talvo"), START_TIMEOUT, every=0.5)
+        geometry = dict(line.split("=", 1) for line in
+                        self.d.xdotool("getwindowgeometry", "--shell", window).split())
+        size = (int(geometry["WIDTH"]), int(geometry["HEIGHT"]))
+        assert size == (WIDTH, HEIGHT), "client area %dx%d" % size
+        self.origin = (int(geometry["X"]), int(geometry["Y"]))
+        self.window = window
+
+    def _window(self, name):
+        if self.process.poll() is not None:
+            raise AssertionError("talvo.exe ended with %s" % self.process.returncode)
+        windows = self.d.windows(name)
+        return windows[0] if windows else None
+
+    def shot(self):
+        return self.d.picture(*self.origin)
+
+    def _point(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def _pointer_on_window(self):
+        self.d.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))
+
+    def _popups(self):
+        """How many of Wine's popup (menu) windows show now."""
+        out = self.d.run("xwininfo", "-root", "-children", check=False)
+        return out.count('(has no name): ("talvo.exe"')
+
+    def choose(self, path):
+        self._pointer_on_window()
+        self.d.xdotool("key", "alt+space")
+        wait_until("the system menu", lambda: self._popups() >= 1, 30)
+        for key in keystrokes(path, self.s.menu):
+            if key == "Return" and "/" in path:
+                wait_until("the popup of " + path, lambda: self._popups() >= 2, 30)
+            self.d.xdotool("key", key)
+        wait_until("the menu to close", lambda: self._popups() == 0, 30)
+
+    def drag(self, points, button="left"):
+        number = 1 if button == "left" else 3
+        self.d.xdotool("mousemove", *self._point(*points[0]))
+        self.d.xdotool("mousedown", number)
+        for x, y in points[1:]:
+            self.d.xdotool("mousemove", *self._point(x, y))
+        self.d.xdotool("mouseup", number)
+
+    def about_is_open(self):
+        return bool(self.d.windows("About Talvo"))
+
+    def about_ok(self):
+        dialog = self.d.windows("About Talvo")[0]
+        geometry = dict(line.split("=", 1) for line in
+                        self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
+        # The pointer on the dialog, Enter presses its default button, OK.
+        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
+                       int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+        self.d.xdotool("key", "Return")
+
+    def drop(self, path):
+        # Wine takes XDND on the window's top-level X window, which here is
+        # the client area.
+        assert self.d.drop(self.window, *self._point(WIDTH // 2, HEIGHT // 2), path, timeout=60), "drop refused"
+
+    def close(self):
+        self._pointer_on_window()
+        self.d.xdotool("key", "alt+F4")
+        try:
+            code = self.process.wait(60)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("talvo.exe did not end after Alt+F4")
+        assert code == 0, "talvo.exe ended with %d" % code
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        # Whatever it left open (a dialog, a menu) goes with it.
+        wait_until("Talvo's windows to go", lambda: not self.d.windows("Talvo") and not self._popups(), 30)
+
+    def evidence(self, name):
+        folder = os.path.join(ROOT, "build", "win32", "evidence")
+        os.makedirs(folder, exist_ok=True)
+        picture = os.path.join(folder, name + ".png")
+        self.d.save_png(picture)
+        if self.log:
+            self.log.seek(0)
+            with open(os.path.join(folder, name + ".log"), "wb") as f:
+                f.write(self.log.read())
+        print("# evidence: " + picture, flush=True)
+
+
+SIM_EXE = os.path.join(ROOT, "build/win32/talvo-sim.exe")
+
+
+def scripted_session(seed):
+    """Strokes, erasing, menu commands (a stand-still among them) and, for
+    some seeds, Clear: talvo-sim's scripted input."""
+    lines = ["5 lbuttondown 40 %d" % (150 + seed % 50)]
+    lines += ["6 mousemove %d %d" % (40 + 20 * i, 150 + seed % 50 + 3 * i) for i in range(1, 12)]
+    lines += ["7 lbuttonup 260 200",
+              "20 command 22", "22 lbuttondown 30 320", "23 mousemove 170 330", "23 mousemove 310 320",
+              "24 lbuttonup 310 320",
+              "40 command %d" % (50 + seed % 5), "40 command %d" % (60 + (seed // 5) % 5),
+              "60 rbuttondown 100 %d" % (150 + seed % 50), "61 mousemove 160 200", "62 rbuttonup 160 200",
+              "70 command 30", "80 command 40", "85 lbuttondown 10 100", "86 mousemove 40 130", "86 lbuttonup 40 130",
+              "90 command 43", "100 command 10", "101 lbuttondown 200 100", "102 mousemove 220 120",
+              "102 lbuttonup 220 120", "110 command 10"]
+    if seed % 2:
+        lines += ["130 command 7", "135 command 41"]
+    return "\n".join(lines) + "\n"
+
+
+def test_talvo_sim_exe_writes_what_native_talvo_sim_writes(d, folder):
+    """talvo-sim.exe under Wine and the native talvo-sim, given the same seed
+    and input, write the same scene file byte for byte; from the second seed
+    on each loads the scene it saved before and saves over it."""
+    for seed in (1, 7, 40):
+        with open(os.path.join(folder, "events.txt"), "w") as f:
+            f.write(scripted_session(seed))
+        args = ["--frames", "200", "--seed", str(seed), "--events", "events.txt"]
+        subprocess.run([behaviour.sim_path(), *args, "native.talvo"], cwd=folder, check=True, capture_output=True)
+        wine = subprocess.run(["wine", SIM_EXE, *args, "wine.talvo"], cwd=folder, env=d.s.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        assert wine.returncode == 0, wine.stdout.decode(errors="replace")
+        native = behaviour.Scene(os.path.join(folder, "native.talvo"))
+        windows = behaviour.Scene(os.path.join(folder, "wine.talvo"))
+        assert native.data == windows.data, "seed %d: the scene files differ" % seed
+
+
+def sim_exe(d, folder, *args):
+    return subprocess.run(["wine", SIM_EXE, "--frames", "20", *args], cwd=folder, env=d.s.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+
+
+def rescued(d):
+    found = []
+    for top, _, files in os.walk(os.path.join(d.s.prefix, "drive_c", "users")):
+        found += [os.path.join(top, f) for f in files if f.startswith("rescued-") and f.endswith(".talvo")]
+    return found
+
+
+def test_saves_on_windows_file_system_keep_what_they_cannot_replace(d, folder):
+    """talvo-sim.exe through Windows' own file calls: a hard-linked scene is
+    saved in place, a damaged one kept aside; a folder or a read-only file
+    named as the scene is left as it is, the failure told and the scene
+    rescued to the local application data folder."""
+    subprocess.run([behaviour.sim_path(), "--frames", "5", "old.talvo"], cwd=folder, check=True, capture_output=True)
+    old = open(os.path.join(folder, "old.talvo"), "rb").read()
+
+    shutil.copy(os.path.join(folder, "old.talvo"), os.path.join(folder, "hard.talvo"))
+    os.link(os.path.join(folder, "hard.talvo"), os.path.join(folder, "other.talvo"))
+    run = sim_exe(d, folder, "hard.talvo")
+    assert run.returncode == 0, run.stdout
+    assert os.path.samefile(os.path.join(folder, "hard.talvo"), os.path.join(folder, "other.talvo")), "link split"
+    assert open(os.path.join(folder, "other.talvo"), "rb").read() != old, "hard link not saved"
+
+    with open(os.path.join(folder, "cut.talvo"), "wb") as f:
+        f.write(old[:-1])
+    run = sim_exe(d, folder, "cut.talvo")
+    assert run.returncode == 0, run.stdout
+    assert open(os.path.join(folder, "cut.talvo.damaged"), "rb").read() == old[:-1], "damaged scene not kept"
+    behaviour.Scene(os.path.join(folder, "cut.talvo"))
+
+    os.mkdir(os.path.join(folder, "folder.talvo"))
+    shutil.copy(os.path.join(folder, "old.talvo"), os.path.join(folder, "locked.talvo"))
+    os.chmod(os.path.join(folder, "locked.talvo"), 0o444)
+    for name in ("folder.talvo", "locked.talvo"):
+        before = len(rescued(d))
+        run = sim_exe(d, folder, name)
+        assert run.returncode == 1 and b"Talvo:" in run.stdout, (name, run.returncode, run.stdout)
+        assert len(rescued(d)) == before + 1, name + ": no scene rescued"
+    assert os.path.isdir(os.path.join(folder, "folder.talvo"))
+    assert open(os.path.join(folder, "locked.talvo"), "rb").read() == old, "read-only scene replaced"
+    assert not [f for f in os.listdir(folder) if f.startswith("~talvo")], "side file left behind"
+
+
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
