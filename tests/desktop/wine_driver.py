@@ -322,4 +322,20 @@ def test_saves_on_windows_file_system_keep_what_they_cannot_replace(d, folder):
     assert not [f for f in os.listdir(folder) if f.startswith("~talvo")], "side file left behind"
 
 
+def test_names_outside_the_code_page_reach_their_files(d, folder):
+    """A scene named on the command line and one dropped, both with names
+    Windows' ANSI calls would turn into question marks, load and are saved
+    to under their own names."""
+    named = behaviour.make_scene(folder, "Sände 場面.talvo", behaviour.stroke_events(2, 300, 60, 219))
+    dropped = behaviour.make_scene(folder, "Ωmega.talvo", behaviour.stroke_events(2, 200, 40, 280))
+    before = open(dropped, "rb").read()
+    d.start(folder, [os.path.basename(named)])
+    wait_until("the named scene's wall", lambda: behaviour.stroke_is_wall(d.shot(), 300, 60, 219))
+    d.drop(dropped)
+    wait_until("the dropped scene's wall", lambda: behaviour.stroke_is_wall(d.shot(), 200, 40, 280))
+    d.close()
+    assert open(dropped, "rb").read() != before, "closing did not save to the dropped file"
+    assert sorted(os.listdir(folder)) == ["Sände 場面.talvo", "Ωmega.talvo"], os.listdir(folder)
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]

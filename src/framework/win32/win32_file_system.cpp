@@ -12,6 +12,7 @@
 #include <string>
 
 #include "framework/file_system.h"
+#include "framework/win32/win32.h"
 
 namespace {
 
@@ -53,31 +54,6 @@ FileStatus Fail(FileStatus status, DWORD error)
 
 FileStatus FailWith(DWORD error) { return Fail(StatusOf(error), error); }
 
-bool Widen(const std::string& text, std::wstring* out)
-{
-    out->clear();
-    if (text.empty()) return true;
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return false;
-    out->resize(static_cast<size_t>(length));
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out->data(),
-                               length) == length;
-}
-
-// A name with a lone surrogate has no UTF-8 form; it is refused rather than
-// turned into the name of another file.
-bool Narrow(const std::wstring& text, std::string* out)
-{
-    out->clear();
-    if (text.empty()) return true;
-    const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return false;
-    out->resize(static_cast<size_t>(length));
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out->data(),
-                               length, nullptr, nullptr) == length;
-}
-
 bool StartsWith(const std::wstring& text, const wchar_t* start)
 {
     return text.compare(0, std::wcslen(start), start) == 0;
@@ -93,7 +69,7 @@ bool FullPath(const std::string& name, std::wstring* out)
         LastCode = ERROR_INVALID_NAME;
         return false;
     }
-    if (!Widen(name, &wide)) {
+    if (!Win32Widen(name, &wide)) {
         LastCode = ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }
@@ -128,7 +104,7 @@ std::wstring Shown(const std::wstring& path)
 bool Describe(const std::wstring& path, FileFacts* facts)
 {
     std::string text;
-    if (!Narrow(Shown(path), &text) || text.size() >= sizeof facts->path) return false;
+    if (!Win32Narrow(Shown(path), &text) || text.size() >= sizeof facts->path) return false;
     std::memcpy(facts->path, text.c_str(), text.size() + 1);
     const size_t slash = text.find_last_of("\\/");
     facts->nameAt = slash == std::string::npos ? 0 : static_cast<int32_t>(slash + 1);
@@ -286,13 +262,38 @@ DWORD KeptAttributes(DWORD attributes)
 
 } // namespace
 
+bool Win32Widen(const std::string& text, std::wstring* out)
+{
+    out->clear();
+    if (text.empty()) return true;
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return false;
+    out->resize(static_cast<size_t>(length));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out->data(),
+                               length) == length;
+}
+
+// A name with a lone surrogate has no UTF-8 form; it is refused rather than
+// turned into the name of another file.
+bool Win32Narrow(const std::wstring& text, std::string* out)
+{
+    out->clear();
+    if (text.empty()) return true;
+    const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return false;
+    out->resize(static_cast<size_t>(length));
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out->data(),
+                               length, nullptr, nullptr) == length;
+}
+
 const char* FileLastError()
 {
     wchar_t text[512];
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, LastCode, 0,
                                         text, sizeof text / sizeof text[0], nullptr);
     std::string line;
-    if (length == 0 || !Narrow(std::wstring(text, length), &line)) line = "error " + std::to_string(LastCode);
+    if (length == 0 || !Win32Narrow(std::wstring(text, length), &line)) line = "error " + std::to_string(LastCode);
     // One line, without the closing full stop, like the other platforms'.
     for (char& c : line)
         if (c == '\r' || c == '\n') c = ' ';
@@ -524,7 +525,7 @@ bool FileRescueFolder(char* folder, size_t size)
     const DWORD attributes = GetFileAttributesW(path.c_str());
     std::string text;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !Narrow(path + L"\\", &text) || text.size() >= size)
+        !Win32Narrow(path + L"\\", &text) || text.size() >= size)
         return false;
     std::memcpy(folder, text.c_str(), text.size() + 1);
     return true;

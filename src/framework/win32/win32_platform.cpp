@@ -330,13 +330,24 @@ void PlatformEndDialog(WindowHandle dialog, int32_t result)
 
 void PlatformAcceptDrops() { DragAcceptFiles(Window, TRUE); }
 
+// The name in UTF-8, as the file calls take it; a name without that form
+// comes back empty and loads nothing.
 uint32_t PlatformDroppedFile(uint32_t drop, uint32_t index, char* buffer, uint32_t size)
 {
     const HDROP handle = reinterpret_cast<HDROP>(static_cast<uintptr_t>(drop));
-    const UINT length = DragQueryFileA(handle, index, nullptr, 0);
+    const UINT length = DragQueryFileW(handle, index, nullptr, 0);
     if (length == 0) return 0;
-    if (size > 0) DragQueryFileA(handle, index, buffer, size);
-    return length;
+    std::wstring wide(length + 1, L'\0');
+    DragQueryFileW(handle, index, wide.data(), length + 1);
+    wide.resize(length);
+    std::string name;
+    if (!Win32Narrow(wide, &name)) return 0;
+    if (size > 0) {
+        const size_t kept = name.size() < size ? name.size() : size - 1;
+        std::memcpy(buffer, name.data(), kept);
+        buffer[kept] = 0;
+    }
+    return static_cast<uint32_t>(name.size());
 }
 
 void PlatformDropDone(uint32_t drop)
@@ -392,7 +403,12 @@ void PlatformCopyToClipboard()
 
 void PlatformShowError(const char* text, const char* caption)
 {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+    // The text names files in UTF-8.
+    std::wstring wideText, wideCaption;
+    if (Win32Widen(text, &wideText) && Win32Widen(caption, &wideCaption))
+        MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), MB_OK);
+    else
+        MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
 void PlatformShutdown(int32_t)
