@@ -55,6 +55,17 @@ def wait_until(what, predicate, timeout=20.0, every=0.1):
         time.sleep(every)
 
 
+def end_process(process, grace):
+    """Asks a helper process (a display server, a browser) to end, and ends
+    it for good after `grace` seconds."""
+    process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def settled(driver, timeout=10.0):
     """Waits until two pictures half a second apart are equal; returns it."""
     last = [driver.shot()]

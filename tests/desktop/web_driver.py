@@ -24,7 +24,7 @@ import urllib.parse
 import websocket  # Debian's python3-websocket
 
 import driver
-from behaviour import HEIGHT, ROOT, WIDTH, Picture, wait_until
+from behaviour import HEIGHT, ROOT, WIDTH, Picture, end_process, wait_until
 
 PAGE = os.environ.get("TALVO_WEB", os.path.join(ROOT, "build/web"))
 EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-evidence"))
@@ -138,12 +138,7 @@ class Browser:
             self.tools.socket.close()
         except Exception:
             pass
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end_process(self.process, 10)
         self.server.shutdown()
         self.log.close()
         shutil.rmtree(self.profile, ignore_errors=True)

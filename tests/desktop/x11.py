@@ -7,7 +7,7 @@ import tempfile
 import time
 import urllib.parse
 
-from behaviour import HEIGHT, WIDTH, Picture, wait_until
+from behaviour import HEIGHT, WIDTH, Picture, end_process, wait_until
 
 
 class Display:
@@ -112,9 +112,4 @@ class Display:
             d.close()
 
     def close(self):
-        self.server.terminate()
-        try:
-            self.server.wait(5)
-        except subprocess.TimeoutExpired:
-            self.server.kill()
-            self.server.wait()
+        end_process(self.server, 5)
