@@ -3,6 +3,7 @@
 #include <set>
 
 #include "app/main_routine.h"
+#include "app/standard_random.h"
 #include "framework/headless/headless.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
@@ -54,36 +55,44 @@ TEST_F(MainRoutine, NewSceneLaysOutTheReservoirAndItsGrains)
         }
 }
 
+// The gaps of the wide patterns 1 to 4.
+std::set<int32_t> WideGaps(int pattern)
+{
+    std::set<int32_t> gaps;
+    if (pattern == 1)
+        for (int32_t x = 4; x <= 331; ++x) gaps.insert(x);
+    for (int32_t x = 20; pattern == 2 && x < 328; x += 24) gaps.insert(x);
+    for (int32_t x = 20; pattern == 3 && x < 328; x += 48) gaps.insert({x, x + 1});
+    for (int32_t x = 20; pattern == 4 && x < 328; x += 16) gaps.insert({x, x + 2});
+    return gaps;
+}
+
 TEST_F(MainRoutine, GatePatternsCutTheirGaps)
 {
     BuildBasePalette();
     SetMirror(0);
-    struct Expected {
-        int pattern;
-        std::set<int32_t> gaps;
-    };
-    std::set<int32_t> wide, singles, pairs2, pairs4;
-    for (int32_t x = 4; x <= 331; ++x) wide.insert(x);
-    for (int32_t x = 20; x < 328; x += 24) singles.insert(x);
-    for (int32_t x = 20; x < 328; x += 48) pairs2.insert({x, x + 1});
-    for (int32_t x = 20; x < 328; x += 16) pairs4.insert({x, x + 2});
-    EXPECT_EQ(singles.size(), 13u);
-    EXPECT_EQ(pairs2.size(), 14u);
-    EXPECT_EQ(pairs4.size(), 40u);
-    for (const Expected& e : {Expected{1, wide}, Expected{2, singles}, Expected{3, pairs2}, Expected{4, pairs4}}) {
+    const size_t sizes[] = {0, 328, 13, 14, 40};
+    for (int pattern = 1; pattern <= 4; ++pattern) {
         NewScene();
-        OpenGate(e.pattern);
-        EXPECT_EQ(GateGaps(), e.gaps) << "pattern " << e.pattern;
+        OpenGate(pattern);
+        EXPECT_EQ(GateGaps(), WideGaps(pattern)) << "pattern " << pattern;
+        EXPECT_EQ(GateGaps().size(), sizes[pattern]) << "pattern " << pattern;
     }
-    for (int trial = 0; trial < 20; ++trial) {
+    // The small gap is 3 + (draw mod 7) cells from column 82: every width
+    // from 3 to 9 comes up.
+    std::set<size_t> widths;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
         NewScene();
+        SeedStandardRandom(seed);
+        const int32_t draw = StandardRandom();
+        SeedStandardRandom(seed);
         OpenGate(0);
-        const std::set<int32_t> gaps = GateGaps();
-        ASSERT_GE(gaps.size(), 3u);
-        ASSERT_LE(gaps.size(), 9u);
-        EXPECT_EQ(*gaps.begin(), 82);
-        EXPECT_EQ(*gaps.rbegin(), 82 + static_cast<int32_t>(gaps.size()) - 1);
+        std::set<int32_t> expected;
+        for (int32_t x = 82; x <= 84 + draw % 7; ++x) expected.insert(x);
+        EXPECT_EQ(GateGaps(), expected) << "draw " << draw;
+        widths.insert(GateGaps().size());
     }
+    EXPECT_EQ(widths, (std::set<size_t>{3, 4, 5, 6, 7, 8, 9}));
 }
 
 TEST_F(MainRoutine, FirstFramesOfAFirstStart)
@@ -115,21 +124,65 @@ TEST_F(MainRoutine, FirstFramesOfAFirstStart)
     EXPECT_LE(gaps.size(), 9u);
 }
 
-// The pouring cycle: an opening with counter draw r closes 800 - r frames
-// later; the gate shuts along the whole row (column 335 is the frame).
-TEST_F(MainRoutine, GateClosesWhenTheCounterReaches800)
+// The pouring cycle watched on the gate line alone, up to the third wide
+// opening of each seed: the first gap in frame 11, three small gaps, the
+// 950-frame pause, a wide pattern, 4 to 6 small gaps, the pause again, the
+// next wide pattern. A gap stays open 11 to 800 frames, the gate shut 11 to
+// 960 between small gaps; a closing shuts the whole row.
+TEST_F(MainRoutine, PouringCycleRunsItsRounds)
 {
-    StartUp();
-    for (int frame = 1; frame <= 11; ++frame) RunFrame();
-    ASSERT_FALSE(GateGaps().empty());
-    const int32_t framesOpen = 800 - PourCounter + 1;
-    for (int i = 1; i < framesOpen; ++i) RunFrame();
-    EXPECT_FALSE(GateGaps().empty());
-    EXPECT_EQ(PourCounter, 800);
-    RunFrame();
-    EXPECT_TRUE(GateGaps().empty());
-    EXPECT_GT(PourCounter, 800);
-    EXPECT_LE(PourCounter, 1750);
+    std::set<int> widePatterns, smallRuns;
+    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        StartProgram();
+        StartUp();
+        SeedStandardRandom(seed);
+        ParticleCount = 0;
+        struct Opening {
+            int frame, closed, pattern; // pattern 0 for a small gap
+        };
+        std::vector<Opening> openings;
+        int wides = 0;
+        for (int frame = 1; frame < 40000 && wides < 3; ++frame) {
+            RunFrame();
+            const std::set<int32_t> gaps = GateGaps();
+            const bool open = !openings.empty() && openings.back().closed == 0;
+            if (open && gaps.empty()) {
+                openings.back().closed = frame;
+            } else if (!open && !gaps.empty()) {
+                int pattern = -1;
+                if (*gaps.begin() == 82 && gaps.size() >= 3 && gaps.size() <= 9 && *gaps.rbegin() == 81 + int32_t(gaps.size()))
+                    pattern = 0;
+                for (int p = 1; p <= 4; ++p)
+                    if (gaps == WideGaps(p)) pattern = p;
+                ASSERT_GE(pattern, 0) << "frame " << frame;
+                wides += pattern > 0;
+                openings.push_back({frame, 0, pattern});
+            }
+        }
+        ASSERT_EQ(wides, 3);
+        EXPECT_EQ(openings[0].frame, 11);
+        int small = 0; // small gaps since the last wide one
+        for (size_t i = 0; i < openings.size(); ++i) {
+            const Opening& o = openings[i];
+            EXPECT_TRUE(!o.closed || (o.closed - o.frame >= 11 && o.closed - o.frame <= 800)) << "opening " << i;
+            const int pause = i ? o.frame - openings[i - 1].closed : 0;
+            if (o.pattern == 0) {
+                ++small;
+                EXPECT_TRUE(i == 0 || (pause >= 11 && pause <= 960)) << "pause " << pause << " before opening " << i;
+                continue;
+            }
+            EXPECT_EQ(pause, 950) << "before opening " << i;
+            if (small == static_cast<int>(i))
+                EXPECT_EQ(i, 3u) << "small gaps before the first wide one";
+            else
+                smallRuns.insert(small);
+            widePatterns.insert(o.pattern);
+            small = 0;
+        }
+    }
+    EXPECT_EQ(widePatterns, (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(smallRuns, (std::set<int>{4, 5, 6}));
 }
 
 TEST_F(MainRoutine, ClearWithTheGateOpenClosesItButKeepsTheCycle)
@@ -154,6 +207,9 @@ TEST_F(MainRoutine, StopStandsStillUntilAnotherSpeedIsChosen)
     RunFrame();
     WndProc(MainWindow, WmSysCommand, CmdSpeedBase + 0, 0);
     ASSERT_EQ(Speed, 0);
+    // Other messages come and go during the stand-still without ending it.
+    HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 10, HeadlessEvent::Post, WmMouseMove, 0, PackPoint(100, 100), {}});
+    HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 20, HeadlessEvent::Post, WmMouseMove, 0, PackPoint(120, 100), {}});
     HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 50, HeadlessEvent::Post, WmSysCommand, CmdSpeedBase + 2, 0, {}});
     const int32_t counter = PourCounter;
     const int32_t presents = HeadlessPresentCount();
@@ -169,12 +225,16 @@ TEST_F(MainRoutine, FrameTimesFollowTheSpeed)
 {
     StartUp();
     RunFrame();
-    for (int16_t speed : {1, 2, 3, 5, 6, 7, 8, 9}) {
-        Speed = speed;
+    const struct {
+        int16_t speed;
+        uint32_t ms;
+    } times[] = {{1, 50}, {2, 36}, {3, 17}, {5, 10}, {6, 60}, {7, 80}, {8, 100}, {9, 120}};
+    for (const auto& t : times) {
+        Speed = t.speed;
         RunFrame();
         const uint32_t start = PlatformTicks();
         RunFrame();
-        EXPECT_EQ(PlatformTicks() - start, static_cast<uint32_t>(FrameTimes[speed])) << speed;
+        EXPECT_EQ(PlatformTicks() - start, t.ms) << "speed " << t.speed;
     }
     Speed = 4;
     const uint32_t start = PlatformTicks();
