@@ -94,30 +94,23 @@ TEST_F(Pen, NegativePositionsReadAsFarAwayAndStampNothing)
     EXPECT_EQ(LastPoint.y, 65533);
 }
 
-// A move farther than the reach adds one stamp halfway, no more.
+// A move farther than the reach, along either axis, adds one stamp halfway;
+// a move of exactly the reach does not. Pen "Normal": reach 3, 6 x 6 squares.
 TEST_F(Pen, FastMovesGetOneStampHalfway)
 {
-    Send(WmLButtonDown, 100, 100); // pen "Normal": reach 3, 6 x 6
-    Send(WmMouseMove, 103, 100);
-    // The press stamps nothing; three cells is within reach: one stamp.
-    EXPECT_EQ(Changed().size(), 36u);
-    EXPECT_TRUE(SquareIs(100, 97, 105, 102, CellWall));
-    SetUp();
-    Send(WmLButtonDown, 100, 100);
-    Send(WmMouseMove, 104, 100);
-    // End stamp 101..106 plus the halfway one at 102: 99..104 (the press stamps nothing).
-    EXPECT_TRUE(SquareIs(99, 97, 106, 102, CellWall));
-    EXPECT_EQ(Changed().size(), 8u * 6u);
-    SetUp();
-    Send(WmLButtonDown, 100, 100);
-    Send(WmMouseMove, 100, 96);
-    EXPECT_TRUE(SquareIs(97, 93, 102, 100, CellWall));
-    EXPECT_EQ(Changed().size(), 6u * 8u);
-    SetUp();
-    Send(WmLButtonDown, 100, 100);
-    Send(WmMouseMove, 96, 100);
-    EXPECT_TRUE(SquareIs(93, 97, 100, 102, CellWall));
-    EXPECT_EQ(Changed().size(), 8u * 6u);
+    const struct {
+        int32_t x, y;           // the move from (100, 100)
+        int32_t x0, y0, x1, y1; // the walls it leaves
+    } moves[] = {{103, 100, 100, 97, 105, 102}, {100, 103, 97, 100, 102, 105}, {97, 100, 94, 97, 99, 102},
+                 {100, 97, 97, 94, 102, 99},    {104, 100, 99, 97, 106, 102},  {100, 104, 97, 99, 102, 106},
+                 {96, 100, 93, 97, 100, 102},   {100, 96, 97, 93, 102, 100}};
+    for (const auto& m : moves) {
+        SetUp();
+        Send(WmLButtonDown, 100, 100); // the press stamps nothing
+        Send(WmMouseMove, m.x, m.y);
+        EXPECT_TRUE(SquareIs(m.x0, m.y0, m.x1, m.y1, CellWall)) << m.x << "," << m.y;
+        EXPECT_EQ(Changed().size(), static_cast<size_t>((m.x1 - m.x0 + 1) * (m.y1 - m.y0 + 1))) << m.x << "," << m.y;
+    }
 }
 
 TEST_F(Pen, ALongJumpLeavesGaps)
