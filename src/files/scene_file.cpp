@@ -71,11 +71,13 @@ static int32_t EncodeScene()
     return at;
 }
 
-void SaveScene()
+int32_t SaveScene()
 {
     const int32_t length = EncodeScene();
     const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
-    if (StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld) && keepOld) DamagedScene[0] = 0;
+    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld);
+    if (saved && keepOld) DamagedScene[0] = 0;
+    return saved;
 }
 
 // Every scene written has its frame of walls, and the particle step relies on

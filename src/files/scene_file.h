@@ -15,9 +15,9 @@ extern char SceneFileName[SceneFileNameSize];
 // when there is none.
 extern char DamagedScene[SceneFileNameSize];
 
-// Writes the scene to SceneFileName; when that fails the user is told and
-// the scene is rescued (files/scene_save.h).
-void SaveScene();
+// Writes the scene to SceneFileName: 1 when it is there. When that fails
+// the user is told and the scene is rescued (files/scene_save.h), and 0.
+int32_t SaveScene();
 // 1 when a scene was read and put in force; 0, with nothing changed, when
 // the file cannot be read or breaks any limit of the format.
 int32_t LoadScene();

@@ -1,10 +1,7 @@
 // What the page's entry point needs from the web platform beyond the
 // platform interface.
 #pragma once
-#include <cstdint>
 
 // True once the main routine's frame loop runs and until the window goes:
 // only then is there a whole scene to save.
 bool WebProgramRunning();
-// How many messages PlatformShowError has shown.
-uint32_t WebErrorCount();

@@ -15,9 +15,7 @@
 extern "C" EMSCRIPTEN_KEEPALIVE int WebSaveScene()
 {
     if (!WebProgramRunning()) return 0;
-    const uint32_t told = WebErrorCount();
-    SaveScene();
-    return WebErrorCount() == told ? 1 : 2;
+    return SaveScene() ? 1 : 2;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileName; }

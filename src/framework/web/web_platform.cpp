@@ -75,7 +75,6 @@ struct State {
     int32_t dialogResult = 0;
     std::deque<PlatformMessage> dialogInput;
     uint32_t backColour = 0xFFFFFF;
-    uint32_t errors = 0;
 };
 
 State S;
@@ -112,7 +111,6 @@ bool FindItem(int32_t menu, uint32_t id, int32_t* foundMenu, int32_t* foundPosit
 } // namespace
 
 bool WebProgramRunning() { return S.started && S.windowExists; }
-uint32_t WebErrorCount() { return S.errors; }
 
 // Called by the page.
 
@@ -373,11 +371,7 @@ void PlatformSetBackColour(uint32_t colour) { S.backColour = colour; }
 uint32_t PlatformBackColour() { return S.backColour; }
 void PlatformCopyToClipboard() {}
 
-void PlatformShowError(const char* text, const char* caption)
-{
-    ++S.errors;
-    JsShowError(text, caption);
-}
+void PlatformShowError(const char* text, const char* caption) { JsShowError(text, caption); }
 
 void PlatformShutdown(int32_t code)
 {
