@@ -93,11 +93,17 @@ static bool FrameIntact(const uint8_t* field)
     return true;
 }
 
+// Where the field begins: after the header and its palette, six colours or
+// the full 256.
+static size_t FieldOffset(const uint8_t* in)
+{
+    return SceneHeaderSize + (in[MarkerOffset] == 'B' ? 4 * 256 : 4 * BaseColourCount);
+}
+
 // Every limit of the format, checked before anything changes.
 static bool SceneAcceptable(const uint8_t* in, size_t length)
 {
     if (length < SceneHeaderSize) return false;
-    const bool full = in[MarkerOffset] == 'B';
     const int32_t pen = in[15] & 15;
     const int32_t eraser = in[15] >> 4;
     const int32_t count = GetInt16(in + 20);
@@ -108,7 +114,7 @@ static bool SceneAcceptable(const uint8_t* in, size_t length)
     if (count < 0 || count > ParticleCapacity) return false;
     if (slot1 < 0 || slot1 > 4 || slot2 < 0 || slot2 > 4 || speed < 0 || speed > 9) return false;
     if (pen > 2 || eraser > 2) return false;
-    const size_t fieldAt = SceneHeaderSize + (full ? 1024 : 4 * BaseColourCount);
+    const size_t fieldAt = FieldOffset(in);
     const size_t grainsAt = fieldAt + FieldSize;
     if (length < grainsAt + 4 * static_cast<size_t>(count)) return false;
     for (int32_t i = 0; i < count; ++i) {
@@ -134,7 +140,7 @@ int32_t LoadScene()
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);
     const size_t paletteAt = SceneHeaderSize;
-    const size_t fieldAt = paletteAt + (full ? 1024 : 4 * BaseColourCount);
+    const size_t fieldAt = FieldOffset(in);
     const size_t grainsAt = fieldAt + FieldSize;
 
     MarkSettings(false);
