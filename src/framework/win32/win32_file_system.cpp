@@ -59,6 +59,24 @@ bool StartsWith(const std::wstring& text, const wchar_t* start)
     return text.compare(0, std::wcslen(start), start) == 0;
 }
 
+// A name from a call that writes it into a buffer of the given length and,
+// when that is too short, says how long a buffer it needs.
+template <typename Call>
+bool GrownName(Call call, std::wstring* out)
+{
+    std::wstring text(MAX_PATH, L'\0');
+    DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
+    if (length >= text.size()) {
+        text.resize(length);
+        length = call(text.data(), static_cast<DWORD>(text.size()));
+    }
+    if (length >= text.size()) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (length == 0 || length >= text.size()) return false;
+    text.resize(length);
+    *out = text;
+    return true;
+}
+
 // The full name of `name`, in the \\?\ form where a side file's name beside
 // it could pass MAX_PATH. Short names keep the DOS form, so that CON or NUL
 // stay the devices they are and are refused as such.
@@ -73,17 +91,12 @@ bool FullPath(const std::string& name, std::wstring* out)
         LastCode = ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length);
-        length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    }
-    if (length == 0 || length >= full.size()) {
-        LastCode = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    std::wstring full;
+    if (!GrownName([&](wchar_t* text, DWORD size) { return GetFullPathNameW(wide.c_str(), size, text, nullptr); },
+                   &full)) {
+        LastCode = GetLastError();
         return false;
     }
-    full.resize(length);
     if (full.size() + 64 < MAX_PATH || StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\"))
         *out = full;
     else if (StartsWith(full, L"\\\\"))
@@ -156,17 +169,9 @@ bool FinalPath(HANDLE file, std::wstring* out)
     using Call = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
     static const Call call = reinterpret_cast<Call>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-    if (!call) return false;
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = call(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length >= path.size()) {
-        path.resize(length);
-        length = call(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
-    if (length == 0 || length >= path.size()) return false;
-    path.resize(length);
-    *out = path;
-    return true;
+    return call && GrownName([&](wchar_t* text, DWORD size) {
+        return call(file, text, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }, out);
 }
 
 bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size)
