@@ -23,51 +23,13 @@
 #include "sim/particles.h"
 #include "sim/rules.h"
 #include "ui/settings.h"
+#include "reference_step.h"
 
 namespace {
 
-// The step written plainly, one grain after the other with nothing clever:
-// own cell, wrap, four neighbours, one draw, one table read, the move.
-void ReferenceStep(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
+void PlainStep(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
 {
-    uint8_t* const field = Field;
-    uint32_t s1 = StepRandom.s1;
-    uint32_t s2 = StepRandom.s2;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t p = list[i];
-        const int k0 = field[p] & KindMask;
-        int32_t target = 0;
-        int state = 0;
-        bool draw = true;
-        if (p > BottomBandStart) {
-            const int32_t w = p - WrapDistance;
-            if ((field[w] & KindMask) == 0) {
-                target = w;
-                draw = false;
-            } else {
-                state = 8;
-            }
-        }
-        if (draw) {
-            if (field[p - FieldWidth] & KindMask) state |= 1;
-            if (field[p - 1] & KindMask) state |= 2;
-            if (field[p + 1] & KindMask) state |= 4;
-            if (field[p + FieldWidth] & KindMask) state |= 8;
-            s1 += s2;
-            s2 += s1;
-            const uint32_t column = (s1 >> 16) & 15;
-            const int32_t* table = (i & 1) ? table1 : table2;
-            target = p + table[16 * state + column];
-        }
-        if (target == p) continue;
-        if (k0 != CellWall) field[p] &= ShadeMask;
-        const bool colourB = (i & 6) == 0;
-        const uint8_t kind = (i & 1) ? (colourB ? CellSand1B : CellSand1A) : (colourB ? CellSand2B : CellSand2A);
-        field[target] = static_cast<uint8_t>((field[target] & ShadeMask) | kind);
-        list[i] = target;
-    }
-    StepRandom.s1 = s1;
-    StepRandom.s2 = s2;
+    ReferenceStep(Field, list, count, table1, table2, StepRandom);
 }
 
 using StepFunction = void (*)(int32_t*, int32_t, const int32_t*, const int32_t*);
@@ -186,7 +148,7 @@ void RunScene(benchmark::State& state, const Snapshot& start)
     double real = 0, reference = 0;
     for (auto _ : state) {
         const double r = TimeFrames(start, StepParticles);
-        reference += TimeFrames(start, ReferenceStep);
+        reference += TimeFrames(start, PlainStep);
         real += r;
         state.SetIterationTime(r);
     }
@@ -221,7 +183,7 @@ bool SameAsReference(const Snapshot& start, const char* name)
         for (int i = 0; i < 60; ++i) Step(StepParticles);
         const Snapshot real = Take();
         Restore(from);
-        for (int i = 0; i < 60; ++i) Step(ReferenceStep);
+        for (int i = 0; i < 60; ++i) Step(PlainStep);
         const Snapshot reference = Take();
         if (real.field != reference.field || real.grains != reference.grains ||
             real.random.s1 != reference.random.s1 || real.random.s2 != reference.random.s2) {

@@ -7,45 +7,9 @@
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "reference_step.h"
 
 namespace {
-
-// The step written the plain way, to hold the fast one to.
-void ReferenceStep(uint8_t* field, int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2,
-                   StepRandomState& random)
-{
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t p = list[i];
-        const uint8_t k0 = field[p] & 7;
-        int32_t target = 0;
-        bool wrapped = false;
-        int32_t state = 0;
-        if (p > 134400) {
-            const int32_t w = p - 134064;
-            if ((field[w] & 7) == 0) {
-                target = w;
-                wrapped = true;
-            } else {
-                state = 8;
-            }
-        }
-        if (!wrapped) {
-            if (field[p - 336] & 7) state |= 1;
-            if (field[p - 1] & 7) state |= 2;
-            if (field[p + 1] & 7) state |= 4;
-            if (field[p + 336] & 7) state |= 8;
-            random.s1 += random.s2;
-            random.s2 += random.s1;
-            const uint32_t c = (random.s1 >> 16) & 15;
-            target = p + ((i & 1) ? table1 : table2)[state * 16 + c];
-        }
-        if (target == p) continue;
-        if (k0 != 1) field[p] &= 0xF8;
-        const uint8_t kind = (i & 1) ? ((i & 6) == 0 ? 3 : 2) : ((i & 6) == 0 ? 5 : 4);
-        field[target] = static_cast<uint8_t>((field[target] & 0xF8) | kind);
-        list[i] = target;
-    }
-}
 
 class Step : public ::testing::Test {
 protected:
