@@ -64,6 +64,8 @@ void OnProcessExit(int32_t)
 
 int main(int argc, char** argv)
 {
+    // First of all: a run stopped from outside still saves its scene.
+    HeadlessEndOnSignals();
     std::string error;
     if (!ParseSimOptions(argc, argv, &Opts, &error)) Fail(error);
     if (!Opts.png.empty() && !PngAvailable()) Fail("--png is not available in this build (it has no PNG encoder)");

@@ -49,6 +49,8 @@ void StartUp()
     BuildBasePalette();
     ApplyCommandLine(ProgramArgumentCount(), ProgramArguments());
     if (!LoadScene()) NewScene();
+    // Only now is there a scene that an ending session may save.
+    AddHandler(WmEndSession, OnEndSession);
     CopyToWindow();
 }
 

@@ -71,11 +71,11 @@ static int32_t EncodeScene()
     return at;
 }
 
-int32_t SaveScene()
+int32_t SaveScene(SaveReport report)
 {
     const int32_t length = EncodeScene();
     const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
-    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld);
+    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld, report);
     if (saved && keepOld) DamagedScene[0] = 0;
     return saved;
 }
@@ -126,7 +126,12 @@ static bool SceneAcceptable(const uint8_t* in, size_t length)
 
 int32_t LoadScene()
 {
-    std::FILE* file = FileOpenRegular(SceneFileName, "rb");
+    return LoadSceneFrom(SceneFileName);
+}
+
+int32_t LoadSceneFrom(const char* name)
+{
+    std::FILE* file = FileOpenRegular(name, "rb");
     if (!file) return 0;
     const size_t length = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
     std::fclose(file);
@@ -134,9 +139,10 @@ int32_t LoadScene()
     if (length < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
     // A scene that cannot be used is still the user's: kept aside at the
     // first save under its name.
-    std::memcpy(DamagedScene, SceneFileName, sizeof DamagedScene);
+    if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
     if (!SceneAcceptable(in, length)) return 0;
     DamagedScene[0] = 0;
+    if (name != SceneFileName) std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name);
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);
     const size_t paletteAt = SceneHeaderSize;
@@ -178,11 +184,11 @@ static void RefuseName(const char* what, const char* name)
     PlatformShowError(message, "Talvo");
 }
 
+// A dropped file that does not load leaves the name as it was, so later
+// saves go to the old file.
 int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
 {
-    static char kept[SceneFileNameSize];
     static char dropped[SceneFileNameSize];
-    std::memcpy(kept, SceneFileName, sizeof kept);
     SaveScene();
     const uint32_t length = PlatformDroppedFile(wParam, 0, dropped, sizeof dropped);
     PlatformDropDone(wParam);
@@ -191,14 +197,21 @@ int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         RefuseName("The dropped name", dropped);
         return 0;
     }
-    std::memcpy(SceneFileName, dropped, length + 1);
-    if (!LoadScene()) std::memcpy(SceneFileName, kept, sizeof kept);
+    LoadSceneFrom(dropped);
     return 0;
 }
 
 int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
 {
     SaveScene();
+    PlatformDestroyWindow();
+    return 0;
+}
+
+int32_t OnEndSession(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    if (!wParam) return 0;
+    SaveScene(ReportInRescueFolder);
     PlatformDestroyWindow();
     return 0;
 }

@@ -122,7 +122,19 @@ static FileStatus RescueScene(const uint8_t* bytes, size_t size)
     return status;
 }
 
-int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
+// The message where the user will find it without being kept waiting:
+// beside the rescued scene, under its name with ".txt" for ".talvo".
+static void NoteInRescueFolder()
+{
+    std::fprintf(stderr, "%s: %s\n", Caption, Message);
+    const size_t length = std::strlen(Rescue);
+    if (length < 6) return;
+    char note[FilePathLimit];
+    std::snprintf(note, sizeof note, "%.*s.txt", static_cast<int>(length - 6), Rescue);
+    FileCreateNew(note, reinterpret_cast<const uint8_t*>(Message), std::strlen(Message));
+}
+
+int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld, SaveReport report)
 {
     FileStatus status = FileFailed;
     if (!name[0])
@@ -143,6 +155,9 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
         std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
     else
         std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
-    PlatformShowError(Message, Caption);
+    if (report == ReportInRescueFolder)
+        NoteInRescueFolder();
+    else
+        PlatformShowError(Message, Caption);
     return 0;
 }

@@ -6,11 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// How a failed save is told: in a message box, or, when the session is
+// ending and nobody may be kept waiting on a box, in a note beside the
+// rescued scene (NAME.txt for NAME.talvo) and on standard error.
+enum SaveReport : int32_t { ReportInBox, ReportInRescueFolder };
+
 // 1 when the bytes are under `name`. Otherwise the user has been told why,
 // and where the scene went instead. `keepOld`: the file under the name was
 // refused at load; it is moved aside (NAME.damaged, NAME.damaged-2, ...)
 // before it is replaced.
-int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld);
+int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld, SaveReport report);
 
 // Writes `text` into `out` with control characters as \xNN, at most `limit`
 // bytes of it, "..." marking a cut; always terminated.

@@ -46,6 +46,24 @@ void QueueReset()
     LastDrop = 0;
 }
 
+std::vector<PlatformMessage> QueueSetAside()
+{
+    std::vector<PlatformMessage> waiting(Pending.begin(), Pending.end());
+    Pending.clear();
+    return waiting;
+}
+
+void QueuePutBack(const std::vector<PlatformMessage>& messages)
+{
+    Pending.insert(Pending.begin(), messages.begin(), messages.end());
+}
+
+bool QueueEndsProgram(const PlatformMessage& msg)
+{
+    return msg.message == WmQuit || msg.message == WmEndSession ||
+           (msg.message == WmSysCommand && (msg.wParam & 0xFFF0u) == ScClose);
+}
+
 bool PlatformPeekMessage(PlatformMessage* msg)
 {
     if (!Pending.empty()) {

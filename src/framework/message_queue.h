@@ -21,3 +21,10 @@ bool QueuePending();
 void QueuePostDrop(const std::vector<std::string>& paths);
 // Empties the queue and forgets the window and every drop.
 void QueueReset();
+// For a modal loop: takes out the messages waiting now (a paint asked for
+// stays asked for), to be put back in front, in order, once it ends.
+std::vector<PlatformMessage> QueueSetAside();
+void QueuePutBack(const std::vector<PlatformMessage>& messages);
+// Whether a message asks the program to end: the quit, the close command or
+// the end of the session. A modal loop gives way to it.
+bool QueueEndsProgram(const PlatformMessage& msg);

@@ -11,6 +11,10 @@ constexpr uint32_t WmKillFocus = 0x0008;
 constexpr uint32_t WmPaint = 0x000F;
 constexpr uint32_t WmClose = 0x0010;
 constexpr uint32_t WmQuit = 0x0012;
+// The session ends (logoff, shutdown; elsewhere a signal or the display
+// gone): wParam is non-zero when it really does.
+constexpr uint32_t WmQueryEndSession = 0x0011;
+constexpr uint32_t WmEndSession = 0x0016;
 constexpr uint32_t WmKeyDown = 0x0100;
 constexpr uint32_t WmChar = 0x0102;
 constexpr uint32_t WmInitDialog = 0x0110;

@@ -28,7 +28,17 @@ from behaviour import HEIGHT, ROOT, WIDTH, Picture, end_process, wait_until
 
 PAGE = os.environ.get("TALVO_WEB", os.path.join(ROOT, "build/web"))
 EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-evidence"))
-STORE_FILE, STORE_CURRENT = "talvo:file:", "talvo:current"
+# The site's folder as the page keeps it: IndexedDB "talvo", one record a
+# file in "files", the scene shown last under "current" in "state".
+STORE = """var talvoStore = () => new Promise((ok, no) => {
+    const r = indexedDB.open("talvo", 1);
+    r.onupgradeneeded = () => { r.result.createObjectStore("files"); r.result.createObjectStore("state"); };
+    r.onsuccess = () => ok(r.result);
+    r.onerror = () => no(r.error);
+});
+var talvoDone = q => new Promise((ok, no) => { q.onsuccess = () => ok(q.result); q.onerror = () => no(q.error); });
+var talvoCommitted = tx => new Promise((ok, no) => { tx.oncomplete = ok; tx.onerror = tx.onabort = () => no(tx.error); });
+"""
 BLANK = "/blank"  # a page of the site that is not the program
 
 
@@ -120,7 +130,7 @@ class Browser:
         self.process = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "about:blank"],
+             "--window-size=1024,900", "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "about:blank"],
             stdout=self.log, stderr=self.log)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
 
@@ -203,10 +213,48 @@ class Driver(driver.Driver):
 
     def _storage(self):
         """The site's stored files, {name: bytes}, and the scene it shows last."""
-        stored = self.js("JSON.stringify(Object.fromEntries(Object.entries(localStorage)))")
+        stored = self.js(STORE + """(async () => {
+            const db = await talvoStore();
+            const tx = db.transaction(["files", "state"]);
+            const files = tx.objectStore("files");
+            const [names, contents, current] = await Promise.all([talvoDone(files.getAllKeys()),
+                talvoDone(files.getAll()), talvoDone(tx.objectStore("state").get("current"))]);
+            db.close();
+            const base64 = bytes => {
+                let s = "";
+                for (let i = 0; i < bytes.length; i += 0x8000) s += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+                return btoa(s);
+            };
+            const out = {};
+            names.forEach((name, i) => { out[name] = base64(contents[i]); });
+            return JSON.stringify({files: out, current: current || null});
+        })()""")
         items = json.loads(stored)
-        files = {k[len(STORE_FILE):]: base64.b64decode(v) for k, v in items.items() if k.startswith(STORE_FILE)}
-        return files, items.get(STORE_CURRENT)
+        return {k: base64.b64decode(v) for k, v in items["files"].items()}, items["current"]
+
+    def _store(self, files):
+        """Puts files {name: bytes} into the site's folder."""
+        data = {name: base64.b64encode(b).decode() for name, b in files.items()}
+        self.js(STORE + """(async () => {
+            const db = await talvoStore();
+            const tx = db.transaction("files", "readwrite");
+            for (const [name, text] of Object.entries(%s)) {
+                const raw = atob(text), bytes = new Uint8Array(raw.length);
+                for (let i = 0; i < raw.length; ++i) bytes[i] = raw.charCodeAt(i);
+                tx.objectStore("files").put(bytes, name);
+            }
+            await talvoCommitted(tx);
+            db.close();
+        })()""" % json.dumps(data))
+
+    def _forget_current(self):
+        self.js(STORE + """(async () => {
+            const db = await talvoStore();
+            const tx = db.transaction("state", "readwrite");
+            tx.objectStore("state").delete("current");
+            await talvoCommitted(tx);
+            db.close();
+        })()""")
 
     def _show(self, args):
         query = "?" + urllib.parse.urlencode([("arg", a) for a in args]) if args else ""
@@ -222,17 +270,20 @@ class Driver(driver.Driver):
         self.folder = folder
         self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
         self._open(BLANK)
+        files = {}
         for name in sorted(os.listdir(folder)):
             path = os.path.join(folder, name)
             if os.path.isfile(path):
                 with open(path, "rb") as f:
-                    data = base64.b64encode(f.read()).decode()
-                self.js("localStorage.setItem(%s, %s)" % (json.dumps(STORE_FILE + name), json.dumps(data)))
+                    files[name] = f.read()
+        self._store(files)
         self._show(list(args))
 
     def restart(self, folder, scene):
-        """Opens the page again: the site's storage brings the scene back."""
+        """Opens the page again: the site's storage brings the scene back. A
+        dropped scene is the page's copy of it."""
         self.folder = folder
+        scene = {path: "dropped/" + name for name, path in self.dropped.items()}.get(scene, scene)
         self._open(BLANK)
         _, current = self._storage()
         self._show([] if current == scene else [scene])
@@ -352,7 +403,7 @@ class Driver(driver.Driver):
         file dropped)."""
         # The page names its scene last when it saves; what a closing page
         # wrote reaches other pages a moment later.
-        self.js("localStorage.removeItem(%s)" % json.dumps(STORE_CURRENT))
+        self._forget_current()
         self._close_page()
         problems, self.problems = self.problems, []
         assert not problems, "the page reported: %s" % problems

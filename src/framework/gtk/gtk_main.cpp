@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/main_routine.h"
+#include "framework/end_signals.h"
 #include "framework/window.h"
 
 namespace {
@@ -30,6 +31,8 @@ void PrintBenchLine()
 
 int main(int argc, char** argv)
 {
+    // Before anything else: a session that ends from now on saves the scene.
+    EndSignalsWatch();
     g_set_prgname("talvo");
     g_set_application_name("Talvo");
     if (!gtk_init_check(&argc, &argv)) {

@@ -1,7 +1,10 @@
 // The desktop window on GTK 3: a header bar with the menu button above a
 // drawing area that shows the surface unscaled. Input becomes messages in
 // the shared queue; the program's waits block in GTK's main loop.
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -10,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/end_signals.h"
+#include "framework/gtk/gtk.h"
 #include "framework/message_queue.h"
 #include "framework/platform.h"
 #include "framework/strings.h"
@@ -28,18 +33,25 @@ int32_t Height = 0;
 std::vector<uint8_t> Surface;
 // The colour table as cairo pixels (x8r8g8b8 in native order).
 uint32_t Colours[256] = {};
-// What the window shows: the bytes and colours of the last present,
-// turned into a picture only when GTK paints, at the display's pace.
-std::vector<uint8_t> Shown;
-uint32_t ShownColours[256] = {};
-bool ColoursChanged = true;
+// Turned from the surface when GTK paints, at the display's pace: a present
+// only asks for a paint, and a paint of an uncovered window shows the
+// surface as it is, as a repaint does on Windows.
 cairo_surface_t* Picture = nullptr;
-bool PictureStale = false;
 bool DrawQueued = false;
 
 bool DialogOpen = false;
 int32_t DialogResult = 0;
+DialogProc AboutProc = nullptr;
+GtkWidget* AboutDialog = nullptr;
+// The error box on show, closed when the session ends.
+GtkWidget* ErrorBox = nullptr;
+// The display connection is gone: nothing may touch GTK any more.
+bool DisplayLost = false;
 uint32_t BackColour = 0xFFFFFF;
+
+// Ended with this status when the display connection is lost, as GTK
+// programs are.
+constexpr int DisplayLostStatus = 1;
 
 uint32_t ButtonBits(guint state)
 {
@@ -91,20 +103,19 @@ void ConvertPicture()
     const int stride = cairo_image_surface_get_stride(Picture);
     for (int32_t y = 0; y < Height; ++y) {
         auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
-        const uint8_t* in = &Shown[static_cast<size_t>(y) * static_cast<size_t>(Width)];
-        for (int32_t x = 0; x < Width; ++x) out[x] = ShownColours[in[x]];
+        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
+        for (int32_t x = 0; x < Width; ++x) out[x] = Colours[in[x]];
     }
     cairo_surface_mark_dirty(Picture);
 }
 
+// GTK paints only between two frames (inside a pump), so the surface is
+// whole whenever it is shown.
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 {
     DrawQueued = false;
     if (!Picture) return TRUE;
-    if (PictureStale) {
-        ConvertPicture();
-        PictureStale = false;
-    }
+    ConvertPicture();
     cairo_set_source_surface(cr, Picture, 0, 0);
     // Under a scaled display every cell stays a sharp square.
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
@@ -277,6 +288,49 @@ GdkPixbuf* TalvoIcon()
     return icon;
 }
 
+// A signal asked the program to end: the About dialog and an error box go
+// with the session, and the program saves at its next pump.
+gboolean OnEndSignal(gint, GIOCondition, gpointer)
+{
+    if (!EndSignalTake()) return G_SOURCE_CONTINUE;
+    if (ErrorBox) gtk_dialog_response(GTK_DIALOG(ErrorBox), GTK_RESPONSE_DELETE_EVENT);
+    if (DialogOpen && AboutProc) AboutProc(AboutDialog, WmClose, 0, 0);
+    PlatformPostMessage(WmEndSession, 1, 0);
+    return G_SOURCE_CONTINUE;
+}
+
+// The display connection is gone and GDK would end the process at once:
+// the program saves first, now, since no further pump will come. It must
+// not touch GTK again.
+[[noreturn]] void EndWithoutDisplay()
+{
+    static bool ending = false;
+    if (!ending) {
+        ending = true;
+        DisplayLost = true;
+        if (Window) WndProc(Window, WmEndSession, 1, 0);
+        std::fprintf(stderr, "talvo: the display connection was lost\n");
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(DisplayLostStatus);
+}
+
+void OnDisplayClosed(GdkDisplay*, gboolean isError, gpointer)
+{
+    if (isError) EndWithoutDisplay();
+}
+
+void WatchTheSessionEnd()
+{
+    const int fd = EndSignalsFd();
+    if (fd >= 0) g_unix_fd_add(fd, G_IO_IN, OnEndSignal, nullptr);
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return;
+    g_signal_connect(display, "closed", G_CALLBACK(OnDisplayClosed), nullptr);
+    GtkOnX11ConnectionLost(display, EndWithoutDisplay);
+}
+
 } // namespace
 
 WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_t clientHeight)
@@ -331,6 +385,7 @@ WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_
     g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
 
     QueueSetWindow(Window);
+    WatchTheSessionEnd();
     WndProc(Window, WmSize, 0, PackPoint(clientWidth, clientHeight));
     return Window;
 }
@@ -346,8 +401,6 @@ uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
     Width = width;
     Height = height;
     Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-    Shown = Surface;
-    PictureStale = true;
     return Surface.data();
 }
 
@@ -361,7 +414,6 @@ void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[
 {
     for (int32_t i = first < 0 ? 0 : first; i < first + count && i < 256; ++i)
         Colours[i] = static_cast<uint32_t>(bgra[i][2]) << 16 | static_cast<uint32_t>(bgra[i][1]) << 8 | bgra[i][0];
-    ColoursChanged = true;
 }
 
 void PlatformShowWindow()
@@ -378,7 +430,7 @@ void PlatformDestroyWindow()
     GtkWidget* window = Window;
     Window = Area = MenuButton = WindowMenu = nullptr;
     QueueSetWindow(nullptr);
-    gtk_widget_destroy(window);
+    if (!DisplayLost) gtk_widget_destroy(window);
     WndProc(window, WmDestroy, 0, 0);
 }
 
@@ -386,20 +438,7 @@ void PlatformDestroyWindow()
 // frame loop without waits is never held to the refresh rate.
 void PlatformPresent(int32_t width, int32_t height)
 {
-    if (!Area || Surface.empty()) return;
-    const int32_t w = width < 0 ? 0 : (width > Width ? Width : width);
-    const int32_t h = height < 0 ? 0 : (height > Height ? Height : height);
-    if (w == Width) {
-        std::memcpy(Shown.data(), Surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
-    } else {
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(&Shown[static_cast<size_t>(y * Width)], &Surface[static_cast<size_t>(y * Width)], static_cast<size_t>(w));
-    }
-    if (ColoursChanged) {
-        std::memcpy(ShownColours, Colours, sizeof Colours);
-        ColoursChanged = false;
-    }
-    PictureStale = true;
+    if (!Area || Surface.empty() || width <= 0 || height <= 0) return;
     if (!DrawQueued && gtk_widget_is_drawable(Area)) {
         gtk_widget_queue_draw(Area);
         DrawQueued = true;
@@ -559,13 +598,17 @@ int32_t PlatformAboutDialog(DialogProc proc)
     g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), reinterpret_cast<gpointer>(proc));
     DialogOpen = true;
     DialogResult = 0;
+    AboutProc = proc;
+    AboutDialog = dialog;
     proc(dialog, WmInitDialog, 0, 0);
     if (DialogOpen) {
         gtk_widget_show_all(dialog);
         gtk_widget_grab_focus(ok);
     }
     while (DialogOpen) g_main_context_iteration(nullptr, TRUE);
-    gtk_widget_destroy(dialog);
+    AboutProc = nullptr;
+    AboutDialog = nullptr;
+    if (!DisplayLost) gtk_widget_destroy(dialog);
     return DialogResult;
 }
 
@@ -618,17 +661,21 @@ void PlatformCopyToClipboard()
 void PlatformShowError(const char* text, const char* caption)
 {
     std::fprintf(stderr, "%s: %s\n", caption, text);
-    if (!gdk_display_get_default()) return;
+    if (!gdk_display_get_default() || DisplayLost) return;
     GtkWidget* box = gtk_message_dialog_new(Window ? GTK_WINDOW(Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                             GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), caption);
+    GtkWidget* outer = ErrorBox;
+    ErrorBox = box;
     gtk_dialog_run(GTK_DIALOG(box));
-    gtk_widget_destroy(box);
+    ErrorBox = outer;
+    if (!DisplayLost) gtk_widget_destroy(box);
 }
 
 void PlatformShutdown(int32_t)
 {
     // The clipboard's picture outlives the process where a manager keeps it.
-    if (gdk_display_get_default()) gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    if (gdk_display_get_default() && !DisplayLost) gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
     std::fflush(stdout);
+    EndSignalsFinish();
 }

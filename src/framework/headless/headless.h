@@ -20,6 +20,11 @@ void HeadlessSchedule(const HeadlessEvent& event);
 int64_t HeadlessFrame();
 bool HeadlessEventsPending();
 
+// From now on SIGTERM, SIGHUP and SIGINT (Windows: Ctrl+C, Ctrl+Break and the
+// console's close) end the run as the end of a session does: the scene is
+// saved at the next pump, and then the process ends by that signal.
+void HeadlessEndOnSignals();
+
 // Time: simulated by default, jumping to the end of every wait.
 void HeadlessUseRealClock(bool real);
 void HeadlessSetTicks(uint32_t ticks);

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <thread>
 #include <vector>
 
+#include "framework/end_signals.h"
 #include "framework/headless/headless.h"
 #include "framework/message_queue.h"
 #include "framework/platform.h"
@@ -134,21 +134,35 @@ void SkipToNextEvent()
         PlatformPostQuit(0);
 }
 
+// An end request becomes the message of an ending session.
+void TakeEndRequest()
+{
+    if (EndSignalTake()) PlatformPostMessage(WmEndSession, 1, 0);
+}
+
 void Advance(uint32_t milliseconds)
 {
     if (S.realClock)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        EndSignalsSleep(milliseconds);
     else
         S.ticks += milliseconds;
+    TakeEndRequest();
 }
 
 // The About dialog's own loop: keys and closes go to the dialog; mouse
-// input and menu commands cannot reach the disabled owner.
+// input and menu commands that come while it is open cannot reach the
+// disabled owner. What was already waiting when it opened is the owner's and
+// is handled once it is gone.
 void RunDialog(DialogProc proc)
 {
     const WindowHandle dialog = HandleOf(DialogWindowId);
+    const std::vector<PlatformMessage> waiting = QueueSetAside();
     proc(dialog, WmInitDialog, 0, 0);
+    // The program is already asked to end: the dialog gives way at once.
+    for (const PlatformMessage& msg : waiting)
+        if (S.dialogOpen && QueueEndsProgram(msg)) proc(dialog, WmClose, 0, 0);
     while (S.dialogOpen) {
+        TakeEndRequest();
         if (!QueuePending()) {
             ++S.frame;
             DeliverDue();
@@ -177,6 +191,11 @@ void RunDialog(DialogProc proc)
                 PlatformPostMessage(WmSysCommand, ScClose, 0);
             }
             break;
+        case WmEndSession:
+            // The dialog goes with the session; the program then saves.
+            proc(dialog, WmClose, 0, 0);
+            PlatformPostMessage(WmEndSession, msg.wParam, msg.lParam);
+            break;
         case WmQuit:
             S.dialogOpen = false;
             PlatformPostQuit(msg.wParam);
@@ -189,6 +208,7 @@ void RunDialog(DialogProc proc)
             break;
         }
     }
+    QueuePutBack(waiting);
 }
 
 } // namespace
@@ -272,11 +292,13 @@ int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wP
 void PlatformPumpBegin()
 {
     ++S.frame;
+    TakeEndRequest();
     DeliverDue();
 }
 
 void PlatformWaitMessage(uint32_t timeoutMs)
 {
+    TakeEndRequest();
     if (QueuePending()) return;
     if (timeoutMs == PlatformWaitForever)
         SkipToNextEvent();
@@ -374,11 +396,14 @@ void PlatformShutdown(int32_t code)
 {
     if (S.onExit) S.onExit(code);
     std::fflush(stdout);
+    EndSignalsFinish();
     // A run that had to show an error did not go as asked.
     if (S.errors && code == 0) std::exit(1);
 }
 
 // Controls and views.
+
+void HeadlessEndOnSignals() { EndSignalsWatch(); }
 
 void HeadlessSchedule(const HeadlessEvent& event) { S.schedule.push_back(event); }
 int64_t HeadlessFrame() { return S.frame; }

@@ -5,10 +5,9 @@
 var talvoPage = (function () {
   "use strict";
   const Folder = "/talvo";
-  const StoreFile = "talvo:file:", StoreCurrent = "talvo:current";
   const SideFiles = ["init.txt", "bg.raw", "bg.pal"];
   const Width = 336, Height = 402;
-  const WmClose = 0x10, WmCommand = 0x111, WmSysCommand = 0x112, WmMouseMove = 0x200;
+  const WmClose = 0x10, WmCommand = 0x111, WmSysCommand = 0x112, WmMouseMove = 0x200, ScClose = 0xF060;
   const Buttons = [[1, 0x201, 0x202], [2, 0x204, 0x205]]; // bit, down, up
   const byId = id => document.getElementById(id);
   const app = byId("app"), field = byId("field"), picture = field.getContext("2d");
@@ -232,6 +231,7 @@ var talvoPage = (function () {
   function openSubmenu(item, focusFirst) {
     closeSubmenus(item.closest("[role=menu]"));
     const sub = submenuOf(item);
+    if (sub.id === "kept-scenes") listKeptScenes(sub);
     sub.hidden = false;
     item.setAttribute("aria-expanded", "true");
     if (focusFirst) choices(sub)[0].focus();
@@ -242,9 +242,11 @@ var talvoPage = (function () {
       openSubmenu(item, byKey);
       return;
     }
+    if (item.getAttribute("aria-disabled") === "true") return;
     closeMenu(true);
     if (item.dataset.action === "open") fileInput.click();
     else if (item.dataset.action === "download") download();
+    else if (item.dataset.scene !== undefined) goBackTo(item.dataset.scene);
     else if (item.dataset.command !== undefined) post(WmSysCommand, Number(item.dataset.command), 0);
   }
 
@@ -335,36 +337,23 @@ var talvoPage = (function () {
     event.preventDefault();
   });
 
-  // Files. The working folder lives in the site's storage: each file under
-  // its own key, written back whenever the program has saved. Where the
-  // browser keeps nothing for the site, it lasts as long as the page.
-  const storage = (() => {
-    try {
-      return window.localStorage;
-    } catch (error) {
-      const kept = new Map();
-      status("This browser keeps nothing for this page: the scene will not come back after you leave.");
-      return {
-        get length() { return kept.size; },
-        key: i => Array.from(kept.keys())[i],
-        getItem: key => (kept.has(key) ? kept.get(key) : null),
-        setItem: (key, value) => kept.set(key, String(value)),
-        removeItem: key => kept.delete(key),
-      };
-    }
-  })();
+  // Files. The working folder lives in the site's storage, in IndexedDB
+  // (bytes, and room for many scenes): one record a file. Every file the
+  // program writes is stored as soon as it gives the browser its turn, and
+  // at once when the page is hidden or goes. Where the browser keeps nothing
+  // for the site, the folder lasts as long as the page.
+  const DbName = "talvo", FileStore = "files", StateStore = "state";
+  // Where earlier versions kept the folder, as base64 text.
+  const OldFile = "talvo:file:", OldCurrent = "talvo:current";
+  let db = null;
+  const dirty = new Set(), gone = new Set();
+  let syncAsked = false, storedCurrent = null;
   const inFolder = name => Folder + "/" + name;
   const sceneName = () => UTF8ToString(_WebSceneName());
 
   function makeFolders(path) {
     const folder = path.substring(0, path.lastIndexOf("/"));
     if (folder) FS.mkdirTree(folder);
-  }
-
-  function toBase64(bytes) {
-    let text = "";
-    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-    return btoa(text);
   }
 
   function fromBase64(text) {
@@ -374,36 +363,159 @@ var talvoPage = (function () {
     return bytes;
   }
 
-  function storedNames() {
-    const names = [];
-    for (let i = 0; i < storage.length; ++i) {
-      const key = storage.key(i);
-      if (key.startsWith(StoreFile)) names.push(key.slice(StoreFile.length));
-    }
-    return names;
+  const request = r => new Promise((resolve, reject) => {
+    r.onsuccess = () => resolve(r.result);
+    r.onerror = () => reject(r.error);
+  });
+  const finished = tx => new Promise((resolve, reject) => {
+    tx.oncomplete = () => resolve();
+    tx.onerror = tx.onabort = () => reject(tx.error || new Error("the browser gave up"));
+  });
+
+  async function openStore() {
+    const opening = indexedDB.open(DbName, 1);
+    opening.onupgradeneeded = () => {
+      opening.result.createObjectStore(FileStore);
+      opening.result.createObjectStore(StateStore);
+    };
+    return request(opening);
   }
 
-  function remember(key, value, what) {
+  // The folder of an earlier version moves over once, then leaves
+  // localStorage.
+  async function migrate() {
+    let old = null;
     try {
-      storage.setItem(key, value);
+      old = window.localStorage;
     } catch (error) {
-      showError("This browser would not keep " + what + ": " + error.message);
+      return;
     }
+    const names = [];
+    for (let i = 0; i < old.length; ++i) {
+      const key = old.key(i);
+      if (key.startsWith(OldFile)) names.push(key.slice(OldFile.length));
+    }
+    const current = old.getItem(OldCurrent);
+    if (!names.length && current === null) return;
+    const tx = db.transaction([FileStore, StateStore], "readwrite");
+    for (const name of names) tx.objectStore(FileStore).put(fromBase64(old.getItem(OldFile + name)), name);
+    if (current !== null) tx.objectStore(StateStore).put(current, "current");
+    await finished(tx);
+    for (const name of names) old.removeItem(OldFile + name);
+    old.removeItem(OldCurrent);
   }
 
-  const store = (name, bytes) => remember(StoreFile + name, toBase64(bytes), name);
-
-  function restore() {
+  // Fills the folder from the store; the scene shown when the page was last
+  // left, or null.
+  async function restore() {
     FS.mkdir(Folder);
-    for (const name of storedNames()) {
+    FS.chdir(Folder);
+    if (!db) return null;
+    const tx = db.transaction([FileStore, StateStore], "readonly");
+    const files = tx.objectStore(FileStore);
+    const [names, contents, current] = await Promise.all([
+      request(files.getAllKeys()), request(files.getAll()), request(tx.objectStore(StateStore).get("current"))]);
+    names.forEach((name, i) => {
       try {
         makeFolders(inFolder(name));
-        FS.writeFile(inFolder(name), fromBase64(storage.getItem(StoreFile + name)));
+        FS.writeFile(inFolder(name), contents[i]);
       } catch (error) {
         showError("A file kept in this browser could not be read back: " + name);
       }
+    });
+    storedCurrent = current || null;
+    return storedCurrent;
+  }
+
+  function changed(name) {
+    gone.delete(name);
+    dirty.add(name);
+    syncSoon();
+  }
+
+  function removed(name) {
+    dirty.delete(name);
+    gone.add(name);
+    syncSoon();
+  }
+
+  // Every write, rename and removal in the folder is noted, whoever makes
+  // it: the program's saves (side file renamed over the scene), its rescues
+  // and damaged scenes kept aside, the page's own dropped files.
+  function watchFolder() {
+    const inside = path => {
+      if (typeof path !== "string" || !path.startsWith(Folder + "/")) return null;
+      const name = path.slice(Folder.length + 1);
+      // A save's side file lives only inside one save.
+      return name.substring(name.lastIndexOf("/") + 1).startsWith("~talvo") ? null : name;
+    };
+    const close = FS.close, rename = FS.rename, unlink = FS.unlink;
+    FS.close = stream => {
+      const name = stream.flags & 3 ? inside(stream.path) : null;
+      const result = close.call(FS, stream);
+      if (name) changed(name);
+      return result;
+    };
+    FS.rename = (from, to) => {
+      const result = rename.call(FS, from, to);
+      const a = inside(from), b = inside(to);
+      if (a) removed(a);
+      if (b) changed(b);
+      return result;
+    };
+    FS.unlink = path => {
+      const result = unlink.call(FS, path);
+      const name = inside(path);
+      if (name) removed(name);
+      return result;
+    };
+  }
+
+  function syncSoon() {
+    if (syncAsked) return;
+    syncAsked = true;
+    setTimeout(sync, 0);
+  }
+
+  // Stores what changed. The writes start at once, since a page that goes
+  // has only this moment; the promise settles once the browser holds them.
+  function sync() {
+    syncAsked = false;
+    const puts = [];
+    for (const name of dirty) {
+      try {
+        puts.push([name, FS.readFile(inFolder(name))]);
+      } catch (error) {
+        // Gone again since: nothing to keep.
+      }
     }
-    FS.chdir(Folder);
+    const deletes = Array.from(gone);
+    dirty.clear();
+    gone.clear();
+    if (!db) return Promise.resolve(true);
+    const current = running || ended ? sceneName() : "";
+    if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
+    try {
+      const tx = db.transaction([FileStore, StateStore], "readwrite");
+      for (const put of puts) tx.objectStore(FileStore).put(put[1], put[0]);
+      for (const name of deletes) tx.objectStore(FileStore).delete(name);
+      if (current && !current.startsWith("/")) tx.objectStore(StateStore).put(current, "current");
+      if (tx.commit) tx.commit();
+      return finished(tx).then(() => {
+        storedCurrent = current;
+        return true;
+      }, error => notKept(error, puts));
+    } catch (error) {
+      return Promise.resolve(notKept(error, puts));
+    }
+  }
+
+  function notKept(error, puts) {
+    // Tried again with the next change.
+    for (const put of puts) dirty.add(put[0]);
+    const what = puts.length ? puts.map(put => put[0]).join(", ") : "the scene's name";
+    showError("This browser would not keep " + what + ": " + (error ? error.message || error.name : "it gave no reason"));
+    return false;
   }
 
   function folderFiles(path, prefix, found) {
@@ -416,22 +528,32 @@ var talvoPage = (function () {
     return found;
   }
 
-  // The whole folder but the copies of dropped scenes no longer shown: they
-  // cannot be reached again.
-  function keep() {
-    const current = sceneName().startsWith("/") ? null : sceneName();
-    const wanted = folderFiles(Folder, "", []).filter(name => !name.startsWith("dropped/") || name === current);
-    for (const name of storedNames()) if (!wanted.includes(name)) storage.removeItem(StoreFile + name);
-    for (const name of wanted) store(name, FS.readFile(inFolder(name)));
-    if (current) remember(StoreCurrent, current, "the scene's name");
+  function exists(name) {
+    try {
+      return FS.isFile(FS.stat(inFolder(name)).mode);
+    } catch (error) {
+      return false;
+    }
+  }
+
+  function isScene(name) {
+    try {
+      const stream = FS.open(inFolder(name), "r");
+      const head = new Uint8Array(5);
+      const count = FS.read(stream, head, 0, 5);
+      FS.close(stream);
+      return count === 5 && String.fromCharCode.apply(null, head) === "TALVO";
+    } catch (error) {
+      return false;
+    }
   }
 
   // The program's own save, as when its window closes, but it goes on;
-  // whatever it wrote is kept, a rescued scene too. False when the scene is
-  // not in its file, and the program has said why.
+  // whatever it wrote is stored, a rescued scene too. False when the scene
+  // is not in its file, and the program has said why.
   function saveScene() {
     const saved = running ? _WebSaveScene() : 0;
-    if (saved) keep();
+    if (saved) sync();
     return saved === 1;
   }
 
@@ -447,15 +569,35 @@ var talvoPage = (function () {
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
   }
 
-  // A dropped scene is copied into the folder "dropped", never over the
-  // scene being played: that one is saved before the drop is read.
+  const sameBytes = (a, b) => a.length === b.length && a.every((byte, i) => byte === b[i]);
+
+  // A dropped or opened scene is copied into the folder "dropped", never
+  // over a scene kept there: another file of the same name gets a name of
+  // its own, and only the very same bytes take the kept one's place.
   function place(name, bytes) {
     const clean = name.replace(/[\/\\\0]/g, "_");
-    let path = "dropped/" + clean;
-    if (path === sceneName()) path = "dropped/2/" + clean;
-    makeFolders(inFolder(path));
-    FS.writeFile(inFolder(path), bytes);
-    return path;
+    const dot = clean.lastIndexOf(".");
+    const stem = dot > 0 ? clean.slice(0, dot) : clean, ending = dot > 0 ? clean.slice(dot) : "";
+    for (let n = 1; ; ++n) {
+      const path = "dropped/" + (n === 1 ? clean : stem + " (" + n + ")" + ending);
+      if (!exists(path)) {
+        makeFolders(inFolder(path));
+        FS.writeFile(inFolder(path), bytes);
+        return path;
+      }
+      if (sameBytes(FS.readFile(inFolder(path)), bytes)) return path;
+    }
+  }
+
+  // Hands names in the folder to the program as a drop: it saves the scene
+  // it leaves, then loads the first.
+  function dropNames(names) {
+    const text = names.join("\n"), size = lengthBytesUTF8(text) + 1;
+    const at = _malloc(size);
+    stringToUTF8(text, at, size);
+    _WebDrop(at);
+    _free(at);
+    wake();
   }
 
   async function receive(files) {
@@ -475,19 +617,41 @@ var talvoPage = (function () {
       const side = SideFiles.find(name => name === file.name.toLowerCase());
       if (side) {
         FS.writeFile(inFolder(side), bytes);
-        store(side, bytes);
         status(side + " is kept: it shapes every new scene from now on (Clear makes one).");
       } else {
         scenes.push(place(file.name, bytes));
       }
     });
-    if (!scenes.length) return;
-    const text = scenes.join("\n"), size = lengthBytesUTF8(text) + 1;
-    const at = _malloc(size);
-    stringToUTF8(text, at, size);
-    _WebDrop(at);
-    _free(at);
-    wake();
+    if (scenes.length) dropNames(scenes);
+  }
+
+  // The kept scenes, listed afresh each time their menu opens; choosing one
+  // goes back to it as a drop does.
+  function listKeptScenes(list) {
+    list.replaceChildren();
+    const current = running ? sceneName() : "";
+    const names = folderFiles(Folder, "", []).filter(isScene).sort();
+    for (const name of names) {
+      const entry = document.createElement("li");
+      entry.setAttribute("role", "menuitemradio");
+      entry.setAttribute("aria-checked", name === current ? "true" : "false");
+      entry.tabIndex = -1;
+      entry.dataset.scene = name;
+      entry.textContent = name.replace(/^dropped\//, "");
+      list.append(entry);
+    }
+    if (!names.length) {
+      const entry = document.createElement("li");
+      entry.setAttribute("role", "menuitem");
+      entry.setAttribute("aria-disabled", "true");
+      entry.tabIndex = -1;
+      entry.textContent = "None yet";
+      list.append(entry);
+    }
+  }
+
+  function goBackTo(name) {
+    if (running && name !== sceneName() && !aboutOpen) dropNames([name]);
   }
 
   document.addEventListener("dragover", event => {
@@ -503,23 +667,104 @@ var talvoPage = (function () {
     fileInput.value = "";
   });
 
+  // Shown again (or resized), the window is painted anew from the scene as
+  // it is: strokes made at Stop show.
+  function repaint() {
+    if (!running) return;
+    _WebRepaint();
+    wake();
+  }
+
   document.addEventListener("visibilitychange", () => {
     if (document.visibilityState === "hidden") saveScene();
+    else repaint();
   });
   window.addEventListener("pagehide", saveScene);
 
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
-  window.addEventListener("resize", fit);
+  window.addEventListener("resize", () => {
+    fit();
+    repaint();
+  });
   fit();
 
-  // The program's arguments: those named in the address (?arg=NAME), else
-  // the scene shown when the page was last left.
-  const named = new URLSearchParams(location.search).getAll("arg");
-  const last = storage.getItem(StoreCurrent);
-  Module.arguments = named.length ? named : last && storage.getItem(StoreFile + last) !== null ? [last] : [];
-  // A scene that cannot be saved is rescued into the folder, so it is kept.
-  Module.preRun = [restore, () => { ENV.XDG_DATA_HOME = Folder + "/rescued"; }];
+  // One tab plays at a time: it holds the folder with a Web Lock, so two
+  // tabs never overwrite each other's scenes. A second tab says so and
+  // waits; "Play here" asks the first to save, end and hand the folder over.
+  const LockName = "talvo-folder";
+  const tabs = "BroadcastChannel" in window ? new BroadcastChannel("talvo") : null;
+  const elsewhere = byId("elsewhere");
+  let releaseFolder = null, handingOver = false, ended = false;
+
+  function holdFolder() {
+    if (!navigator.locks) return Promise.resolve();
+    return new Promise(granted => {
+      // A reload's own release takes a moment: said only if it lasts.
+      const told = setTimeout(() => { elsewhere.hidden = false; }, 1000);
+      navigator.locks.request(LockName, () => {
+        clearTimeout(told);
+        elsewhere.hidden = true;
+        granted();
+        return new Promise(release => { releaseFolder = release; });
+      });
+    });
+  }
+
+  byId("play-here").addEventListener("click", () => {
+    if (tabs) tabs.postMessage("hand over");
+    status("Asking the other tab to hand Talvo over…");
+  });
+  if (tabs) {
+    tabs.onmessage = event => {
+      if (event.data !== "hand over" || !running) return;
+      handingOver = true;
+      post(WmSysCommand, ScClose, 0);
+    };
+  }
+
+  async function programEnded(code) {
+    running = false;
+    ended = true;
+    await sync();
+    status(handingOver ? "Talvo plays in another tab now. Reload this page to play here."
+      : "Talvo has ended" + (code ? " (code " + code + ")" : "") + ". Reload the page to play again.");
+    if (releaseFolder) releaseFolder();
+  }
+
+  // The folder comes from the store before the program starts, so the
+  // scene shown when the page was last left comes back; those named in the
+  // address (?arg=NAME) go first.
+  let programArguments = [];
+  async function begin() {
+    await holdFolder();
+    try {
+      db = await openStore();
+      await migrate();
+    } catch (error) {
+      db = null;
+      status("This browser keeps nothing for this page: the scene will not come back after you leave.");
+    }
+    let current = null;
+    try {
+      current = await restore();
+    } catch (error) {
+      showError("The files kept in this browser could not be read back: " + error.message);
+    }
+    watchFolder();
+    // A scene that cannot be saved is rescued into the folder, so it is kept.
+    ENV.XDG_DATA_HOME = Folder + "/rescued";
+    const named = new URLSearchParams(location.search).getAll("arg");
+    programArguments = named.length ? named : current && exists(current) ? [current] : [];
+    if (db && navigator.storage && navigator.storage.persist) navigator.storage.persist().catch(() => {});
+  }
+
+  Module.noInitialRun = true;
+  Module.preRun = [() => {
+    addRunDependency("talvo-folder");
+    begin().finally(() => removeRunDependency("talvo-folder"));
+  }];
+  Module.onRuntimeInitialized = () => callMain(programArguments);
   Module.printErr = text => console.warn(text);
   Module.onAbort = what => showError("Talvo stopped: " + what);
 
@@ -536,9 +781,6 @@ var talvoPage = (function () {
     aboutShow,
     aboutHide,
     showError,
-    ended: code => {
-      running = false;
-      status("Talvo has ended" + (code ? " (code " + code + ")" : "") + ". Reload the page to play again.");
-    },
+    ended: programEnded,
   };
 })();

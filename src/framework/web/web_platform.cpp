@@ -163,6 +163,14 @@ extern "C" EMSCRIPTEN_KEEPALIVE const uint32_t* WebFramePixels()
 
 // For tests and measurements: nothing waits to be handled, and how many
 // pictures the program has presented.
+// The page is shown again or resized: the window is painted anew, from the
+// surface as it is now (strokes made at Stop included), as a repaint does on
+// the desktop.
+extern "C" EMSCRIPTEN_KEEPALIVE void WebRepaint()
+{
+    if (S.windowExists) PlatformInvalidate();
+}
+
 extern "C" EMSCRIPTEN_KEEPALIVE int WebIdle() { return !QueuePending() && S.dialogInput.empty(); }
 extern "C" EMSCRIPTEN_KEEPALIVE uint32_t WebPresentCount() { return S.presents; }
 
@@ -312,7 +320,9 @@ void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
 
 // The About dialog: a modal element of the page. The rest of the page is
 // inert meanwhile, so no input reaches the owner; the loop waits for the
-// dialog's own input and frames stand still.
+// dialog's own input and frames stand still. What was waiting when it
+// opened (a button's release among it) is the owner's, handled once it is
+// gone.
 
 int32_t PlatformAboutDialog(DialogProc proc)
 {
@@ -320,10 +330,14 @@ int32_t PlatformAboutDialog(DialogProc proc)
     S.dialogOpen = true;
     S.dialogResult = 0;
     S.dialogInput.clear();
+    const std::vector<PlatformMessage> waiting = QueueSetAside();
     const WindowHandle dialog = HandleOf(DialogWindowId);
     JsAboutShow(TALVO_ABOUT_CAPTION, TALVO_ABOUT_PRODUCT, TALVO_ABOUT_CREDIT, TALVO_ABOUT_CONTACT1,
                 TALVO_ABOUT_CONTACT2);
     proc(dialog, WmInitDialog, 0, 0);
+    // The program is already asked to end: the dialog gives way at once.
+    for (const PlatformMessage& msg : waiting)
+        if (S.dialogOpen && QueueEndsProgram(msg)) proc(dialog, WmClose, 0, 0);
     while (S.dialogOpen) {
         if (!S.dialogInput.empty()) {
             const PlatformMessage input = S.dialogInput.front();
@@ -332,20 +346,25 @@ int32_t PlatformAboutDialog(DialogProc proc)
             continue;
         }
         PlatformMessage msg;
-        bool quit = false;
-        while (PlatformPeekMessage(&msg)) {
-            if (msg.message == WmQuit) {
-                PlatformPostQuit(msg.wParam);
-                quit = true;
-                break;
-            }
+        bool ending = false;
+        while (!ending && PlatformPeekMessage(&msg)) {
             if (msg.message == WmPaint) WndProc(msg.window, msg.message, msg.wParam, msg.lParam);
+            // The page asks the program to end (another tab takes over):
+            // the dialog goes first, then the request is handled.
+            if (QueueEndsProgram(msg)) {
+                if (msg.message == WmQuit)
+                    PlatformPostQuit(msg.wParam);
+                else
+                    PlatformPostMessage(msg.message, msg.wParam, msg.lParam);
+                ending = true;
+            }
         }
-        if (quit) break;
+        if (ending) break;
         JsWait(-1.0);
     }
     S.dialogOpen = false;
     S.dialogInput.clear();
+    QueuePutBack(waiting);
     JsAboutHide();
     S.lastYield = PlatformTicks();
     return S.dialogResult;

@@ -15,7 +15,8 @@
 
 // The framework's numbers are the Win32 ones.
 static_assert(WmDestroy == WM_DESTROY && WmSize == WM_SIZE && WmSetFocus == WM_SETFOCUS &&
-              WmKillFocus == WM_KILLFOCUS && WmPaint == WM_PAINT && WmClose == WM_CLOSE && WmQuit == WM_QUIT);
+              WmKillFocus == WM_KILLFOCUS && WmPaint == WM_PAINT && WmClose == WM_CLOSE && WmQuit == WM_QUIT &&
+              WmQueryEndSession == WM_QUERYENDSESSION && WmEndSession == WM_ENDSESSION);
 static_assert(WmKeyDown == WM_KEYDOWN && WmChar == WM_CHAR && WmInitDialog == WM_INITDIALOG &&
               WmCommand == WM_COMMAND && WmSysCommand == WM_SYSCOMMAND);
 static_assert(WmMouseMove == WM_MOUSEMOVE && WmLButtonDown == WM_LBUTTONDOWN && WmLButtonUp == WM_LBUTTONUP &&

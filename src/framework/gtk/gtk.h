@@ -1,0 +1,8 @@
+// What the GTK backend's files share.
+#pragma once
+#include <gdk/gdk.h>
+
+// On an X11 display, calls `lost` (which must not return) when the
+// connection to the X server is lost, instead of GDK's handler, which ends
+// the process at once. Elsewhere it does nothing.
+void GtkOnX11ConnectionLost(GdkDisplay* display, void (*lost)());

@@ -1,0 +1,30 @@
+// Xlib apart from the rest of the backend: its names (Window, Display,
+// Status, None) would clash with ours.
+#include "framework/gtk/gtk.h"
+
+#ifdef GDK_WINDOWING_X11
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+namespace {
+
+void (*Lost)() = nullptr;
+
+// Xlib ends the process itself should this return.
+int OnConnectionLost(Display*)
+{
+    if (Lost) Lost();
+    return 0;
+}
+
+} // namespace
+
+void GtkOnX11ConnectionLost(GdkDisplay* display, void (*lost)())
+{
+    if (!GDK_IS_X11_DISPLAY(display)) return;
+    Lost = lost;
+    XSetIOErrorHandler(OnConnectionLost);
+}
+#else
+void GtkOnX11ConnectionLost(GdkDisplay*, void (*)()) {}
+#endif

@@ -1,0 +1,92 @@
+// End requests on POSIX: a signal writes its number into a pipe (the only
+// thing a handler may safely do), and the pump reads it.
+#include "framework/end_signals.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const int Signals[] = {SIGTERM, SIGHUP, SIGINT};
+int Pipe[2] = {-1, -1};
+volatile sig_atomic_t Received = 0;
+bool Taken = false;
+
+void OnSignal(int number)
+{
+    const int saved = errno;
+    if (!Received) Received = number;
+    const char byte = 1;
+    // A full pipe already wakes the reader.
+    if (write(Pipe[1], &byte, 1) < 0) {
+    }
+    errno = saved;
+}
+
+void Drain()
+{
+    char bytes[64];
+    while (Pipe[0] >= 0 && read(Pipe[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+} // namespace
+
+void EndSignalsWatch()
+{
+    if (Pipe[0] >= 0) return;
+    if (pipe(Pipe) != 0) return;
+    for (int fd : Pipe) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes of the program go on undisturbed; the pipe wakes the pump.
+    action.sa_flags = SA_RESTART;
+    for (int number : Signals) {
+        // A signal ignored by whoever started us (nohup, a background job's
+        // SIGINT) stays ignored.
+        struct sigaction before = {};
+        if (sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(number, &action, nullptr);
+    }
+}
+
+int32_t EndSignalTake()
+{
+    Drain();
+    if (!Received || Taken) return 0;
+    Taken = true;
+    return Received;
+}
+
+void EndSignalsSleep(uint32_t milliseconds)
+{
+    const int timeout = milliseconds > 0x7FFFFFFFu ? -1 : static_cast<int>(milliseconds);
+    if (Pipe[0] < 0) {
+        poll(nullptr, 0, timeout);
+        return;
+    }
+    if (Received && !Taken) return;
+    pollfd wake = {Pipe[0], POLLIN, 0};
+    poll(&wake, 1, timeout);
+}
+
+int EndSignalsFd() { return Pipe[0]; }
+
+void EndSignalsFinish()
+{
+    const int number = Received;
+    if (!number) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    signal(number, SIG_DFL);
+    raise(number);
+}
