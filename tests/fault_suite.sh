@@ -54,7 +54,8 @@ ln sub/real.talvo hard.talvo
 run "$sim" link.talvo
 check "symbolic link kept" [ $status = 0 -a -L link.talvo -a "$(readlink link.talvo)" = sub/real.talvo ]
 check "linked file saved" eval '! cmp -s sub/real.talvo old.talvo && is_scene sub/real.talvo'
-cp hard.talvo old.talvo && run "$sim" hard.talvo
+# Written in place over a longer file, the file ends where the scene ends.
+head -c 1000 /dev/urandom >>hard.talvo && cp hard.talvo old.talvo && run "$sim" hard.talvo
 check "hard link kept" eval '[ sub/real.talvo -ef hard.talvo ] && ! cmp -s hard.talvo old.talvo && is_scene hard.talvo'
 run "$sim" dangling.talvo
 check "link that leads nowhere" eval '[ -L dangling.talvo ] && is_scene sub/made.talvo'
@@ -97,7 +98,7 @@ check "FIFO background palette" eval '[ $status = 0 ] && is_scene z.talvo'
 # a folder the user cannot write is saved in place; a new one there cannot be.
 case_dir
 scene secret.talvo 1 && chmod 200 secret.talvo && chown 65534 secret.talvo && cp secret.talvo old.talvo
-scene mine.talvo 1 && chown 65534 mine.talvo && cp mine.talvo old-mine.talvo
+scene mine.talvo 1 && head -c 1000 /dev/urandom >>mine.talvo && chown 65534 mine.talvo && cp mine.talvo old-mine.talvo
 chmod 755 . && before=$(rescues)
 run "${nobody[@]}" "$sim" secret.talvo
 check "unreadable scene left alone" eval 'failed_aloud $((before + 1)) && cmp -s secret.talvo old.talvo'

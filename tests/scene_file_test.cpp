@@ -571,6 +571,31 @@ TEST_F(SceneFileHandlers, DropSavesFirstLoadsAndTakesTheNameThatCloseSavesTo)
     EXPECT_FALSE(HeadlessWindowExists());
 }
 
+// The end of the session saves as the close does, but a save that fails is
+// noted beside the rescued scene, never shown in a box that would hold the
+// end up.
+TEST_F(SceneFileHandlers, TheEndOfTheSessionSavesWithoutABox)
+{
+    AddHandler(WmEndSession, OnEndSession);
+    WndProc(MainWindow, WmEndSession, 0, 0);
+    EXPECT_TRUE(HeadlessWindowExists()) << "a session that does not end after all";
+    EXPECT_FALSE(FileExists("Default.talvo"));
+
+    std::filesystem::create_directory("folder.talvo");
+    SetName("folder.talvo");
+    WndProc(MainWindow, WmEndSession, 1, 0);
+    EXPECT_EQ(HeadlessErrorCount(), 0);
+    EXPECT_FALSE(HeadlessWindowExists());
+    const std::vector<std::string> rescued = dir_.Rescued();
+    ASSERT_EQ(rescued.size(), 2u);
+    const std::string scene = rescued[0], note = rescued[1];
+    ASSERT_EQ(note, scene.substr(0, scene.size() - 6) + ".txt");
+    EXPECT_TRUE(ReadFileBytes(scene) == current_.Encode());
+    const std::string text = ReadText(note);
+    EXPECT_NE(text.find("could not be saved to \"folder.talvo\": it is not a regular file"), std::string::npos) << text;
+    EXPECT_NE(text.find("It was saved to \"" + scene + "\""), std::string::npos) << text;
+}
+
 // A drop that does not load, or of the current file itself, saves and goes on unchanged.
 TEST_F(SceneFileHandlers, DropThatDoesNotLoadKeepsSceneAndName)
 {

@@ -1,10 +1,16 @@
 // Whole sessions of the real program, driven through talvo-sim's scripted input.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -21,6 +27,16 @@ int Sim(const std::string& args, std::string* output = nullptr)
 }
 
 int Kind(const std::vector<uint8_t>& scene, int x, int y) { return scene[Header + 24 + y * 336 + x] & 7; }
+
+// Whether the process has a handler for the signal (its SigCgt mask).
+bool CatchesSignal(pid_t pid, int number)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1;
+    return false;
+}
 
 TEST(Session, DrawEraseChooseClearDropAndClose)
 {
@@ -162,6 +178,76 @@ TEST(Session, EveryEventOfABusyFrameArrives)
     EXPECT_EQ(Kind(b, 100, 300), 1);
     EXPECT_NE(Kind(b, 200, 300), 1) << "the pen stayed down";
     EXPECT_NE(Kind(b, 150, 300), 1);
+}
+
+// An events file written on Windows: CRLF line ends, and a dropped name with
+// spaces in it (taken whole, without its line end). The events of the frame
+// in which --frames closes the window arrive before the close; later ones
+// never do.
+TEST(Session, WindowsLineEndsNamesWithSpacesAndTheClosingFrame)
+{
+    TempDir dir;
+    WriteFileText("prep.txt", "1 command 51\n");
+    ASSERT_EQ(Sim("--frames 2 --seed 1 --events prep.txt \"my old scene.talvo\""), 0);
+    WriteFileText("events.txt", "1 command 41\r\n2 drop my old scene.talvo\r\n3 command 22\r\n"
+                                "5 command 63 # in the closing frame\r\n6 command 30\r\n");
+    ASSERT_EQ(Sim("--frames 5 --seed 1 --events events.txt x.talvo"), 0) << ReadText("sim.err");
+    const std::vector<uint8_t> x = ReadFileBytes("x.talvo");
+    ASSERT_EQ(x.size(), 200588u);
+    EXPECT_EQ(x[26], 1) << "saved before the drop, at Slow";
+    const std::vector<uint8_t> old = ReadFileBytes("my old scene.talvo");
+    ASSERT_EQ(old.size(), 200588u);
+    EXPECT_EQ(old[22], 1) << "the dropped scene loaded";
+    EXPECT_EQ(old[15], 0x22) << "thick pen; the big eraser, not the small one of frame 6";
+    EXPECT_EQ(old[24], 3) << "the closing frame's choice";
+}
+
+// What was waiting when About opened is handled once it closes: a button
+// released just before ends the stroke, so a later move draws nothing.
+TEST(Session, InputWaitingWhenAboutOpensIsHandledAfterIt)
+{
+    TempDir dir;
+    WriteFileText("about.txt", "2 lbuttondown 100 300\n2 mousemove 100 300\n2 command 11\n2 lbuttonup 100 300\n"
+                               "3 key 13\n4 mousemove 200 300\n");
+    ASSERT_EQ(Sim("--frames 6 --seed 1 --events about.txt a.talvo"), 0) << ReadText("sim.err");
+    const std::vector<uint8_t> a = ReadFileBytes("a.talvo");
+    ASSERT_EQ(a.size(), 200588u);
+    EXPECT_EQ(Kind(a, 100, 300), 1);
+    EXPECT_NE(Kind(a, 200, 300), 1) << "the pen stayed down";
+}
+
+// A run stopped from outside (a time limit's SIGTERM, Ctrl+C, the terminal
+// gone) saves its scene between two frames and then ends by that signal.
+TEST(Session, SignalsSaveTheSceneAndEndTheRunByThemselves)
+{
+    TempDir dir;
+    // Slow, in real time: the signal finds the run waiting between frames.
+    WriteFileText("slow.txt", "1 command 41\n");
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        std::remove("s.talvo");
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            execl(TALVO_SIM_PATH, TALVO_SIM_PATH, "--real-time", "--frames", "100000000", "--events", "slow.txt",
+                  "s.talvo", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Sent once the run listens for it: before, it would end the process
+        // as any program is ended.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!CatchesSignal(pid, number) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(pid, number);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), number);
+        const std::vector<uint8_t> saved = ReadFileBytes("s.talvo");
+        ASSERT_EQ(saved.size(), 200588u);
+        EXPECT_EQ(std::string(saved.begin(), saved.begin() + 5), "TALVO");
+    }
 }
 
 // Captured drags report positions beyond the window; they travel packed as

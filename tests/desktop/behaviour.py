@@ -140,6 +140,14 @@ def marks_of(menu):
     return marks
 
 
+def scene_has_wall(path, y, x0, x1):
+    """Whether the scene file holds the wall of a stroke as stroke_is_wall
+    sees it on the screen."""
+    data = Scene(path).data
+    field = 28 + (1024 if data[12:13] == b"B" else 24)
+    return all(data[field + yy * WIDTH + x] & 7 == 1 for x in range(x0, x1) for yy in (y - 1, y))
+
+
 def horizontal_stroke(y, x0, x1, step=3):
     return [(x, y) for x in range(x0, x1 + 1, step)]
 
@@ -247,7 +255,6 @@ def test_dropped_scene_loads_and_close_saves_to_it(d, folder):
         # A wall across, then the Thin pen, Slow, Dusty and Boiling sand.
         dropped = make_scene(elsewhere, "dropped.talvo", stroke_events(2, 200, 40, 280) +
                              "10 command 20\n10 command 41\n10 command 52\n10 command 63\n")
-        before = open(dropped, "rb").read()
         d.start(folder)
         moving(d)
         d.drop(dropped)
@@ -256,13 +263,75 @@ def test_dropped_scene_loads_and_close_saves_to_it(d, folder):
         if marks is not None:
             for label in ("Pen/Thin", "Speed/Slow", "Kind of sand1/Dusty sand", "Kind of sand2/Boiling sand"):
                 assert marks.get(label), (label, marks)
+        # What the close must bring to the dropped file: a stroke drawn on it.
+        d.drag(horizontal_stroke(330, 60, 219))
+        wait_until("the stroke on the dropped scene", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
         d.close()
         assert os.path.exists(os.path.join(folder, "Default.talvo")), "the scene before the drop was not saved"
+        assert scene_has_wall(dropped, 330, 60, 219), "closing did not save to the dropped file"
         after = Scene(dropped)
-        assert after.data != before, "closing did not save to the dropped file"
         assert (after.pen, after.speed, after.slot1, after.slot2) == (0, 1, 2, 3), vars(after)
     finally:
         shutil.rmtree(elsewhere)
+
+
+def test_switching_scenes_keeps_the_edits_of_each(d, folder):
+    """A scene left for another one is saved as it is left, and coming back
+    to it shows what was drawn on it."""
+    elsewhere = tempfile.mkdtemp(prefix="talvo-switch-")
+    try:
+        a = make_scene(elsewhere, "a.talvo", stroke_events(2, 200, 40, 280))
+        b = make_scene(elsewhere, "b.talvo", stroke_events(2, 120, 40, 280))
+        d.start(folder)
+        d.drop(a)
+        wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+        d.drag(horizontal_stroke(330, 60, 219))
+        wait_until("the stroke on scene a", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
+        d.drop(b)
+        wait_until("scene b", lambda: (lambda p: stroke_is_wall(p, 120, 40, 280) and
+                                       not stroke_is_wall(p, 330, 60, 219))(d.shot()))
+        d.close()
+        assert scene_has_wall(a, 330, 60, 219), "the stroke on scene a was lost when b was opened"
+        assert scene_has_wall(b, 120, 40, 280) and not scene_has_wall(b, 330, 60, 219)
+        d.restart(folder, a)
+        wait_until("scene a with its stroke", lambda: (lambda p: stroke_is_wall(p, 200, 40, 280) and
+                                                        stroke_is_wall(p, 330, 60, 219))(d.shot()))
+        d.close()
+    finally:
+        shutil.rmtree(elsewhere)
+
+
+def test_a_repaint_at_stop_shows_what_was_drawn_meanwhile(d, folder):
+    """At Stop the loop shows nothing new, but the window painted anew shows
+    the scene as it is."""
+    d.start(folder)
+    d.choose("Speed/Stop")
+    settled(d)
+    d.drag(horizontal_stroke(330, 60, 219))
+    # Each repaint shows the scene of its moment: the one after the stroke
+    # has reached the program shows it.
+    wait_until("the stroke in a repainted window",
+               lambda: d.repaint() or stroke_is_wall(d.shot(), 330, 60, 219))
+    d.close()
+    assert scene_has_wall(os.path.join(folder, "Default.talvo"), 330, 60, 219)
+
+
+def test_every_way_the_session_ends_saves_the_scene(d, folder):
+    ends = d.session_ends()
+    if not ends:
+        return "skipped: this backend shows no end of a session but its close"
+    for number, how in enumerate(ends):
+        name = "end-%d.talvo" % number
+        d.start(folder, [name])
+        d.choose("Speed/Slow")
+        d.drag(horizontal_stroke(330, 60, 219))
+        wait_until("the stroke before the end (%s)" % how, lambda: stroke_is_wall(d.shot(), 330, 60, 219))
+        d.end_session(how)
+        path = os.path.join(folder, name)
+        assert os.path.exists(path), how + ": no scene saved"
+        assert scene_has_wall(path, 330, 60, 219), how + ": the stroke was not saved"
+        assert Scene(path).speed == 1, how + ": the speed was not saved"
+    return "ended by " + ", ".join(ends)
 
 
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]

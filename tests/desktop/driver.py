@@ -45,6 +45,21 @@ class Driver:
         """Drops the file on the window, as from a file manager."""
         raise NotImplementedError
 
+    def repaint(self):
+        """Has the window painted anew as the platform does after it was
+        covered (another window over it, a page shown again)."""
+        raise NotImplementedError
+
+    def session_ends(self):
+        """The ways, other than its close, in which this platform's session
+        can end with the program running: names for end_session()."""
+        return []
+
+    def end_session(self, how):
+        """Ends the session that way and waits for the program to end; fails
+        unless it ended as documented for that way."""
+        raise NotImplementedError
+
     def close(self):
         """Closes the window as the user does and waits for the program to
         end; fails unless it ended with status 0."""

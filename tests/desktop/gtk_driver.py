@@ -5,6 +5,7 @@ and pressed through the tree, drops come from an XDND source."""
 import atexit
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -36,7 +37,7 @@ def _session():
         _shared.update(display=display, bus=bus, pyatspi=pyatspi)
 
         def end():
-            display.close()
+            _shared["display"].close()
             bus.terminate()
             bus.wait()
             os.unlink(bus_log.name)
@@ -192,6 +193,31 @@ class Driver(driver.Driver):
     def drop(self, path):
         x, y = self._point(WIDTH // 2, HEIGHT // 2)
         assert self.x.drop(self.window, x, y, path), "the window refused the drop"
+
+    def repaint(self):
+        self.x.cover(*self.origin, WIDTH, HEIGHT)
+
+    def session_ends(self):
+        return ["SIGTERM", "SIGHUP", "SIGINT", "the display lost"]
+
+    def end_session(self, how):
+        if how == "the display lost":
+            # The X server goes; the rest of the run gets a new one.
+            self.x.close()
+            fresh = x11.Display()
+            fresh.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ["DBUS_SESSION_BUS_ADDRESS"]
+            _shared["display"] = self.x = fresh
+            want = 1
+        else:
+            number = getattr(signal, how)
+            self.process.send_signal(number)
+            # Saved, then ended by that same signal.
+            want = -number
+        try:
+            code = self.process.wait(20)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("talvo did not end after " + how)
+        assert code == want, "talvo ended with %d after %s (not %d): %s" % (code, how, want, self._stderr())
 
     def close(self):
         close = self._named("Close", self.at.ROLE_PUSH_BUTTON)

@@ -192,6 +192,78 @@ def test_what_cannot_be_saved_or_kept_is_told_on_the_page(d, folder):
     d.stop()
 
 
+def test_kept_scenes_go_back_with_their_edits_and_download(d, folder):
+    source = tempfile.mkdtemp(prefix="talvo-source-")
+    try:
+        a = make_scene(source, "a.talvo", stroke_events(2, 200, 40, 280))
+        b = make_scene(source, "b.talvo", stroke_events(2, 120, 40, 280))
+        d.start(folder)
+        d.drop(a)
+        wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+        d.drag(horizontal_stroke(330, 60, 219))
+        d.drop(b)
+        wait_until("scene b", lambda: stroke_is_wall(d.shot(), 120, 40, 280))
+        d.choose("Kept scenes/a.talvo")
+        wait_until("scene a with its stroke", lambda: (lambda p: stroke_is_wall(p, 200, 40, 280) and
+                                                        stroke_is_wall(p, 330, 60, 219))(d.shot()))
+        downloads = os.path.join(folder, "downloads")
+        d.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads,
+                     browserContextId=d.context, eventsEnabled=True)
+        d.choose("Download scene")
+        done = d.tools.wait_event("Browser.downloadProgress", lambda p: p["state"] != "inProgress")
+        assert done["state"] == "completed", done
+        path = os.path.join(downloads, "a.talvo")
+        assert behaviour.scene_has_wall(path, 330, 60, 219) and behaviour.scene_has_wall(path, 200, 40, 280)
+        d.close()
+    finally:
+        shutil.rmtree(source)
+
+
+def test_one_tab_plays_and_another_takes_over_with_its_scene(d, folder):
+    """A second tab does not run a second Talvo on the same folder: it says
+    so, and "Play here instead" has the first save, end and hand over."""
+    d.start(folder)
+    d.choose("Speed/Normal")
+    d.drag(horizontal_stroke(300, 60, 219))
+    wait_until("the wall in the first tab", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    first = d.session
+    d._open("/index.html")
+    wait_until("the second tab to say Talvo is open in another", lambda: d.js("!document.getElementById('elsewhere').hidden"))
+    assert not d.js("Module.calledRun === true"), "a second Talvo runs on the same folder"
+    d.click_element("#play-here", "Play here instead")
+    wait_until("Talvo in the second tab", lambda: d.js("Module.calledRun === true && _WebPresentCount() > 0"))
+    wait_until("the first tab's wall in the second", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    assert d.js("document.getElementById('elsewhere').hidden")
+    told = d.tools.call("Runtime.evaluate", session=first, returnByValue=True,
+                        expression="document.getElementById('status').textContent")["result"]["value"]
+    assert "plays in another tab" in told, told
+    d.drag(horizontal_stroke(330, 60, 219))
+    wait_until("the second tab's wall", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
+    d.close()
+    saved = os.path.join(folder, "Default.talvo")
+    assert behaviour.scene_has_wall(saved, 300, 60, 219) and behaviour.scene_has_wall(saved, 330, 60, 219)
+
+
+def test_a_folder_kept_by_an_earlier_version_comes_back(d, folder):
+    """Earlier versions kept the folder in localStorage: it moves over."""
+    source = tempfile.mkdtemp(prefix="talvo-source-")
+    try:
+        with open(make_scene(source, "old.talvo", stroke_events(2, 200, 40, 280)), "rb") as f:
+            old = base64.b64encode(f.read()).decode()
+    finally:
+        shutil.rmtree(source)
+    d.stop()
+    d.folder = folder
+    d.context = d.tools.call("Target.createBrowserContext")["browserContextId"]
+    d._open(web_driver.BLANK)
+    d.js("localStorage.setItem('talvo:file:old.talvo', '%s'); localStorage.setItem('talvo:current', 'old.talvo')" % old)
+    d._show([])
+    wait_until("the scene kept by the earlier version", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+    assert d.js("localStorage.length") == 0, "the old copy stayed"
+    d.close()
+    assert behaviour.scene_has_wall(os.path.join(folder, "old.talvo"), 200, 40, 280)
+
+
 def press(d, key, code=None, keycode=0, text=None):
     params = {"key": key, "code": code or key, "windowsVirtualKeyCode": keycode}
     d.call("Input.dispatchKeyEvent", type="keyDown", text=text, **params) if text else \

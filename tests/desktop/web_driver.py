@@ -401,14 +401,34 @@ class Driver(driver.Driver):
         """Closes the page, which saves the scene as it goes, then copies what
         the site keeps into the test's folder (a dropped scene back over the
         file dropped)."""
-        # The page names its scene last when it saves; what a closing page
+        self._leave(self._close_page)
+
+    def repaint(self):
+        """Another tab in front, then this one again."""
+        other = self.tools.call("Target.createTarget", url="about:blank", browserContextId=self.context)["targetId"]
+        wait_until("the page to be hidden", lambda: self.js("document.visibilityState") == "hidden")
+        self.tools.call("Target.closeTarget", targetId=other)
+        wait_until("the page to show again", lambda: self.js("document.visibilityState") == "visible")
+
+    def session_ends(self):
+        return ["the page left for another"]
+
+    def end_session(self, how):
+        def away():
+            self.call("Page.navigate", url=self.browser.origin + BLANK)
+            wait_until("the other page", lambda: self.js("location.pathname") == BLANK)
+            self._close_page()
+        self._leave(away)
+
+    def _leave(self, go):
+        # The page names its scene last when it saves; what a page that goes
         # wrote reaches other pages a moment later.
         self._forget_current()
-        self._close_page()
+        go()
         problems, self.problems = self.problems, []
         assert not problems, "the page reported: %s" % problems
         self._open(BLANK)
-        files, current = wait_until("the scene the page kept as it closed",
+        files, current = wait_until("the scene the page kept as it went",
                                     lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=10)
         self._close_page()
         for name, data in files.items():

@@ -209,6 +209,23 @@ class Driver(driver.Driver):
         # the client area.
         assert self.d.drop(self.window, *self._point(WIDTH // 2, HEIGHT // 2), path, timeout=60), "drop refused"
 
+    def repaint(self):
+        self.d.cover(*self.origin, WIDTH, HEIGHT)
+
+    def session_ends(self):
+        return ["the end of the Windows session"]
+
+    def end_session(self, how):
+        # Wine's logoff: WM_QUERYENDSESSION, then WM_ENDSESSION, to every
+        # window; a program still there afterwards is ended.
+        subprocess.run(["wineboot", "--end-session"], env=self.s.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        try:
+            code = self.process.wait(60)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("talvo.exe did not end with the session")
+        assert code == 0, "talvo.exe ended with %d" % code
+
     def close(self):
         self._pointer_on_window()
         self.d.xdotool("key", "alt+F4")
@@ -328,13 +345,14 @@ def test_names_outside_the_code_page_reach_their_files(d, folder):
     to under their own names."""
     named = behaviour.make_scene(folder, "Sände 場面.talvo", behaviour.stroke_events(2, 300, 60, 219))
     dropped = behaviour.make_scene(folder, "Ωmega.talvo", behaviour.stroke_events(2, 200, 40, 280))
-    before = open(dropped, "rb").read()
     d.start(folder, [os.path.basename(named)])
     wait_until("the named scene's wall", lambda: behaviour.stroke_is_wall(d.shot(), 300, 60, 219))
     d.drop(dropped)
     wait_until("the dropped scene's wall", lambda: behaviour.stroke_is_wall(d.shot(), 200, 40, 280))
+    d.drag(behaviour.horizontal_stroke(330, 60, 219))
+    wait_until("the stroke on the dropped scene", lambda: behaviour.stroke_is_wall(d.shot(), 330, 60, 219))
     d.close()
-    assert open(dropped, "rb").read() != before, "closing did not save to the dropped file"
+    assert behaviour.scene_has_wall(dropped, 330, 60, 219), "closing did not save to the dropped file"
     assert sorted(os.listdir(folder)) == ["Sände 場面.talvo", "Ωmega.talvo"], os.listdir(folder)
 
 

@@ -111,5 +111,32 @@ class Display:
         finally:
             d.close()
 
+    def cover(self, x, y, w, h, timeout=10.0):
+        """Puts a window of our own over the screen rectangle and takes it
+        away again, as another program's window comes and goes: what lay
+        under it must be painted anew."""
+        from Xlib import X, display
+        d = display.Display(self.name)
+        try:
+            screen = d.screen()
+            lid = screen.root.create_window(x, y, w, h, 0, screen.root_depth, X.InputOutput, X.CopyFromParent,
+                                            override_redirect=1, background_pixel=screen.white_pixel,
+                                            event_mask=X.StructureNotifyMask)
+            lid.map()
+            d.flush()
+            end = time.monotonic() + timeout
+            while True:
+                if d.pending_events():
+                    if d.next_event().type == X.MapNotify:
+                        break
+                elif time.monotonic() > end:
+                    raise AssertionError("the covering window did not show")
+                else:
+                    time.sleep(0.01)
+            lid.destroy()
+            d.sync()
+        finally:
+            d.close()
+
     def close(self):
         end_process(self.server, 5)
