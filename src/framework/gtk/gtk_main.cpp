@@ -1,5 +1,6 @@
 // talvo: the program in a GTK window.
 //   talvo [--data-home] [SCENE]
+//   talvo --version
 // --data-home works in $XDG_DATA_HOME/talvo (made when missing), as the
 // desktop menu starts it; otherwise the current directory is the scene
 // folder. TALVO_BENCH=1 prints the frame timing at exit.
@@ -15,6 +16,7 @@
 
 #include "app/main_routine.h"
 #include "framework/window.h"
+#include "talvo_version.h"
 
 namespace {
 
@@ -30,6 +32,11 @@ void PrintBenchLine()
 
 int main(int argc, char** argv)
 {
+    // Answered before GTK starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("talvo " TALVO_VERSION);
+        return 0;
+    }
     g_set_prgname("talvo");
     g_set_application_name("Talvo");
     if (!gtk_init_check(&argc, &argv)) {
