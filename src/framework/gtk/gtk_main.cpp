@@ -51,7 +51,7 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--data-home") == 0) {
             dataHome = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::puts("usage: talvo [--data-home] [SCENE]");
+            std::puts("usage: talvo [--data-home] [SCENE]\n       talvo --version");
             return 0;
         } else {
             names.push_back(argv[i]);
