@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "talvo_version.h"
 #include "test_support.h"
 
 namespace {
@@ -221,6 +222,14 @@ TEST(SimCli, BadCommandLinesAreRefused)
         EXPECT_FALSE(FileExists("x.talvo"));
         EXPECT_FALSE(FileExists("Default.talvo"));
     }
+}
+
+TEST(SimCli, VersionIsPrintedAndNothingRuns)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--version x.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadText("sim.out"), std::string("talvo-sim ") + TALVO_VERSION + "\n");
+    EXPECT_FALSE(FileExists("x.talvo"));
 }
 
 TEST(SimCli, TwoSceneArgumentsAreIgnored)

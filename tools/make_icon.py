@@ -1,30 +1,62 @@
 #!/usr/bin/python3
 """Draws Talvo's icon (a heap of sand of both kinds under a trickle, on a
-wall-coloured ledge) and writes it as src/resources/talvo.png (48 x 48) and
-src/resources/talvo.ico (16, 32 and 48). Run it again only to change the
-picture; both files are kept in the tree."""
+wall-coloured ledge) and writes every form of it into OUTDIR:
+
+  talvo-SIZE.png  for the icon theme, SIZE in SIZES
+  talvo.png       the 48 x 48 one, for the window and the web page
+  talvo.svg       the same drawing as shapes, for the scalable theme folder
+  talvo.ico       the Windows icon, in ICO_SIZES
+
+The build runs it; a file whose bytes would not change is left alone, so
+what depends on it is not made again.
+
+Usage: make_icon.py OUTDIR"""
 import os
 import struct
+import sys
 import zlib
 
 WALL = (200, 160, 64)
 SAND = [(0, 240, 220), (0, 160, 200), (255, 0, 0), (160, 0, 0)]
 BACK = (0, 0, 0)
 
+# The drawing, in fractions of the icon's side.
+GRAINS = 48            # grains across at most: larger icons have larger grains
+MARGIN = 0.06          # clear all round
+LEDGE = 0.82           # the ledge's top edge
+HEAP_TOP = 0.40        # the heap's peak, at the middle
+HEAP_HALF = 0.36       # half the heap's width at its foot
+TRICKLE_HALF = 0.05    # half the trickle's width
+TRICKLE_TOP = 0.12     # where the trickle starts
+
+SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+# Sizes from 256 up are kept as PNG inside the .ico, as Windows expects.
+ICO_SIZES = [16, 24, 32, 48, 64, 256]
+
+
+def grain(i, j):
+    """The colour of the grain in column i, row j."""
+    return SAND[(i * 7 + j * 3) % 4]
+
+
+def heap_line(u):
+    return LEDGE - (LEDGE - HEAP_TOP) * max(0.0, 1 - abs(u - 0.5) / HEAP_HALF)
+
 
 def pixel(size, x, y):
-    """The colour at (x, y) of the icon drawn at `size`, or None (clear)."""
+    """The colour at (x, y) of the icon drawn at `size`, or None (clear).
+    A grain is one pixel up to 48 x 48, and a 48th of the side above."""
     u, v = (x + 0.5) / size, (y + 0.5) / size
-    if u < 0.06 or u > 0.94 or v < 0.06 or v > 0.94:
+    n = min(size, GRAINS)
+    if u < MARGIN or u > 1 - MARGIN or v < MARGIN or v > 1 - MARGIN:
         return None
-    if v > 0.82:
+    if v > LEDGE:
         return WALL
-    heap = 0.82 - 0.42 * max(0.0, 1 - abs(u - 0.5) / 0.36)
-    grain = SAND[(int(u * size) * 7 + int(v * size) * 3) % 4]
-    if v > heap:
-        return grain
-    if abs(u - 0.5) < 0.05 and (int(v * size) % 2 == 0) and v > 0.12:
-        return grain
+    g = grain(int(u * n), int(v * n))
+    if v > heap_line(u):
+        return g
+    if abs(u - 0.5) < TRICKLE_HALF and (int(v * n) % 2 == 0) and v > TRICKLE_TOP:
+        return g
     return BACK
 
 
@@ -48,6 +80,41 @@ def png(size):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def svg():
+    """The drawing as shapes on a square of GRAINS units, a grain a unit."""
+    n = GRAINS
+
+    def at(f):
+        return "%g" % round(f * n, 4)
+
+    def hexa(c):
+        return "#%02x%02x%02x" % c
+    grains = "".join('<rect x="%d" y="%d" width="1" height="1" fill="%s"/>' % (i, j, hexa(grain(i, j)))
+                     for j in range(4) for i in range(4))
+    # Every other row of grains, from the trickle's top down into the heap.
+    trickle = []
+    for j in range(0, int(LEDGE * n), 2):
+        top = max(j, TRICKLE_TOP * n)
+        if top < j + 1:
+            trickle.append('<rect x="%s" y="%g" width="%s" height="%g"/>' %
+                           (at(0.5 - TRICKLE_HALF), round(top, 4), at(2 * TRICKLE_HALF), round(j + 1 - top, 4)))
+    side = 1 - 2 * MARGIN
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">\n'
+            '<title>Talvo</title>\n'
+            '<defs><pattern id="sand" width="4" height="4" patternUnits="userSpaceOnUse">%s</pattern></defs>\n'
+            '<rect x="%s" y="%s" width="%s" height="%s" fill="%s"/>\n'
+            '<g fill="url(#sand)">%s</g>\n'
+            '<polygon points="%s,%s %s,%s %s,%s" fill="url(#sand)"/>\n'
+            '<rect x="%s" y="%s" width="%s" height="%s" fill="%s"/>\n'
+            '</svg>\n' % (
+                n, n, n, n, grains,
+                at(MARGIN), at(MARGIN), at(side), at(side), hexa(BACK),
+                "".join(trickle),
+                at(0.5 - HEAP_HALF), at(LEDGE), at(0.5), at(HEAP_TOP), at(0.5 + HEAP_HALF), at(LEDGE),
+                at(MARGIN), at(LEDGE), at(side), at(1 - MARGIN - LEDGE), hexa(WALL))).encode()
+
+
 def bmp_entry(size):
     """A 32-bit icon image: header, bottom-up BGRA rows, then the AND mask."""
     rows = rgba_rows(size)
@@ -65,7 +132,7 @@ def bmp_entry(size):
 
 
 def ico(sizes):
-    images = [bmp_entry(s) for s in sizes]
+    images = [png(s) if s >= 256 else bmp_entry(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for s, data in zip(sizes, images):
@@ -74,9 +141,30 @@ def ico(sizes):
     return out + b"".join(images)
 
 
+def write(path, data):
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except OSError:
+        pass
+    with open(path + ".new", "wb") as f:
+        f.write(data)
+    os.replace(path + ".new", path)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    pngs = {s: png(s) for s in SIZES}
+    for s, data in pngs.items():
+        write(os.path.join(out, "talvo-%d.png" % s), data)
+    write(os.path.join(out, "talvo.png"), pngs[48])
+    write(os.path.join(out, "talvo.svg"), svg())
+    write(os.path.join(out, "talvo.ico"), ico(ICO_SIZES))
+
+
 if __name__ == "__main__":
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "resources")
-    with open(os.path.join(here, "talvo.png"), "wb") as f:
-        f.write(png(48))
-    with open(os.path.join(here, "talvo.ico"), "wb") as f:
-        f.write(ico([16, 32, 48]))
+    main()

@@ -90,6 +90,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.menu = true;
         } else if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--") {
             for (++i; i < argc; ++i) o.scene.push_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -16,6 +16,7 @@ struct SimOptions {
     bool realTime = false;
     bool menu = false;
     bool help = false;
+    bool version = false;
     std::string events;
     std::vector<std::string> scene;
 };

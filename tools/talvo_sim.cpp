@@ -14,6 +14,7 @@
 #include "framework/window.h"
 #include "png_writer.h"
 #include "sim_input.h"
+#include "talvo_version.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ SimOptions Opts;
 
 const char Usage[] =
     "usage: talvo-sim [--frames N] [--seed S] [--png FILE] [--bench] [--real-time]\n"
-    "                 [--events FILE] [--menu] [SCENE]\n";
+    "                 [--events FILE] [--menu] [SCENE]\n"
+    "       talvo-sim --version\n";
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -71,6 +73,10 @@ int main(int argc, char** argv)
     if (!Opts.png.empty() && !PngAvailable()) Fail("--png is not available in this build (it has no PNG encoder)");
     if (Opts.help) {
         std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (Opts.version) {
+        std::puts("talvo-sim " TALVO_VERSION);
         return 0;
     }
     std::vector<HeadlessEvent> events;

@@ -1,5 +1,6 @@
 // talvo: the program in a GTK window.
 //   talvo [--data-home] [SCENE]
+//   talvo --version
 // --data-home works in $XDG_DATA_HOME/talvo (made when missing), as the
 // desktop menu starts it; otherwise the current directory is the scene
 // folder. TALVO_BENCH=1 prints the frame timing at exit.
@@ -16,6 +17,7 @@
 #include "app/main_routine.h"
 #include "framework/end_signals.h"
 #include "framework/window.h"
+#include "talvo_version.h"
 
 namespace {
 
@@ -33,6 +35,11 @@ int main(int argc, char** argv)
 {
     // Before anything else: a session that ends from now on saves the scene.
     EndSignalsWatch();
+    // Answered before GTK starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("talvo " TALVO_VERSION);
+        return 0;
+    }
     g_set_prgname("talvo");
     g_set_application_name("Talvo");
     if (!gtk_init_check(&argc, &argv)) {
@@ -47,7 +54,7 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--data-home") == 0) {
             dataHome = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::puts("usage: talvo [--data-home] [SCENE]");
+            std::puts("usage: talvo [--data-home] [SCENE]\n       talvo --version");
             return 0;
         } else {
             names.push_back(argv[i]);
