@@ -308,6 +308,9 @@ def test_a_repaint_at_stop_shows_what_was_drawn_meanwhile(d, folder):
     d.choose("Speed/Stop")
     settled(d)
     d.drag(horizontal_stroke(330, 60, 219))
+    if d.repaint() is False:
+        d.close()
+        return "skipped: nothing from outside makes this backend's window paint anew"
     # Each repaint shows the scene of its moment: the one after the stroke
     # has reached the program shows it.
     wait_until("the stroke in a repainted window",

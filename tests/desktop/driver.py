@@ -47,7 +47,8 @@ class Driver:
 
     def repaint(self):
         """Has the window painted anew as the platform does after it was
-        covered (another window over it, a page shown again)."""
+        covered (another window over it, a page shown again); False where
+        nothing from outside makes the program paint."""
         raise NotImplementedError
 
     def session_ends(self):
