@@ -244,24 +244,37 @@ def test_one_tab_plays_and_another_takes_over_with_its_scene(d, folder):
     assert behaviour.scene_has_wall(saved, 300, 60, 219) and behaviour.scene_has_wall(saved, 330, 60, 219)
 
 
-def test_a_folder_kept_by_an_earlier_version_comes_back(d, folder):
-    """Earlier versions kept the folder in localStorage: it moves over."""
+def test_what_an_earlier_visit_left_outside_the_store_comes_back(d, folder):
+    """A folder kept in localStorage by an earlier version moves over; what a
+    page wrote as it went, and IndexedDB missed, comes back from its journal."""
     source = tempfile.mkdtemp(prefix="talvo-source-")
     try:
-        with open(make_scene(source, "old.talvo", stroke_events(2, 200, 40, 280)), "rb") as f:
-            old = base64.b64encode(f.read()).decode()
+        scenes = {}
+        for name, y in (("old.talvo", 200), ("late.talvo", 120)):
+            with open(make_scene(source, name, stroke_events(2, y, 40, 280)), "rb") as f:
+                scenes[name] = base64.b64encode(f.read()).decode()
     finally:
         shutil.rmtree(source)
     d.stop()
     d.folder = folder
     d.context = d.tools.call("Target.createBrowserContext")["browserContextId"]
     d._open(web_driver.BLANK)
-    d.js("localStorage.setItem('talvo:file:old.talvo', '%s'); localStorage.setItem('talvo:current', 'old.talvo')" % old)
+    d.js("localStorage.setItem('talvo:file:old.talvo', '%s'); localStorage.setItem('talvo:current', 'old.talvo')"
+         % scenes["old.talvo"])
     d._show([])
     wait_until("the scene kept by the earlier version", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
     assert d.js("localStorage.length") == 0, "the old copy stayed"
     d.close()
     assert behaviour.scene_has_wall(os.path.join(folder, "old.talvo"), 200, 40, 280)
+
+    d._open(web_driver.BLANK)
+    d.js("localStorage.setItem('talvo:journal', JSON.stringify({files: {'old.talvo': '%s'}, gone: [], "
+         "current: 'old.talvo'}))" % scenes["late.talvo"])
+    d._show([])
+    wait_until("the scene the journal kept", lambda: stroke_is_wall(d.shot(), 120, 40, 280))
+    wait_until("the journal taken into the store", lambda: d.js("localStorage.getItem('talvo:journal') === null"))
+    d.close()
+    assert behaviour.scene_has_wall(os.path.join(folder, "old.talvo"), 120, 40, 280)
 
 
 def press(d, key, code=None, keycode=0, text=None):

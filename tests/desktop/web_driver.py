@@ -227,7 +227,14 @@ class Driver(driver.Driver):
             };
             const out = {};
             names.forEach((name, i) => { out[name] = base64(contents[i]); });
-            return JSON.stringify({files: out, current: current || null});
+            // What the page wrote as it went and the store may have missed:
+            // the next visit takes it from there.
+            const journal = JSON.parse(localStorage.getItem("talvo:journal") || "null");
+            if (journal) {
+                Object.assign(out, journal.files);
+                for (const name of journal.gone) delete out[name];
+            }
+            return JSON.stringify({files: out, current: (journal && journal.current) || current || null});
         })()""")
         items = json.loads(stored)
         return {k: base64.b64decode(v) for k, v in items["files"].items()}, items["current"]
@@ -249,6 +256,11 @@ class Driver(driver.Driver):
 
     def _forget_current(self):
         self.js(STORE + """(async () => {
+            const journal = JSON.parse(localStorage.getItem("talvo:journal") || "null");
+            if (journal) {
+                journal.current = null;
+                localStorage.setItem("talvo:journal", JSON.stringify(journal));
+            }
             const db = await talvoStore();
             const tx = db.transaction("state", "readwrite");
             tx.objectStore("state").delete("current");

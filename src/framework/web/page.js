@@ -345,6 +345,12 @@ var talvoPage = (function () {
   const DbName = "talvo", FileStore = "files", StateStore = "state";
   // Where earlier versions kept the folder, as base64 text.
   const OldFile = "talvo:file:", OldCurrent = "talvo:current";
+  // A page that goes may be gone before IndexedDB has its last writes: they
+  // go to localStorage too, whose writes the browser keeps however the page
+  // goes, and come back from there at the next visit until IndexedDB holds
+  // them.
+  const Journal = "talvo:journal";
+  let journal = null, syncSerial = 0;
   let db = null;
   const dirty = new Set(), gone = new Set();
   let syncAsked = false, storedCurrent = null;
@@ -354,6 +360,12 @@ var talvoPage = (function () {
   function makeFolders(path) {
     const folder = path.substring(0, path.lastIndexOf("/"));
     if (folder) FS.mkdirTree(folder);
+  }
+
+  function toBase64(bytes) {
+    let text = "";
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
   }
 
   function fromBase64(text) {
@@ -424,7 +436,56 @@ var talvoPage = (function () {
       }
     });
     storedCurrent = current || null;
-    return storedCurrent;
+    return readJournal() || storedCurrent;
+  }
+
+  // What the last visit wrote as it went, newer than the store where the
+  // store missed it; stored again at the first sync.
+  function readJournal() {
+    try {
+      journal = JSON.parse(window.localStorage.getItem(Journal));
+    } catch (error) {
+      journal = null;
+    }
+    if (!journal) return null;
+    for (const name of Object.keys(journal.files)) {
+      makeFolders(inFolder(name));
+      FS.writeFile(inFolder(name), fromBase64(journal.files[name]));
+      dirty.add(name);
+    }
+    for (const name of journal.gone) {
+      if (exists(name)) FS.unlink(inFolder(name));
+      gone.add(name);
+    }
+    storedCurrent = null;
+    return journal.current;
+  }
+
+  function writeJournal(puts, deletes, current) {
+    journal = journal || { files: {}, gone: [], current: null };
+    for (const put of puts) {
+      journal.files[put[0]] = toBase64(put[1]);
+      journal.gone = journal.gone.filter(name => name !== put[0]);
+    }
+    for (const name of deletes) {
+      delete journal.files[name];
+      journal.gone.push(name);
+    }
+    if (current) journal.current = current;
+    try {
+      window.localStorage.setItem(Journal, JSON.stringify(journal));
+    } catch (error) {
+      // No room there either: the store is all there is.
+    }
+  }
+
+  function clearJournal() {
+    journal = null;
+    try {
+      window.localStorage.removeItem(Journal);
+    } catch (error) {
+      // Nothing was kept there.
+    }
   }
 
   function changed(name) {
@@ -478,8 +539,9 @@ var talvoPage = (function () {
   }
 
   // Stores what changed. The writes start at once, since a page that goes
-  // has only this moment; the promise settles once the browser holds them.
-  function sync() {
+  // has only this moment (`going`: the journal gets them too); the promise
+  // settles once the browser holds them.
+  function sync(going) {
     syncAsked = false;
     const puts = [];
     for (const name of dirty) {
@@ -495,6 +557,8 @@ var talvoPage = (function () {
     if (!db) return Promise.resolve(true);
     const current = running || ended ? sceneName() : "";
     if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
+    if (going === true) writeJournal(puts, deletes, current);
+    const serial = ++syncSerial;
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
       for (const put of puts) tx.objectStore(FileStore).put(put[1], put[0]);
@@ -503,6 +567,9 @@ var talvoPage = (function () {
       if (tx.commit) tx.commit();
       return finished(tx).then(() => {
         storedCurrent = current;
+        // The store holds all the journal held once the latest writes are
+        // in and none failed since.
+        if (journal && serial === syncSerial && !dirty.size && !gone.size) clearJournal();
         return true;
       }, error => notKept(error, puts));
     } catch (error) {
@@ -551,9 +618,9 @@ var talvoPage = (function () {
   // The program's own save, as when its window closes, but it goes on;
   // whatever it wrote is stored, a rescued scene too. False when the scene
   // is not in its file, and the program has said why.
-  function saveScene() {
+  function saveScene(going) {
     const saved = running ? _WebSaveScene() : 0;
-    if (saved) sync();
+    if (saved) sync(going === true);
     return saved === 1;
   }
 
@@ -676,10 +743,10 @@ var talvoPage = (function () {
   }
 
   document.addEventListener("visibilitychange", () => {
-    if (document.visibilityState === "hidden") saveScene();
+    if (document.visibilityState === "hidden") saveScene(true);
     else repaint();
   });
-  window.addEventListener("pagehide", saveScene);
+  window.addEventListener("pagehide", () => saveScene(true));
 
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
@@ -752,6 +819,7 @@ var talvoPage = (function () {
       showError("The files kept in this browser could not be read back: " + error.message);
     }
     watchFolder();
+    if (dirty.size || gone.size) syncSoon();
     // A scene that cannot be saved is rescued into the folder, so it is kept.
     ENV.XDG_DATA_HOME = Folder + "/rescued";
     const named = new URLSearchParams(location.search).getAll("arg");
