@@ -257,7 +257,7 @@ class Driver(driver.Driver):
         print("# evidence: " + picture, flush=True)
 
 
-SIM_EXE = os.path.join(ROOT, "build/win32/talvo-sim.exe")
+SIM_EXE = os.environ.get("TALVO_SIM_EXE", os.path.join(ROOT, "build/win32/talvo-sim.exe"))
 
 
 def scripted_session(seed):
