@@ -8,12 +8,13 @@
 #include <iterator>
 
 #include "framework/headless/headless.h"
-#include "framework/message_queue.h"
 #include "framework/input.h"
 #include "framework/messages.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
 #include "framework/primitives.h"
+#include "framework/pump.h"
+#include "framework/queue/message_queue.h"
 #include "framework/strings.h"
 #include "framework/window.h"
 #include "sim/field.h"
@@ -160,7 +161,7 @@ TEST(FrameworkQueue, EveryPostedMessageArrivesInOrderAndDropsNameTheirFiles)
         order.push_back(wp);
         return 0;
     });
-    for (uint32_t i = 0; i < 10000; ++i) PlatformPostMessage(WM_USER_A, i, 0);
+    for (uint32_t i = 0; i < 10000; ++i) QueuePost(WM_USER_A, i, 0);
     PumpMessages();
     ASSERT_EQ(order.size(), 10000u);
     for (uint32_t i = 0; i < 10000; ++i) ASSERT_EQ(order[i], i);
@@ -169,10 +170,9 @@ TEST(FrameworkQueue, EveryPostedMessageArrivesInOrderAndDropsNameTheirFiles)
     names.clear();
     AddHandler(WmDropFiles, [](WindowHandle, uint32_t, uint32_t drop, int32_t) {
         char name[8];
-        const uint32_t length = PlatformDroppedFile(drop, 0, name, sizeof name);
+        const uint32_t length = DroppedFileName(drop, name, sizeof name);
         names.push_back(std::to_string(length) + ":" + name);
-        PlatformDropDone(drop);
-        names.push_back(std::to_string(PlatformDroppedFile(drop, 0, name, sizeof name))); // gone once done
+        names.push_back(std::to_string(DroppedFileName(drop, name, sizeof name))); // gone once taken
         return 0;
     });
     QueuePostDrop({"first.talvo", "ignored"});
@@ -209,17 +209,17 @@ TEST(FrameworkKeys, KeyDownTranslatesFiveKeysAndCharPushesTheLowByte)
     EXPECT_EQ(KeyHit(), 0);
     // A letter key through the pump arrives as the character it translates to.
     AddHandler(WmChar, HandlerA);
-    PlatformPostMessage(WmKeyDown, 'A', 0);
+    QueuePost(WmKeyDown, 'A', 0);
     PumpMessages();
     ASSERT_EQ(SeenA.calls, 1);
     EXPECT_EQ(KeyGet(), static_cast<uint8_t>(SeenA.wParam));
     EXPECT_EQ(KeyHit(), 0);
     // KeyGet and KeyWait pump first; KeyHit does not.
-    PlatformPostMessage(WmChar, 'k', 0);
+    QueuePost(WmChar, 'k', 0);
     EXPECT_EQ(KeyHit(), 0);
     EXPECT_EQ(KeyGet(), 'k');
-    PlatformPostMessage(WmKeyDown, VkDown, 0);
-    PlatformPostMessage(WmChar, 'z', 0); // so that KeyWait cannot block should the key be lost
+    QueuePost(WmKeyDown, VkDown, 0);
+    QueuePost(WmChar, 'z', 0); // so that KeyWait cannot block should the key be lost
     EXPECT_EQ(KeyWait(), 31);
 }
 
@@ -321,7 +321,7 @@ TEST(FrameworkTiming, WaitEndsAtTheRightTickAndHandlesMessagesOnlyWhileWaiting)
         if (c.mark != 0) WaitTicks(0);
         ASSERT_EQ(FrameMark, c.mark);
         HeadlessSetTicks(c.now);
-        for (int32_t i = 0; i < c.posts; ++i) PlatformPostMessage(WM_USER_A, 0, 0);
+        for (int32_t i = 0; i < c.posts; ++i) QueuePost(WM_USER_A, 0, 0);
         WaitTicks(c.span);
         EXPECT_EQ(PlatformTicks(), c.end);
         EXPECT_EQ(FrameMark, c.end);
@@ -353,7 +353,7 @@ TEST(FrameworkTiming, PumpsLeaveTheMarkAndPumpEveryCountsFromAnyPumpOrWait)
     for (const auto& s : steps) {
         SCOPED_TRACE(s.tick);
         HeadlessSetTicks(s.tick);
-        PlatformPostMessage(WM_USER_A, 0, 0);
+        QueuePost(WM_USER_A, 0, 0);
         if (s.call == 'E') PumpEvery(100);
         if (s.call == 'P') PumpMessages();
         if (s.call == 'W') WaitTicks(0);
@@ -383,7 +383,7 @@ TEST_F(FrameworkQuitDeathTest, WhicheverPumpRemovesTheQuitEndsTheProcessWithItsC
              AddHandler(WM_USER_A, [](WindowHandle, uint32_t, uint32_t, int32_t) { PlatformPostQuit(0); return 0; });
              HeadlessSetTicks(5000);
              WaitTicks(0);
-             PlatformPostMessage(WM_USER_A, 0, 0);
+             QueuePost(WM_USER_A, 0, 0);
              WaitTicks(-50);
          },
          0},

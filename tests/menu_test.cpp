@@ -5,11 +5,13 @@
 #include "app/main_routine.h"
 #include "files/scene_file.h"
 #include "framework/headless/headless.h"
+#include "framework/platform.h"
+#include "framework/pump.h"
 #include "framework/window.h"
+#include "framework/window_menu.h"
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "test_support.h"
-#include "framework/platform.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
 #include "ui/settings.h"
@@ -27,7 +29,7 @@ protected:
     static int32_t Marks(uint32_t base, int count)
     {
         int32_t marks = 0;
-        for (int i = 0; i < count; ++i) marks += HeadlessMenuChecked(base + static_cast<uint32_t>(i)) == 1;
+        for (int i = 0; i < count; ++i) marks += MenuChecked(base + static_cast<uint32_t>(i)) == 1;
         return marks;
     }
     TempDir dir;
@@ -50,17 +52,17 @@ TEST_F(Menu, FirstStartShowsTheItemsInOrderWithTheDefaultMarks)
         "Speed >\n  [ ] 40 Stop\n  [ ] 41 Slow\n  [ ] 42 Normal\n  [ ] 43 Fast\n  [x] 44 No wait\n"
         "----\n"
         "[ ] 11 About talvo\n";
-    EXPECT_EQ(HeadlessMenuText(), expected);
+    EXPECT_EQ(HeadlessOwnMenuText() + MenuText(), expected);
 }
 
 TEST_F(Menu, DrawingOnToggles)
 {
     EXPECT_EQ(Command(CmdDrawingOn), 0);
     EXPECT_EQ(DrawingEnabled, 0);
-    EXPECT_EQ(HeadlessMenuChecked(CmdDrawingOn), 0);
+    EXPECT_EQ(MenuChecked(CmdDrawingOn), 0);
     Command(CmdDrawingOn);
     EXPECT_EQ(DrawingEnabled, 1);
-    EXPECT_EQ(HeadlessMenuChecked(CmdDrawingOn), 1);
+    EXPECT_EQ(MenuChecked(CmdDrawingOn), 1);
 }
 
 // Each group shows one mark, on base + value, and follows every choice.
@@ -84,7 +86,7 @@ TEST_F(Menu, RadioGroupsMoveTheirMark)
                 if (g.base == CmdSpeedBase && v == 0) continue; // Stop is covered with the loop
                 EXPECT_EQ(Command(g.base + static_cast<uint32_t>(v)), 0);
                 EXPECT_EQ(g.value(), v) << g.base;
-                EXPECT_EQ(HeadlessMenuChecked(g.base + static_cast<uint32_t>(v)), 1) << g.base + v;
+                EXPECT_EQ(MenuChecked(g.base + static_cast<uint32_t>(v)), 1) << g.base + v;
                 EXPECT_EQ(Marks(g.base, g.count), 1) << g.base;
             }
         }
@@ -97,7 +99,7 @@ TEST_F(Menu, ChoosingTheMarkedItemKeepsIt)
 {
     Command(CmdPenBase + 1);
     EXPECT_EQ(PenSize, 1);
-    EXPECT_EQ(HeadlessMenuChecked(CmdPenBase + 1), 1);
+    EXPECT_EQ(MenuChecked(CmdPenBase + 1), 1);
     EXPECT_EQ(Marks(CmdPenBase, 3), 1);
 }
 
@@ -151,7 +153,7 @@ TEST_F(Menu, AboutRunsItsDialogUntilOk)
     HeadlessSchedule(HeadlessEvent{now + 4, HeadlessEvent::Post, WmSysCommand, CmdPenBase, 0, {}});
     EXPECT_EQ(Command(CmdAbout), 0);
     EXPECT_EQ(HeadlessDialogCount(), 1);
-    EXPECT_FALSE(HeadlessDialogOpen());
+    EXPECT_FALSE(HeadlessDialogShown());
     EXPECT_EQ(PenSize, 1);
     ASSERT_TRUE(HeadlessEventsPending());
     while (HeadlessEventsPending()) PumpMessages();
@@ -163,11 +165,10 @@ TEST_F(Menu, ClosingDuringAboutEndsTheDialogThenTheProgram)
 {
     HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 3, HeadlessEvent::Close, 0, 0, 0, {}});
     Command(CmdAbout);
-    EXPECT_FALSE(HeadlessDialogOpen());
+    EXPECT_FALSE(HeadlessDialogShown());
     EXPECT_TRUE(HeadlessWindowExists());
-    PlatformMessage msg;
-    while (PlatformPeekMessage(&msg) && msg.message != WmQuit) PlatformDispatchMessage(msg);
-    EXPECT_FALSE(HeadlessWindowExists());
+    // The next pump closes the window, saving the scene, and the process ends.
+    EXPECT_EXIT(PumpMessages(), ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(FileExists("Default.talvo"));
 }
 

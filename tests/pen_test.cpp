@@ -5,6 +5,7 @@
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/input.h"
+#include "framework/pump.h"
 #include "framework/window.h"
 #include "sim/field.h"
 #include "test_support.h"

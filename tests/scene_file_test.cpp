@@ -13,12 +13,16 @@
 #include <vector>
 
 #include "app/main_routine.h"
+#include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
+#include "framework/pump.h"
+#include "framework/queue/message_queue.h"
 #include "framework/window.h"
+#include "framework/window_menu.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
@@ -120,7 +124,7 @@ Snapshot Take()
                {Field, Field + FieldSize},
                {ParticleList, ParticleList + ParticleCapacity},
                SceneFileName};
-    for (uint32_t id : MarkIds) s.settings.push_back(HeadlessMenuChecked(id));
+    for (uint32_t id : MarkIds) s.settings.push_back(MenuChecked(id));
     s.colours.insert(s.colours.end(), FullPalette, FullPalette + 256);
     for (int32_t i = 0; i < 256; ++i) s.colours.push_back(PaletteColour(i));
     s.colours.insert(s.colours.end(), &SurfaceColours[0][0], &SurfaceColours[0][0] + 256 * 4);
@@ -168,7 +172,7 @@ void ExpectStateIs(const SceneImage& image)
     const int32_t items[5] = {3, 3, 5, 5, 5};
     for (uint32_t g = 0; g < 5; ++g)
         for (int32_t v = 0; v < items[g]; ++v)
-            EXPECT_EQ(HeadlessMenuChecked(20 + 10 * g + static_cast<uint32_t>(v)), v == values[g] ? 1 : 0)
+            EXPECT_EQ(MenuChecked(20 + 10 * g + static_cast<uint32_t>(v)), v == values[g] ? 1 : 0)
                 << "menu item " << 20 + 10 * g + static_cast<uint32_t>(v);
 }
 
@@ -218,7 +222,7 @@ TEST(SceneFileSave, WritesTheLayoutByteForByte)
         SCOPED_TRACE(image.marker);
         SetStateTo(image);
         if (image.Full()) BaseColours[2] = 0x123456; // not part of a 256-colour file
-        SaveScene();
+        SaveSceneAndTell();
         const Bytes bytes = ReadFileBytes("Default.talvo");
         ASSERT_EQ(bytes.size(), (image.Full() ? FullGrainsAt : SixGrainsAt) + 4u * 100u);
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 15), image.Full() ? "TALVO  V3.0 B  " : "TALVO  V3.0    ");
@@ -239,7 +243,7 @@ TEST(SceneFileSave, NewSceneFileSizeAndSettingsByte)
 {
     TempDir dir;
     StartWithNewScene();
-    SaveScene();
+    SaveSceneAndTell();
     const Bytes bytes = ReadFileBytes("Default.talvo");
     ASSERT_EQ(bytes.size(), NewSceneSize);
     // Normal pen and Big eraser, 336 x 402, 16366 grains, Boiling / Normal sand, No wait;
@@ -267,7 +271,7 @@ TEST(SceneFileSave, NewSceneFileSizeAndSettingsByte)
         EraserSize = c.eraser;
         ParticleCount = static_cast<int16_t>(c.count);
         FullPaletteFlag = c.full;
-        SaveScene();
+        SaveSceneAndTell();
         const Bytes saved = ReadFileBytes("Default.talvo");
         EXPECT_EQ(saved.at(15), c.settings);
         EXPECT_EQ(saved.size(), c.size);
@@ -311,7 +315,7 @@ TEST(SceneFileLoad, HandMadeFilesLoadWithPaletteAndMarks)
         EXPECT_EQ(DrawingEnabled, 0);
         const Bytes encoded = c.image.Encode();
         std::filesystem::remove("Default.talvo");
-        SaveScene();
+        SaveSceneAndTell();
         EXPECT_TRUE(ReadFileBytes("Default.talvo") == encoded) << "saved again differently";
         // The block the file does not hold keeps its colours.
         if (!c.image.Full()) {
@@ -321,7 +325,7 @@ TEST(SceneFileLoad, HandMadeFilesLoadWithPaletteAndMarks)
         EXPECT_TRUE(std::equal(base.begin(), base.end(), BaseColours)) << "base colours changed";
         // A Clear that finds no background image keeps the loaded palette for the next save.
         NewScene();
-        SaveScene();
+        SaveSceneAndTell();
         const Bytes cleared = ReadFileBytes("Default.talvo");
         ASSERT_EQ(cleared.size(), FullGrainsAt + 4u * 16366u);
         EXPECT_EQ(cleared[12], 'B');
@@ -421,7 +425,7 @@ TEST(SceneFileSave, ReplacesOnlyEmptyFilesAndScenes)
         SCOPED_TRACE(std::string(c.content.begin(), c.content.end()));
         WriteFileBytes("target", c.content);
         const int32_t errors = HeadlessErrorCount();
-        SaveScene();
+        SaveSceneAndTell();
         EXPECT_TRUE(ReadFileBytes("target") == (c.replaced ? image.Encode() : c.content));
         EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"target"});
         EXPECT_EQ(HeadlessErrorCount(), errors + (c.replaced ? 0 : 1));
@@ -440,7 +444,7 @@ TEST(SceneFileSave, FailedSavesAreToldAndRescued)
     const SceneImage first = SixColourScene(), second = FullColourScene();
     SetStateTo(first);
     SetName("x.talvo");
-    SaveScene();
+    SaveSceneAndTell();
     SetStateTo(second);
     std::filesystem::create_directory("folder.talvo");
     WriteFileText("folder.talvo/inside", "inside");
@@ -458,7 +462,7 @@ TEST(SceneFileSave, FailedSavesAreToldAndRescued)
         SetName(c.name);
         const int32_t errors = HeadlessErrorCount();
         const std::vector<std::string> before = dir.Rescued();
-        SaveScene();
+        SaveSceneAndTell();
         ASSERT_EQ(HeadlessErrorCount(), errors + 1);
         std::vector<std::string> added;
         std::ranges::set_difference(dir.Rescued(), before, std::back_inserter(added));
@@ -479,7 +483,7 @@ TEST(SceneFileSave, FailedSavesAreToldAndRescued)
     small.rlim_cur = 100000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     SetName("x.talvo");
-    SaveScene();
+    SaveSceneAndTell();
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_TRUE(ReadFileBytes("x.talvo") == first.Encode());
     EXPECT_NE(HeadlessLastError().find("File too large"), std::string::npos);
@@ -509,10 +513,10 @@ TEST(SceneFileSave, RefusedScenesAreKeptAside)
         StartWithNewScene();
         SetName(name);
         EXPECT_EQ(LoadScene(), 0);
-        SaveScene();
+        SaveSceneAndTell();
         const Bytes saved = ReadFileBytes(name);
         EXPECT_EQ(saved.size(), NewSceneSize);
-        SaveScene(); // the scene just saved is not damaged
+        SaveSceneAndTell(); // the scene just saved is not damaged
         EXPECT_TRUE(ReadFileBytes(name) == saved);
         EXPECT_TRUE(ReadFileBytes(aside) == damaged);
     }
@@ -537,7 +541,7 @@ protected:
     static void Drop(const std::string& path)
     {
         if (path.empty())
-            PlatformPostMessage(WmDropFiles, 0, 0);
+            QueuePost(WmDropFiles, 0, 0);
         else
             HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 1, HeadlessEvent::Drop, 0, 0, 0, path});
         PumpMessages();

@@ -12,20 +12,12 @@
 #include <iterator>
 
 #include "app/main_routine.h"
-#include "files/init_script.h"
-#include "files/scene_file.h"
 #include "framework/headless/headless.h"
-#include "framework/input.h"
-#include "framework/palette_builder.h"
-#include "framework/primitives.h"
+#include "framework/start.h"
 #include "framework/window.h"
 #include "sim/field.h"
-#include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
-#include "ui/menu.h"
-#include "ui/pen.h"
-#include "ui/settings.h"
 
 // The program ends its process when its window goes away. Inside a test that
 // would pass for success; only a death test may end that way.
@@ -40,35 +32,8 @@ void StartProgram()
 {
     HeadlessReset();
     HeadlessOnExit(OnUnexpectedExit);
-    while (HandlerList) {
-        HandlerNode* next = HandlerList->next;
-        delete HandlerList;
-        HandlerList = next;
-    }
-    ClientWidth = ClientHeight = 0;
-    HasFocus = 0;
-    LastPumpTick = FrameMark = 0;
-    PaletteChanged = 0;
-    PaletteEntryCount = 0;
-    for (auto& entry : ColourTable) entry[0] = entry[1] = entry[2] = entry[3] = 0;
-    for (auto& entry : SurfaceColours) entry[0] = entry[1] = entry[2] = entry[3] = 0;
-    while (PaletteBuilding()) PaletteRealize();
-    MirrorFlag = 1;
-    PenWidth = 0;
-    for (int i = 0; i < BaseColourCount; ++i) BaseColours[i] = DefaultBaseColours[i];
-    for (auto& colour : FullPalette) colour = 0;
-    FullPaletteFlag = 0;
-    StepRandom = {257, 1023};
-    SetDefaultSettings();
-    ColoursSetFlag = 0;
-    KeyFlush();
-    MouseFlush();
-    ToolState = ToolIdle;
-    LastPoint = {0, 0};
-    PourCounter = 1750;
-    GateCountdown = 4;
-    std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
-    SystemMenu = nullptr;
+    FrameworkReset();
+    ProgramReset();
     AppCreateWindow();
     Field = SurfaceBits;
     static std::vector<int32_t> rules(RuleTextLength);
@@ -76,7 +41,6 @@ void StartProgram()
     RuleBlock = rules.data();
     BuildAllRuleTables(RuleBlock);
     ParticleList = grains.data();
-    ParticleCount = 0;
 }
 
 int32_t CountKind(uint8_t kind)

@@ -11,7 +11,10 @@
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
+#include "framework/pump.h"
+#include "framework/start.h"
 #include "framework/window.h"
+#include "framework/window_menu.h"
 #include "png_writer.h"
 #include "sim_input.h"
 #include "talvo_version.h"
@@ -58,7 +61,7 @@ void OnWindowDestroyed()
 
 void OnProcessExit(int32_t)
 {
-    if (Opts.menu) std::fputs(HeadlessMenuText().c_str(), stdout);
+    if (Opts.menu) std::fputs((HeadlessOwnMenuText() + MenuText()).c_str(), stdout);
     if (Opts.bench) std::fputs(FrameStatisticsLine().c_str(), stdout);
 }
 
@@ -94,7 +97,7 @@ int main(int argc, char** argv)
     if (!closeScheduled) HeadlessSchedule(HeadlessEvent{Opts.frames, HeadlessEvent::Close, 0, 0, 0, {}});
 
     HeadlessUseRealClock(Opts.realTime);
-    if (Opts.haveSeed) HeadlessSetClockSeconds(Opts.seed);
+    if (Opts.haveSeed) PinClockSeconds(Opts.seed);
     HeadlessOnDestroy(OnWindowDestroyed);
     HeadlessOnExit(OnProcessExit);
     FrameStats.enabled = Opts.bench;

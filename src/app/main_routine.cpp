@@ -4,13 +4,14 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/scene_handlers.h"
 #include "app/standard_random.h"
 #include "files/background.h"
 #include "files/init_script.h"
 #include "files/scene_file.h"
 #include "framework/palette_builder.h"
-#include "framework/platform.h"
 #include "framework/primitives.h"
+#include "framework/pump.h"
 #include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
@@ -25,13 +26,28 @@ int32_t GateCountdown = 4;
 const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
 FrameStatistics FrameStats = {};
 
+void ProgramReset()
+{
+    SetDefaultSettings();
+    PenReset();
+    MenuReset();
+    SceneFileReset();
+    InitScriptReset();
+    PaletteColoursReset();
+    ParticlesReset();
+    PourCounter = 1750;
+    GateCountdown = 4;
+    // Whether frames are timed is chosen before the start.
+    FrameStats = FrameStatistics{FrameStats.enabled, 0, 0, 0, 0, 0};
+}
+
 void StartUp()
 {
     Field = SurfaceBits;
-    PlatformAcceptDrops();
-    PlatformShowWindow();
+    ShowMainWindow();
     SetDefaultSettings();
     BuildSystemMenu();
+    MenuNewScene = NewScene;
     AddHandler(WmDropFiles, OnDropFiles);
     AddHandler(WmClose, OnClose);
     AddHandler(WmSysCommand, OnSysCommand);
@@ -168,6 +184,7 @@ std::string FrameStatisticsLine()
 
 void TalvoMain()
 {
+    ProgramReset();
     StartUp();
     for (;;) RunFrame();
 }

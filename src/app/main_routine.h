@@ -29,6 +29,9 @@ std::string FrameStatisticsLine();
 
 // Never returns: the process ends inside a pump once the window is gone.
 [[noreturn]] void TalvoMain();
+// Every part of the program (settings, pen, menu, scene file, colours,
+// grains, pouring cycle) back to its start values; TalvoMain begins with it.
+void ProgramReset();
 // Everything before the frame loop.
 void StartUp();
 // One frame of the loop.

@@ -10,6 +10,8 @@
 
 int32_t ColoursSetFlag = 0;
 
+void InitScriptReset() { ColoursSetFlag = 0; }
+
 static const char* const Keywords[12] = {
     "PENWIDTH", "LINE",        "BOX",         "FILLBOX",     "ELLIPSE",     "FILLELLIPSE",
     "BGCOLOR",  "WALLCOLOR",   "SANDCOLOR1A", "SANDCOLOR1B", "SANDCOLOR2A", "SANDCOLOR2B",

@@ -12,6 +12,9 @@ constexpr int32_t ScriptTokenLimit = 14;
 
 extern int32_t ColoursSetFlag;
 
+// As at process start: no colour set by a script.
+void InitScriptReset();
+
 // 1 when init.txt was opened and read, 0 when it cannot be opened.
 int32_t RunInitScript();
 // Fills the command from one line; returns the tokens read (1..8), or 0 for

@@ -5,11 +5,9 @@
 
 #include "files/scene_save.h"
 #include "framework/file_system.h"
-#include "framework/platform.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
-#include "ui/menu.h"
 #include "ui/settings.h"
 
 char SceneFileName[SceneFileNameSize] = "Default.talvo";
@@ -20,6 +18,7 @@ static const int32_t MarkerOffset = 12;
 
 // One whole file, read or written in one piece; reserved with the program.
 static uint8_t SceneBuffer[SceneMaxSize];
+static size_t ReadLength = 0;
 
 static void PutInt16(uint8_t* at, int32_t value)
 {
@@ -71,11 +70,11 @@ static int32_t EncodeScene()
     return at;
 }
 
-int32_t SaveScene(SaveReport report)
+int32_t SaveScene()
 {
     const int32_t length = EncodeScene();
     const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
-    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld, report);
+    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld);
     if (saved && keepOld) DamagedScene[0] = 0;
     return saved;
 }
@@ -124,24 +123,25 @@ static bool SceneAcceptable(const uint8_t* in, size_t length)
     return FrameIntact(in + fieldAt);
 }
 
-int32_t LoadScene()
-{
-    return LoadSceneFrom(SceneFileName);
-}
-
-int32_t LoadSceneFrom(const char* name)
+int32_t ReadScene(const char* name)
 {
     std::FILE* file = FileOpenRegular(name, "rb");
     if (!file) return 0;
-    const size_t length = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
+    ReadLength = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
     std::fclose(file);
     const uint8_t* in = SceneBuffer;
-    if (length < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    if (ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
     // A scene that cannot be used is still the user's: kept aside at the
     // first save under its name.
     if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
-    if (!SceneAcceptable(in, length)) return 0;
+    if (!SceneAcceptable(in, ReadLength)) return 0;
     DamagedScene[0] = 0;
+    return 1;
+}
+
+void UseReadScene(const char* name)
+{
+    const uint8_t* in = SceneBuffer;
     if (name != SceneFileName) std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name);
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);
@@ -149,7 +149,6 @@ int32_t LoadSceneFrom(const char* name)
     const size_t fieldAt = FieldOffset(in);
     const size_t grainsAt = fieldAt + FieldSize;
 
-    MarkSettings(false);
     FullPaletteFlag = full ? 1 : 0;
     ParticleCount = static_cast<int16_t>(count);
     SlotKind1 = GetInt16(in + 22);
@@ -169,65 +168,10 @@ int32_t LoadSceneFrom(const char* name)
         InstallPalette(FullPalette, 256);
     else
         BuildBasePalette();
-    MarkSettings(true);
-    return 1;
 }
 
-// Too long to hold: refused, never cut to some other file's name.
-static void RefuseName(const char* what, const char* name)
+void SceneFileReset()
 {
-    static char shown[4 * 200 + 8];
-    static char message[sizeof shown + 200];
-    EscapeText(name, 200, shown, sizeof shown);
-    std::snprintf(message, sizeof message, "%s \"%s\" is longer than the %d characters a scene name can have.", what,
-                  shown, static_cast<int>(SceneFileNameSize - 1));
-    PlatformShowError(message, "Talvo");
-}
-
-// A dropped file that does not load leaves the name as it was, so later
-// saves go to the old file.
-int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
-{
-    static char dropped[SceneFileNameSize];
-    SaveScene();
-    const uint32_t length = PlatformDroppedFile(wParam, 0, dropped, sizeof dropped);
-    PlatformDropDone(wParam);
-    if (length == 0) return 0;
-    if (length >= sizeof dropped) {
-        RefuseName("The dropped name", dropped);
-        return 0;
-    }
-    LoadSceneFrom(dropped);
-    return 0;
-}
-
-int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
-{
-    SaveScene();
-    PlatformDestroyWindow();
-    return 0;
-}
-
-int32_t OnEndSession(WindowHandle, uint32_t, uint32_t wParam, int32_t)
-{
-    if (!wParam) return 0;
-    SaveScene(ReportInRescueFolder);
-    PlatformDestroyWindow();
-    return 0;
-}
-
-void ApplyCommandLine(int argc, char** argv)
-{
-    if (argc != 2 || !argv || !argv[1]) return;
-    const size_t length = std::strlen(argv[1]);
-    if (length == 0) {
-        PlatformShowError("An empty scene name cannot be used.", "Talvo");
-    } else if (length >= SceneFileNameSize) {
-        RefuseName("The scene name", argv[1]);
-    } else {
-        std::memcpy(SceneFileName, argv[1], length + 1);
-        return;
-    }
-    // Nothing is loaded or saved under a name the user did not give.
-    SceneFileName[0] = 0;
+    std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
+    DamagedScene[0] = 0;
 }

@@ -5,9 +5,7 @@
 #include <ctime>
 
 #include "framework/file_system.h"
-#include "framework/platform.h"
 
-static const char Caption[] = "Talvo";
 static const char Damaged[] = ".damaged";
 
 // Every text below is made in these, reserved with the program.
@@ -122,11 +120,10 @@ static FileStatus RescueScene(const uint8_t* bytes, size_t size)
     return status;
 }
 
-// The message where the user will find it without being kept waiting:
-// beside the rescued scene, under its name with ".txt" for ".talvo".
-static void NoteInRescueFolder()
+const char* StoreFailure() { return Message; }
+
+void NoteBesideRescue()
 {
-    std::fprintf(stderr, "%s: %s\n", Caption, Message);
     const size_t length = std::strlen(Rescue);
     if (length < 6) return;
     char note[FilePathLimit];
@@ -134,13 +131,14 @@ static void NoteInRescueFolder()
     FileCreateNew(note, reinterpret_cast<const uint8_t*>(Message), std::strlen(Message));
 }
 
-int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld, SaveReport report)
+int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
 {
     FileStatus status = FileFailed;
     if (!name[0])
         std::snprintf(Reason, sizeof Reason, "it has no usable name");
     else
         status = Store(name, bytes, size, keepOld);
+    Message[0] = 0;
     if (status == FileDone) return 1;
     if (!Reason[0]) std::snprintf(Reason, sizeof Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
     EscapeText(name, FilePathLimit, Shown[0], sizeof Shown[0]);
@@ -155,9 +153,5 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
         std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
     else
         std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
-    if (report == ReportInRescueFolder)
-        NoteInRescueFolder();
-    else
-        PlatformShowError(Message, Caption);
     return 0;
 }

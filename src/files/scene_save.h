@@ -6,16 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// How a failed save is told: in a message box, or, when the session is
-// ending and nobody may be kept waiting on a box, in a note beside the
-// rescued scene (NAME.txt for NAME.talvo) and on standard error.
-enum SaveReport : int32_t { ReportInBox, ReportInRescueFolder };
-
-// 1 when the bytes are under `name`. Otherwise the user has been told why,
-// and where the scene went instead. `keepOld`: the file under the name was
+// 1 when the bytes are under `name`. Otherwise the scene has been rescued
+// where it could be, and StoreFailure() says why it was not saved and where
+// it went instead, for the user. `keepOld`: the file under the name was
 // refused at load; it is moved aside (NAME.damaged, NAME.damaged-2, ...)
 // before it is replaced.
-int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld, SaveReport report);
+int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld);
+// The message of the last failed StoreScene.
+const char* StoreFailure();
+// Writes that message beside the rescued scene (NAME.txt for NAME.talvo),
+// where the user will find it when no message box may be shown.
+void NoteBesideRescue();
 
 // Writes `text` into `out` with control characters as \xNN, at most `limit`
 // bytes of it, "..." marking a cut; always terminated.

@@ -1,8 +1,5 @@
 #include "framework/input.h"
 
-#include "framework/platform.h"
-#include "framework/window.h"
-
 // Both rings hold at most 255 items: full is write + 1 == read (mod 256).
 static uint8_t KeyRing[256];
 static int32_t KeyRead = 0;
@@ -10,6 +7,14 @@ static int32_t KeyWrite = 0;
 static MouseEvent MouseQueue[256];
 static int32_t MouseRead = 0;
 static int32_t MouseWrite = 0;
+static MouseEvent Pointer = {};
+
+void InputReset()
+{
+    KeyRead = KeyWrite = 0;
+    MouseRead = MouseWrite = 0;
+    Pointer = MouseEvent{};
+}
 
 void KeyPush(uint8_t code)
 {
@@ -25,58 +30,24 @@ void MousePush(const MouseEvent& event)
     MouseWrite = (MouseWrite + 1) & 255;
 }
 
-void KeyFlush() { KeyRead = KeyWrite = 0; }
-
-static uint8_t KeyTake()
+uint8_t KeyTake()
 {
     const uint8_t code = KeyRing[KeyRead];
     KeyRead = (KeyRead + 1) & 255;
     return code;
 }
 
-uint8_t KeyGet()
+MouseEvent MouseTake()
 {
-    PumpMessages();
-    if (KeyRead == KeyWrite) return 0;
-    return KeyTake();
-}
-
-uint8_t KeyWait()
-{
-    for (;;) {
-        PumpMessages();
-        if (KeyRead != KeyWrite) return KeyTake();
-        AwaitMessage();
-    }
-}
-
-int32_t KeyHit() { return KeyRead != KeyWrite ? 1 : 0; }
-
-void MouseFlush() { MouseRead = MouseWrite = 0; }
-
-MouseEvent MouseWait()
-{
-    for (;;) {
-        PumpMessages();
-        if (MouseRead != MouseWrite) {
-            const MouseEvent event = MouseQueue[MouseRead];
-            MouseRead = (MouseRead + 1) & 255;
-            return event;
-        }
-        AwaitMessage();
-    }
-}
-
-int32_t MouseHit() { return MouseRead != MouseWrite ? 1 : 0; }
-
-MouseEvent MousePoll()
-{
-    MouseEvent event{};
-    PlatformCursorPos(&event.x, &event.y, &event.buttons);
+    const MouseEvent event = MouseQueue[MouseRead];
+    MouseRead = (MouseRead + 1) & 255;
     return event;
 }
 
-void CopyToClipboard()
-{
-    PlatformCopyToClipboard();
-}
+void KeyFlush() { KeyRead = KeyWrite = 0; }
+int32_t KeyHit() { return KeyRead != KeyWrite ? 1 : 0; }
+void MouseFlush() { MouseRead = MouseWrite = 0; }
+int32_t MouseHit() { return MouseRead != MouseWrite ? 1 : 0; }
+
+void MouseTrack(int32_t x, int32_t y, int32_t buttons) { Pointer = MouseEvent{x, y, buttons}; }
+MouseEvent MousePoll() { return Pointer; }

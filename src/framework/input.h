@@ -1,4 +1,6 @@
-// The keyboard ring and mouse queue that WndProc fills.
+// The keyboard ring and the mouse queue that the window procedure fills.
+// Taking from them with a wait (KeyGet, KeyWait, MouseWait) pumps: those are
+// framework/pump.h's.
 #pragma once
 #include <cstdint>
 
@@ -8,15 +10,22 @@ struct MouseEvent {
     int32_t buttons;
 };
 
+// Each holds at most 255 items; one more is dropped.
 void KeyPush(uint8_t code);
 void MousePush(const MouseEvent& event);
+// The oldest item, taken out; only when there is one.
+uint8_t KeyTake();
+MouseEvent MouseTake();
 
 void KeyFlush();
-uint8_t KeyGet();
-uint8_t KeyWait();
 int32_t KeyHit();
 void MouseFlush();
-MouseEvent MouseWait();
 int32_t MouseHit();
+
+// Where the pointer was and which buttons were held at the last mouse
+// message (signed client coordinates; bit 0 left, bit 1 right).
+void MouseTrack(int32_t x, int32_t y, int32_t buttons);
 MouseEvent MousePoll();
-void CopyToClipboard();
+
+// Back to the state at process start.
+void InputReset();

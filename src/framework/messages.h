@@ -66,6 +66,8 @@ using MenuHandle = void*;
 
 // A message handler: window, message, wParam, lParam; returns the message result.
 using MessageHandler = int32_t (*)(WindowHandle, uint32_t, uint32_t, int32_t);
+// A dialog's procedure has the same shape.
+using DialogProc = MessageHandler;
 
 // Packs client coordinates into an lParam the way mouse messages carry them.
 inline int32_t PackPoint(int32_t x, int32_t y)

@@ -1,12 +1,22 @@
 #include "framework/palette_builder.h"
 
+#include <cstring>
+
 #include "framework/platform.h"
-#include "framework/window.h"
 
 int32_t PaletteEntryCount = 0;
 uint8_t ColourTable[256][4] = {};
+uint8_t (*SurfaceColours)[4] = nullptr;
 
 static bool Building = false;
+
+void PaletteReset()
+{
+    PaletteEntryCount = 0;
+    std::memset(ColourTable, 0, sizeof ColourTable);
+    SurfaceColours = nullptr;
+    Building = false;
+}
 
 void PaletteBegin()
 {
@@ -36,8 +46,8 @@ int32_t PaletteRealize()
     if (!Building) return 1;
     Building = false;
     // Entries from the count on keep whatever the surface's table held.
-    SetSurfaceColourTable(0, PaletteEntryCount, ColourTable);
-    PlatformRealizePalette(ColourTable, PaletteEntryCount);
+    if (SurfaceColours) std::memcpy(SurfaceColours, ColourTable, static_cast<size_t>(PaletteEntryCount) * 4);
+    PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, false);
     return 0;
 }
 
@@ -49,3 +59,23 @@ uint32_t PaletteColour(int32_t index)
 }
 
 bool PaletteBuilding() { return Building; }
+
+uint8_t SurfaceIndexOf(uint32_t colour)
+{
+    if (!SurfaceColours) return 0;
+    const int32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
+    int32_t best = 0;
+    int32_t bestDistance = 0x7FFFFFFF;
+    for (int32_t i = 0; i < 256; ++i) {
+        const int32_t dr = SurfaceColours[i][2] - red;
+        const int32_t dg = SurfaceColours[i][1] - green;
+        const int32_t db = SurfaceColours[i][0] - blue;
+        const int32_t distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+            if (distance == 0) break;
+        }
+    }
+    return static_cast<uint8_t>(best);
+}

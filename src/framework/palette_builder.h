@@ -12,6 +12,9 @@ extern int32_t PaletteEntryCount;
 // Blue, green, red, 0 per entry; an entry keeps the colour of the last build
 // that set it.
 extern uint8_t ColourTable[256][4];
+// The surface's own colour table (the platform's memory; null before the
+// window exists), which PaletteRealize sets.
+extern uint8_t (*SurfaceColours)[4];
 
 void PaletteBegin();
 int32_t PaletteAdd(uint32_t colour);
@@ -20,3 +23,8 @@ int32_t PaletteRealize();
 uint32_t PaletteColour(int32_t index);
 // Whether a palette is being built (between PaletteBegin and PaletteRealize).
 bool PaletteBuilding();
+// The index a pixel drawn in `colour` receives: the first entry of the
+// surface's colour table that holds the colour exactly, else the nearest.
+uint8_t SurfaceIndexOf(uint32_t colour);
+// Back to the state at process start (no palette, no surface).
+void PaletteReset();

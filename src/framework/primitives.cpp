@@ -1,5 +1,6 @@
 #include "framework/primitives.h"
 
+#include "framework/palette_builder.h"
 #include "framework/platform.h"
 #include "framework/raster.h"
 #include "framework/window.h"
@@ -8,6 +9,17 @@ int32_t MirrorFlag = 1;
 int32_t PenWidth = 0;
 
 static int32_t FontHeight = 0;
+// The background colour of the text calls and of ClearSurface: white until
+// SetBackColour.
+static uint32_t Background = 0xFFFFFF;
+
+void PrimitivesReset()
+{
+    MirrorFlag = 1;
+    PenWidth = 0;
+    FontHeight = 0;
+    Background = 0xFFFFFF;
+}
 
 static RasterTarget Surface()
 {
@@ -56,7 +68,7 @@ void DrawEllipse(int32_t left, int32_t top, int32_t right, int32_t bottom, int32
 void ClearSurface()
 {
     if (!SurfaceBits) return;
-    RasterRect(Surface(), 0, 0, ClientWidth + 1, 403, 2, PenWidth, SurfaceIndexOf(PlatformBackColour()));
+    RasterRect(Surface(), 0, 0, ClientWidth + 1, 403, 2, PenWidth, SurfaceIndexOf(Background));
     Mirror();
 }
 
@@ -70,25 +82,22 @@ void SetMirror(int32_t flag) { MirrorFlag = flag; }
 
 void SetPenWidth(int32_t width) { PenWidth = width; }
 
-void SetBackColour(uint32_t colour) { PlatformSetBackColour(colour); }
+void SetBackColour(uint32_t colour) { Background = colour; }
+uint32_t BackColour() { return Background; }
 
 void SetFontHeight(int32_t height)
 {
     FontHeight = height;
 }
 
-int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text)
+int32_t PutText(int32_t, int32_t, int32_t height, const char*)
 {
     SetFontHeight(height);
-    const int32_t result = PlatformDrawText(x, y, FontHeight, text, false, 0);
-    Mirror();
-    return result;
+    return 0;
 }
 
-int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, uint32_t colour)
+int32_t PutTextColour(int32_t, int32_t, int32_t height, const char*, uint32_t)
 {
     SetFontHeight(height);
-    const int32_t result = PlatformDrawText(x, y, FontHeight, text, true, colour);
-    Mirror();
-    return result;
+    return 0;
 }

@@ -1,5 +1,7 @@
-// Drawing into the surface: pixels, lines, rectangles, ellipses and text,
-// with the pixel coverage of the Win32 GDI, and the copy to the window.
+// Drawing into the surface: pixels, lines, rectangles and ellipses, with the
+// pixel coverage of the Win32 GDI, and the copy to the window. Text draws
+// nothing: the rasteriser has no fonts, and the surface's bytes are the same
+// on every platform. The program draws none.
 #pragma once
 #include <cstdint>
 
@@ -16,6 +18,9 @@ int32_t CopyToWindow();
 void SetMirror(int32_t flag);
 void SetPenWidth(int32_t width);
 void SetBackColour(uint32_t colour);
+uint32_t BackColour();
 void SetFontHeight(int32_t height);
 int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text);
 int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, uint32_t colour);
+// Back to the state at process start.
+void PrimitivesReset();

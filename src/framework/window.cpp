@@ -1,27 +1,38 @@
 #include "framework/window.h"
 
-#include <cstdlib>
-
 #include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
-#include "framework/primitives.h"
+#include "framework/raster.h"
 #include "framework/strings.h"
 
 uint8_t* SurfaceBits = nullptr;
-uint8_t SurfaceColours[256][4] = {};
 WindowHandle MainWindow = nullptr;
 int32_t ClientWidth = 0;
 int32_t ClientHeight = 0;
 int32_t HasFocus = 0;
-uint32_t LastPumpTick = 0;
-uint32_t FrameMark = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
 
 static int ArgCount = 0;
 static char** Args = nullptr;
-static uint32_t QuitCode = 0;
+// From the window's opening to its WmDestroy.
+static bool WindowOpen = false;
+
+void WindowReset()
+{
+    SurfaceBits = nullptr;
+    MainWindow = nullptr;
+    ClientWidth = ClientHeight = 0;
+    HasFocus = 0;
+    PaletteChanged = 0;
+    while (HandlerList) {
+        HandlerNode* next = HandlerList->next;
+        delete HandlerList;
+        HandlerList = next;
+    }
+    WindowOpen = false;
+}
 
 void SetProgramArguments(int argc, char** argv)
 {
@@ -32,56 +43,32 @@ void SetProgramArguments(int argc, char** argv)
 int ProgramArgumentCount() { return ArgCount; }
 char** ProgramArguments() { return Args; }
 
-void SetSurfaceColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4])
-{
-    for (int32_t i = first; i < first + count && i < 256; ++i)
-        for (int c = 0; c < 4; ++c) SurfaceColours[i][c] = bgra[i][c];
-    PlatformSetColourTable(first, count, bgra);
-}
-
-uint8_t SurfaceIndexOf(uint32_t colour)
-{
-    const int32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
-    int32_t best = 0;
-    int32_t bestDistance = 0x7FFFFFFF;
-    for (int32_t i = 0; i < 256; ++i) {
-        const int32_t dr = SurfaceColours[i][2] - red;
-        const int32_t dg = SurfaceColours[i][1] - green;
-        const int32_t db = SurfaceColours[i][0] - blue;
-        const int32_t distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            best = i;
-            bestDistance = distance;
-            if (distance == 0) break;
-        }
-    }
-    return static_cast<uint8_t>(best);
-}
-
 int32_t AppCreateWindow()
 {
-    MainWindow = PlatformCreateWindow(LoadResString(4), SurfaceWidth, SurfaceHeight);
-    SurfaceBits = PlatformCreateSurface(SurfaceWidth, SurfaceHeight);
-    if (!SurfaceBits) {
+    const PlatformWindow opened = PlatformOpenWindow(LoadResString(4), SurfaceWidth, SurfaceHeight, WndProc);
+    MainWindow = opened.window;
+    WindowOpen = true;
+    if (!opened.pixels) {
         PlatformShowError("ERROR", "ERROR");
         return 0;
     }
-    // Whatever the colour table holds, the surface starts as one solid fill.
-    const int32_t mirror = MirrorFlag;
-    SetMirror(0);
-    DrawRect(0, 0, SurfaceWidth, SurfaceHeight, 3, 0x00FFFFFF);
-    SetMirror(mirror);
+    SurfaceBits = opened.pixels;
+    SurfaceColours = opened.colours;
+    // Whatever the colour table holds, the surface starts as one solid fill
+    // of its whitest entry.
+    RasterRect(RasterTarget{SurfaceBits, SurfaceWidth, SurfaceHeight, SurfaceWidth}, 0, 0, SurfaceWidth, SurfaceHeight, 3, 0,
+               SurfaceIndexOf(0x00FFFFFF));
     return 1;
 }
 
-int32_t AppStart(MainRoutine mainRoutine)
+void ShowMainWindow() { PlatformShowWindow(); }
+void CloseMainWindow() { PlatformCloseWindow(); }
+void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
+void ShowError(const char* text, const char* caption) { PlatformShowError(text, caption); }
+
+uint32_t DroppedFileName(uint32_t drop, char* buffer, uint32_t size)
 {
-    if (!AppCreateWindow()) return 0;
-    mainRoutine();
-    for (;;) {
-        AwaitMessage();
-        PumpMessages();
-    }
+    return PlatformTakeDroppedName(drop, buffer, size);
 }
 
 static void PushKeyDown(uint32_t virtualKey)
@@ -96,12 +83,17 @@ static void PushKeyDown(uint32_t virtualKey)
     }
 }
 
-// Selecting the palette only makes sense once one exists; realizing runs
-// either way, as the window may be back in the foreground.
-static void QueryNewPalette()
+// Where the pointer was and which buttons were held, for MousePoll.
+static void TrackMouse(uint32_t message, int32_t lParam)
 {
-    const int32_t count = PaletteEntryCount > 0 ? PaletteEntryCount : 0;
-    if (PlatformRealizePalette(ColourTable, count) != 0) PlatformInvalidate();
+    const MouseEvent last = MousePoll();
+    int32_t buttons = last.buttons;
+    if (message == WmLButtonDown) buttons |= 1;
+    if (message == WmLButtonUp) buttons &= ~1;
+    if (message == WmRButtonDown) buttons |= 2;
+    if (message == WmRButtonUp) buttons &= ~2;
+    const uint32_t packed = static_cast<uint32_t>(lParam);
+    MouseTrack(static_cast<int16_t>(packed & 0xFFFFu), static_cast<int16_t>(packed >> 16), buttons);
 }
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
@@ -115,10 +107,12 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
             break;
         }
     }
+    if (message >= WmMouseMove && message <= WmRButtonUp) TrackMouse(message, lParam);
 
     const uint32_t lp = static_cast<uint32_t>(lParam);
     switch (message) {
     case WmDestroy:
+        WindowOpen = false;
         PlatformPostQuit(0);
         return 0;
     case WmSize:
@@ -132,8 +126,7 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
         HasFocus = 0;
         return 0;
     case WmPaint:
-        if (PaletteEntryCount > 0 && PlatformRealizePalette(ColourTable, PaletteEntryCount) != 0)
-            PlatformInvalidate();
+        if (PaletteEntryCount > 0) PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, true);
         PlatformPresent(ClientWidth, SurfaceHeight);
         return 0;
     case WmKeyDown:
@@ -152,16 +145,18 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
         if (PaletteEntryCount > 0) PaletteChanged = 1;
         return 0;
     case WmPaletteChanged:
-        if (reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(wParam)) != window) QueryNewPalette();
-        return 0;
+        if (reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(wParam)) == window) return 0;
+        [[fallthrough]];
     case WmQueryNewPalette:
-        QueryNewPalette();
+        // Selecting the palette only makes sense once one exists; realizing
+        // runs either way, as the window may be back in the foreground.
+        PlatformMatchDisplayColours(ColourTable, PaletteEntryCount > 0 ? PaletteEntryCount : 0, true);
         return 0;
     default:
         break;
     }
     if (handled) return handlerResult;
-    return PlatformDefWindowProc(window, message, wParam, lParam);
+    return DefaultProcedure(window, message, wParam, lParam);
 }
 
 void AddHandler(uint32_t message, MessageHandler handler)
@@ -169,80 +164,14 @@ void AddHandler(uint32_t message, MessageHandler handler)
     HandlerList = new HandlerNode{message, handler, HandlerList};
 }
 
-// Removes and dispatches every pending message; WmQuit ends the process.
-static void DrainMessages()
+int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    PlatformMessage msg;
-    while (PlatformPeekMessage(&msg)) {
-        if (msg.message == WmQuit) {
-            QuitCode = msg.wParam;
-            AppExit();
-        }
-        PlatformTranslateMessage(msg);
-        PlatformDispatchMessage(msg);
-    }
-}
-
-void PumpMessages()
-{
-    PlatformPumpBegin();
-    DrainMessages();
-    RefreshPalette();
-    LastPumpTick = PlatformTicks();
-}
-
-void WaitTicks(int32_t milliseconds)
-{
-    uint32_t origin;
-    uint32_t span;
-    if (milliseconds >= 0) {
-        origin = PlatformTicks();
-        span = static_cast<uint32_t>(milliseconds);
-    } else {
-        origin = FrameMark;
-        span = 0u - static_cast<uint32_t>(milliseconds);
-    }
-    // Compare before each drain, so nothing is handled once the span has
-    // passed; block in the platform's wait instead of spinning.
-    while (PlatformTicks() - origin < span) {
-        DrainMessages();
-        const uint32_t elapsed = PlatformTicks() - origin;
-        if (elapsed >= span) break;
-        PlatformWaitMessage(span - elapsed);
-    }
-    RefreshPalette();
-    FrameMark = LastPumpTick = PlatformTicks();
-}
-
-void PumpEvery(uint32_t milliseconds)
-{
-    if (LastPumpTick == 0 || PlatformTicks() - LastPumpTick >= milliseconds) {
-        LastPumpTick = PlatformTicks();
-        PumpMessages();
-    }
-}
-
-void AwaitMessage()
-{
-    PlatformWaitMessage(PlatformWaitForever);
-}
-
-void RefreshPalette()
-{
-    if (!PaletteChanged) return;
-    PaletteChanged = 0;
-    if (PlatformRealizePalette(ColourTable, PaletteEntryCount) > 0) PlatformInvalidate();
-}
-
-void AppExit()
-{
-    PlatformReleaseSurface();
-    SurfaceBits = nullptr;
-    PlatformShutdown(static_cast<int32_t>(QuitCode));
-    std::exit(static_cast<int>(QuitCode));
-}
-
-uint32_t ClockSeconds()
-{
-    return PlatformClockSeconds();
+    int32_t result = 0;
+    if (PlatformDefault(window, message, wParam, lParam, &result)) return result;
+    // Where the platform leaves it to us, closing goes as on Windows: the
+    // close command asks the window, whose close request closes it.
+    if (!WindowOpen) return 0;
+    if (message == WmSysCommand && (wParam & 0xFFF0u) == ScClose) WndProc(window, WmClose, 0, 0);
+    if (message == WmClose) PlatformCloseWindow();
+    return 0;
 }

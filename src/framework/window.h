@@ -1,7 +1,8 @@
-// The one fixed window, its off-screen surface, the window procedure with its
-// handler registry, message pumping and frame timing.
+// The one fixed window, its off-screen surface, and the window procedure with
+// its handler registry.
 #pragma once
 #include <cstdint>
+
 #include "framework/messages.h"
 
 constexpr int32_t SurfaceWidth = 336;
@@ -9,14 +10,12 @@ constexpr int32_t SurfaceHeight = 402;
 
 // The surface's pixel bytes, SurfaceWidth x SurfaceHeight, top row first.
 extern uint8_t* SurfaceBits;
-// The surface's colour table: blue, green, red, 0 per entry.
-extern uint8_t SurfaceColours[256][4];
 extern WindowHandle MainWindow;
 extern int32_t ClientWidth;
 extern int32_t ClientHeight;
 extern int32_t HasFocus;
-extern uint32_t LastPumpTick;
-extern uint32_t FrameMark;
+// Set when another program changed the display's palette; acted on by the
+// next pump (framework/pump.h).
 extern int32_t PaletteChanged;
 
 struct HandlerNode {
@@ -26,33 +25,31 @@ struct HandlerNode {
 };
 extern HandlerNode* HandlerList;
 
-// The main routine the framework runs once the window exists.
-using MainRoutine = void (*)();
-
 // The process's arguments, as the entry point received them.
 void SetProgramArguments(int argc, char** argv);
 int ProgramArgumentCount();
 char** ProgramArguments();
 
-// Sets entries first..first+count-1 of the surface's colour table.
-void SetSurfaceColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4]);
-// The index a pixel drawn in `colour` receives: the first entry that holds
-// the colour exactly, else the nearest one.
-uint8_t SurfaceIndexOf(uint32_t colour);
-
-// Creates the (hidden) window and its white surface; 0 when the surface
-// cannot be made.
+// Opens the (hidden) window and its white surface; 0 when the surface
+// cannot be made, which the error box says.
 int32_t AppCreateWindow();
-// AppCreateWindow, then the main routine; returns 0 only when the window
-// cannot be made.
-int32_t AppStart(MainRoutine mainRoutine);
+void ShowMainWindow();
+// The window goes (WmDestroy follows, and the quit after it).
+void CloseMainWindow();
+// Keeps the mouse's messages coming to the window while a button is held.
+void CaptureMouse(bool held);
+
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 void AddHandler(uint32_t message, MessageHandler handler);
-void PumpMessages();
-void WaitTicks(int32_t milliseconds);
-void PumpEvery(uint32_t milliseconds);
-// Blocks until a message is pending (no spinning while nothing happens).
-void AwaitMessage();
-void RefreshPalette();
-[[noreturn]] void AppExit();
-uint32_t ClockSeconds();
+// What the window does with a message no handler took: the platform's own
+// commands, else closing on a close request.
+int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
+
+// The error box.
+void ShowError(const char* text, const char* caption);
+// The first file of a drop (WmDropFiles's wParam), after which the drop is
+// done with: its length, 0 when there is none.
+uint32_t DroppedFileName(uint32_t drop, char* buffer, uint32_t size);
+
+// Back to the state at process start, with no handler.
+void WindowReset();

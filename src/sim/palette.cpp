@@ -20,6 +20,13 @@ uint32_t BaseColours[BaseColourCount] = {
 uint32_t FullPalette[256] = {};
 int32_t FullPaletteFlag = 0;
 
+void PaletteColoursReset()
+{
+    for (int32_t i = 0; i < BaseColourCount; ++i) BaseColours[i] = DefaultBaseColours[i];
+    for (uint32_t& colour : FullPalette) colour = 0;
+    FullPaletteFlag = 0;
+}
+
 uint32_t BlendColour(uint32_t a, uint32_t b, uint32_t weightA, uint32_t weightB)
 {
     uint32_t result = 0;

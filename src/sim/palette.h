@@ -12,6 +12,9 @@ extern uint32_t FullPalette[256];
 // 1 while the full palette is the one the scene carries.
 extern int32_t FullPaletteFlag;
 
+// The default colours, no full palette.
+void PaletteColoursReset();
+
 // Mixes two colours channel by channel with integer weights, rounding down.
 uint32_t BlendColour(uint32_t a, uint32_t b, uint32_t weightA, uint32_t weightB);
 // The full-palette entry for cell byte j over the given shade colours.

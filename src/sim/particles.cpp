@@ -4,6 +4,12 @@ int32_t* ParticleList = nullptr;
 int16_t ParticleCount = 0;
 StepRandomState StepRandom = {257, 1023};
 
+void ParticlesReset()
+{
+    ParticleCount = 0;
+    StepRandom = {257, 1023};
+}
+
 uint32_t DrawStepColumn()
 {
     StepRandom.s1 += StepRandom.s2;

@@ -22,6 +22,10 @@ struct StepRandomState {
 };
 extern StepRandomState StepRandom;
 
+// As at process start: no grain, the generator at its first draw. The list's
+// storage stays.
+void ParticlesReset();
+
 // The cell kind grain i is drawn as.
 constexpr uint8_t GrainKind(int32_t i)
 {

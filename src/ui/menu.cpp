@@ -1,44 +1,52 @@
 #include "ui/menu.h"
 
-#include "app/main_routine.h"
-#include "framework/platform.h"
+#include "framework/dialog.h"
 #include "framework/primitives.h"
 #include "framework/strings.h"
+#include "framework/window.h"
+#include "framework/window_menu.h"
 #include "ui/settings.h"
 
 MenuHandle SystemMenu = nullptr;
+void (*MenuNewScene)() = nullptr;
+
+void MenuReset()
+{
+    SystemMenu = nullptr;
+    MenuNewScene = nullptr;
+}
 
 static MenuHandle MakePopup(uint32_t firstId, uint32_t firstString, uint32_t count)
 {
-    MenuHandle popup = PlatformCreateMenu();
+    MenuHandle popup = MenuCreate();
     for (uint32_t i = 0; i < count; ++i)
-        PlatformAppendMenu(popup, MfString, firstId + i, LoadResString(firstString + i));
+        MenuAppend(popup, MfString, firstId + i, LoadResString(firstString + i));
     return popup;
 }
 
 static void Mark(uint32_t id, bool on)
 {
-    PlatformCheckMenuItem(SystemMenu, id, on ? MfChecked : MfUnchecked);
+    MenuCheck(id, on ? MfChecked : MfUnchecked);
 }
 
 void BuildSystemMenu()
 {
-    SystemMenu = PlatformGetSystemMenu();
+    SystemMenu = WindowMenu();
     MenuHandle pen = MakePopup(CmdPenBase, 20, 3);
     MenuHandle eraser = MakePopup(CmdEraserBase, 30, 3);
     MenuHandle slot1 = MakePopup(CmdSlot1Base, 50, 5);
     MenuHandle slot2 = MakePopup(CmdSlot2Base, 50, 5);
     MenuHandle speed = MakePopup(CmdSpeedBase, 40, 5);
-    PlatformAppendMenu(SystemMenu, MfSeparator, 0, nullptr);
-    PlatformAppendMenu(SystemMenu, MfString, CmdDrawingOn, LoadResString(10));
-    PlatformAppendMenu(SystemMenu, MfString, CmdClear, LoadResString(7));
-    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(pen), LoadResString(1));
-    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(eraser), LoadResString(2));
-    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot1), LoadResString(5));
-    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot2), LoadResString(6));
-    PlatformAppendMenu(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(speed), LoadResString(3));
-    PlatformAppendMenu(SystemMenu, MfSeparator, 0, nullptr);
-    PlatformAppendMenu(SystemMenu, MfString, CmdAbout, LoadResString(11));
+    MenuAppend(SystemMenu, MfSeparator, 0, nullptr);
+    MenuAppend(SystemMenu, MfString, CmdDrawingOn, LoadResString(10));
+    MenuAppend(SystemMenu, MfString, CmdClear, LoadResString(7));
+    MenuAppend(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(pen), LoadResString(1));
+    MenuAppend(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(eraser), LoadResString(2));
+    MenuAppend(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot1), LoadResString(5));
+    MenuAppend(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(slot2), LoadResString(6));
+    MenuAppend(SystemMenu, MfPopup, reinterpret_cast<uintptr_t>(speed), LoadResString(3));
+    MenuAppend(SystemMenu, MfSeparator, 0, nullptr);
+    MenuAppend(SystemMenu, MfString, CmdAbout, LoadResString(11));
     MarkSettings(true);
     if (DrawingEnabled == 1) Mark(CmdDrawingOn, true);
 }
@@ -67,13 +75,13 @@ int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int
 {
     const uint32_t id = wParam;
     if (id == CmdClear) {
-        NewScene();
+        if (MenuNewScene) MenuNewScene();
         CopyToWindow();
     } else if (id == CmdDrawingOn) {
         DrawingEnabled = 1 - DrawingEnabled;
         Mark(CmdDrawingOn, DrawingEnabled == 1);
     } else if (id == CmdAbout) {
-        PlatformAboutDialog(AboutDlgProc);
+        RunAboutDialog(AboutDlgProc);
     } else if (id >= CmdPenBase && id <= CmdPenBase + 2) {
         Choose(PenSize, CmdPenBase, id);
     } else if (id >= CmdEraserBase && id <= CmdEraserBase + 2) {
@@ -85,7 +93,7 @@ int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int
     } else if (id >= CmdSlot2Base && id <= CmdSlot2Base + 4) {
         Choose(SlotKind2, CmdSlot2Base, id);
     } else {
-        return PlatformDefWindowProc(window, message, wParam, lParam);
+        return DefaultProcedure(window, message, wParam, lParam);
     }
     return 0;
 }
@@ -95,10 +103,10 @@ int32_t AboutDlgProc(WindowHandle dialog, uint32_t message, uint32_t wParam, int
     (void)lParam;
     switch (message) {
     case WmCommand:
-        if (wParam == 1) PlatformEndDialog(dialog, 0);
+        if (wParam == 1) EndAboutDialog(dialog, 0);
         return 0;
     case WmClose:
-        PlatformEndDialog(dialog, 0);
+        EndAboutDialog(dialog, 0);
         return 0;
     default:
         return 0;

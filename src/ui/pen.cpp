@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "framework/platform.h"
+#include "framework/window.h"
 #include "sim/field.h"
 #include "ui/settings.h"
 
 int32_t ToolState = ToolIdle;
 ToolPoint LastPoint = {0, 0};
+
+void PenReset()
+{
+    ToolState = ToolIdle;
+    LastPoint = {0, 0};
+}
 
 // Cursor positions arrive as two unsigned 16-bit halves, so a position left
 // of or above the window (captured drags) reads as a large number.
@@ -33,7 +39,7 @@ static int32_t BeginStroke(int32_t tool, int32_t lParam)
     if (ToolState != ToolIdle) return 0;
     ToolState = tool;
     LastPoint = CursorOf(lParam);
-    PlatformSetCapture();
+    CaptureMouse(true);
     return 0;
 }
 
@@ -41,7 +47,7 @@ static int32_t EndStroke(int32_t tool)
 {
     if (ToolState != tool) return 0;
     ToolState = ToolIdle;
-    PlatformReleaseCapture();
+    CaptureMouse(false);
     return 0;
 }
 

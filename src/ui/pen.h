@@ -14,6 +14,9 @@ struct ToolPoint {
 extern int32_t ToolState;
 extern ToolPoint LastPoint;
 
+// No stroke under way.
+void PenReset();
+
 // Sets the kind bits of the 2r x 2r square from (x - r, y - r), clipped to
 // the inside of the field frame.
 void StampSquare(int32_t x, int32_t y, int32_t r, uint8_t kind);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../../tools/sim_input.h"
+#include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "framework/headless/headless.h"
 #include "fuzz_support.h"

@@ -12,6 +12,7 @@
 
 #include "../test_support.h"
 #include "app/main_routine.h"
+#include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "fuzz_support.h"
 #include "sim/field.h"

@@ -16,6 +16,7 @@
 
 #include "app/main_routine.h"
 #include "framework/end_signals.h"
+#include "framework/start.h"
 #include "framework/window.h"
 #include "talvo_version.h"
 

@@ -1,53 +1,50 @@
 // The desktop window on GTK 3: a header bar with the menu button above a
 // drawing area that shows the surface unscaled. Input becomes messages in
-// the shared queue; the program's waits block in GTK's main loop.
+// the shared queue (framework/queue); the program's waits block in GTK's
+// main loop.
 #include <glib-unix.h>
 #include <gtk/gtk.h>
-
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "framework/end_signals.h"
 #include "framework/gtk/gtk.h"
-#include "framework/message_queue.h"
 #include "framework/platform.h"
-#include "framework/strings.h"
-#include "framework/window.h"
+#include "framework/queue/message_queue.h"
 #include "resources/about.h"
+#include "resources/string_table.h"
 
 namespace {
 
 GtkWidget* Window = nullptr;
 GtkWidget* Area = nullptr;
 GtkWidget* MenuButton = nullptr;
-GtkWidget* WindowMenu = nullptr;
 
 int32_t Width = 0;
 int32_t Height = 0;
 std::vector<uint8_t> Surface;
-// The colour table as cairo pixels (x8r8g8b8 in native order).
-uint32_t Colours[256] = {};
+uint8_t Colours[256][4] = {};
 // Turned from the surface when GTK paints, at the display's pace: a present
 // only asks for a paint, and a paint of an uncovered window shows the
 // surface as it is, as a repaint does on Windows.
 cairo_surface_t* Picture = nullptr;
 bool DrawQueued = false;
 
-bool DialogOpen = false;
-int32_t DialogResult = 0;
-DialogProc AboutProc = nullptr;
-GtkWidget* AboutDialog = nullptr;
+// The window's menus by the framework's number (0: the window's own) and,
+// for each, the program's items in order.
+std::vector<GtkWidget*> Menus;
+std::vector<std::vector<GtkWidget*>> MenuItems;
+
+GtkWidget* AboutBox = nullptr;
 // The error box on show, closed when the session ends.
 GtkWidget* ErrorBox = nullptr;
 // The display connection is gone: nothing may touch GTK any more.
 bool DisplayLost = false;
-uint32_t BackColour = 0xFFFFFF;
 
 // Ended with this status when the display connection is lost, as GTK
 // programs are.
@@ -62,10 +59,7 @@ uint32_t ButtonBits(guint state)
 }
 
 // GTK reports logical coordinates, as fractions under some scales.
-int32_t PointAt(double x, double y)
-{
-    return PackPoint(static_cast<int32_t>(std::floor(x)), static_cast<int32_t>(std::floor(y)));
-}
+int32_t Whole(double v) { return static_cast<int32_t>(std::floor(v)); }
 
 gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
 {
@@ -78,7 +72,7 @@ gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
     const uint32_t bits = press ? ButtonBits(event->state) | bit : ButtonBits(event->state) & ~bit;
     const uint32_t message = left ? (press ? WmLButtonDown : WmLButtonUp) : (press ? WmRButtonDown : WmRButtonUp);
     if (press) gtk_widget_grab_focus(Area);
-    PlatformPostMessage(message, bits, PointAt(event->x, event->y));
+    QueuePostMouse(message, bits, Whole(event->x), Whole(event->y));
     return TRUE;
 }
 
@@ -86,7 +80,7 @@ gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
 // with coordinates beyond the edges: that is the capture.
 gboolean OnMotion(GtkWidget*, GdkEventMotion* event, gpointer)
 {
-    PlatformPostMessage(WmMouseMove, ButtonBits(event->state), PointAt(event->x, event->y));
+    QueuePostMouse(WmMouseMove, ButtonBits(event->state), Whole(event->x), Whole(event->y));
     return TRUE;
 }
 
@@ -96,26 +90,24 @@ void OnAreaRealize(GtkWidget* area, gpointer)
     gdk_window_set_event_compression(gtk_widget_get_window(area), FALSE);
 }
 
-void ConvertPicture()
-{
-    cairo_surface_flush(Picture);
-    uint8_t* data = cairo_image_surface_get_data(Picture);
-    const int stride = cairo_image_surface_get_stride(Picture);
-    for (int32_t y = 0; y < Height; ++y) {
-        auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
-        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
-        for (int32_t x = 0; x < Width; ++x) out[x] = Colours[in[x]];
-    }
-    cairo_surface_mark_dirty(Picture);
-}
-
 // GTK paints only between two frames (inside a pump), so the surface is
 // whole whenever it is shown.
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 {
     DrawQueued = false;
     if (!Picture) return TRUE;
-    ConvertPicture();
+    uint32_t rgb[256];
+    for (int i = 0; i < 256; ++i)
+        rgb[i] = static_cast<uint32_t>(Colours[i][2]) << 16 | static_cast<uint32_t>(Colours[i][1]) << 8 | Colours[i][0];
+    cairo_surface_flush(Picture);
+    uint8_t* data = cairo_image_surface_get_data(Picture);
+    const int stride = cairo_image_surface_get_stride(Picture);
+    for (int32_t y = 0; y < Height; ++y) {
+        auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
+        for (int32_t x = 0; x < Width; ++x) out[x] = rgb[in[x]];
+    }
+    cairo_surface_mark_dirty(Picture);
     cairo_set_source_surface(cr, Picture, 0, 0);
     // Under a scaled display every cell stays a sharp square.
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
@@ -161,20 +153,20 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
     const uint32_t key = VirtualKey(event->keyval);
     if (!key) return FALSE;
-    PlatformPostMessage(WmKeyDown, key, 1);
+    QueuePost(WmKeyDown, key, 1);
     return TRUE;
 }
 
 gboolean OnFocus(GtkWidget*, GdkEventFocus* event, gpointer)
 {
-    PlatformPostMessage(event->in ? WmSetFocus : WmKillFocus, 0, 0);
+    QueuePost(event->in ? WmSetFocus : WmKillFocus, 0, 0);
     return FALSE;
 }
 
 // The close button: the same system command as the menu's Close.
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer)
 {
-    PlatformPostMessage(WmSysCommand, ScClose, 0);
+    QueuePost(WmSysCommand, ScClose, 0);
     return TRUE;
 }
 
@@ -195,18 +187,25 @@ void OnDropData(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data,
     if (!paths.empty()) QueuePostDrop(paths);
 }
 
+gulong HandlerOf(GtkWidget* item)
+{
+    return static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
+}
+
 // Marks belong to the program: GTK's own toggle on activation is undone,
 // and a mark set from code must not look like a choice.
+void SetMark(GtkWidget* item, bool marked)
+{
+    g_signal_handler_block(item, HandlerOf(item));
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), marked);
+    g_signal_handler_unblock(item, HandlerOf(item));
+}
+
 void OnItemActivate(GtkMenuItem* item, gpointer id)
 {
-    if (GTK_IS_CHECK_MENU_ITEM(item)) {
-        const gulong handler = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
-        GtkCheckMenuItem* check = GTK_CHECK_MENU_ITEM(item);
-        g_signal_handler_block(item, handler);
-        gtk_check_menu_item_set_active(check, !gtk_check_menu_item_get_active(check));
-        g_signal_handler_unblock(item, handler);
-    }
-    PlatformPostMessage(WmSysCommand, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(id)), 0);
+    if (GTK_IS_CHECK_MENU_ITEM(item))
+        SetMark(GTK_WIDGET(item), !gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)));
+    QueuePost(WmSysCommand, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(id)), 0);
 }
 
 void AddWidget(GtkWidget* menu, GtkWidget* item)
@@ -215,18 +214,18 @@ void AddWidget(GtkWidget* menu, GtkWidget* item)
     gtk_widget_show(item);
 }
 
-void AddItem(GtkWidget* menu, GtkWidget* item, uint32_t id)
+GtkWidget* AddCommand(GtkWidget* menu, GtkWidget* item, uint32_t id)
 {
     const gulong handler =
         g_signal_connect(item, "activate", G_CALLBACK(OnItemActivate), reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
-    g_object_set_data(G_OBJECT(item), "talvo-id", reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
     g_object_set_data(G_OBJECT(item), "talvo-handler", reinterpret_cast<gpointer>(static_cast<uintptr_t>(handler)));
     AddWidget(menu, item);
+    return item;
 }
 
 // Any item may carry a mark, so every one is a check item; only a mark is
 // drawn, a tick, not an empty box beside "Clear" and the rest.
-void StyleMarks(GtkWidget* menu)
+GtkWidget* NewMenu()
 {
     static GtkCssProvider* marks = nullptr;
     if (!marks) {
@@ -239,40 +238,36 @@ void StyleMarks(GtkWidget* menu)
         gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(marks),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
+    GtkWidget* menu = gtk_menu_new();
     gtk_style_context_add_class(gtk_widget_get_style_context(menu), "talvo-marks");
+    return menu;
 }
 
-GtkCheckMenuItem* FindCheckItem(GtkWidget* menu, uint32_t id, int depth = 0)
+// The menu with the framework's number, made when first named; a popup is
+// kept until it is attached, which then owns it.
+GtkWidget* MenuNumbered(int32_t number)
 {
-    if (!menu || depth > 8) return nullptr;
-    GtkCheckMenuItem* found = nullptr;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
-    for (GList* at = children; at && !found; at = at->next) {
-        GtkWidget* item = GTK_WIDGET(at->data);
-        if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)))
-            found = FindCheckItem(submenu, id, depth + 1);
-        else if (GTK_IS_CHECK_MENU_ITEM(item) &&
-                 reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-id")) == id)
-            found = GTK_CHECK_MENU_ITEM(item);
+    if (number < 0) return nullptr;
+    while (static_cast<int32_t>(Menus.size()) <= number) {
+        GtkWidget* menu = NewMenu();
+        g_object_ref_sink(menu);
+        Menus.push_back(menu);
+        MenuItems.emplace_back();
     }
-    g_list_free(children);
-    return found;
+    return Menus[static_cast<size_t>(number)];
 }
 
-// The About dialog reports to the program's dialog procedure: OK (or
-// Enter on it) as command 1, Escape as command 2, its close box as WmClose.
-void OnAboutResponse(GtkDialog* dialog, gint response, gpointer proc)
+void OnAboutResponse(GtkDialog* dialog, gint response, gpointer)
 {
-    const auto report = reinterpret_cast<DialogProc>(proc);
-    if (response == GTK_RESPONSE_OK) report(dialog, WmCommand, 1, 0);
-    if (response == GTK_RESPONSE_DELETE_EVENT) report(dialog, WmClose, 0, 0);
+    if (response == GTK_RESPONSE_OK) QueuePost(dialog, WmCommand, 1, 0);
+    if (response == GTK_RESPONSE_DELETE_EVENT) QueuePost(dialog, WmClose, 0, 0);
 }
 
-void OnAboutEscape(GtkDialog* dialog, gpointer proc)
+void OnAboutEscape(GtkDialog* dialog, gpointer)
 {
     // GTK would close the dialog; the program decides what Escape does.
     g_signal_stop_emission_by_name(dialog, "close");
-    reinterpret_cast<DialogProc>(proc)(dialog, WmCommand, 2, 0);
+    QueuePost(dialog, WmCommand, 2, 0);
 }
 
 GtkWidget* AboutLabel(const char* text)
@@ -288,14 +283,13 @@ GdkPixbuf* TalvoIcon()
     return icon;
 }
 
-// A signal asked the program to end: the About dialog and an error box go
-// with the session, and the program saves at its next pump.
+// A signal asked the program to end: an error box goes with the session,
+// and the program saves at its next pump (the About dialog gives way to it).
 gboolean OnEndSignal(gint, GIOCondition, gpointer)
 {
     if (!EndSignalTake()) return G_SOURCE_CONTINUE;
     if (ErrorBox) gtk_dialog_response(GTK_DIALOG(ErrorBox), GTK_RESPONSE_DELETE_EVENT);
-    if (DialogOpen && AboutProc) AboutProc(AboutDialog, WmClose, 0, 0);
-    PlatformPostMessage(WmEndSession, 1, 0);
+    QueuePost(WmEndSession, 1, 0);
     return G_SOURCE_CONTINUE;
 }
 
@@ -308,7 +302,7 @@ gboolean OnEndSignal(gint, GIOCondition, gpointer)
     if (!ending) {
         ending = true;
         DisplayLost = true;
-        if (Window) WndProc(Window, WmEndSession, 1, 0);
+        QueueSend(WmEndSession, 1, 0);
         std::fprintf(stderr, "talvo: the display connection was lost\n");
     }
     std::fflush(stdout);
@@ -331,9 +325,17 @@ void WatchTheSessionEnd()
     GtkOnX11ConnectionLost(display, EndWithoutDisplay);
 }
 
+gboolean OnWaitTimeout(gpointer passed)
+{
+    *static_cast<bool*>(passed) = true;
+    return G_SOURCE_REMOVE;
+}
+
 } // namespace
 
-WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_t clientHeight)
+// --- The window and its picture.
+
+PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t height, MessageHandler procedure)
 {
     Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* window = GTK_WINDOW(Window);
@@ -354,22 +356,21 @@ WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_
     gtk_window_set_titlebar(window, bar);
 
     // The platform's own items that apply to a window of fixed size.
-    WindowMenu = gtk_menu_new();
-    StyleMarks(WindowMenu);
+    GtkWidget* own = MenuNumbered(0);
     const struct {
         uint32_t id;
         const char* label;
     } standard[] = {{ScMove, "Move"}, {ScMinimize, "Minimize"}, {0, nullptr}, {ScClose, "Close"}};
     for (const auto& item : standard) {
         if (item.label)
-            AddItem(WindowMenu, gtk_menu_item_new_with_label(g_dgettext("gtk30", item.label)), item.id);
+            AddCommand(own, gtk_menu_item_new_with_label(g_dgettext("gtk30", item.label)), item.id);
         else
-            AddWidget(WindowMenu, gtk_separator_menu_item_new());
+            AddWidget(own, gtk_separator_menu_item_new());
     }
-    gtk_menu_button_set_popup(GTK_MENU_BUTTON(MenuButton), WindowMenu);
+    gtk_menu_button_set_popup(GTK_MENU_BUTTON(MenuButton), own);
 
     Area = gtk_drawing_area_new();
-    gtk_widget_set_size_request(Area, clientWidth, clientHeight);
+    gtk_widget_set_size_request(Area, width, height);
     gtk_widget_set_can_focus(Area, TRUE);
     gtk_widget_add_events(Area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
     g_signal_connect(Area, "draw", G_CALLBACK(OnDraw), nullptr);
@@ -383,37 +384,27 @@ WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    static const GtkTargetEntry uriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
+    gtk_drag_dest_set(Window, static_cast<GtkDestDefaults>(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP), &uriList, 1,
+                      GDK_ACTION_COPY);
+    g_signal_connect(Window, "drag-data-received", G_CALLBACK(OnDropData), nullptr);
 
-    QueueSetWindow(Window);
+    QueueOpen(Window, procedure);
     WatchTheSessionEnd();
-    WndProc(Window, WmSize, 0, PackPoint(clientWidth, clientHeight));
-    return Window;
-}
+    QueueSend(WmSize, 0, PackPoint(width, height));
 
-uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
-{
+    PlatformWindow opened{Window, nullptr, Colours};
     Picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     if (cairo_surface_status(Picture) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(Picture);
         Picture = nullptr;
-        return nullptr;
+        return opened;
     }
     Width = width;
     Height = height;
     Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-    return Surface.data();
-}
-
-void PlatformReleaseSurface()
-{
-    if (Picture) cairo_surface_destroy(Picture);
-    Picture = nullptr;
-}
-
-void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4])
-{
-    for (int32_t i = first < 0 ? 0 : first; i < first + count && i < 256; ++i)
-        Colours[i] = static_cast<uint32_t>(bgra[i][2]) << 16 | static_cast<uint32_t>(bgra[i][1]) << 8 | bgra[i][0];
+    opened.pixels = Surface.data();
+    return opened;
 }
 
 void PlatformShowWindow()
@@ -421,21 +412,20 @@ void PlatformShowWindow()
     if (!Window) return;
     gtk_widget_show_all(Window);
     gtk_widget_grab_focus(Area);
-    PlatformInvalidate();
+    QueueRepaint();
 }
 
-void PlatformDestroyWindow()
+void PlatformCloseWindow()
 {
     if (!Window) return;
     GtkWidget* window = Window;
-    Window = Area = MenuButton = WindowMenu = nullptr;
-    QueueSetWindow(nullptr);
+    Window = Area = MenuButton = nullptr;
     if (!DisplayLost) gtk_widget_destroy(window);
-    WndProc(window, WmDestroy, 0, 0);
+    QueueClose();
 }
 
-// Hands the surface over; the conversion waits for GTK's next paint, so a
-// frame loop without waits is never held to the refresh rate.
+// Asks for a paint; the conversion waits for GTK's next one, so a frame loop
+// without waits is never held to the refresh rate.
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!Area || Surface.empty() || width <= 0 || height <= 0) return;
@@ -445,59 +435,59 @@ void PlatformPresent(int32_t width, int32_t height)
     }
 }
 
-// A true-colour display has no palette to realize.
-int32_t PlatformRealizePalette(const uint8_t (*)[4], int32_t) { return 0; }
+// A true-colour display has no palette to match.
+int32_t PlatformMatchDisplayColours(const uint8_t (*)[4], int32_t, bool) { return 0; }
 
-int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t)
+// GTK's implicit grab already keeps a held button's events with the window
+// until its release.
+void PlatformCaptureMouse(bool) {}
+
+// --- Input and time.
+
+bool PlatformNextMessage(PlatformMessage* msg) { return QueueNext(msg); }
+void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
+void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
+
+void PlatformWaitInput(uint32_t milliseconds)
 {
-    if (message == WmSysCommand && Window) {
-        switch (wParam & 0xFFF0u) {
-        case ScClose:
-            WndProc(window, WmClose, 0, 0);
-            break;
-        case ScMinimize:
-            gtk_window_iconify(GTK_WINDOW(Window));
-            break;
-        case ScMove: {
-            // Button 0: the window manager moves it by keyboard.
-            gint x = 0, y = 0;
-            GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Window)));
-            gdk_device_get_position(pointer, nullptr, &x, &y);
-            gtk_window_begin_move_drag(GTK_WINDOW(Window), 0, x, y, GDK_CURRENT_TIME);
-            break;
+    if (milliseconds == 0) {
+        // Bounded, so a source that is always ready cannot hold the frame.
+        for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
         }
-        default:
-            break;
-        }
+        return;
     }
-    if (message == WmClose) PlatformDestroyWindow();
-    return 0;
-}
-
-void PlatformPumpBegin()
-{
-    // Bounded, so a source that is always ready cannot hold the frame.
-    for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
-    }
-}
-
-gboolean OnWaitTimeout(gpointer passed)
-{
-    *static_cast<bool*>(passed) = true;
-    return G_SOURCE_REMOVE;
-}
-
-void PlatformWaitMessage(uint32_t timeoutMs)
-{
     if (QueuePending()) return;
-    if (timeoutMs == PlatformWaitForever) {
+    if (milliseconds == PlatformForever) {
         while (!QueuePending()) g_main_context_iteration(nullptr, TRUE);
         return;
     }
     bool passed = false;
-    const guint timer = g_timeout_add_full(G_PRIORITY_DEFAULT, timeoutMs, OnWaitTimeout, &passed, nullptr);
+    const guint timer = g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds, OnWaitTimeout, &passed, nullptr);
     while (!passed && !QueuePending()) g_main_context_iteration(nullptr, TRUE);
     if (!passed) g_source_remove(timer);
+}
+
+// The window manager's commands: minimize, and move by keyboard.
+bool PlatformDefault(WindowHandle, uint32_t message, uint32_t wParam, int32_t, int32_t* result)
+{
+    if (message != WmSysCommand || !Window) return false;
+    switch (wParam & 0xFFF0u) {
+    case ScMinimize:
+        gtk_window_iconify(GTK_WINDOW(Window));
+        break;
+    case ScMove: {
+        // Button 0: the window manager moves it by keyboard.
+        gint x = 0, y = 0;
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Window)));
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        gtk_window_begin_move_drag(GTK_WINDOW(Window), 0, x, y, GDK_CURRENT_TIME);
+        break;
+    }
+    default:
+        return false;
+    }
+    *result = 0;
+    return true;
 }
 
 uint32_t PlatformTicks()
@@ -505,73 +495,44 @@ uint32_t PlatformTicks()
     return static_cast<uint32_t>(g_get_monotonic_time() / 1000);
 }
 
-uint32_t PlatformClockSeconds()
-{
-    return static_cast<uint32_t>(std::time(nullptr));
-}
-
-// GTK's implicit grab already keeps a held button's events with the window
-// until its release.
-void PlatformSetCapture() {}
-void PlatformReleaseCapture() {}
-
-void PlatformCursorPos(int32_t* x, int32_t* y, int32_t* buttons)
-{
-    *x = *y = *buttons = 0;
-    if (!Area || !gtk_widget_get_window(Area)) return;
-    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Area)));
-    double px = 0, py = 0;
-    GdkModifierType mask = static_cast<GdkModifierType>(0);
-    gdk_window_get_device_position_double(gtk_widget_get_window(Area), pointer, &px, &py, &mask);
-    *x = static_cast<int32_t>(std::floor(px));
-    *y = static_cast<int32_t>(std::floor(py));
-    *buttons = static_cast<int32_t>(ButtonBits(mask));
-}
-
-MenuHandle PlatformGetSystemMenu() { return WindowMenu; }
-
-MenuHandle PlatformCreateMenu()
-{
-    GtkWidget* menu = gtk_menu_new();
-    StyleMarks(menu);
-    // Kept until it is appended as a popup, which then owns it.
-    g_object_ref_sink(menu);
-    return menu;
-}
+// --- The menu.
 
 // The menus go with the window: afterwards the calls do nothing.
-void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, const char* text)
+void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, const char* text)
 {
-    if (!menu || !Window) return;
-    GtkWidget* target = static_cast<GtkWidget*>(menu);
-    if (flags & MfSeparator) {
-        AddWidget(target, gtk_separator_menu_item_new());
-    } else if (flags & MfPopup) {
-        GtkWidget* popup = reinterpret_cast<GtkWidget*>(idOrPopup);
-        if (!popup) return;
-        GtkWidget* item = gtk_menu_item_new_with_label(text ? text : "");
-        gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), popup);
-        g_object_unref(popup);
+    if (!Window) return;
+    GtkWidget* target = MenuNumbered(menu);
+    if (!target) return;
+    GtkWidget* item = nullptr;
+    if (kind == MfSeparator) {
+        item = gtk_separator_menu_item_new();
+        AddWidget(target, item);
+    } else if (kind == MfPopup) {
+        GtkWidget* submenu = MenuNumbered(popup);
+        if (!submenu) return;
+        item = gtk_menu_item_new_with_label(text);
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
         AddWidget(target, item);
     } else {
         // Any of the program's items may carry a mark.
-        AddItem(target, gtk_check_menu_item_new_with_label(text ? text : ""), static_cast<uint32_t>(idOrPopup));
+        item = AddCommand(target, gtk_check_menu_item_new_with_label(text), id);
     }
+    MenuItems[static_cast<size_t>(menu)].push_back(item);
 }
 
-void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
+void PlatformMenuMark(int32_t menu, int32_t position, uint32_t, bool marked)
 {
-    if (!Window) return;
-    GtkCheckMenuItem* item = FindCheckItem(static_cast<GtkWidget*>(menu), id);
-    if (!item) return;
-    const gulong handler = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(item), "talvo-handler")));
-    g_signal_handler_block(item, handler);
-    gtk_check_menu_item_set_active(item, (flags & MfChecked) != 0);
-    g_signal_handler_unblock(item, handler);
+    if (!Window || menu < 0 || menu >= static_cast<int32_t>(MenuItems.size())) return;
+    const std::vector<GtkWidget*>& items = MenuItems[static_cast<size_t>(menu)];
+    if (position < 0 || position >= static_cast<int32_t>(items.size())) return;
+    if (GTK_IS_CHECK_MENU_ITEM(items[static_cast<size_t>(position)])) SetMark(items[static_cast<size_t>(position)], marked);
 }
 
-// Modal: the frame loop stands still in here until the dialog ends.
-int32_t PlatformAboutDialog(DialogProc proc)
+// --- Dialogs and messages.
+
+// Modal: the window takes no input while it is open, and its input comes
+// back as messages for the dialog.
+int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 {
     GtkWidget* dialog = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dialog), TALVO_ABOUT_CAPTION);
@@ -593,69 +554,19 @@ int32_t PlatformAboutDialog(DialogProc proc)
     gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), grid);
     GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-
-    g_signal_connect(dialog, "response", G_CALLBACK(OnAboutResponse), reinterpret_cast<gpointer>(proc));
-    g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), reinterpret_cast<gpointer>(proc));
-    DialogOpen = true;
-    DialogResult = 0;
-    AboutProc = proc;
-    AboutDialog = dialog;
-    proc(dialog, WmInitDialog, 0, 0);
-    if (DialogOpen) {
-        gtk_widget_show_all(dialog);
-        gtk_widget_grab_focus(ok);
-    }
-    while (DialogOpen) g_main_context_iteration(nullptr, TRUE);
-    AboutProc = nullptr;
-    AboutDialog = nullptr;
-    if (!DisplayLost) gtk_widget_destroy(dialog);
-    return DialogResult;
+    g_signal_connect(dialog, "response", G_CALLBACK(OnAboutResponse), nullptr);
+    g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), nullptr);
+    gtk_widget_show_all(dialog);
+    gtk_widget_grab_focus(ok);
+    AboutBox = dialog;
+    *shown = dialog;
+    return 0;
 }
 
-void PlatformEndDialog(WindowHandle, int32_t result)
+void PlatformEndAbout(int32_t)
 {
-    DialogOpen = false;
-    DialogResult = result;
-}
-
-void PlatformAcceptDrops()
-{
-    if (!Window) return;
-    static const GtkTargetEntry uriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
-    gtk_drag_dest_set(Window, static_cast<GtkDestDefaults>(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP), &uriList, 1,
-                      GDK_ACTION_COPY);
-    g_signal_connect(Window, "drag-data-received", G_CALLBACK(OnDropData), nullptr);
-}
-
-int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
-{
-    return CopyBuiltInString(id, buffer, size);
-}
-
-// The program draws no text; the surface's bytes stay the same on every
-// platform, so none is drawn here either.
-int32_t PlatformDrawText(int32_t, int32_t, int32_t, const char*, bool, uint32_t) { return 0; }
-void PlatformSetBackColour(uint32_t colour) { BackColour = colour; }
-uint32_t PlatformBackColour() { return BackColour; }
-
-void PlatformCopyToClipboard()
-{
-    if (Surface.empty()) return;
-    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, Width, Height);
-    if (!picture) return;
-    guchar* pixels = gdk_pixbuf_get_pixels(picture);
-    const int stride = gdk_pixbuf_get_rowstride(picture);
-    for (int32_t y = 0; y < Height; ++y) {
-        for (int32_t x = 0; x < Width; ++x) {
-            const uint32_t colour = Colours[Surface[static_cast<size_t>(y * Width + x)]];
-            guchar* out = pixels + y * stride + 3 * x;
-            out[0] = static_cast<guchar>(colour >> 16);
-            out[1] = static_cast<guchar>(colour >> 8);
-            out[2] = static_cast<guchar>(colour);
-        }
-    }
-    gtk_clipboard_set_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), picture);
-    g_object_unref(picture);
+    if (AboutBox && !DisplayLost) gtk_widget_destroy(AboutBox);
+    AboutBox = nullptr;
 }
 
 void PlatformShowError(const char* text, const char* caption)
@@ -672,10 +583,17 @@ void PlatformShowError(const char* text, const char* caption)
     if (!DisplayLost) gtk_widget_destroy(box);
 }
 
+int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
+
+uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
+{
+    return QueueTakeDroppedName(drop, buffer, size);
+}
+
 void PlatformShutdown(int32_t)
 {
-    // The clipboard's picture outlives the process where a manager keeps it.
-    if (gdk_display_get_default() && !DisplayLost) gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    if (Picture) cairo_surface_destroy(Picture);
+    Picture = nullptr;
     std::fflush(stdout);
     EndSignalsFinish();
 }

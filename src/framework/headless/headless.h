@@ -28,7 +28,6 @@ void HeadlessEndOnSignals();
 // Time: simulated by default, jumping to the end of every wait.
 void HeadlessUseRealClock(bool real);
 void HeadlessSetTicks(uint32_t ticks);
-void HeadlessSetClockSeconds(uint32_t seconds);
 
 // Called when the window is destroyed, while the surface is still whole.
 void HeadlessOnDestroy(void (*callback)());
@@ -44,9 +43,9 @@ bool HeadlessWindowExists();
 bool HeadlessCaptured();
 int32_t HeadlessRealizeCount();
 int32_t HeadlessDialogCount();
-bool HeadlessDialogOpen();
+bool HeadlessDialogShown();
 
-// The last call that reached the default window procedure.
+// The last message left to the platform's default handling.
 struct HeadlessDefCall {
     int32_t count;
     uint32_t message;
@@ -60,10 +59,9 @@ HeadlessDefCall HeadlessLastDefCall();
 int32_t HeadlessErrorCount();
 std::string HeadlessLastError();
 
-// The system menu as the user would see it, one item a line.
-std::string HeadlessMenuText();
-// -1 when no item has the id, else 1 or 0 for its check mark.
-int32_t HeadlessMenuChecked(uint32_t id);
+// The platform's own items of the window's menu, one a line, as a person
+// would see them before the program's ("[ ] 61536 Close").
+std::string HeadlessOwnMenuText();
 
 // Back to the state of a new process (tests only).
 void HeadlessReset();

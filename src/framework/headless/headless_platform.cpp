@@ -1,38 +1,27 @@
-// A window that exists only in memory: input comes from a schedule that
-// tests and scripted runs fill, through the shared message queue; time is
-// simulated unless asked otherwise, and the system menu is a model that can
-// be read back.
+// The smallest backend: everything framework/platform.h asks for, with a
+// window that exists only in memory. It is the example to start a new
+// backend from. Its input comes from a schedule that tests and scripted runs
+// fill (headless.h), through the shared message queue (framework/queue);
+// time is simulated unless asked otherwise; menus, the About dialog and the
+// error box are remembered so that they can be looked at.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <vector>
 
 #include "framework/end_signals.h"
 #include "framework/headless/headless.h"
-#include "framework/message_queue.h"
 #include "framework/platform.h"
-#include "framework/strings.h"
-#include "framework/window.h"
+#include "framework/queue/message_queue.h"
+#include "resources/string_table.h"
 
 namespace {
 
-struct MenuItem {
-    uint32_t flags;
-    uint32_t id;
-    int32_t popup; // menu index, or -1
-    std::string text;
-    bool checked;
-};
-
-struct Menu {
-    std::vector<MenuItem> items;
-};
-
 struct State {
     bool windowExists = false;
+    int32_t width = 0, height = 0;
     std::vector<uint8_t> surface;
     uint8_t colours[256][4] = {};
     std::vector<uint8_t> windowBytes;
@@ -41,16 +30,10 @@ struct State {
     int64_t frame = 0;
     bool realClock = false;
     uint32_t ticks = 1000000;
-    bool haveSeconds = false;
-    uint32_t seconds = 0;
     bool captured = false;
-    int32_t cursorX = 0, cursorY = 0, buttons = 0;
-    std::vector<Menu> menus;
     int32_t realizes = 0;
     int32_t dialogs = 0;
-    bool dialogOpen = false;
-    int32_t dialogResult = 0;
-    uint32_t backColour = 0xFFFFFF;
+    bool dialogShown = false;
     HeadlessDefCall lastDef = {};
     void (*onDestroy)() = nullptr;
     void (*onExit)(int32_t) = nullptr;
@@ -65,48 +48,24 @@ constexpr uintptr_t DialogWindowId = 2;
 
 WindowHandle HandleOf(uintptr_t id) { return reinterpret_cast<WindowHandle>(id); }
 
-MenuHandle MenuHandleOf(size_t index) { return reinterpret_cast<MenuHandle>(index + 1); }
-
-Menu* MenuOf(MenuHandle handle)
-{
-    const uintptr_t index = reinterpret_cast<uintptr_t>(handle);
-    if (index == 0 || index > S.menus.size()) return nullptr;
-    return &S.menus[index - 1];
-}
-
-MenuItem* FindItem(Menu* menu, uint32_t id, int depth = 0)
-{
-    if (!menu || depth > 8) return nullptr;
-    for (MenuItem& item : menu->items) {
-        if (item.popup >= 0) {
-            if (MenuItem* found = FindItem(&S.menus[static_cast<size_t>(item.popup)], id, depth + 1)) return found;
-        } else if (!(item.flags & MfSeparator) && item.id == id) {
-            return &item;
-        }
-    }
-    return nullptr;
-}
-
 void Deliver(const HeadlessEvent& event)
 {
     switch (event.kind) {
     case HeadlessEvent::Post:
-        if (event.message == WmLButtonDown) S.buttons |= 1;
-        if (event.message == WmLButtonUp) S.buttons &= ~1;
-        if (event.message == WmRButtonDown) S.buttons |= 2;
-        if (event.message == WmRButtonUp) S.buttons &= ~2;
-        if (event.message >= WmMouseMove && event.message <= WmRButtonUp) {
-            S.cursorX = static_cast<int16_t>(event.lParam & 0xFFFF);
-            S.cursorY = static_cast<int16_t>((static_cast<uint32_t>(event.lParam) >> 16) & 0xFFFF);
+        // While the About dialog is open the keys are its own: Enter is OK.
+        if (S.dialogShown && event.message == WmKeyDown) {
+            if (event.wParam == VkReturn) QueuePost(HandleOf(DialogWindowId), WmCommand, 1, 0);
+            if (event.wParam == VkEscape) QueuePost(HandleOf(DialogWindowId), WmCommand, 2, 0);
+            break;
         }
-        PlatformPostMessage(event.message, event.wParam, event.lParam);
+        QueuePost(event.message, event.wParam, event.lParam);
         break;
     case HeadlessEvent::Drop:
         QueuePostDrop({event.path});
         break;
     case HeadlessEvent::Close:
         // As by the close box: the system command goes through the window.
-        PlatformPostMessage(WmSysCommand, ScClose, 0);
+        QueuePost(WmSysCommand, ScClose, 0);
         break;
     }
 }
@@ -129,19 +88,93 @@ void SkipToNextEvent()
     }
     // Nothing will ever come: end the run rather than wait forever.
     if (S.windowExists)
-        PlatformPostMessage(WmSysCommand, ScClose, 0);
+        QueuePost(WmSysCommand, ScClose, 0);
     else
-        PlatformPostQuit(0);
+        QueuePostQuit(0);
 }
 
 // An end request becomes the message of an ending session.
 void TakeEndRequest()
 {
-    if (EndSignalTake()) PlatformPostMessage(WmEndSession, 1, 0);
+    if (EndSignalTake()) QueuePost(WmEndSession, 1, 0);
 }
 
-void Advance(uint32_t milliseconds)
+} // namespace
+
+// --- The window and its picture.
+
+PlatformWindow PlatformOpenWindow(const char*, int32_t width, int32_t height, MessageHandler procedure)
 {
+    const WindowHandle window = HandleOf(MainWindowId);
+    S.windowExists = true;
+    S.width = width;
+    S.height = height;
+    S.surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    S.windowBytes.assign(S.surface.size(), 0);
+    QueueOpen(window, procedure);
+    // Creation reports the client size before anything else runs.
+    QueueSend(WmSize, 0, PackPoint(width, height));
+    return PlatformWindow{window, S.surface.data(), S.colours};
+}
+
+void PlatformShowWindow()
+{
+    QueueSend(WmSetFocus, 0, 0);
+    QueueSend(WmPaint, 0, 0);
+}
+
+void PlatformCloseWindow()
+{
+    if (!S.windowExists) return;
+    if (S.onDestroy) S.onDestroy();
+    S.windowExists = false;
+    S.captured = false;
+    QueueClose();
+}
+
+void PlatformPresent(int32_t width, int32_t height)
+{
+    if (!S.windowExists || S.surface.empty()) return;
+    ++S.presents;
+    const int32_t w = width < 0 ? 0 : (width > S.width ? S.width : width);
+    const int32_t h = height < 0 ? 0 : (height > S.height ? S.height : height);
+    for (int32_t y = 0; y < h; ++y)
+        std::memcpy(&S.windowBytes[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
+                    static_cast<size_t>(w));
+}
+
+// A true-colour display: nothing to match, but the request is counted.
+int32_t PlatformMatchDisplayColours(const uint8_t (*)[4], int32_t, bool)
+{
+    ++S.realizes;
+    return 0;
+}
+
+void PlatformCaptureMouse(bool held) { S.captured = held; }
+
+// --- Input and time.
+
+bool PlatformNextMessage(PlatformMessage* msg) { return QueueNext(msg); }
+void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
+void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
+
+// A wait of 0 starts a frame: the scheduled events of the frame arrive. A
+// longer one lets simulated time jump to its end, or real time pass (cut
+// short by an end request); one with no limit skips to the next event.
+void PlatformWaitInput(uint32_t milliseconds)
+{
+    if (milliseconds == 0) {
+        ++S.frame;
+        TakeEndRequest();
+        DeliverDue();
+        return;
+    }
+    TakeEndRequest();
+    if (QueuePending()) return;
+    if (milliseconds == PlatformForever) {
+        SkipToNextEvent();
+        return;
+    }
     if (S.realClock)
         EndSignalsSleep(milliseconds);
     else
@@ -149,161 +182,10 @@ void Advance(uint32_t milliseconds)
     TakeEndRequest();
 }
 
-// The About dialog's own loop: keys and closes go to the dialog; mouse
-// input and menu commands that come while it is open cannot reach the
-// disabled owner. What was already waiting when it opened is the owner's and
-// is handled once it is gone.
-void RunDialog(DialogProc proc)
-{
-    const WindowHandle dialog = HandleOf(DialogWindowId);
-    const std::vector<PlatformMessage> waiting = QueueSetAside();
-    proc(dialog, WmInitDialog, 0, 0);
-    // The program is already asked to end: the dialog gives way at once.
-    for (const PlatformMessage& msg : waiting)
-        if (S.dialogOpen && QueueEndsProgram(msg)) proc(dialog, WmClose, 0, 0);
-    while (S.dialogOpen) {
-        TakeEndRequest();
-        if (!QueuePending()) {
-            ++S.frame;
-            DeliverDue();
-            if (!QueuePending()) {
-                if (S.schedule.empty()) {
-                    // Nobody is left to press OK.
-                    proc(dialog, WmClose, 0, 0);
-                    break;
-                }
-                SkipToNextEvent();
-                continue;
-            }
-        }
-        PlatformMessage msg;
-        if (!PlatformPeekMessage(&msg)) continue;
-        switch (msg.message) {
-        case WmKeyDown:
-            if (msg.wParam == VkReturn) proc(dialog, WmCommand, 1, 0);
-            if (msg.wParam == VkEscape) proc(dialog, WmCommand, 2, 0);
-            break;
-        case WmSysCommand:
-            if ((msg.wParam & 0xFFF0u) == ScClose) {
-                proc(dialog, WmClose, 0, 0);
-                // The close box of the main window is what was asked for:
-                // it follows once the dialog is gone.
-                PlatformPostMessage(WmSysCommand, ScClose, 0);
-            }
-            break;
-        case WmEndSession:
-            // The dialog goes with the session; the program then saves.
-            proc(dialog, WmClose, 0, 0);
-            PlatformPostMessage(WmEndSession, msg.wParam, msg.lParam);
-            break;
-        case WmQuit:
-            S.dialogOpen = false;
-            PlatformPostQuit(msg.wParam);
-            break;
-        case WmPaint:
-        case WmDropFiles:
-            WndProc(msg.window, msg.message, msg.wParam, msg.lParam);
-            break;
-        default:
-            break;
-        }
-    }
-    QueuePutBack(waiting);
-}
-
-} // namespace
-
-WindowHandle PlatformCreateWindow(const char*, int32_t clientWidth, int32_t clientHeight)
-{
-    S.windowExists = true;
-    S.menus.clear();
-    Menu system;
-    const struct {
-        uint32_t id;
-        const char* text;
-    } standard[] = {{0xF120, "Restore"}, {0xF010, "Move"}, {0xF000, "Size"}, {0xF020, "Minimize"}, {0xF030, "Maximize"}};
-    for (const auto& item : standard) system.items.push_back({MfString, item.id, -1, item.text, false});
-    system.items.push_back({MfSeparator, 0, -1, "", false});
-    system.items.push_back({MfString, ScClose, -1, "Close", false});
-    S.menus.push_back(system);
-    const WindowHandle window = HandleOf(MainWindowId);
-    QueueSetWindow(window);
-    // Creation reports the client size before anything else runs.
-    WndProc(window, WmSize, 0, PackPoint(clientWidth, clientHeight));
-    return window;
-}
-
-uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
-{
-    S.surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-    S.windowBytes.assign(S.surface.size(), 0);
-    return S.surface.data();
-}
-
-void PlatformReleaseSurface() {}
-
-void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4])
-{
-    for (int32_t i = first; i < first + count && i < 256; ++i) std::memcpy(S.colours[i], bgra[i], 4);
-}
-
-void PlatformShowWindow()
-{
-    WndProc(HandleOf(MainWindowId), WmSetFocus, 0, 0);
-    WndProc(HandleOf(MainWindowId), WmPaint, 0, 0);
-}
-
-void PlatformDestroyWindow()
-{
-    if (!S.windowExists) return;
-    if (S.onDestroy) S.onDestroy();
-    S.windowExists = false;
-    QueueSetWindow(nullptr);
-    S.captured = false;
-    WndProc(HandleOf(MainWindowId), WmDestroy, 0, 0);
-}
-
-void PlatformPresent(int32_t width, int32_t height)
-{
-    if (!S.windowExists || S.surface.empty()) return;
-    ++S.presents;
-    const int32_t w = width < 0 ? 0 : (width > SurfaceWidth ? SurfaceWidth : width);
-    const int32_t h = height < 0 ? 0 : (height > SurfaceHeight ? SurfaceHeight : height);
-    for (int32_t y = 0; y < h; ++y)
-        std::memcpy(&S.windowBytes[static_cast<size_t>(y * SurfaceWidth)], &S.surface[static_cast<size_t>(y * SurfaceWidth)],
-                    static_cast<size_t>(w));
-}
-
-int32_t PlatformRealizePalette(const uint8_t (*)[4], int32_t)
-{
-    ++S.realizes;
-    return 0;
-}
-
-int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
+bool PlatformDefault(WindowHandle, uint32_t message, uint32_t wParam, int32_t lParam, int32_t*)
 {
     S.lastDef = HeadlessDefCall{S.lastDef.count + 1, message, wParam, lParam};
-    if (message == WmClose) PlatformDestroyWindow();
-    if (message == WmSysCommand && (wParam & 0xFFF0u) == ScClose && S.windowExists)
-        WndProc(window, WmClose, 0, 0);
-    return 0;
-}
-
-void PlatformPumpBegin()
-{
-    ++S.frame;
-    TakeEndRequest();
-    DeliverDue();
-}
-
-void PlatformWaitMessage(uint32_t timeoutMs)
-{
-    TakeEndRequest();
-    if (QueuePending()) return;
-    if (timeoutMs == PlatformWaitForever)
-        SkipToNextEvent();
-    else
-        Advance(timeoutMs);
+    return false;
 }
 
 uint32_t PlatformTicks()
@@ -313,83 +195,35 @@ uint32_t PlatformTicks()
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-uint32_t PlatformClockSeconds()
-{
-    return S.haveSeconds ? S.seconds : static_cast<uint32_t>(std::time(nullptr));
-}
+// --- The menu: the framework's model is all there is to it here.
 
-void PlatformSetCapture() { S.captured = true; }
-void PlatformReleaseCapture() { S.captured = false; }
+void PlatformMenuAdd(int32_t, uint32_t, uint32_t, int32_t, const char*) {}
+void PlatformMenuMark(int32_t, int32_t, uint32_t, bool) {}
 
-void PlatformCursorPos(int32_t* x, int32_t* y, int32_t* buttons)
-{
-    *x = S.cursorX;
-    *y = S.cursorY;
-    *buttons = S.buttons;
-}
+// --- Dialogs and messages.
 
-MenuHandle PlatformGetSystemMenu() { return MenuHandleOf(0); }
-
-MenuHandle PlatformCreateMenu()
-{
-    S.menus.push_back(Menu{});
-    return MenuHandleOf(S.menus.size() - 1);
-}
-
-void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, const char* text)
-{
-    Menu* target = MenuOf(menu);
-    if (!target) return;
-    MenuItem item{flags, 0, -1, text ? text : "", false};
-    if (flags & MfPopup) {
-        Menu* popup = MenuOf(reinterpret_cast<MenuHandle>(idOrPopup));
-        if (!popup) return;
-        item.popup = static_cast<int32_t>(popup - S.menus.data());
-    } else {
-        item.id = static_cast<uint32_t>(idOrPopup);
-    }
-    target->items.push_back(item);
-}
-
-void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
-{
-    if (MenuItem* item = FindItem(MenuOf(menu), id)) item->checked = (flags & MfChecked) != 0;
-}
-
-int32_t PlatformAboutDialog(DialogProc proc)
+int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 {
     ++S.dialogs;
-    S.dialogOpen = true;
-    S.dialogResult = 0;
-    RunDialog(proc);
-    S.dialogOpen = false;
-    return S.dialogResult;
+    S.dialogShown = true;
+    *shown = HandleOf(DialogWindowId);
+    return 0;
 }
 
-void PlatformEndDialog(WindowHandle, int32_t result)
-{
-    S.dialogOpen = false;
-    S.dialogResult = result;
-}
-
-void PlatformAcceptDrops() {}
-
-int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
-{
-    return CopyBuiltInString(id, buffer, size);
-}
-
-// No fonts here: text draws nothing.
-int32_t PlatformDrawText(int32_t, int32_t, int32_t, const char*, bool, uint32_t) { return 0; }
-void PlatformSetBackColour(uint32_t colour) { S.backColour = colour; }
-uint32_t PlatformBackColour() { return S.backColour; }
-void PlatformCopyToClipboard() {}
+void PlatformEndAbout(int32_t) { S.dialogShown = false; }
 
 void PlatformShowError(const char* text, const char* caption)
 {
     ++S.errors;
     S.lastError = text;
     std::fprintf(stderr, "%s: %s\n", caption, text);
+}
+
+int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
+
+uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
+{
+    return QueueTakeDroppedName(drop, buffer, size);
 }
 
 void PlatformShutdown(int32_t code)
@@ -401,22 +235,14 @@ void PlatformShutdown(int32_t code)
     if (S.errors && code == 0) std::exit(1);
 }
 
-// Controls and views.
-
-void HeadlessEndOnSignals() { EndSignalsWatch(); }
+// --- Controls and views.
 
 void HeadlessSchedule(const HeadlessEvent& event) { S.schedule.push_back(event); }
 int64_t HeadlessFrame() { return S.frame; }
 bool HeadlessEventsPending() { return !S.schedule.empty(); }
+void HeadlessEndOnSignals() { EndSignalsWatch(); }
 void HeadlessUseRealClock(bool real) { S.realClock = real; }
 void HeadlessSetTicks(uint32_t ticks) { S.ticks = ticks; }
-
-void HeadlessSetClockSeconds(uint32_t seconds)
-{
-    S.haveSeconds = true;
-    S.seconds = seconds;
-}
-
 void HeadlessOnDestroy(void (*callback)()) { S.onDestroy = callback; }
 void HeadlessOnExit(void (*callback)(int32_t)) { S.onExit = callback; }
 const uint8_t* HeadlessWindowBytes() { return S.windowBytes.data(); }
@@ -436,38 +262,15 @@ bool HeadlessWindowExists() { return S.windowExists; }
 bool HeadlessCaptured() { return S.captured; }
 int32_t HeadlessRealizeCount() { return S.realizes; }
 int32_t HeadlessDialogCount() { return S.dialogs; }
-bool HeadlessDialogOpen() { return S.dialogOpen; }
+bool HeadlessDialogShown() { return S.dialogShown; }
 HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
 int32_t HeadlessErrorCount() { return S.errors; }
 std::string HeadlessLastError() { return S.lastError; }
 
-static void PrintMenu(std::string& out, const Menu& menu, int depth)
+std::string HeadlessOwnMenuText()
 {
-    const std::string indent(static_cast<size_t>(depth) * 2, ' ');
-    for (const MenuItem& item : menu.items) {
-        if (item.flags & MfSeparator) {
-            out += indent + "----\n";
-        } else if (item.popup >= 0) {
-            out += indent + item.text + " >\n";
-            PrintMenu(out, S.menus[static_cast<size_t>(item.popup)], depth + 1);
-        } else {
-            out += indent + (item.checked ? "[x] " : "[ ] ") + std::to_string(item.id) + " " + item.text + "\n";
-        }
-    }
-}
-
-std::string HeadlessMenuText()
-{
-    std::string out;
-    if (!S.menus.empty()) PrintMenu(out, S.menus[0], 0);
-    return out;
-}
-
-int32_t HeadlessMenuChecked(uint32_t id)
-{
-    if (S.menus.empty()) return -1;
-    const MenuItem* item = FindItem(&S.menus[0], id);
-    return item ? (item->checked ? 1 : 0) : -1;
+    return "[ ] 61728 Restore\n[ ] 61456 Move\n[ ] 61440 Size\n[ ] 61472 Minimize\n[ ] 61488 Maximize\n----\n"
+           "[ ] 61536 Close\n";
 }
 
 void HeadlessReset()

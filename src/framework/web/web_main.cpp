@@ -4,8 +4,10 @@
 #include <emscripten.h>
 
 #include "app/main_routine.h"
+#include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "framework/web/web.h"
+#include "framework/start.h"
 #include "framework/window.h"
 
 // Saves the scene as closing the window does, without closing it: the page
@@ -15,7 +17,7 @@
 extern "C" EMSCRIPTEN_KEEPALIVE int WebSaveScene()
 {
     if (!WebProgramRunning()) return 0;
-    return SaveScene() ? 1 : 2;
+    return SaveSceneAndTell() ? 1 : 2;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileName; }

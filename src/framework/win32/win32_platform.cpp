@@ -1,17 +1,19 @@
 // The platform on Win32 itself: a registered window class whose procedure
-// hands every message to the framework's WndProc, the real message queue,
-// an 8-bit DIB section as the surface (our rasteriser writes its bits, GDI
-// only shows them), a logical palette, the system menu, the About dialog
-// from the resources, shell drops and the clipboard.
+// hands every message to the framework's window procedure, the real message
+// queue and default window procedure, an 8-bit DIB section as the surface
+// (our rasteriser writes its bits, GDI only shows them), a logical palette,
+// the system menu, the About dialog from the resources with its own modal
+// loop, the string table, and shell drops.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
-#include <ctime>
+#include <string>
+
+#include <vector>
 
 #include "framework/platform.h"
 #include "framework/win32/win32.h"
-#include "framework/window.h"
 
 // The framework's numbers are the Win32 ones.
 static_assert(WmDestroy == WM_DESTROY && WmSize == WM_SIZE && WmSetFocus == WM_SETFOCUS &&
@@ -31,7 +33,7 @@ static_assert(VkBack == VK_BACK && VkTab == VK_TAB && VkReturn == VK_RETURN && V
               VkDown == VK_DOWN && VkDelete == VK_DELETE);
 static_assert(MfString == MF_STRING && MfUnchecked == MF_UNCHECKED && MfChecked == MF_CHECKED &&
               MfPopup == MF_POPUP && MfSeparator == MF_SEPARATOR);
-static_assert(PlatformWaitForever == INFINITE);
+static_assert(PlatformForever == INFINITE);
 // Messages travel through the framework as 32-bit values unchanged.
 static_assert(sizeof(WPARAM) == 4 && sizeof(LPARAM) == 4 && sizeof(LRESULT) == 4 && sizeof(void*) == 4);
 
@@ -39,19 +41,26 @@ namespace {
 
 HINSTANCE Instance = nullptr;
 HWND Window = nullptr;
+MessageHandler Procedure = nullptr;
 HDC WindowDc = nullptr;
 HDC SurfaceDc = nullptr;
 HBITMAP SurfaceBitmap = nullptr;
 HGDIOBJ SurfaceKeptBitmap = nullptr;
+// The surface's colour table as the program writes it, and as the DIB
+// section last got it: it is handed over before the DIB is shown.
+uint8_t Colours[256][4] = {};
+RGBQUAD DibColours[256] = {};
 HPALETTE Palette = nullptr;
 PALETTEENTRY PaletteEntries[256];
 int32_t PaletteCount = 0;
-HFONT Font = nullptr;
-HGDIOBJ KeptFont = nullptr;
 HBRUSH DialogBrush = nullptr;
 DialogProc AboutProc = nullptr;
+HWND AboutDialog = nullptr;
 // The one message record of the pumps.
 MSG Current = {};
+// The menus by the framework's number: 0 the system menu, the others made
+// when first named.
+std::vector<HMENU> Menus;
 // Ids of the program's own menu items: popups of the system menu report
 // them as WM_COMMAND under Wine, which the program takes as a system command.
 uint32_t CommandIds[64];
@@ -67,19 +76,25 @@ bool IsProgramCommand(uint32_t id)
     return false;
 }
 
+int32_t ToProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (Procedure) return Procedure(window, message, static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+    return static_cast<int32_t>(DefWindowProcA(window, message, wParam, lParam));
+}
+
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT: {
         PAINTSTRUCT paint;
         BeginPaint(window, &paint);
-        WndProc(window, message, wParam, lParam);
+        ToProcedure(window, message, wParam, lParam);
         EndPaint(window, &paint);
         return 0;
     }
     case WM_COMMAND:
         if (lParam == 0 && HIWORD(wParam) == 0 && IsProgramCommand(LOWORD(wParam)))
-            return WndProc(window, WM_SYSCOMMAND, LOWORD(wParam), 0);
+            return ToProcedure(window, WM_SYSCOMMAND, LOWORD(wParam), 0);
         break;
     case WM_DESTROY:
         if (DialogBrush) DeleteObject(DialogBrush);
@@ -88,7 +103,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     default:
         break;
     }
-    return WndProc(window, message, wParam, lParam);
+    return ToProcedure(window, message, wParam, lParam);
 }
 
 INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -98,45 +113,22 @@ INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLORSTATIC:
         SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<INT_PTR>(DialogBrush);
+    case WM_INITDIALOG:
+        AboutDialog = dialog;
+        [[fallthrough]];
     default:
         return AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
     }
 }
 
-void ReleaseFont()
+HMENU MenuNumbered(int32_t number)
 {
-    if (!Font) return;
-    SelectObject(SurfaceDc, KeptFont);
-    DeleteObject(Font);
-    Font = nullptr;
+    if (number < 0) return nullptr;
+    while (static_cast<int32_t>(Menus.size()) <= number) Menus.push_back(CreateMenu());
+    return Menus[static_cast<size_t>(number)];
 }
 
-} // namespace
-
-void Win32SetInstance(HINSTANCE instance) { Instance = instance; }
-
-WindowHandle PlatformCreateWindow(const char* title, int32_t clientWidth, int32_t clientHeight)
-{
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC | CS_BYTEALIGNWINDOW;
-    windowClass.lpfnWndProc = WindowProcedure;
-    windowClass.hInstance = Instance;
-    windowClass.hIcon = LoadIconA(Instance, "ICON_1");
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = ClassName;
-    RegisterClassA(&windowClass);
-
-    RECT frame = {0, 0, clientWidth, clientHeight};
-    AdjustWindowRect(&frame, WindowStyle, FALSE);
-    Window = CreateWindowExA(0, ClassName, title, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                             frame.bottom - frame.top, nullptr, nullptr, Instance, nullptr);
-    WindowDc = GetDC(Window);
-    DialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-    return Window;
-}
-
-uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
+uint8_t* CreateSurface(int32_t width, int32_t height)
 {
     struct {
         BITMAPINFOHEADER header;
@@ -157,22 +149,34 @@ uint8_t* PlatformCreateSurface(int32_t width, int32_t height)
     return static_cast<uint8_t*>(bits);
 }
 
-void PlatformReleaseSurface()
-{
-    ReleaseFont();
-    if (!SurfaceBitmap) return;
-    SelectObject(SurfaceDc, SurfaceKeptBitmap);
-    DeleteDC(SurfaceDc);
-    DeleteObject(SurfaceBitmap);
-    SurfaceDc = nullptr;
-    SurfaceBitmap = nullptr;
-}
+} // namespace
 
-void PlatformSetColourTable(int32_t first, int32_t count, const uint8_t (*bgra)[4])
+void Win32SetInstance(HINSTANCE instance) { Instance = instance; }
+
+// --- The window and its picture.
+
+PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t height, MessageHandler procedure)
 {
-    if (!SurfaceDc || count <= 0) return;
-    SetDIBColorTable(SurfaceDc, static_cast<UINT>(first), static_cast<UINT>(count),
-                     reinterpret_cast<const RGBQUAD*>(bgra + first));
+    Procedure = procedure;
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC | CS_BYTEALIGNWINDOW;
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = Instance;
+    windowClass.hIcon = LoadIconA(Instance, "ICON_1");
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = ClassName;
+    RegisterClassA(&windowClass);
+
+    RECT frame = {0, 0, width, height};
+    AdjustWindowRect(&frame, WindowStyle, FALSE);
+    Window = CreateWindowExA(0, ClassName, title, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                             frame.bottom - frame.top, nullptr, nullptr, Instance, nullptr);
+    WindowDc = GetDC(Window);
+    DialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    DragAcceptFiles(Window, TRUE);
+    Menus.assign(1, GetSystemMenu(Window, FALSE));
+    return PlatformWindow{Window, CreateSurface(width, height), Colours};
 }
 
 void PlatformShowWindow()
@@ -181,7 +185,7 @@ void PlatformShowWindow()
     UpdateWindow(Window);
 }
 
-void PlatformDestroyWindow()
+void PlatformCloseWindow()
 {
     if (Window) DestroyWindow(Window);
 }
@@ -189,20 +193,20 @@ void PlatformDestroyWindow()
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!SurfaceDc || !WindowDc) return;
+    // The colours the program set since the DIB last got them.
+    if (std::memcmp(Colours, DibColours, sizeof DibColours) != 0) {
+        std::memcpy(DibColours, Colours, sizeof DibColours);
+        SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
+    }
     BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
 }
 
-void PlatformInvalidate()
-{
-    InvalidateRect(Window, nullptr, TRUE);
-}
-
-int32_t PlatformRealizePalette(const uint8_t (*bgra)[4], int32_t count)
+int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, bool repaint)
 {
     if (count > 0) {
         PALETTEENTRY entries[256];
         for (int32_t i = 0; i < count && i < 256; ++i)
-            entries[i] = PALETTEENTRY{bgra[i][2], bgra[i][1], bgra[i][0], PC_NOCOLLAPSE};
+            entries[i] = PALETTEENTRY{colours[i][2], colours[i][1], colours[i][0], PC_NOCOLLAPSE};
         // Paints realize the same palette again and again: make it only
         // when its colours changed.
         const size_t bytes = sizeof(PALETTEENTRY) * static_cast<size_t>(count);
@@ -223,10 +227,22 @@ int32_t PlatformRealizePalette(const uint8_t (*bgra)[4], int32_t count)
             SelectPalette(WindowDc, Palette, FALSE);
         }
     }
-    return static_cast<int32_t>(RealizePalette(WindowDc));
+    const UINT changed = RealizePalette(WindowDc);
+    if (repaint && changed != 0) InvalidateRect(Window, nullptr, TRUE);
+    return static_cast<int32_t>(changed);
 }
 
-bool PlatformPeekMessage(PlatformMessage* msg)
+void PlatformCaptureMouse(bool held)
+{
+    if (held)
+        SetCapture(Window);
+    else
+        ReleaseCapture();
+}
+
+// --- Input and time.
+
+bool PlatformNextMessage(PlatformMessage* msg)
 {
     if (!PeekMessageA(&Current, nullptr, 0, 0, PM_REMOVE)) return false;
     *msg = PlatformMessage{Current.hwnd, Current.message, static_cast<uint32_t>(Current.wParam),
@@ -234,7 +250,7 @@ bool PlatformPeekMessage(PlatformMessage* msg)
     return true;
 }
 
-// The message last peeked, with its time and cursor, when it is that one.
+// The message last taken, with its time and cursor, when it is that one.
 static MSG RecordOf(const PlatformMessage& msg)
 {
     if (msg.window == Current.hwnd && msg.message == Current.message && msg.wParam == Current.wParam &&
@@ -248,158 +264,68 @@ static MSG RecordOf(const PlatformMessage& msg)
     return record;
 }
 
-void PlatformTranslateMessage(const PlatformMessage& msg)
+void PlatformHandleMessage(const PlatformMessage& msg)
 {
     const MSG record = RecordOf(msg);
     TranslateMessage(&record);
-}
-
-void PlatformDispatchMessage(const PlatformMessage& msg)
-{
-    const MSG record = RecordOf(msg);
     DispatchMessageA(&record);
 }
 
-void PlatformPostMessage(uint32_t message, uint32_t wParam, int32_t lParam)
+void PlatformWaitInput(uint32_t milliseconds)
 {
-    if (Window) PostMessageA(Window, message, wParam, lParam);
-}
-
-void PlatformPostQuit(uint32_t code)
-{
-    PostQuitMessage(static_cast<int>(code));
-}
-
-int32_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
-{
-    return static_cast<int32_t>(DefWindowProcA(static_cast<HWND>(window), message, wParam, lParam));
-}
-
-void PlatformPumpBegin() {}
-
-void PlatformWaitMessage(uint32_t timeoutMs)
-{
+    // PeekMessage takes in what has arrived.
+    if (milliseconds == 0) return;
     // Input already seen by an earlier peek counts too.
-    MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void PlatformPostQuit(uint32_t code) { PostQuitMessage(static_cast<int>(code)); }
+
+bool PlatformDefault(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam, int32_t* result)
+{
+    *result = static_cast<int32_t>(DefWindowProcA(static_cast<HWND>(window), message, wParam, lParam));
+    return true;
 }
 
 uint32_t PlatformTicks() { return GetTickCount(); }
 
-uint32_t PlatformClockSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
+// --- The system menu.
 
-void PlatformSetCapture() { SetCapture(Window); }
-void PlatformReleaseCapture() { ReleaseCapture(); }
-
-void PlatformCursorPos(int32_t* x, int32_t* y, int32_t* buttons)
+void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, const char* text)
 {
-    POINT point = {};
-    GetCursorPos(&point);
-    ScreenToClient(Window, &point);
-    *x = point.x;
-    *y = point.y;
-    *buttons = ((GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0) | ((GetAsyncKeyState(VK_RBUTTON) & 0x8000) ? 2 : 0);
+    const HMENU target = MenuNumbered(menu);
+    if (!target) return;
+    if (kind == MF_POPUP) {
+        AppendMenuA(target, MF_POPUP, reinterpret_cast<UINT_PTR>(MenuNumbered(popup)), text);
+    } else if (kind == MF_SEPARATOR) {
+        AppendMenuA(target, MF_SEPARATOR, 0, nullptr);
+    } else {
+        if (CommandIdCount < 64 && !IsProgramCommand(id)) CommandIds[CommandIdCount++] = id;
+        AppendMenuA(target, MF_STRING, id, text);
+    }
 }
 
-MenuHandle PlatformGetSystemMenu() { return GetSystemMenu(Window, FALSE); }
-
-MenuHandle PlatformCreateMenu() { return CreateMenu(); }
-
-void PlatformAppendMenu(MenuHandle menu, uint32_t flags, uintptr_t idOrPopup, const char* text)
+// By command, as CheckMenuItem finds it in the system menu and its popups.
+void PlatformMenuMark(int32_t, int32_t, uint32_t id, bool marked)
 {
-    if (!(flags & (MF_POPUP | MF_SEPARATOR)) && CommandIdCount < 64 && !IsProgramCommand(idOrPopup))
-        CommandIds[CommandIdCount++] = static_cast<uint32_t>(idOrPopup);
-    AppendMenuA(static_cast<HMENU>(menu), flags, idOrPopup, text);
+    if (!Menus.empty()) CheckMenuItem(Menus[0], id, MF_BYCOMMAND | (marked ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void PlatformCheckMenuItem(MenuHandle menu, uint32_t id, uint32_t flags)
-{
-    CheckMenuItem(static_cast<HMENU>(menu), id, MF_BYCOMMAND | flags);
-}
+// --- Dialogs and messages.
 
-int32_t PlatformAboutDialog(DialogProc proc)
+// DIALOG_1 from the resources, with the system's own modal loop.
+int32_t PlatformAbout(DialogProc proc, WindowHandle*)
 {
     AboutProc = proc;
     const INT_PTR result = DialogBoxParamA(Instance, "DIALOG_1", Window, AboutProcedure, 0);
     AboutProc = nullptr;
+    AboutDialog = nullptr;
     return static_cast<int32_t>(result);
 }
 
-void PlatformEndDialog(WindowHandle dialog, int32_t result)
+void PlatformEndAbout(int32_t result)
 {
-    EndDialog(static_cast<HWND>(dialog), result);
-}
-
-void PlatformAcceptDrops() { DragAcceptFiles(Window, TRUE); }
-
-// The name in UTF-8, as the file calls take it; a name without that form
-// comes back empty and loads nothing.
-uint32_t PlatformDroppedFile(uint32_t drop, uint32_t index, char* buffer, uint32_t size)
-{
-    const HDROP handle = reinterpret_cast<HDROP>(static_cast<uintptr_t>(drop));
-    const UINT length = DragQueryFileW(handle, index, nullptr, 0);
-    if (length == 0) return 0;
-    std::wstring wide(length + 1, L'\0');
-    DragQueryFileW(handle, index, wide.data(), length + 1);
-    wide.resize(length);
-    std::string name;
-    if (!Win32Narrow(wide, &name)) return 0;
-    if (size > 0) {
-        const size_t kept = name.size() < size ? name.size() : size - 1;
-        std::memcpy(buffer, name.data(), kept);
-        buffer[kept] = 0;
-    }
-    return static_cast<uint32_t>(name.size());
-}
-
-void PlatformDropDone(uint32_t drop)
-{
-    DragFinish(reinterpret_cast<HDROP>(static_cast<uintptr_t>(drop)));
-}
-
-int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
-{
-    return LoadStringA(Instance, id, buffer, size);
-}
-
-int32_t PlatformDrawText(int32_t x, int32_t y, int32_t height, const char* text, bool setColour, uint32_t colour)
-{
-    if (!SurfaceDc) return 0;
-    // A new font at every call, as the text calls have always made one.
-    ReleaseFont();
-    // "MS Mincho" in Shift-JIS.
-    static const char face[] = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";
-    Font = CreateFontA(height, 0, 0, 0, FW_THIN, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_LH_ANGLES, DEFAULT_QUALITY, FF_ROMAN | DEFAULT_PITCH, face);
-    KeptFont = SelectObject(SurfaceDc, Font);
-    if (setColour) SetTextColor(SurfaceDc, colour);
-    return TextOutA(SurfaceDc, x, y, text, static_cast<int>(std::strlen(text)));
-}
-
-void PlatformSetBackColour(uint32_t colour)
-{
-    SetBkColor(WindowDc, colour);
-    if (SurfaceDc) SetBkColor(SurfaceDc, colour);
-}
-
-uint32_t PlatformBackColour() { return GetBkColor(WindowDc); }
-
-void PlatformCopyToClipboard()
-{
-    if (!SurfaceDc) return;
-    const HDC memory = CreateCompatibleDC(nullptr);
-    const HBITMAP picture = CreateBitmap(SurfaceWidth, SurfaceHeight, GetDeviceCaps(WindowDc, PLANES) & 0xFF,
-                                         GetDeviceCaps(WindowDc, BITSPIXEL) & 0xFF, nullptr);
-    const HGDIOBJ kept = SelectObject(memory, picture);
-    if (Palette) SelectPalette(memory, Palette, FALSE);
-    BitBlt(memory, 0, 0, SurfaceWidth, SurfaceHeight, SurfaceDc, 0, 0, SRCCOPY);
-    SelectObject(memory, kept);
-    DeleteDC(memory);
-    // The clipboard owns the picture from here on.
-    if (OpenClipboard(Window)) {
-        EmptyClipboard();
-        SetClipboardData(CF_BITMAP, picture);
-        CloseClipboard();
-    }
+    if (AboutDialog) EndDialog(AboutDialog, result);
 }
 
 void PlatformShowError(const char* text, const char* caption)
@@ -412,7 +338,37 @@ void PlatformShowError(const char* text, const char* caption)
         MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
+int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
+{
+    return LoadStringA(Instance, id, buffer, size);
+}
+
+// The name in UTF-8, as the file calls take it; a name without that form
+// comes back empty and loads nothing.
+uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
+{
+    const HDROP handle = reinterpret_cast<HDROP>(static_cast<uintptr_t>(drop));
+    const UINT length = DragQueryFileW(handle, 0, nullptr, 0);
+    std::wstring wide(length + 1, L'\0');
+    if (length > 0) DragQueryFileW(handle, 0, wide.data(), length + 1);
+    DragFinish(handle);
+    wide.resize(length);
+    std::string name;
+    if (length == 0 || !Win32Narrow(wide, &name)) return 0;
+    if (size > 0) {
+        const size_t kept = name.size() < size ? name.size() : size - 1;
+        std::memcpy(buffer, name.data(), kept);
+        buffer[kept] = 0;
+    }
+    return static_cast<uint32_t>(name.size());
+}
+
 void PlatformShutdown(int32_t)
 {
-    ReleaseFont();
+    if (!SurfaceBitmap) return;
+    SelectObject(SurfaceDc, SurfaceKeptBitmap);
+    DeleteDC(SurfaceDc);
+    DeleteObject(SurfaceBitmap);
+    SurfaceDc = nullptr;
+    SurfaceBitmap = nullptr;
 }

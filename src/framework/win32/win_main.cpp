@@ -13,6 +13,7 @@
 
 #include "app/main_routine.h"
 #include "framework/win32/win32.h"
+#include "framework/start.h"
 #include "framework/window.h"
 
 static void PrintBenchLine()

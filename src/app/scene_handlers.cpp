@@ -1,0 +1,95 @@
+#include "app/scene_handlers.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "files/scene_file.h"
+#include "files/scene_save.h"
+#include "framework/window.h"
+#include "ui/menu.h"
+
+static const char Caption[] = "Talvo";
+
+int32_t LoadScene()
+{
+    return LoadSceneFrom(SceneFileName);
+}
+
+int32_t LoadSceneFrom(const char* name)
+{
+    if (!ReadScene(name)) return 0;
+    MarkSettings(false);
+    UseReadScene(name);
+    MarkSettings(true);
+    return 1;
+}
+
+int32_t SaveSceneAndTell(bool sessionEnds)
+{
+    if (SaveScene()) return 1;
+    if (sessionEnds) {
+        std::fprintf(stderr, "%s: %s\n", Caption, StoreFailure());
+        NoteBesideRescue();
+    } else {
+        ShowError(StoreFailure(), Caption);
+    }
+    return 0;
+}
+
+// Too long to hold: refused, never cut to some other file's name.
+static void RefuseName(const char* what, const char* name)
+{
+    static char shown[4 * 200 + 8];
+    static char message[sizeof shown + 200];
+    EscapeText(name, 200, shown, sizeof shown);
+    std::snprintf(message, sizeof message, "%s \"%s\" is longer than the %d characters a scene name can have.", what,
+                  shown, static_cast<int>(SceneFileNameSize - 1));
+    ShowError(message, Caption);
+}
+
+// A dropped file that does not load leaves the name as it was, so later
+// saves go to the old file.
+int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    static char dropped[SceneFileNameSize];
+    SaveSceneAndTell();
+    const uint32_t length = DroppedFileName(wParam, dropped, sizeof dropped);
+    if (length == 0) return 0;
+    if (length >= sizeof dropped) {
+        RefuseName("The dropped name", dropped);
+        return 0;
+    }
+    LoadSceneFrom(dropped);
+    return 0;
+}
+
+int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
+{
+    SaveSceneAndTell();
+    CloseMainWindow();
+    return 0;
+}
+
+int32_t OnEndSession(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    if (!wParam) return 0;
+    SaveSceneAndTell(true);
+    CloseMainWindow();
+    return 0;
+}
+
+void ApplyCommandLine(int argc, char** argv)
+{
+    if (argc != 2 || !argv || !argv[1]) return;
+    const size_t length = std::strlen(argv[1]);
+    if (length == 0) {
+        ShowError("An empty scene name cannot be used.", Caption);
+    } else if (length >= SceneFileNameSize) {
+        RefuseName("The scene name", argv[1]);
+    } else {
+        std::memcpy(SceneFileName, argv[1], length + 1);
+        return;
+    }
+    // Nothing is loaded or saved under a name the user did not give.
+    SceneFileName[0] = 0;
+}

@@ -1,0 +1,79 @@
+#include "framework/dialog.h"
+
+#include <vector>
+
+#include "framework/platform.h"
+#include "framework/pump.h"
+
+static bool Open = false;
+static int32_t Result = 0;
+
+void DialogReset()
+{
+    Open = false;
+    Result = 0;
+}
+
+bool AboutDialogOpen() { return Open; }
+
+void EndAboutDialog(WindowHandle, int32_t result)
+{
+    if (!Open) return;
+    Open = false;
+    Result = result;
+    PlatformEndAbout(result);
+}
+
+// The quit, the close command or the end of the session: the dialog gives
+// way to them, and they are handled once it has gone.
+static bool EndsProgram(const PlatformMessage& msg)
+{
+    return msg.message == WmQuit || msg.message == WmEndSession ||
+           (msg.message == WmSysCommand && (msg.wParam & 0xFFF0u) == ScClose);
+}
+
+int32_t RunAboutDialog(DialogProc proc)
+{
+    if (Open) return 0;
+    Open = true;
+    Result = 0;
+    WindowHandle dialog = nullptr;
+    const int32_t ran = PlatformAbout(proc, &dialog);
+    if (!dialog) {
+        // The platform's own loop ran it to its end.
+        Open = false;
+        return ran;
+    }
+    // What was already waiting is the window's, handled once the dialog is
+    // gone: a button released just before ends its stroke then.
+    std::vector<PlatformMessage> waiting, later;
+    PlatformMessage msg;
+    while (PlatformNextMessage(&msg)) waiting.push_back(msg);
+    proc(dialog, WmInitDialog, 0, 0);
+    for (const PlatformMessage& w : waiting)
+        if (Open && EndsProgram(w)) proc(dialog, WmClose, 0, 0);
+    while (Open) {
+        if (!PlatformNextMessage(&msg)) {
+            PlatformWaitInput(0);
+            if (!PlatformNextMessage(&msg)) {
+                PlatformWaitInput(PlatformForever);
+                continue;
+            }
+        }
+        if (msg.window == dialog) {
+            proc(dialog, msg.message, msg.wParam, msg.lParam);
+        } else if (msg.message == WmPaint) {
+            PlatformHandleMessage(msg);
+        } else if (EndsProgram(msg)) {
+            proc(dialog, WmClose, 0, 0);
+            later.push_back(msg);
+        }
+        // Any other input was the window's, which takes none while the
+        // dialog is open.
+    }
+    // The pumps after it handle, in order, what was waiting when it opened,
+    // then what asked the program to end meanwhile.
+    DeferMessages(waiting);
+    DeferMessages(later);
+    return Result;
+}

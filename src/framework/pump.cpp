@@ -1,0 +1,143 @@
+#include "framework/pump.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+
+#include "framework/palette_builder.h"
+#include "framework/platform.h"
+#include "framework/window.h"
+
+uint32_t LastPumpTick = 0;
+uint32_t FrameMark = 0;
+
+static uint32_t QuitCode = 0;
+static std::deque<PlatformMessage> Deferred;
+static bool ClockPinned = false;
+static uint32_t PinnedSeconds = 0;
+
+void PumpReset()
+{
+    LastPumpTick = FrameMark = 0;
+    QuitCode = 0;
+    Deferred.clear();
+}
+
+void DeferMessages(const std::vector<PlatformMessage>& messages)
+{
+    Deferred.insert(Deferred.end(), messages.begin(), messages.end());
+}
+
+static bool NextMessage(PlatformMessage* msg)
+{
+    if (Deferred.empty()) return PlatformNextMessage(msg);
+    *msg = Deferred.front();
+    Deferred.pop_front();
+    return true;
+}
+
+// Removes and handles every pending message; WmQuit ends the process.
+static void DrainMessages()
+{
+    PlatformMessage msg;
+    while (NextMessage(&msg)) {
+        if (msg.message == WmQuit) {
+            QuitCode = msg.wParam;
+            AppExit();
+        }
+        PlatformHandleMessage(msg);
+    }
+}
+
+void PumpMessages()
+{
+    PlatformWaitInput(0);
+    DrainMessages();
+    RefreshPalette();
+    LastPumpTick = PlatformTicks();
+}
+
+void WaitTicks(int32_t milliseconds)
+{
+    uint32_t origin;
+    uint32_t span;
+    if (milliseconds >= 0) {
+        origin = PlatformTicks();
+        span = static_cast<uint32_t>(milliseconds);
+    } else {
+        origin = FrameMark;
+        span = 0u - static_cast<uint32_t>(milliseconds);
+    }
+    // Compare before each drain, so nothing is handled once the span has
+    // passed; block in the platform's wait instead of spinning.
+    while (PlatformTicks() - origin < span) {
+        DrainMessages();
+        const uint32_t elapsed = PlatformTicks() - origin;
+        if (elapsed >= span) break;
+        PlatformWaitInput(span - elapsed);
+    }
+    RefreshPalette();
+    FrameMark = LastPumpTick = PlatformTicks();
+}
+
+void PumpEvery(uint32_t milliseconds)
+{
+    if (LastPumpTick == 0 || PlatformTicks() - LastPumpTick >= milliseconds) {
+        LastPumpTick = PlatformTicks();
+        PumpMessages();
+    }
+}
+
+void AwaitMessage()
+{
+    if (Deferred.empty()) PlatformWaitInput(PlatformForever);
+}
+
+void RefreshPalette()
+{
+    if (!PaletteChanged) return;
+    PaletteChanged = 0;
+    PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, true);
+}
+
+void AppExit()
+{
+    SurfaceBits = nullptr;
+    PlatformShutdown(static_cast<int32_t>(QuitCode));
+    std::exit(static_cast<int>(QuitCode));
+}
+
+uint8_t KeyGet()
+{
+    PumpMessages();
+    return KeyHit() ? KeyTake() : 0;
+}
+
+uint8_t KeyWait()
+{
+    for (;;) {
+        PumpMessages();
+        if (KeyHit()) return KeyTake();
+        AwaitMessage();
+    }
+}
+
+MouseEvent MouseWait()
+{
+    for (;;) {
+        PumpMessages();
+        if (MouseHit()) return MouseTake();
+        AwaitMessage();
+    }
+}
+
+uint32_t ClockSeconds()
+{
+    return ClockPinned ? PinnedSeconds : static_cast<uint32_t>(std::time(nullptr));
+}
+
+void PinClockSeconds(uint32_t seconds)
+{
+    ClockPinned = true;
+    PinnedSeconds = seconds;
+}

@@ -1,0 +1,137 @@
+#include "framework/queue/message_queue.h"
+
+#include <cstring>
+#include <deque>
+#include <map>
+
+namespace {
+
+WindowHandle Window = nullptr;
+MessageHandler Procedure = nullptr;
+std::deque<PlatformMessage> Pending;
+// Like the Win32 queue: a paint comes only once nothing else is waiting, and
+// several requests make one paint.
+bool PaintPending = false;
+std::map<uint32_t, std::vector<std::string>> Drops;
+uint32_t LastDrop = 0;
+
+} // namespace
+
+void QueueOpen(WindowHandle window, MessageHandler procedure)
+{
+    Window = window;
+    Procedure = procedure;
+}
+
+void QueueClose()
+{
+    const WindowHandle window = Window;
+    const MessageHandler procedure = Procedure;
+    Window = nullptr;
+    Procedure = nullptr;
+    PaintPending = false;
+    if (window && procedure) procedure(window, WmDestroy, 0, 0);
+}
+
+void QueueReset()
+{
+    Window = nullptr;
+    Procedure = nullptr;
+    Pending.clear();
+    PaintPending = false;
+    Drops.clear();
+    LastDrop = 0;
+}
+
+int32_t QueueSend(uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    return Window && Procedure ? Procedure(Window, message, wParam, lParam) : 0;
+}
+
+void QueuePost(WindowHandle to, uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    if (Window) Pending.push_back(PlatformMessage{to, message, wParam, lParam});
+}
+
+void QueuePost(uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    QueuePost(Window, message, wParam, lParam);
+}
+
+void QueuePostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y)
+{
+    QueuePost(message, buttons, PackPoint(x, y));
+}
+
+void QueuePostDrop(const std::vector<std::string>& paths)
+{
+    if (!Window) return;
+    // Token 0 never names a drop.
+    if (++LastDrop == 0) ++LastDrop;
+    Drops[LastDrop] = paths;
+    QueuePost(WmDropFiles, LastDrop, 0);
+}
+
+void QueueRepaint()
+{
+    PaintPending = true;
+}
+
+bool QueuePending() { return !Pending.empty() || (PaintPending && Window); }
+
+bool QueueNext(PlatformMessage* msg)
+{
+    if (!Pending.empty()) {
+        *msg = Pending.front();
+        Pending.pop_front();
+        return true;
+    }
+    if (PaintPending && Window) {
+        PaintPending = false;
+        *msg = PlatformMessage{Window, WmPaint, 0, 0};
+        return true;
+    }
+    return false;
+}
+
+// Keys that make a character: digits, letters (lower case, as with no
+// shift held) and the few control keys that have one.
+static void AddCharacter(const PlatformMessage& msg)
+{
+    const uint32_t key = msg.wParam;
+    int32_t c = -1;
+    if (key >= '0' && key <= '9') c = static_cast<int32_t>(key);
+    if (key >= 'A' && key <= 'Z') c = static_cast<int32_t>(key - 'A' + 'a');
+    if (key == VkSpace || key == VkReturn || key == VkBack || key == VkTab || key == VkEscape)
+        c = static_cast<int32_t>(key);
+    if (c >= 0) Pending.push_back(PlatformMessage{msg.window, WmChar, static_cast<uint32_t>(c), msg.lParam});
+}
+
+// Only the window's own messages reach its procedure; a dialog's input goes
+// to the dialog's loop, which takes it out itself.
+void QueueHandle(const PlatformMessage& msg)
+{
+    if (!Window || msg.window != Window) return;
+    if (msg.message == WmKeyDown) AddCharacter(msg);
+    Procedure(msg.window, msg.message, msg.wParam, msg.lParam);
+}
+
+void QueuePostQuit(uint32_t code)
+{
+    Pending.push_back(PlatformMessage{nullptr, WmQuit, code, 0});
+}
+
+uint32_t QueueTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
+{
+    const auto found = Drops.find(drop);
+    if (found == Drops.end()) return 0;
+    const std::string name = found->second.empty() ? std::string() : found->second[0];
+    Drops.erase(found);
+    if (name.empty()) return 0;
+    if (buffer && size > 0) {
+        const size_t n = name.size() < size - 1 ? name.size() : size - 1;
+        std::memcpy(buffer, name.data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<uint32_t>(name.size());
+}
