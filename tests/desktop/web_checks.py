@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """What only the web build has to show, beside the shared behaviour suite:
 talvo-sim.js under Node writes what the native talvo-sim writes; the page's
 Download gives the very bytes the native program saves for the same state;
@@ -7,20 +6,18 @@ the page saves without ending the program; a scene that cannot be saved
 (it is rescued and kept) or that the browser will not keep is told on the
 page; the menu works from the keyboard.
 
-Run: tests/desktop/web_checks.py [TEST...]
+Run: tests/desktop/run web [TEST...]
 """
 import base64
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import behaviour  # noqa: E402
-import web_driver  # noqa: E402
-from behaviour import (Scene, horizontal_stroke, make_scene, marks_of, moving, settled, sim_path,  # noqa: E402
-                       stroke_events, stroke_is_wall, wait_until)
+import behaviour
+import web_driver
+from behaviour import (Scene, horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
+                       stroke_is_wall, wait_until)
 
 SIM_JS = os.path.join(web_driver.PAGE, "talvo-sim.js")
 
@@ -322,8 +319,4 @@ def test_the_menu_works_from_the_keyboard(d, folder):
     d.close()
 
 
-TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]
-
-if __name__ == "__main__":
-    behaviour.TESTS = TESTS
-    sys.exit(behaviour.main(web_driver.Driver, sys.argv[1:]))
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
