@@ -275,21 +275,31 @@ def test_dropped_scene_loads_and_close_saves_to_it(d, folder):
         shutil.rmtree(elsewhere)
 
 
+def two_scenes(folder):
+    """Scenes a and b, with a wall of their own in rows 200 and 120."""
+    return (make_scene(folder, "a.talvo", stroke_events(2, 200, 40, 280)),
+            make_scene(folder, "b.talvo", stroke_events(2, 120, 40, 280)))
+
+
+def draw_on_a_then_open_b(d, a, b):
+    """Opens scene a, draws a stroke on it in row 330, then opens scene b."""
+    d.drop(a)
+    wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+    d.drag(horizontal_stroke(330, 60, 219))
+    wait_until("the stroke on scene a", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
+    d.drop(b)
+    wait_until("scene b", lambda: (lambda p: stroke_is_wall(p, 120, 40, 280) and
+                                   not stroke_is_wall(p, 330, 60, 219))(d.shot()))
+
+
 def test_switching_scenes_keeps_the_edits_of_each(d, folder):
     """A scene left for another one is saved as it is left, and coming back
     to it shows what was drawn on it."""
     elsewhere = tempfile.mkdtemp(prefix="talvo-switch-")
     try:
-        a = make_scene(elsewhere, "a.talvo", stroke_events(2, 200, 40, 280))
-        b = make_scene(elsewhere, "b.talvo", stroke_events(2, 120, 40, 280))
+        a, b = two_scenes(elsewhere)
         d.start(folder)
-        d.drop(a)
-        wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
-        d.drag(horizontal_stroke(330, 60, 219))
-        wait_until("the stroke on scene a", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
-        d.drop(b)
-        wait_until("scene b", lambda: (lambda p: stroke_is_wall(p, 120, 40, 280) and
-                                       not stroke_is_wall(p, 330, 60, 219))(d.shot()))
+        draw_on_a_then_open_b(d, a, b)
         d.close()
         assert scene_has_wall(a, 330, 60, 219), "the stroke on scene a was lost when b was opened"
         assert scene_has_wall(b, 120, 40, 280) and not scene_has_wall(b, 330, 60, 219)

@@ -16,7 +16,7 @@ import tempfile
 
 import behaviour
 import web_driver
-from behaviour import (Scene, horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
+from behaviour import (horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
                        stroke_is_wall, wait_until)
 
 SIM_JS = os.path.join(web_driver.PAGE, "talvo-sim.js")
@@ -36,6 +36,17 @@ def side_files(folder):
     with open(os.path.join(folder, "bg.pal"), "w") as f:
         f.write("JASC-PAL\n0100\n32\n" + "".join("%d %d %d\n" % (8 * s, 255 - 8 * s, 40) for s in range(32)))
     return [os.path.join(folder, name) for name in ("init.txt", "bg.raw", "bg.pal")]
+
+
+def download(d, folder, name):
+    """Chooses "Download scene"; the path of the file the browser saved."""
+    downloads = os.path.join(folder, "downloads")
+    d.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads,
+                 browserContextId=d.context, eventsEnabled=True)
+    d.choose("Download scene")
+    done = d.tools.wait_event("Browser.downloadProgress", lambda p: p["state"] != "inProgress")
+    assert done["state"] == "completed", done
+    return os.path.join(downloads, name)
 
 
 def test_talvo_sim_js_writes_what_the_native_build_writes(d, folder):
@@ -86,13 +97,7 @@ def test_download_is_the_scene_the_native_program_saves(d, folder):
             d.choose(path)
         for points, button in strokes:
             d.drag(points, button)
-        downloads = os.path.join(folder, "downloads")
-        d.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads,
-                     browserContextId=d.context, eventsEnabled=True)
-        d.choose("Download scene")
-        done = d.tools.wait_event("Browser.downloadProgress", lambda p: p["state"] != "inProgress")
-        assert done["state"] == "completed", done
-        with open(os.path.join(downloads, "start.talvo"), "rb") as f:
+        with open(download(d, folder, "start.talvo"), "rb") as f:
             downloaded = f.read()
         d.close()
 
@@ -192,24 +197,13 @@ def test_what_cannot_be_saved_or_kept_is_told_on_the_page(d, folder):
 def test_kept_scenes_go_back_with_their_edits_and_download(d, folder):
     source = tempfile.mkdtemp(prefix="talvo-source-")
     try:
-        a = make_scene(source, "a.talvo", stroke_events(2, 200, 40, 280))
-        b = make_scene(source, "b.talvo", stroke_events(2, 120, 40, 280))
+        a, b = behaviour.two_scenes(source)
         d.start(folder)
-        d.drop(a)
-        wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
-        d.drag(horizontal_stroke(330, 60, 219))
-        d.drop(b)
-        wait_until("scene b", lambda: stroke_is_wall(d.shot(), 120, 40, 280))
+        behaviour.draw_on_a_then_open_b(d, a, b)
         d.choose("Kept scenes/a.talvo")
         wait_until("scene a with its stroke", lambda: (lambda p: stroke_is_wall(p, 200, 40, 280) and
                                                         stroke_is_wall(p, 330, 60, 219))(d.shot()))
-        downloads = os.path.join(folder, "downloads")
-        d.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads,
-                     browserContextId=d.context, eventsEnabled=True)
-        d.choose("Download scene")
-        done = d.tools.wait_event("Browser.downloadProgress", lambda p: p["state"] != "inProgress")
-        assert done["state"] == "completed", done
-        path = os.path.join(downloads, "a.talvo")
+        path = download(d, folder, "a.talvo")
         assert behaviour.scene_has_wall(path, 330, 60, 219) and behaviour.scene_has_wall(path, 200, 40, 280)
         d.close()
     finally:
