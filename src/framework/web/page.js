@@ -89,11 +89,16 @@ var talvoPage = (function () {
   // edges (negative too) while the pointer is captured.
   let pointer = null, buttons = 0, captured = null, ignored = null;
 
-  function lParamAt(event) {
+  function pointAt(event) {
     const box = field.getBoundingClientRect();
-    const x = Math.floor((event.clientX - box.left) * Width / box.width);
-    const y = Math.floor((event.clientY - box.top) * Height / box.height);
-    return (x & 0xFFFF) | ((y & 0xFFFF) << 16);
+    return [Math.floor((event.clientX - box.left) * Width / box.width),
+            Math.floor((event.clientY - box.top) * Height / box.height)];
+  }
+
+  function postMouse(message, held, point) {
+    if (!running) return;
+    _WebPostMouse(message, held, point[0], point[1]);
+    wake();
   }
 
   function pointerInput(event) {
@@ -116,18 +121,18 @@ var talvoPage = (function () {
     if (pointer !== null && event.pointerId !== pointer) return;
     if (event.type === "pointermove") {
       const moves = event.getCoalescedEvents ? event.getCoalescedEvents() : [];
-      for (const move of moves.length ? moves : [event]) post(WmMouseMove, buttons, lParamAt(move));
+      for (const move of moves.length ? moves : [event]) postMouse(WmMouseMove, buttons, pointAt(move));
     }
     const held = ends ? 0 : event.buttons & 3;
-    const at = lParamAt(event);
+    const at = pointAt(event);
     for (const button of Buttons) {
       const bit = button[0];
       if ((held & bit) && !(buttons & bit)) {
         buttons |= bit;
-        post(button[1], buttons, at);
+        postMouse(button[1], buttons, at);
       } else if (!(held & bit) && (buttons & bit)) {
         buttons &= ~bit;
-        post(button[2], buttons, at);
+        postMouse(button[2], buttons, at);
       }
     }
     pointer = buttons ? event.pointerId : null;

@@ -82,6 +82,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPost(uint32_t message, uint32_t wParam, 
     QueuePost(message, wParam, lParam);
 }
 
+// A mouse message at field cell (x, y), beyond the edges while captured.
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y)
+{
+    QueuePostMouse(message, buttons, x, y);
+}
+
 // Paths in the working folder, one a line, in the order dropped.
 extern "C" EMSCRIPTEN_KEEPALIVE void WebDrop(const char* paths)
 {
