@@ -140,3 +140,5 @@ class Display:
 
     def close(self):
         end_process(self.server, 5)
+        self.log.close()
+        os.unlink(self.log.name)

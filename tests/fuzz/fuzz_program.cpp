@@ -1,6 +1,6 @@
 // The whole program from a scene file and scripted input: start-up, frames,
-// the menu, pen and eraser, drops of every kind of file, Clear and the
-// close. Whatever happens, the state every frame relies on holds, and what
+// the menu, pen and eraser, drops of every kind of file, Clear, the close
+// and the end of the session. Whatever happens, the state every frame relies on holds, and what
 // was saved loads again.
 #include <setjmp.h>
 #include <sys/stat.h>
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int32_t x = e[2] + (e[4] & 1) * 256 - 16, y = e[3] + (e[4] & 2) * 128 - 16;
         HeadlessEvent event{frame, HeadlessEvent::Post, 0, 0, PackPoint(x, y), {}};
         const uint32_t mouse[] = {WmLButtonDown, WmLButtonUp, WmRButtonDown, WmRButtonUp, WmMouseMove};
-        const uint32_t kind = e[1] % 11;
+        const uint32_t kind = e[1] % 12;
         if (kind < 5) {
             event.message = mouse[kind];
             event.wParam = e[4] >> 6;
@@ -114,6 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             event.wParam = e[2];
         } else if (kind == 9) {
             event.kind = HeadlessEvent::Close;
+        } else if (kind == 11) {
+            // The session ends, or only asks whether it may.
+            event.message = WmEndSession;
+            event.wParam = e[2] & 1;
         } else {
             event.message = WmMouseMove;
             event.wParam = e[4] >> 6;
