@@ -229,6 +229,8 @@ TEST(Session, SignalsSaveTheSceneAndEndTheRunByThemselves)
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            // Not ignored, whatever the test runs under (nohup, a background job).
+            for (const int end : {SIGTERM, SIGINT, SIGHUP}) std::signal(end, SIG_DFL);
             std::freopen("/dev/null", "w", stdout);
             execl(TALVO_SIM_PATH, TALVO_SIM_PATH, "--real-time", "--frames", "100000000", "--events", "slow.txt",
                   "s.talvo", static_cast<char*>(nullptr));

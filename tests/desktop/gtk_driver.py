@@ -45,6 +45,13 @@ def _session():
     return _shared["display"], _shared["pyatspi"]
 
 
+def _as_a_desktop_starts_it():
+    """The signals that end a session as a desktop leaves them: not ignored,
+    as they are for this runner under nohup or a background job."""
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, signal.SIG_DFL)
+
+
 class Driver(driver.Driver):
     def __init__(self):
         self.x, self.at = _session()
@@ -105,7 +112,8 @@ class Driver(driver.Driver):
         self.logs = tempfile.mkdtemp(prefix="talvo-gtk-")
         self.kept.append(self.logs)
         with open(os.path.join(self.logs, "stdout"), "w") as out, open(os.path.join(self.logs, "stderr"), "w") as err:
-            self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env, stdout=out, stderr=err)
+            self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env, stdout=out, stderr=err,
+                                            preexec_fn=_as_a_desktop_starts_it)
         at = self.at
 
         def app():
