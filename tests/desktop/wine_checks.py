@@ -1,7 +1,5 @@
-"""What only the Windows build has to show, beside the shared behaviour
-suite: talvo-sim.exe writes what the native talvo-sim writes, saves through
-Windows' own file calls keep what they cannot replace, and names outside the
-ANSI code page reach their files. Run: tests/desktop/run wine [TEST...]"""
+"""What only the Windows build has to show beside the shared behaviour suite
+(tests/desktop/run wine): talvo-sim.exe, Windows' file calls, wide names."""
 import os
 import shutil
 import subprocess
