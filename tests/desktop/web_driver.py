@@ -335,7 +335,7 @@ class Driver(driver.Driver):
         })()""")
 
     def _centre(self, expression, what):
-        point = wait_until(what, lambda: self.js(expression), timeout=10)
+        point = wait_until(what, lambda: self.js(expression), timeout=30)
         return point[0], point[1]
 
     def click(self, x, y, button="left"):
@@ -353,7 +353,7 @@ class Driver(driver.Driver):
         })()""" % json.dumps(selector), what))
 
     def wait_idle(self):
-        wait_until("the program to take the input", lambda: self.js("_WebIdle()"), timeout=10, every=0.02)
+        wait_until("the program to take the input", lambda: self.js("_WebIdle()"), timeout=30, every=0.02)
 
     def choose(self, path):
         if self.js("document.getElementById('menu-button').getAttribute('aria-expanded')") != "true":
@@ -440,8 +440,10 @@ class Driver(driver.Driver):
         problems, self.problems = self.problems, []
         assert not problems, "the page reported: %s" % problems
         self._open(BLANK)
+        # A generous limit: with both cores busy and two Wine suites beside the
+        # browser, what a closed page wrote once did not show within 10 s.
         files, current = wait_until("the scene the page kept as it went",
-                                    lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=10)
+                                    lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=60)
         self._close_page()
         for name, data in files.items():
             target = self.dropped.get(os.path.basename(name)) if name.startswith("dropped/") else None
