@@ -42,6 +42,9 @@ class Session:
                     break
                 print("# wine prefix not made (attempt %d)" % (attempt + 1), flush=True)
                 self._end_server()
+                if self.kept and self.fresh:
+                    # Half made: a kept prefix is made anew too.
+                    shutil.rmtree(self.kept, ignore_errors=True)
             else:
                 raise AssertionError("no Wine prefix could be made")
             self.menu = behaviour.expected_menu()
@@ -63,8 +66,8 @@ class Session:
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         started = time.monotonic()
         # A new prefix is made; in a kept one, the session's services start.
-        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
-        boot = subprocess.Popen(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, stdout=self.log,
+        self.fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        boot = subprocess.Popen(["wineboot", "-i"] if self.fresh else ["wineboot"], env=self.env, stdout=self.log,
                                 stderr=self.log)
         while boot.poll() is None and time.monotonic() - started < 480:
             self.log.seek(0)
