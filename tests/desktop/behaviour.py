@@ -214,6 +214,10 @@ def stroke_is_wall(picture, y, x0, x1):
     return all(picture.at(x, yy) == WALL for x in range(x0, x1) for yy in (y - 1, y))
 
 
+def shows_cells(picture, cells):
+    return all(picture.at(x, y) == WALL for x, y in cells)
+
+
 def draw_stroke(d, y):
     """Drags the pen along row y from x 60 to 219 and returns the wall cells
     the window then shows in the stroke's rows. A platform merges mouse moves
@@ -230,8 +234,7 @@ def draw_stroke(d, y):
 def test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back(d, folder):
     d.start(folder)
     d.choose("Speed/Normal")
-    d.drag(horizontal_stroke(300, 60, 219))
-    wait_until("a wall along the stroke", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    shown = draw_stroke(d, 300)
     for path in ("Pen/Thick", "Eraser/Small", "Kind of sand1/Heavy sand", "Kind of sand2/Magical sand"):
         d.choose(path)
     marks = marks_of(d.menu())
@@ -243,9 +246,10 @@ def test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back(d, fol
     d.close()
     scene = Scene(os.path.join(folder, "Default.talvo"))
     assert (scene.pen, scene.eraser, scene.slot1, scene.slot2, scene.speed) == (2, 0, 1, 4, 2), vars(scene)
+    assert scene_has_cells(os.path.join(folder, "Default.talvo"), shown), "the stroke was not saved"
 
     d.restart(folder, "Default.talvo")
-    wait_until("the saved wall after the restart", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    wait_until("the saved wall after the restart", lambda: shows_cells(d.shot(), shown))
     marks = marks_of(d.menu())
     if marks is not None:
         for label in ("Pen/Thick", "Eraser/Small", "Kind of sand1/Heavy sand", "Kind of sand2/Magical sand"):
@@ -299,14 +303,15 @@ def two_scenes(folder):
 
 
 def draw_on_a_then_open_b(d, a, b):
-    """Opens scene a, draws a stroke on it in row 330, then opens scene b."""
+    """Opens scene a, draws a stroke on it in row 330, then opens scene b;
+    returns the stroke's cells as the window showed them."""
     d.drop(a)
     wait_until("scene a", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
-    d.drag(horizontal_stroke(330, 60, 219))
-    wait_until("the stroke on scene a", lambda: stroke_is_wall(d.shot(), 330, 60, 219))
+    shown = draw_stroke(d, 330)
     d.drop(b)
     wait_until("scene b", lambda: (lambda p: stroke_is_wall(p, 120, 40, 280) and
-                                   not stroke_is_wall(p, 330, 60, 219))(d.shot()))
+                                   not shows_cells(p, shown))(d.shot()))
+    return shown
 
 
 def test_switching_scenes_keeps_the_edits_of_each(d, folder):
@@ -316,13 +321,13 @@ def test_switching_scenes_keeps_the_edits_of_each(d, folder):
     try:
         a, b = two_scenes(elsewhere)
         d.start(folder)
-        draw_on_a_then_open_b(d, a, b)
+        shown = draw_on_a_then_open_b(d, a, b)
         d.close()
-        assert scene_has_wall(a, 330, 60, 219), "the stroke on scene a was lost when b was opened"
-        assert scene_has_wall(b, 120, 40, 280) and not scene_has_wall(b, 330, 60, 219)
+        assert scene_has_cells(a, shown), "the stroke on scene a was lost when b was opened"
+        assert scene_has_wall(b, 120, 40, 280) and not scene_has_cells(b, shown)
         d.restart(folder, a)
         wait_until("scene a with its stroke", lambda: (lambda p: stroke_is_wall(p, 200, 40, 280) and
-                                                        stroke_is_wall(p, 330, 60, 219))(d.shot()))
+                                                        shows_cells(p, shown))(d.shot()))
         d.close()
     finally:
         shutil.rmtree(elsewhere)
