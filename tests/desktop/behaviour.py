@@ -147,10 +147,13 @@ def scene_has_cells(path, cells):
     return all(data[field + y * WIDTH + x] & 7 == 1 for x, y in cells)
 
 
+def stroke_cells(y, x0, x1):
+    """The cells of columns x0..x1-1 that a thin stroke along row y covers."""
+    return [(x, yy) for x in range(x0, x1) for yy in (y - 1, y)]
+
+
 def scene_has_wall(path, y, x0, x1):
-    """Whether the scene file holds the wall of a stroke as stroke_is_wall
-    sees it on the screen."""
-    return scene_has_cells(path, [(x, yy) for x in range(x0, x1) for yy in (y - 1, y)])
+    return scene_has_cells(path, stroke_cells(y, x0, x1))
 
 
 def horizontal_stroke(y, x0, x1, step=3):
@@ -210,12 +213,12 @@ def test_stop_halts_the_grains_and_another_speed_resumes(d, folder):
     assert Scene(os.path.join(folder, "Default.talvo")).speed == 2
 
 
-def stroke_is_wall(picture, y, x0, x1):
-    return all(picture.at(x, yy) == WALL for x in range(x0, x1) for yy in (y - 1, y))
-
-
 def shows_cells(picture, cells):
     return all(picture.at(x, y) == WALL for x, y in cells)
+
+
+def stroke_is_wall(picture, y, x0, x1):
+    return shows_cells(picture, stroke_cells(y, x0, x1))
 
 
 def draw_stroke(d, y):
@@ -228,7 +231,7 @@ def draw_stroke(d, y):
     # The last move's stamp shows once every move before it was handled.
     picture = wait_until("the stroke's last stamp in row %d" % y,
                          lambda: (lambda p: p if stroke_is_wall(p, y, 218, 220) else None)(d.shot()))
-    return {(x, yy) for x in range(60, 220) for yy in (y - 1, y) if picture.at(x, yy) == WALL}
+    return {cell for cell in stroke_cells(y, 60, 220) if picture.at(*cell) == WALL}
 
 
 def test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back(d, folder):

@@ -42,9 +42,9 @@ class Session:
                     break
                 print("# wine prefix not made (attempt %d)" % (attempt + 1), flush=True)
                 self._end_server()
-                if self.kept and self.fresh:
-                    # Half made: a kept prefix is made anew too.
-                    shutil.rmtree(self.kept, ignore_errors=True)
+                if self.fresh:
+                    # Half made, kept or not: the next attempt makes it anew.
+                    shutil.rmtree(self.prefix, ignore_errors=True)
             else:
                 raise AssertionError("no Wine prefix could be made")
             self.menu = behaviour.expected_menu()
@@ -94,12 +94,12 @@ class Session:
                         os.kill(int(pid), 9)
             except OSError:
                 pass
-        if not self.kept:
-            shutil.rmtree(self.prefix, ignore_errors=True)
 
     def close(self):
         if hasattr(self, "env"):
             self._end_server()
+            if not self.kept:
+                shutil.rmtree(self.prefix, ignore_errors=True)
         self.display.close()
 
 
