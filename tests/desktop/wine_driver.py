@@ -38,11 +38,12 @@ class Session:
             # prefix is thrown away and made again.
             for attempt in range(3):
                 self.prefix = self.kept or tempfile.mkdtemp(prefix="talvo-wine-")
-                if self._boot():
+                fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+                if self._boot(fresh):
                     break
                 print("# wine prefix not made (attempt %d)" % (attempt + 1), flush=True)
                 self._end_server()
-                if self.fresh:
+                if fresh:
                     # Half made, kept or not: the next attempt makes it anew.
                     shutil.rmtree(self.prefix, ignore_errors=True)
             else:
@@ -52,7 +53,8 @@ class Session:
             self.close()
             raise
 
-    def _boot(self):
+    def _boot(self, fresh):
+        """Makes the prefix when fresh, else starts its session's services."""
         self.env = dict(self.display.env, WINEARCH="win32", WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         # No Mono or Gecko installers: nothing here needs them.
                         WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -65,9 +67,7 @@ class Session:
         # inherit it and keep it open.
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         started = time.monotonic()
-        # A new prefix is made; in a kept one, the session's services start.
-        self.fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
-        boot = subprocess.Popen(["wineboot", "-i"] if self.fresh else ["wineboot"], env=self.env, stdout=self.log,
+        boot = subprocess.Popen(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, stdout=self.log,
                                 stderr=self.log)
         while boot.poll() is None and time.monotonic() - started < 480:
             self.log.seek(0)
