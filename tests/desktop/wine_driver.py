@@ -67,11 +67,14 @@ class Session:
         # inherit it and keep it open.
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         started = time.monotonic()
+        # Only this attempt's output counts, read with pread: a seek would
+        # move the offset that the programs writing it share.
+        log = self.log.fileno()
+        mark = os.fstat(log).st_size
         boot = subprocess.Popen(["wineboot", "-i"] if fresh else ["wineboot"], env=self.env, stdout=self.log,
                                 stderr=self.log)
         while boot.poll() is None and time.monotonic() - started < 480:
-            self.log.seek(0)
-            if b"wineserver crashed" in self.log.read():
+            if b"wineserver crashed" in os.pread(log, os.fstat(log).st_size - mark, mark):
                 break
             time.sleep(1)
         if boot.poll() != 0:
