@@ -17,6 +17,7 @@
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
 #include "ui/settings.h"
@@ -56,6 +57,7 @@ void StartUp()
     AddHandler(WmLButtonDown, OnLButtonDown);
     AddHandler(WmLButtonUp, OnLButtonUp);
     AddHandler(WmMouseMove, OnMouseMove);
+    AddHandler(WmChar, OnChar);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);

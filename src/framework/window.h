@@ -45,6 +45,10 @@ void AddHandler(uint32_t message, MessageHandler handler);
 // commands, else closing on a close request.
 int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 
+// The surface's picture, 336 x 402 through the palette in force, on the
+// system clipboard.
+void CopyToClipboard();
+
 // The error box.
 void ShowError(const char* text, const char* caption);
 // The first file of a drop (WmDropFiles's wParam), after which the drop is

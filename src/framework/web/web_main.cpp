@@ -6,6 +6,7 @@
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
 #include "files/scene_file.h"
+#include "framework/platform.h"
 #include "framework/web/web.h"
 #include "framework/start.h"
 #include "framework/window.h"
@@ -25,5 +26,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileNam
 int main(int argc, char** argv)
 {
     SetProgramArguments(argc, argv);
-    return AppStart(TalvoMain) == 0 ? 1 : 0;
+    if (AppStart(TalvoMain) != 0) return 0;
+    // The window could not be made, which the page has said: it ends here.
+    PlatformShutdown(1);
+    return 1;
 }

@@ -29,7 +29,7 @@ static_assert(ScSize == SC_SIZE && ScMove == SC_MOVE && ScMinimize == SC_MINIMIZ
               ScClose == SC_CLOSE && ScRestore == SC_RESTORE);
 static_assert(MkLButton == MK_LBUTTON && MkRButton == MK_RBUTTON);
 static_assert(VkBack == VK_BACK && VkTab == VK_TAB && VkReturn == VK_RETURN && VkEscape == VK_ESCAPE &&
-              VkSpace == VK_SPACE && VkLeft == VK_LEFT && VkUp == VK_UP && VkRight == VK_RIGHT &&
+              VkSpace == VK_SPACE && VkShift == VK_SHIFT && VkControl == VK_CONTROL && VkF1 == VK_F1 && VkLeft == VK_LEFT && VkUp == VK_UP && VkRight == VK_RIGHT &&
               VkDown == VK_DOWN && VkDelete == VK_DELETE);
 static_assert(MfString == MF_STRING && MfUnchecked == MF_UNCHECKED && MfChecked == MF_CHECKED &&
               MfPopup == MF_POPUP && MfSeparator == MF_SEPARATOR);
@@ -58,6 +58,13 @@ DialogProc AboutProc = nullptr;
 HWND AboutDialog = nullptr;
 // The one message record of the pumps.
 MSG Current = {};
+// The text font: made by each text call, selected into both DCs, and the
+// fonts it replaced there, put back before it goes.
+HFONT Font = nullptr;
+HGDIOBJ WindowKeptFont = nullptr;
+HGDIOBJ SurfaceKeptFont = nullptr;
+// The background colour last set on both DCs.
+COLORREF BackColour = RGB(255, 255, 255);
 // The menus by the framework's number: 0 the system menu, the others made
 // when first named.
 std::vector<HMENU> Menus;
@@ -128,6 +135,24 @@ HMENU MenuNumbered(int32_t number)
     return Menus[static_cast<size_t>(number)];
 }
 
+// Hands the colours the program set since to the DIB section, whose
+// colour table GDI reads when it copies the surface.
+void SyncSurfaceColours()
+{
+    if (std::memcmp(Colours, DibColours, sizeof DibColours) == 0) return;
+    std::memcpy(DibColours, Colours, sizeof DibColours);
+    SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
+}
+
+void ReleaseFont()
+{
+    if (!Font) return;
+    SelectObject(WindowDc, WindowKeptFont);
+    SelectObject(SurfaceDc, SurfaceKeptFont);
+    DeleteObject(Font);
+    Font = nullptr;
+}
+
 uint8_t* CreateSurface(int32_t width, int32_t height)
 {
     struct {
@@ -193,11 +218,7 @@ void PlatformCloseWindow()
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!SurfaceDc || !WindowDc) return;
-    // The colours the program set since the DIB last got them.
-    if (std::memcmp(Colours, DibColours, sizeof DibColours) != 0) {
-        std::memcpy(DibColours, Colours, sizeof DibColours);
-        SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
-    }
+    SyncSurfaceColours();
     BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
 }
 
@@ -328,14 +349,18 @@ void PlatformEndAbout(int32_t result)
     if (AboutDialog) EndDialog(AboutDialog, result);
 }
 
+// The box belongs to the window, as About does: the window takes no input
+// while it is up (no stroke, no menu, no second close). Before the window
+// shows (the surface could not be made) it has no owner.
 void PlatformShowError(const char* text, const char* caption)
 {
+    const HWND owner = Window && IsWindowVisible(Window) ? Window : nullptr;
     // The text names files in UTF-8.
     std::wstring wideText, wideCaption;
     if (Win32Widen(text, &wideText) && Win32Widen(caption, &wideCaption))
-        MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), MB_OK);
+        MessageBoxW(owner, wideText.c_str(), wideCaption.c_str(), MB_OK);
     else
-        MessageBoxA(nullptr, text, caption, MB_OK);
+        MessageBoxA(owner, text, caption, MB_OK);
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
@@ -363,8 +388,72 @@ uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
     return static_cast<uint32_t>(name.size());
 }
 
+// --- What the library offers besides.
+
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    POINT at = {};
+    GetCursorPos(&at);
+    ScreenToClient(Window, &at);
+    *x = at.x;
+    *y = at.y;
+    *buttons = ((GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0) | ((GetAsyncKeyState(VK_RBUTTON) & 0x8000) ? 2 : 0);
+}
+
+// A device-dependent bitmap in the display's own format, made by copying
+// the surface through the palette, handed to the clipboard, which owns it.
+void PlatformCopyToClipboard(int32_t width, int32_t height)
+{
+    if (!SurfaceDc || !WindowDc) return;
+    SyncSurfaceColours();
+    const HDC memory = CreateCompatibleDC(nullptr);
+    const HBITMAP picture = CreateBitmap(width, height, GetDeviceCaps(WindowDc, PLANES) & 0xFF,
+                                         GetDeviceCaps(WindowDc, BITSPIXEL) & 0xFF, nullptr);
+    const HGDIOBJ keptBitmap = SelectObject(memory, picture);
+    if (Palette && PaletteCount > 0) SelectPalette(memory, Palette, FALSE);
+    BitBlt(memory, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    SelectObject(memory, keptBitmap);
+    DeleteDC(memory);
+    OpenClipboard(Window);
+    EmptyClipboard();
+    SetClipboardData(CF_BITMAP, picture);
+    CloseClipboard();
+}
+
+// The Mincho face, as its Shift-JIS name: the font is made for that
+// character set.
+constexpr char FontFace[] = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";
+
+int32_t PlatformText(const PlatformTextRequest& request)
+{
+    if (!WindowDc || !SurfaceDc) return 0;
+    ReleaseFont();
+    Font = CreateFontA(request.height, 0, 0, 0, FW_THIN, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_LH_ANGLES, DEFAULT_QUALITY, FF_ROMAN | DEFAULT_PITCH, FontFace);
+    WindowKeptFont = SelectObject(WindowDc, Font);
+    SurfaceKeptFont = SelectObject(SurfaceDc, Font);
+    if (!request.text) return 0;
+    // GDI picks the surface's entries for the two colours from its table.
+    SyncSurfaceColours();
+    const COLORREF background = request.background & 0x00FFFFFF;
+    if (background != BackColour) {
+        SetBkColor(WindowDc, background);
+        SetBkColor(SurfaceDc, background);
+        BackColour = background;
+    }
+    const int length = static_cast<int>(std::strlen(request.text));
+    SetTextColor(WindowDc, request.colour);
+    if (request.intoWindow) TextOutA(WindowDc, request.x, request.y, request.text, length);
+    SetTextColor(SurfaceDc, request.colour);
+    const BOOL drawn = TextOutA(SurfaceDc, request.x, request.y, request.text, length);
+    // The program writes the surface's bytes itself next.
+    GdiFlush();
+    return drawn;
+}
+
 void PlatformShutdown(int32_t)
 {
+    ReleaseFont();
     if (!SurfaceBitmap) return;
     SelectObject(SurfaceDc, SurfaceKeptBitmap);
     DeleteDC(SurfaceDc);

@@ -51,5 +51,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         FrameStats.enabled = true;
         std::atexit(PrintBenchLine);
     }
-    return AppStart(TalvoMain);
+    // AppStart comes back only when the window could not be made, which the
+    // error box has said: Windows sees a failure.
+    return AppStart(TalvoMain) == 0 ? 1 : 0;
 }
