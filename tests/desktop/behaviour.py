@@ -42,6 +42,13 @@ class Picture:
     def __eq__(self, other):
         return self.rgb == other.rgb
 
+    @staticmethod
+    def from_png(data):
+        """A PNG of the client area's size, decoded by ImageMagick."""
+        rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=data, check=True,
+                             capture_output=True).stdout
+        return Picture(rgb)
+
 
 def wait_until(what, predicate, timeout=20.0, every=0.1):
     """Polls until predicate() is true; fails with `what` after timeout."""
@@ -369,6 +376,26 @@ def test_every_way_the_session_ends_saves_the_scene(d, folder):
         assert scene_has_cells(path, shown), how + ": the stroke was not saved"
         assert Scene(path).speed == 1, how + ": the speed was not saved"
     return "ended by " + ", ".join(ends)
+
+
+def test_ctrl_c_copies_the_picture_the_window_shows(d, folder):
+    d.start(folder)
+    d.choose("Speed/Stop")
+    shown = settled(d)
+    d.key("ctrl+c")
+    copied = wait_until("a picture on the clipboard", lambda: d.clipboard() is not None and [d.clipboard()], 30)[0]
+    d.close()
+    if copied is False:
+        return "skipped: this backend's clipboard cannot be read from outside"
+    assert copied == shown, "the clipboard's picture is not the window's"
+
+
+def test_a_window_without_its_surface_says_so_and_ends_with_a_failure(d, folder):
+    code = d.start_refused(folder)
+    if code is None:
+        return "skipped: this backend cannot be started without its surface"
+    assert code == 1, "ended with %s" % code
+    assert not os.listdir(folder), "a window without its surface wrote %s" % os.listdir(folder)
 
 
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]

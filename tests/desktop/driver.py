@@ -45,6 +45,22 @@ class Driver:
         """Drops the file on the window, as from a file manager."""
         raise NotImplementedError
 
+    def key(self, combo):
+        """Presses keys on the window as a person does (xdotool's names:
+        'ctrl+c')."""
+        raise NotImplementedError
+
+    def clipboard(self):
+        """The picture on the system clipboard as a behaviour.Picture, None
+        while there is none; False where it cannot be read from outside."""
+        return False
+
+    def start_refused(self, folder):
+        """Starts the program in `folder` with its surface refused
+        (TALVO_TEST_NO_SURFACE=1), dismisses the error box as a person does,
+        and returns its exit status; None where that cannot be shown."""
+        return None
+
     def repaint(self):
         """Has the window painted anew as the platform does after it was
         covered (another window over it, a page shown again); False where
