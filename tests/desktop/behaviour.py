@@ -398,6 +398,49 @@ def test_a_window_without_its_surface_says_so_and_ends_with_a_failure(d, folder)
     assert not os.listdir(folder), "a window without its surface wrote %s" % os.listdir(folder)
 
 
+def test_the_end_of_a_session_while_about_is_open_saves_and_ends(d, folder):
+    """About gives way to the end of the session as the close does."""
+    ends = d.session_ends()
+    if not ends:
+        return "skipped: this backend shows no end of a session but its close"
+    d.start(folder, ["about.talvo"])
+    d.choose("Speed/Slow")
+    shown = draw_stroke(d, 330)
+    d.choose("About talvo")
+    wait_until("the About dialog", d.about_is_open)
+    d.end_session(ends[0])
+    path = os.path.join(folder, "about.talvo")
+    assert scene_has_cells(path, shown) and Scene(path).speed == 1, "the scene was not saved"
+    return "ended by " + ends[0]
+
+
+def test_a_second_close_while_the_error_box_is_up_is_not_taken(d, folder):
+    """The box that says a scene could not be saved belongs to the window:
+    closing the window again while it is up does nothing, and once it is
+    dismissed the first close ends the program, its scene rescued."""
+    scene = make_scene(folder, "locked.talvo", "")
+    os.chmod(scene, 0o444)
+    before = open(scene, "rb").read()
+    d.start(folder, ["locked.talvo"])
+    if d.error_boxes() is None:
+        d.close()
+        return "skipped: this backend's errors are no boxes"
+    d.request_close()
+    wait_until("the error box", lambda: d.error_boxes() == 1, 60)
+    d.request_close()
+    # The window takes no input while the box is up: no second box comes,
+    # and the window stays until the box is dismissed.
+    end = time.monotonic() + 3
+    while time.monotonic() < end:
+        assert d.error_boxes() == 1, "a second error box"
+        assert d.process.poll() is None, "the program ended with its box up"
+        time.sleep(0.2)
+    d.dismiss_error()
+    code = d.process.wait(60)
+    assert code == 0, "ended with %d" % code
+    assert open(scene, "rb").read() == before, "the read-only scene was replaced"
+
+
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 

@@ -77,6 +77,19 @@ class Driver:
         unless it ended as documented for that way."""
         raise NotImplementedError
 
+    def request_close(self):
+        """Closes the window as the user does, and returns at once."""
+        raise NotImplementedError
+
+    def error_boxes(self):
+        """How many error boxes the program shows now; None where its errors
+        are no boxes."""
+        return None
+
+    def dismiss_error(self):
+        """Presses OK in the error box shown last."""
+        raise NotImplementedError
+
     def close(self):
         """Closes the window as the user does and waits for the program to
         end; fails unless it ended with status 0."""

@@ -263,10 +263,25 @@ class Driver(driver.Driver):
             raise AssertionError("talvo did not end after " + how)
         assert code == want, "talvo ended with %d after %s (not %d): %s" % (code, how, want, self._stderr())
 
-    def close(self):
+    def request_close(self):
         close = self._named("Close", self.at.ROLE_PUSH_BUTTON)
         assert close is not None, "no close button"
         self.x.xdotool("mousemove", *self._centre(close), "click", 1)
+
+    def _error_box_nodes(self):
+        at = self.at
+        return [n for n in self._fresh(self.app) if n.getRole() == at.ROLE_ALERT and self._showing(n)]
+
+    def error_boxes(self):
+        return len(self._error_box_nodes())
+
+    def dismiss_error(self):
+        ok = self._named("OK", self.at.ROLE_PUSH_BUTTON, self._error_box_nodes()[-1])
+        assert ok is not None, "no OK button in the error box"
+        ok.queryAction().doAction(0)
+
+    def close(self):
+        self.request_close()
         try:
             code = self.process.wait(20)
         except subprocess.TimeoutExpired:

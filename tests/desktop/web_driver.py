@@ -281,6 +281,8 @@ class Driver(driver.Driver):
         self.tools.events.clear()  # what earlier tests left
         self.folder = folder
         self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
+        self.tools.call("Browser.grantPermissions", browserContextId=self.context, origin=self.browser.origin,
+                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"])
         self._open(BLANK)
         files = {}
         for name in sorted(os.listdir(folder)):
@@ -408,6 +410,55 @@ class Driver(driver.Driver):
         data = {"items": [], "files": [os.path.abspath(p) for p in paths], "dragOperationsMask": 1}
         for kind in ("dragEnter", "dragOver", "drop"):
             self.call("Input.dispatchDragEvent", type=kind, x=x, y=y, data=data)
+
+    def key(self, combo):
+        """Keys on the field, which a click gives the focus, as a person
+        does: 'ctrl+c', 'ctrl+shift+z'."""
+        self.click(*self.field_point(WIDTH - 2, HEIGHT - 2))
+        *held, key = combo.split("+")
+        modifiers = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in held)
+        text = key.upper() if "shift" in held else key
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, modifiers=modifiers, key=text,
+                      code="Key" + key.upper() if len(key) == 1 else key, windowsVirtualKeyCode=ord(key.upper()))
+        self.wait_idle()
+
+    def clipboard(self):
+        """The clipboard's picture where headless Chromium gives it back;
+        where it refuses image items (no focus), the PNG the page handed to
+        the clipboard call."""
+        data = self.js("""(async () => {
+            const base64 = async blob => {
+                const bytes = new Uint8Array(await blob.arrayBuffer());
+                let s = "";
+                for (let i = 0; i < bytes.length; i += 0x8000) s += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+                return btoa(s);
+            };
+            try {
+                for (const item of await navigator.clipboard.read())
+                    if (item.types.includes("image/png")) return await base64(await item.getType("image/png"));
+            } catch (error) {
+                // Refused: the page's own hand-over below.
+            }
+            const handed = talvoPage.copied();
+            return handed ? await base64(await handed) : null;
+        })()""")
+        return Picture.from_png(base64.b64decode(data)) if data else None
+
+    def start_refused(self, folder):
+        self.stop()
+        self.folder = folder
+        self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
+        self._open(BLANK)
+        self.call("Page.addScriptToEvaluateOnNewDocument",
+                  source="window.Module = { preRun: [() => { ENV.TALVO_TEST_NO_SURFACE = '1'; }] };")
+        self.call("Page.navigate", url=self.browser.origin + "/index.html")
+        status = wait_until("the page to say that Talvo ended", lambda: (lambda t: "ended" in t and t)(
+            self.js("(document.getElementById('status') || {}).textContent || ''")), timeout=60)
+        assert "ERROR" in self.js("document.getElementById('message').textContent"), "no error shown"
+        self.problems = [p for p in self.problems if "ERROR" not in p]
+        code = status.partition("(code ")[2].partition(")")[0]
+        return int(code) if code else 0
 
     def close(self):
         """Closes the page, which saves the scene as it goes, then copies what

@@ -266,9 +266,24 @@ class Driver(driver.Driver):
             raise AssertionError("talvo.exe did not end with the session")
         assert code == 0, "talvo.exe ended with %d" % code
 
-    def close(self):
+    def request_close(self):
         self._pointer_on_window()
         self.d.xdotool("key", "alt+F4")
+
+    def error_boxes(self):
+        # Wine's message box has the caption the program gave it, "Talvo",
+        # the window's own title.
+        return len(self.d.windows("Talvo")) - 1
+
+    def dismiss_error(self):
+        box = self.d.windows("Talvo")[-1]
+        geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
+        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
+                       int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+        self.d.xdotool("key", "Return")
+
+    def close(self):
+        self.request_close()
         try:
             code = self.process.wait(60)
         except subprocess.TimeoutExpired:

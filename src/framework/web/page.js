@@ -934,10 +934,11 @@ var talvoPage = (function () {
   }
 
   Module.noInitialRun = true;
-  Module.preRun = [() => {
+  // After whatever the embedding page asked to run first.
+  Module.preRun = [].concat(Module.preRun || [], () => {
     addRunDependency("talvo-folder");
     begin().finally(() => removeRunDependency("talvo-folder"));
-  }];
+  });
   Module.onRuntimeInitialized = () => callMain(programArguments);
   Module.printErr = text => console.warn(text);
   Module.onAbort = what => showError("Talvo stopped: " + what);
