@@ -75,7 +75,7 @@ std::vector<std::string> TempDir::Rescued() const
     std::vector<std::string> names;
     std::error_code none;
     for (const auto& entry : std::filesystem::directory_iterator(root_ + "/data/talvo", none))
-        names.push_back(entry.path().string());
+        if (entry.path().filename().string().rfind("rescued-", 0) == 0) names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -96,9 +96,11 @@ void PlatformMenuMark(int32_t menu, int32_t position, uint32_t id, bool marked);
 // messages for that handle until PlatformEndAbout.
 int32_t PlatformAbout(DialogProc proc, WindowHandle* shown);
 void PlatformEndAbout(int32_t result);
-// A modal box with an OK button (one line on standard error where there is
-// no screen).
-void PlatformShowError(const char* text, const char* caption);
+// A message for the user. Not a note: a modal box with an OK button, which
+// the window waits for (one line on standard error where there is no
+// screen). A note: shown without stopping anything, in or beside the window,
+// until the user dismisses it or it has been read.
+void PlatformShowMessage(const char* text, const char* caption, bool note);
 // The string of the program's string table with that id (at most size - 1
 // characters and a zero); its length, 0 when there is none.
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size);

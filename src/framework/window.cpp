@@ -6,6 +6,7 @@
 #include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
+#include "framework/pump.h"
 #include "framework/raster.h"
 #include "framework/strings.h"
 
@@ -16,6 +17,7 @@ int32_t ClientHeight = 0;
 int32_t HasFocus = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
+void (*MessageWatcher)(uint32_t, uint32_t, int32_t) = nullptr;
 
 static int ArgCount = 0;
 static char** Args = nullptr;
@@ -34,6 +36,7 @@ void WindowReset()
         delete HandlerList;
         HandlerList = next;
     }
+    MessageWatcher = nullptr;
     WindowOpen = false;
 }
 
@@ -55,7 +58,7 @@ int32_t AppCreateWindow()
     // be made, on every platform.
     const char* refused = std::getenv("TALVO_TEST_NO_SURFACE");
     if (!opened.pixels || (refused && std::strcmp(refused, "1") == 0)) {
-        PlatformShowError("ERROR", "ERROR");
+        PlatformShowMessage("ERROR", "ERROR", false);
         return 0;
     }
     SurfaceBits = opened.pixels;
@@ -70,7 +73,12 @@ int32_t AppCreateWindow()
 void ShowMainWindow() { PlatformShowWindow(); }
 void CloseMainWindow() { PlatformCloseWindow(); }
 void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
-void ShowError(const char* text, const char* caption) { PlatformShowError(text, caption); }
+void ShowError(const char* text, const char* caption)
+{
+    if (BeforeLongWait) BeforeLongWait();
+    PlatformShowMessage(text, caption, false);
+}
+void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
 
 void CopyToClipboard()
 {
@@ -94,8 +102,16 @@ static void PushKeyDown(uint32_t virtualKey)
     }
 }
 
+int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    for (HandlerNode* node = HandlerList; node; node = node->next)
+        if (node->message == message) return node->handler(MainWindow, message, wParam, lParam);
+    return 0;
+}
+
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
+    if (MessageWatcher && window == MainWindow) MessageWatcher(message, wParam, lParam);
     int32_t handlerResult = 0;
     bool handled = false;
     for (HandlerNode* node = HandlerList; node; node = node->next) {

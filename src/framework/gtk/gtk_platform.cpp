@@ -43,6 +43,9 @@ std::vector<GtkWidget*> Menus;
 std::vector<std::vector<GtkWidget*>> MenuItems;
 
 GtkWidget* AboutBox = nullptr;
+// The note over the field's foot, and its text.
+GtkWidget* NoteBar = nullptr;
+GtkWidget* NoteText = nullptr;
 // The error box on show, closed when the session ends.
 GtkWidget* ErrorBox = nullptr;
 // The display connection is gone: nothing may touch GTK any more.
@@ -160,6 +163,8 @@ int32_t KeyCharacter(const GdkEventKey* event, bool control)
     const gunichar c = gdk_keyval_to_unicode(event->keyval);
     if (control) {
         const gunichar upper = g_unichar_toupper(c);
+        // Ctrl+Shift+Z redoes, as Ctrl+Y does.
+        if (upper == 'Z' && (event->state & GDK_SHIFT_MASK)) return 25;
         return upper >= 'A' && upper <= 'Z' ? static_cast<int32_t>(upper - 'A' + 1) : -1;
     }
     return c >= 0x20 && c <= 0xFF && c != 0x7F ? static_cast<int32_t>(c) : -1;
@@ -360,6 +365,8 @@ struct BarButton {
     uint32_t character;
 };
 const BarButton BarButtons[] = {
+    {"edit-undo-symbolic", "Undo", "Undo the last stroke or Clear (Ctrl+Z)", 26},
+    {"edit-redo-symbolic", "Redo", "Redo what was undone (Ctrl+Y)", 25},
     {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
 };
 
@@ -370,6 +377,8 @@ void OnBarButton(GtkButton*, gpointer character)
 
 // The text font: a Mincho face where the system has one, else a serif.
 constexpr char TextFaces[] = "MS Mincho, IPAMincho, IPAexMincho, Noto Serif CJK JP, Serif";
+
+void OnNoteResponse(GtkInfoBar* bar, gint, gpointer) { gtk_widget_hide(GTK_WIDGET(bar)); }
 
 gboolean OnWaitTimeout(gpointer passed)
 {
@@ -434,7 +443,22 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     g_signal_connect(Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
     g_signal_connect(Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
     g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
-    gtk_container_add(GTK_CONTAINER(Window), Area);
+    // Notes show over the field's foot and stop nothing.
+    GtkWidget* overlay = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(overlay), Area);
+    NoteBar = gtk_info_bar_new();
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
+    gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
+    NoteText = gtk_label_new("");
+    gtk_label_set_line_wrap(GTK_LABEL(NoteText), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(NoteText), 36);
+    gtk_label_set_xalign(GTK_LABEL(NoteText), 0.0f);
+    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
+    gtk_widget_set_valign(NoteBar, GTK_ALIGN_END);
+    gtk_widget_set_no_show_all(NoteBar, TRUE);
+    g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), NoteBar);
+    gtk_container_add(GTK_CONTAINER(Window), overlay);
 
     g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
@@ -625,10 +649,16 @@ void PlatformEndAbout(int32_t)
     AboutBox = nullptr;
 }
 
-void PlatformShowError(const char* text, const char* caption)
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
     std::fprintf(stderr, "%s: %s\n", caption, text);
     if (!gdk_display_get_default() || DisplayLost) return;
+    if (note) {
+        if (!NoteBar || !Window) return;
+        gtk_label_set_text(GTK_LABEL(NoteText), text);
+        gtk_widget_show_all(NoteBar);
+        return;
+    }
     GtkWidget* box = gtk_message_dialog_new(Window ? GTK_WINDOW(Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                             GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), caption);

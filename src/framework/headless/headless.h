@@ -70,6 +70,8 @@ HeadlessDefCall HeadlessLastDefCall();
 // showed one ends with exit code 1.
 int32_t HeadlessErrorCount();
 std::string HeadlessLastError();
+// The notes shown so far, which change nothing of the exit code.
+const std::vector<std::string>& HeadlessNotes();
 
 // The platform's own items of the window's menu, one a line, as a person
 // would see them before the program's ("[ ] 61536 Close").

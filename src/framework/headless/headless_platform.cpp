@@ -39,6 +39,7 @@ struct State {
     void (*onExit)(int32_t) = nullptr;
     int32_t errors = 0;
     std::string lastError;
+    std::vector<std::string> notes;
     // Where the script last put the pointer, and the buttons it holds.
     int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
     HeadlessPicture clipboard;
@@ -225,11 +226,15 @@ int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 
 void PlatformEndAbout(int32_t) { S.dialogShown = false; }
 
-void PlatformShowError(const char* text, const char* caption)
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    if (note) {
+        S.notes.push_back(text);
+        return;
+    }
     ++S.errors;
     S.lastError = text;
-    std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
@@ -316,6 +321,7 @@ bool HeadlessDialogShown() { return S.dialogShown; }
 HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
 int32_t HeadlessErrorCount() { return S.errors; }
 std::string HeadlessLastError() { return S.lastError; }
+const std::vector<std::string>& HeadlessNotes() { return S.notes; }
 
 std::string HeadlessOwnMenuText()
 {

@@ -20,6 +20,13 @@ var talvoPage = (function () {
     console.error(text);
   }
 
+  // A note from the program stops nothing: it stays until the player
+  // closes it.
+  function showNote(text) {
+    byId("note-text").textContent = text;
+    byId("note").hidden = false;
+  }
+
   function status(text) {
     byId("status").textContent = text;
   }
@@ -164,6 +171,8 @@ var talvoPage = (function () {
       if (/^[A-Z0-9]$/.test(upper)) vk = upper.charCodeAt(0);
       const code = key.charCodeAt(0);
       if (event.ctrlKey) ch = /^[A-Z]$/.test(upper) ? upper.charCodeAt(0) - 64 : -1;
+      // Ctrl+Shift+Z redoes, as Ctrl+Y does.
+      if (event.ctrlKey && event.shiftKey && upper === "Z") ch = 25;
       else if (code >= 0x20 && code <= 0xFF) ch = code;
     } else if (key === "Enter") {
       ch = event.ctrlKey ? 10 : 13;
@@ -852,6 +861,7 @@ var talvoPage = (function () {
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
   field.addEventListener("keydown", keyInput);
+  byId("note-close").addEventListener("click", () => { byId("note").hidden = true; });
   // Buttons beside the menu post the character their key makes.
   for (const button of document.querySelectorAll("[data-char]")) {
     button.addEventListener("click", () => post(WmChar, Number(button.dataset.char), 0));
@@ -960,6 +970,7 @@ var talvoPage = (function () {
     aboutShow,
     aboutHide,
     showError,
+    showNote,
     ended: programEnded,
   };
 })();

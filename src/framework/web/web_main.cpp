@@ -3,6 +3,7 @@
 // that it keeps in the site's storage.
 #include <emscripten.h>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
 #include "files/scene_file.h"
@@ -26,6 +27,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileNam
 int main(int argc, char** argv)
 {
     SetProgramArguments(argc, argv);
+    SetJournalKept(true);
     if (AppStart(TalvoMain) != 0) return 0;
     // The window could not be made, which the page has said: it ends here.
     PlatformShutdown(1);

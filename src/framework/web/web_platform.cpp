@@ -35,6 +35,7 @@ EM_JS(void, JsAboutShow,
 EM_JS(void, JsAboutHide, (), { talvoPage.aboutHide(); });
 EM_JS(void, JsShowError, (const char* text, const char* caption),
       { talvoPage.showError(UTF8ToString(caption) + ": " + UTF8ToString(text)); });
+EM_JS(void, JsShowNote, (const char* text), { talvoPage.showNote(UTF8ToString(text)); });
 EM_JS(void, JsEnded, (int code), { talvoPage.ended(code); });
 // Where the page last saw the pointer, anywhere on it: x, y and buttons.
 EM_JS(void, JsPointer, (int32_t* out), {
@@ -273,7 +274,13 @@ void PlatformEndAbout(int32_t)
     S.lastYield = PlatformTicks();
 }
 
-void PlatformShowError(const char* text, const char* caption) { JsShowError(text, caption); }
+void PlatformShowMessage(const char* text, const char* caption, bool note)
+{
+    if (note)
+        JsShowNote(text);
+    else
+        JsShowError(text, caption);
+}
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
 

@@ -103,6 +103,10 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         if (lParam == 0 && HIWORD(wParam) == 0 && IsProgramCommand(LOWORD(wParam)))
             return ToProcedure(window, WM_SYSCOMMAND, LOWORD(wParam), 0);
         break;
+    case WM_CHAR:
+        // Ctrl+Shift+Z makes the character of Ctrl+Z: it redoes, as Ctrl+Y.
+        if (wParam == 26 && GetKeyState(VK_SHIFT) < 0) wParam = 25;
+        break;
     case WM_DESTROY:
         if (DialogBrush) DeleteObject(DialogBrush);
         DialogBrush = nullptr;
@@ -142,6 +146,57 @@ void SyncSurfaceColours()
     if (std::memcmp(Colours, DibColours, sizeof DibColours) == 0) return;
     std::memcpy(DibColours, Colours, sizeof DibColours);
     SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
+}
+
+// A note: a small window of its own, owned by the main window but not
+// disabling it, with the text and an OK button that closes it.
+constexpr int NoteOk = 1;
+
+LRESULT CALLBACK NoteProcedure(HWND note, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == NoteOk) {
+        DestroyWindow(note);
+        return 0;
+    }
+    if (message == WM_CLOSE) {
+        DestroyWindow(note);
+        return 0;
+    }
+    return DefWindowProcW(note, message, wParam, lParam);
+}
+
+void OpenNoteWindow(const char* text, const char* caption)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW noteClass = {};
+        noteClass.lpfnWndProc = NoteProcedure;
+        noteClass.hInstance = Instance;
+        noteClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        noteClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        noteClass.lpszClassName = L"TALVO_NOTE";
+        registered = RegisterClassW(&noteClass) != 0;
+    }
+    std::wstring wideText, wideCaption;
+    if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
+    RECT frame = {0, 0, 320, 120};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
+    RECT owner = {};
+    GetWindowRect(Window, &owner);
+    const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
+                                      owner.bottom - (frame.bottom - frame.top) - 8, frame.right - frame.left,
+                                      frame.bottom - frame.top, Window, nullptr, Instance, nullptr);
+    if (!note) return;
+    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 72, note,
+                                       nullptr, Instance, nullptr);
+    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 125, 86, 70, 24,
+                                    note, reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    // Shown without taking the keyboard from the field.
+    ShowWindow(note, SW_SHOWNOACTIVATE);
 }
 
 void ReleaseFont()
@@ -352,8 +407,12 @@ void PlatformEndAbout(int32_t result)
 // The box belongs to the window, as About does: the window takes no input
 // while it is up (no stroke, no menu, no second close). Before the window
 // shows (the surface could not be made) it has no owner.
-void PlatformShowError(const char* text, const char* caption)
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
+    if (note) {
+        OpenNoteWindow(text, caption);
+        return;
+    }
     const HWND owner = Window && IsWindowVisible(Window) ? Window : nullptr;
     // The text names files in UTF-8.
     std::wstring wideText, wideCaption;
