@@ -12,6 +12,7 @@
 #include "app/history.h"
 #include "app/journal.h"
 #include "app/main_routine.h"
+#include "app/scene_handlers.h"
 #include "app/standard_random.h"
 #include "files/journal_file.h"
 #include "files/lz_pack.h"
@@ -187,7 +188,15 @@ TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
     EXPECT_EQ(r.rebuilt, r.expected);
     EXPECT_EQ(ReadFileBytes("rebuilt.talvo"), Bytes(r.rebuilt.begin(), r.rebuilt.end() - 12))
         << "the rebuilt scene is saved at once";
-    // Nothing is left to rebuild afterwards.
+    // Nothing is left to rebuild afterwards; nor after a clean end.
+    SetJournalKept(true);
+    StartOnScene();
+    EXPECT_EQ(JournalTakeNote(), "");
+    ScheduleEvents(events);
+    for (int frame = 0; frame < 50; ++frame) RunFrame();
+    OnClose(nullptr, 0, 0, 0);
+    JournalReset();
+    SetJournalKept(false);
     StartOnScene();
     EXPECT_EQ(JournalTakeNote(), "");
 }

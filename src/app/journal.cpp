@@ -164,12 +164,14 @@ void WriteSegment()
     Written.erase(Written.begin(), Written.begin() + static_cast<std::ptrdiff_t>(keep));
 }
 
-void Flush()
+// `ending`: the session's last record follows the frame reached.
+void Flush(bool ending = false)
 {
     if (!Open) return;
     JournalRecord tick = Record(RecordTick);
     tick.utc = Utc();
     AppendJournalRecord(tick, &Pending);
+    if (ending) AppendJournalRecord(Record(RecordEnd), &Pending);
     WriteSegment();
     LastTickFrame = Frame;
     LastFlushTicks = TickCount();
@@ -437,8 +439,7 @@ void JournalSceneSaved()
 void JournalEndCleanly()
 {
     if (!Open) return;
-    AppendJournalRecord(Record(RecordEnd), &Pending);
-    Flush();
+    Flush(true);
     Open = false;
 }
 
