@@ -241,7 +241,9 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         if (r.utc) when = r.utc;
     }
     if (first < 0 ||
-        !ReplayRecords(reading.records, static_cast<size_t>(first), ~uint64_t{0}, nullptr, nullptr, &reached, &end)) {
+        !ReplayRecords(reading.records, static_cast<size_t>(first),
+                       reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, nullptr, nullptr,
+                       &reached, &end)) {
         AddNote("Talvo did not end cleanly last time, but what it kept of that session could not be used: the "
                 "scene is as its file holds it.");
         return false;
@@ -446,31 +448,9 @@ void JournalEndCleanly()
 void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam)
 {
     if (!Open) return;
-    bool kept = false;
-    switch (message) {
-    case WmLButtonDown:
-    case WmLButtonUp:
-    case WmRButtonDown:
-    case WmRButtonUp:
-        kept = true;
-        break;
-    case WmMouseMove:
-        // A move changes something only during a stroke.
-        kept = ToolState != ToolIdle && DrawingEnabled;
-        break;
-    case WmSysCommand:
-        // The settings; Clear is kept by its checkpoint, About changes
-        // nothing, the platform's own commands are no scene's business.
-        kept = wParam == CmdDrawingOn || (wParam >= CmdPenBase && wParam <= CmdPenBase + 2) ||
-               (wParam >= CmdEraserBase && wParam <= CmdEraserBase + 2) ||
-               (wParam >= CmdSpeedBase && wParam <= CmdSpeedBase + 4) ||
-               (wParam >= CmdSlot1Base && wParam <= CmdSlot1Base + 4) ||
-               (wParam >= CmdSlot2Base && wParam <= CmdSlot2Base + 4);
-        break;
-    default:
-        break;
-    }
-    if (!kept) return;
+    // A move changes something only during a stroke.
+    if (!IsSceneInput(message, wParam) || (message == WmMouseMove && (ToolState == ToolIdle || !DrawingEnabled)))
+        return;
     JournalRecord input = Record(RecordInput);
     input.message = message;
     input.wParam = wParam;

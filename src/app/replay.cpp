@@ -7,6 +7,7 @@
 #include "files/lz_pack.h"
 #include "framework/file_system.h"
 #include "framework/window.h"
+#include "ui/menu.h"
 
 namespace {
 
@@ -31,7 +32,20 @@ bool PutCheckpointInForce(const JournalRecord& checkpoint)
            RestoreSessionState(state.data(), state.size());
 }
 
+// Frames between two records of one session are at most those between two
+// checkpoints; more is no journal the program wrote.
+constexpr uint64_t LongestGap = 20000;
+
 } // namespace
+
+bool IsSceneInput(uint32_t message, uint32_t wParam)
+{
+    if (message >= WmMouseMove && message <= WmRButtonUp) return message != 0x203; // no double click
+    if (message != WmSysCommand) return false;
+    const auto in = [wParam](uint32_t base, uint32_t count) { return wParam >= base && wParam < base + count; };
+    return wParam == CmdDrawingOn || in(CmdPenBase, 3) || in(CmdEraserBase, 3) || in(CmdSpeedBase, 5) ||
+           in(CmdSlot1Base, 5) || in(CmdSlot2Base, 5);
+}
 
 bool ReadJournal(const std::string& folder, JournalReading* out)
 {
@@ -76,6 +90,9 @@ bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint6
     for (; i < records.size(); ++i) {
         const JournalRecord& r = records[i];
         if (r.frame > until || r.type == RecordEnd) break;
+        // Damage that the checksums let through ends the replay there.
+        if (r.frame < frame || r.frame - frame > LongestGap || (r.type == RecordInput && !IsSceneInput(r.message, r.wParam)))
+            break;
         // Frames run between the records, as the loop ran them.
         for (; frame < r.frame; ++frame) AdvanceFrame();
         if (r.type == RecordCheckpoint) {

@@ -21,6 +21,11 @@ struct JournalReading {
     // The scene the session was on, from its first record.
     std::string scenePath;
 };
+// The messages a journal keeps as input: the mouse's, and the commands
+// that change a setting (what else changes the scene is kept by a
+// checkpoint).
+bool IsSceneInput(uint32_t message, uint32_t wParam);
+
 // Reads the journal in `folder` (a name ending in the separator): false
 // when there is no journal there (no segment, or none of this program).
 bool ReadJournal(const std::string& folder, JournalReading* out);
