@@ -72,10 +72,13 @@ Bytes Segment(const std::vector<JournalRecord>& records)
 
 TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
 {
-    JournalRecord header{RecordHeader, 0, 0, 1700000000, 0, 0, 0, 0xFEEDu, "/scenes/garden.talvo"};
-    JournalRecord checkpoint{RecordCheckpoint, 5, 180, 1700000001, 0, 0, 0, 7, "/scenes/garden.talvo", 3, {1, 2, 3}};
-    JournalRecord input{RecordInput, 6, 216, 0, 0x201, 1, 0x00C80064};
-    JournalRecord tick{RecordTick, 30, 1080, 1700000002};
+    JournalRecord header{.type = RecordHeader, .utc = 1700000000000, .seed = 12345, .hash = 0xFEEDu,
+                         .text = "/scenes/garden.talvo"};
+    JournalRecord checkpoint{.type = RecordCheckpoint, .frame = 5, .playMs = 180, .utc = 1700000001000, .hash = 7,
+                             .text = "/scenes/garden.talvo", .rawSize = 3, .data = {1, 2, 3}};
+    JournalRecord input{.type = RecordInput, .frame = 6, .playMs = 216, .message = 0x201, .wParam = 1,
+                        .lParam = 0x00C80064};
+    JournalRecord tick{.type = RecordTick, .frame = 30, .playMs = 1080, .utc = 1700000002000};
     const std::vector<JournalRecord> all = {header, checkpoint, input, tick};
     const Bytes bytes = Segment(all);
     std::vector<JournalRecord> read;
@@ -83,6 +86,7 @@ TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
     ASSERT_EQ(read.size(), 4u);
     EXPECT_EQ(read[0].text, header.text);
     EXPECT_EQ(read[0].hash, header.hash);
+    EXPECT_EQ(read[0].seed, 12345u);
     EXPECT_EQ(read[1].data, checkpoint.data);
     EXPECT_EQ(read[1].rawSize, 3u);
     EXPECT_EQ(read[2].lParam, input.lParam);

@@ -1,6 +1,7 @@
 #include "app/journal.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include "app/replay.h"
 #include "app/scene_handlers.h"
 #include "app/session_state.h"
+#include "app/standard_random.h"
 #include "files/checksum.h"
 #include "files/journal_file.h"
 #include "files/lz_pack.h"
@@ -24,8 +26,9 @@
 
 namespace {
 
-// At most a second of play is ever lost.
-constexpr uint32_t FlushEveryMs = 1000;
+// At most a second of play is ever lost: a flush is due this long after
+// the last, and comes at the next frame's start, the slowest 120 ms later.
+constexpr uint32_t FlushEveryMs = 800;
 // A rebuild replays at most this much: by time at the slow speeds, by
 // frames at "No wait", where a replay is no faster than play.
 constexpr uint64_t CheckpointEveryMs = 60000;
@@ -67,7 +70,12 @@ std::string Note;
 std::string ScenePath;
 uint64_t SceneHash = 0;
 
-uint64_t Utc() { return static_cast<uint64_t>(std::time(nullptr)); }
+// The wall clock in milliseconds since 1970.
+uint64_t Utc()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
 
 // Said once, on standard error: the journal stops, the program goes on.
 void GiveUp(const std::string& why)
@@ -216,7 +224,7 @@ void ClearFolder(const std::vector<std::string>& aside)
 
 std::string TimeText(uint64_t utc)
 {
-    const std::time_t when = static_cast<std::time_t>(utc);
+    const std::time_t when = static_cast<std::time_t>(utc / 1000);
     char text[64] = "";
     if (const std::tm* local = std::localtime(&when)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
     return text;
@@ -381,6 +389,7 @@ void JournalOpenScene()
     JournalRecord header = Record(RecordHeader);
     header.utc = Utc();
     header.hash = SceneHash;
+    header.seed = StandardRandomState();
     header.text = ScenePath;
     AppendJournalRecord(header, &Pending);
     TakeCheckpoint();

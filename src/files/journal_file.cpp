@@ -66,6 +66,7 @@ bool Decode(uint8_t type, const uint8_t* payload, size_t size, JournalRecord* r)
     case RecordHeader:
         r->utc = in.Take(8);
         r->hash = in.Take(8);
+        r->seed = static_cast<uint32_t>(in.Take(4));
         r->text = in.TakeText();
         break;
     case RecordCheckpoint:
@@ -114,6 +115,7 @@ void AppendJournalRecord(const JournalRecord& r, std::vector<uint8_t>* out)
     case RecordHeader:
         Put(&payload, r.utc, 8);
         Put(&payload, r.hash, 8);
+        Put(&payload, r.seed, 4);
         PutText(&payload, r.text);
         break;
     case RecordCheckpoint:

@@ -36,11 +36,13 @@ struct JournalRecord {
     // Frames run and milliseconds of play in the session at the record.
     uint64_t frame = 0;
     uint64_t playMs = 0;
-    // Header, checkpoint, tick: the wall clock, seconds since 1970.
+    // Header, checkpoint, tick: the wall clock, milliseconds since 1970.
     uint64_t utc = 0;
     // Input.
     uint32_t message = 0, wParam = 0;
     int32_t lParam = 0;
+    // Header: the pouring cycle's generator as the session began.
+    uint32_t seed = 0;
     // Header, checkpoint, saved: the scene file's hash, and its name.
     uint64_t hash = 0;
     std::string text;
