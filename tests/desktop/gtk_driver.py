@@ -56,6 +56,8 @@ def _as_a_desktop_starts_it():
 class Driver(driver.Driver):
     def __init__(self):
         self.x, self.at = _session()
+        # The program's data folder (journals, rescued scenes) is the test's.
+        self.data_home = tempfile.mkdtemp(prefix="talvo-data-")
         self.process = None
         self.app = None
         self.logs = None
@@ -122,8 +124,8 @@ class Driver(driver.Driver):
         return self.x
 
     def _run(self, folder, command, out, err):
-        self.process = subprocess.Popen(command, cwd=folder, env=self.x.env, stdout=out, stderr=err,
-                                        preexec_fn=_as_a_desktop_starts_it)
+        self.process = subprocess.Popen(command, cwd=folder, env=dict(self.x.env, XDG_DATA_HOME=self.data_home),
+                                        stdout=out, stderr=err, preexec_fn=_as_a_desktop_starts_it)
         at = self.at
 
         def app():
@@ -294,6 +296,7 @@ class Driver(driver.Driver):
             self.process.wait()
         for logs in self.kept:
             shutil.rmtree(logs, ignore_errors=True)
+        shutil.rmtree(self.data_home, ignore_errors=True)
 
     def _stderr(self):
         try:

@@ -1,0 +1,127 @@
+"""However the program ends, a second at most is lost: killed at a random
+moment (SIGKILL; SIGSEGV and SIGABRT from outside, with no crash hooks in
+the program), the next start rebuilds the scene of the last flushed frame,
+and that scene is what an independent talvo-sim run of the same input gives
+at that frame (not the journal's own replay, which cannot disagree with
+itself). The loss is measured from the journal's own clock against the
+moment of the kill."""
+import os
+import random
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+import behaviour
+import journal
+from behaviour import horizontal_stroke, wait_until
+
+ROUNDS = 20
+
+
+def sim(*args, cwd, data_home):
+    return subprocess.run([behaviour.sim_path(), *args], cwd=cwd, capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, XDG_DATA_HOME=data_home))
+
+
+def no_core():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, signal.SIG_DFL)
+
+
+def check_rebuild(work, data_home, killed_at, seed, script):
+    """The journal as the kill left it, then a start on the scene: rebuilt at
+    the last flushed frame, equal to an independent run to there. Returns
+    the milliseconds lost."""
+    kept = journal.folders(data_home)
+    assert len(kept) == 1, kept
+    records = journal.read(kept[0])
+    frame, flushed_ms = journal.last_flushed(records)
+    lost = killed_at * 1000 - flushed_ms
+    seed = records[0]["seed"] if seed is None else seed
+    # The input up to that frame only: what came after it is lost.
+    script = journal.events(records, frame) if script is None else \
+        "".join(line + "\n" for line in script.splitlines() if int(line.split()[0]) <= frame)
+    restart = sim("--frames", "1", "s.talvo", cwd=work, data_home=data_home)
+    assert restart.returncode == 0, restart.stderr
+    found = re.search(r"rebuilt as it was at .* \(frame (\d+)\)", restart.stderr)
+    assert found and int(found.group(1)) == frame, restart.stderr
+    with open(os.path.join(work, "events.txt"), "w") as f:
+        f.write(script)
+    independent = sim("--frames", str(frame + 1), "--seed", str(seed), "--events", "events.txt", "alone.talvo",
+                      cwd=work, data_home=os.path.join(work, "no-data"))
+    assert independent.returncode == 0, independent.stderr
+    with open(os.path.join(work, "s.talvo"), "rb") as a, open(os.path.join(work, "alone.talvo"), "rb") as b:
+        assert a.read() == b.read(), "the rebuilt scene is not the independent run's at frame %d" % frame
+    assert lost <= 1000, "%d ms lost" % lost
+    return lost
+
+
+def summary(losses):
+    losses = sorted(losses)
+    return "%d rounds, at most %d ms lost (median %d)" % (len(losses), losses[-1], losses[len(losses) // 2])
+
+
+def test_talvo_sim_in_real_time_killed_at_any_moment_loses_at_most_a_second(d, folder):
+    rng = random.Random(20261208)
+    losses = []
+    for round_ in range(ROUNDS):
+        work = tempfile.mkdtemp(dir=folder)
+        data_home = os.path.join(work, "data")
+        # Slow; a stroke every ten frames, each in a row of its own.
+        script = "1 command 41\n" + "".join(behaviour.stroke_events(10 * i + 5, 40 + 8 * i, 30, 300)
+                                            for i in range(40))
+        with open(os.path.join(work, "strokes.txt"), "w") as f:
+            f.write(script)
+        process = subprocess.Popen([behaviour.sim_path(), "--real-time", "--seed", str(round_), "--frames", "100000",
+                                    "--events", "strokes.txt", "s.talvo"], cwd=work, preexec_fn=no_core,
+                                   env=dict(os.environ, XDG_DATA_HOME=data_home), stderr=subprocess.DEVNULL)
+        wait_until("the journal", lambda: journal.folders(data_home) and os.listdir(journal.folders(data_home)[0]))
+        time.sleep(rng.uniform(0.2, 3.0))
+        killed_at = time.time()
+        process.kill()
+        process.wait()
+        losses.append(check_rebuild(work, data_home, killed_at, round_, script))
+    return summary(losses)
+
+
+def test_the_window_killed_at_any_moment_loses_at_most_a_second(d, folder):
+    """The GTK window, drawn on as a person draws, killed while strokes go on
+    (SIGKILL; the last rounds SIGSEGV and SIGABRT)."""
+    rng = random.Random(1208)
+    losses, ends = [], [signal.SIGKILL] * ROUNDS + [signal.SIGSEGV, signal.SIGABRT]
+    for how in ends:
+        work = tempfile.mkdtemp(dir=folder)
+        d.start(work, ["s.talvo"])
+        d.choose("Speed/Slow")
+        moment = rng.uniform(0.5, 3.0)
+        killed = []
+
+        def kill():
+            time.sleep(moment)
+            killed.append(time.time())
+            d.process.send_signal(how)
+        killer = threading.Thread(target=kill)
+        killer.start()
+        y = 20
+        while not killed:
+            try:
+                d.drag(horizontal_stroke(y, 30, 300, 20))
+            except subprocess.CalledProcessError:
+                break
+            y = y + 7 if y < 390 else 20
+        killer.join()
+        code = d.process.wait(30)
+        assert code == -how, "ended with %d, not by signal %d" % (code, how)
+        losses.append(check_rebuild(work, d.data_home, killed[0], None, None))
+        shutil.rmtree(d.data_home)
+        os.mkdir(d.data_home)
+    return summary(losses)
+
+
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
