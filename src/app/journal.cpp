@@ -27,8 +27,9 @@
 namespace {
 
 // At most a second of play is ever lost: a flush is due this long after
-// the last, and comes at the next frame's start, the slowest 120 ms later.
-constexpr uint32_t FlushEveryMs = 800;
+// the last and comes at the next frame's start (the slowest 120 ms later),
+// leaving the disk the rest of the second to take it.
+constexpr uint32_t FlushEveryMs = 500;
 // A rebuild replays at most this much: by time at the slow speeds, by
 // frames at "No wait", where a replay is no faster than play.
 constexpr uint64_t CheckpointEveryMs = 60000;

@@ -441,6 +441,30 @@ def test_a_second_close_while_the_error_box_is_up_is_not_taken(d, folder):
     assert open(scene, "rb").read() == before, "the read-only scene was replaced"
 
 
+def test_two_programs_on_one_scene_lose_no_work(d, folder):
+    """A second program on a scene the first has open works on a copy of
+    its own and says so: each keeps its own strokes."""
+    other = d.another()
+    if other is None:
+        return "skipped: one program is all this platform runs"
+    make_scene(folder, "s.talvo", "")
+    d.start(folder, ["s.talvo"])
+    d.choose("Speed/Slow")
+    first = draw_stroke(d, 300)
+    try:
+        other.start(folder, ["s.talvo"])
+        wait_until("the second program's note", other.note_shown, 60)
+        other.choose("Speed/Slow")
+        second = draw_stroke(other, 200)
+        other.close()
+    finally:
+        other.stop()
+    d.close()
+    scene, copy = os.path.join(folder, "s.talvo"), os.path.join(folder, "s (2).talvo")
+    assert scene_has_cells(scene, first) and not scene_has_cells(scene, second), "the first program's scene"
+    assert scene_has_cells(copy, second) and not scene_has_cells(copy, first), "the second program's copy"
+
+
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 

@@ -124,4 +124,33 @@ def test_the_window_killed_at_any_moment_loses_at_most_a_second(d, folder):
     return summary(losses)
 
 
+def test_the_wayland_compositor_gone_is_rebuilt_at_the_next_start(d, folder):
+    """On Wayland GDK ends the process itself when the compositor goes (no
+    program can save then): the next start rebuilds the scene."""
+    runtime = tempfile.mkdtemp(prefix="talvo-wayland-")
+    data_home = os.path.join(folder, "data")
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, XDG_DATA_HOME=data_home)
+    with open(os.path.join(runtime, "weston.log"), "w") as log:
+        weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--socket=talvo", "--idle-time=0"],
+                                  env=env, stdout=log, stderr=log)
+    try:
+        wait_until("weston", lambda: os.path.exists(os.path.join(runtime, "talvo")), 60)
+        talvo = subprocess.Popen([os.path.join(os.path.dirname(behaviour.sim_path()), "talvo"), "s.talvo"], cwd=folder,
+                                 env=dict(env, GDK_BACKEND="wayland", WAYLAND_DISPLAY="talvo"), preexec_fn=no_core,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Running: frames flushed after the first.
+        wait_until("the journal of a running window",
+                   lambda: journal.folders(data_home) and journal.last_flushed(journal.read(journal.folders(data_home)[0]))[0] > 0,
+                   60)
+        killed_at = time.time()
+        weston.terminate()
+        code = talvo.wait(30)
+        assert code != 0, "talvo ended as if closed"
+    finally:
+        behaviour.end_process(weston, 10)
+        shutil.rmtree(runtime, ignore_errors=True)
+    lost = check_rebuild(folder, data_home, killed_at, None, None)
+    return "GDK ended it with status %d; rebuilt, %d ms lost" % (code, lost)
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]

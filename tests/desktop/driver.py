@@ -61,6 +61,15 @@ class Driver:
         and returns its exit status; None where that cannot be shown."""
         return None
 
+    def another(self):
+        """A second driver of this backend, for a second program beside the
+        first; None where one program is all a user can run."""
+        return None
+
+    def note_shown(self):
+        """Whether the program shows a note (not an error box)."""
+        raise NotImplementedError
+
     def repaint(self):
         """Has the window painted anew as the platform does after it was
         covered (another window over it, a page shown again); False where

@@ -145,6 +145,10 @@ class Driver(driver.Driver):
             return (e.x, e.y) if (e.width, e.height) == (WIDTH, HEIGHT) else None
         self.origin = wait_until("the field shown at 336 x 402", field)
         self.window = self.x.wait_window(TITLE)
+        # Over any other program's window, as a new window comes.
+        for window in self.x.windows(TITLE):
+            if int(self.x.xdotool("getwindowpid", window, check=False) or 0) == self.process.pid:
+                self.x.xdotool("windowraise", window)
 
     def shot(self):
         return self.x.picture(*self.origin)
@@ -269,6 +273,23 @@ class Driver(driver.Driver):
         close = self._named("Close", self.at.ROLE_PUSH_BUTTON)
         assert close is not None, "no close button"
         self.x.xdotool("mousemove", *self._centre(close), "click", 1)
+
+    def another(self):
+        # The same user: the same data folder, where the scenes' locks are.
+        other = Driver()
+        shutil.rmtree(other.data_home)
+        other.data_home = self.data_home
+        other.stop = lambda: Driver.stop_keeping_data(other)
+        return other
+
+    def stop_keeping_data(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def note_shown(self):
+        bar = self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR)
+        return self._showing(bar)
 
     def _error_box_nodes(self):
         at = self.at

@@ -61,4 +61,4 @@ def events(records, until):
 def last_flushed(records):
     """(frame, wall-clock milliseconds) of the last frame the journal holds."""
     ticks = [r for r in records if r["type"] in (TICK, CHECKPOINT)]
-    return ticks[-1]["frame"], ticks[-1]["utc"]
+    return (ticks[-1]["frame"], ticks[-1]["utc"]) if ticks else (-1, 0)

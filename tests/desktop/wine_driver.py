@@ -270,6 +270,13 @@ class Driver(driver.Driver):
         self._pointer_on_window()
         self.d.xdotool("key", "alt+F4")
 
+    def another(self):
+        return Driver()
+
+    def note_shown(self):
+        # The note is a window of its own, with the program's title.
+        return len(self.d.windows("Talvo")) > 2
+
     def error_boxes(self):
         # Wine's message box has the caption the program gave it, "Talvo",
         # the window's own title.

@@ -43,7 +43,7 @@ std::vector<GtkWidget*> Menus;
 std::vector<std::vector<GtkWidget*>> MenuItems;
 
 GtkWidget* AboutBox = nullptr;
-// The note over the field's foot, and its text.
+// The note below the field, and its text.
 GtkWidget* NoteBar = nullptr;
 GtkWidget* NoteText = nullptr;
 // The error box on show, closed when the session ends.
@@ -443,9 +443,9 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     g_signal_connect(Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
     g_signal_connect(Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
     g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
-    // Notes show over the field's foot and stop nothing.
-    GtkWidget* overlay = gtk_overlay_new();
-    gtk_container_add(GTK_CONTAINER(overlay), Area);
+    // Notes show below the field, which they neither cover nor stop.
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_pack_start(GTK_BOX(column), Area, FALSE, FALSE, 0);
     NoteBar = gtk_info_bar_new();
     gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
     gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
@@ -454,11 +454,9 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_label_set_max_width_chars(GTK_LABEL(NoteText), 36);
     gtk_label_set_xalign(GTK_LABEL(NoteText), 0.0f);
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
-    gtk_widget_set_valign(NoteBar, GTK_ALIGN_END);
-    gtk_widget_set_no_show_all(NoteBar, TRUE);
     g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
-    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), NoteBar);
-    gtk_container_add(GTK_CONTAINER(Window), overlay);
+    gtk_box_pack_start(GTK_BOX(column), NoteBar, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(Window), column);
 
     g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
@@ -491,6 +489,8 @@ void PlatformShowWindow()
 {
     if (!Window) return;
     gtk_widget_show_all(Window);
+    // The note bar shows only with a note.
+    gtk_widget_hide(NoteBar);
     gtk_widget_grab_focus(Area);
     QueueRepaint();
 }
