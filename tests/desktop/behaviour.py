@@ -441,6 +441,25 @@ def test_a_second_close_while_the_error_box_is_up_is_not_taken(d, folder):
     assert open(scene, "rb").read() == before, "the read-only scene was replaced"
 
 
+def test_undo_takes_back_a_stroke_and_redo_brings_it_again(d, folder):
+    """Ctrl+Z takes the last stroke back, Ctrl+Y brings it forward again,
+    and the scene keeps what was redone."""
+    d.start(folder)
+    d.choose("Speed/Slow")
+    shown = draw_stroke(d, 330)
+    gone = lambda: (lambda picture: not any(picture.at(*cell) == WALL for cell in shown))(d.shot())
+    d.key("ctrl+z")
+    wait_until("the stroke taken back", gone)
+    d.key("ctrl+y")
+    wait_until("the stroke back", lambda: shows_cells(d.shot(), shown))
+    d.key("ctrl+z")
+    wait_until("the stroke taken back again", gone)
+    d.key("ctrl+shift+z")
+    wait_until("the stroke back by Ctrl+Shift+Z", lambda: shows_cells(d.shot(), shown))
+    d.close()
+    assert scene_has_cells(os.path.join(folder, "Default.talvo"), shown), "the redone stroke was not saved"
+
+
 def test_two_programs_on_one_scene_lose_no_work(d, folder):
     """A second program on a scene the first has open works on a copy of
     its own and says so: each keeps its own strokes."""

@@ -52,7 +52,8 @@ def download(d, folder, name):
 def test_talvo_sim_js_writes_what_the_native_build_writes(d, folder):
     events = (stroke_events(5, 300, 30, 300) + "9 rbuttondown 100 300\n10 mousemove 140 300\n11 rbuttonup 140 300\n"
               "20 command 22\n20 command 30\n20 command 52\n20 command 64\n20 command 41\n"
-              + stroke_events(25, 250, 60, 200) + "60 command 7\n70 command 10\n" + stroke_events(75, 200, 10, 320))
+              + stroke_events(25, 250, 60, 200) + "60 command 7\n62 char 26\n63 char 26\n64 char 25\n"
+              "70 command 10\n" + stroke_events(75, 200, 10, 320) + "80 char 26\n")
     with open(os.path.join(folder, "events.txt"), "w") as f:
         f.write(events)
     outputs = []

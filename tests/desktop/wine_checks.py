@@ -26,6 +26,8 @@ def scripted_session(seed):
               "102 lbuttonup 220 120", "110 command 10"]
     if seed % 2:
         lines += ["130 command 7", "135 command 41"]
+    # Undo and redo: back past the Clear or the last strokes, and forward.
+    lines += ["140 char 26", "141 char 26", "142 char 25", "150 char 26"]
     return "\n".join(lines) + "\n"
 
 

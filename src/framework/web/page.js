@@ -170,10 +170,13 @@ var talvoPage = (function () {
       const upper = key.toUpperCase();
       if (/^[A-Z0-9]$/.test(upper)) vk = upper.charCodeAt(0);
       const code = key.charCodeAt(0);
-      if (event.ctrlKey) ch = /^[A-Z]$/.test(upper) ? upper.charCodeAt(0) - 64 : -1;
-      // Ctrl+Shift+Z redoes, as Ctrl+Y does.
-      if (event.ctrlKey && event.shiftKey && upper === "Z") ch = 25;
-      else if (code >= 0x20 && code <= 0xFF) ch = code;
+      if (event.ctrlKey) {
+        ch = /^[A-Z]$/.test(upper) ? upper.charCodeAt(0) - 64 : -1;
+        // Ctrl+Shift+Z redoes, as Ctrl+Y does.
+        if (event.shiftKey && upper === "Z") ch = 25;
+      } else if (code >= 0x20 && code <= 0xFF) {
+        ch = code;
+      }
     } else if (key === "Enter") {
       ch = event.ctrlKey ? 10 : 13;
     } else if (key === "Escape") {
