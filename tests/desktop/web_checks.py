@@ -314,4 +314,68 @@ def test_the_menu_works_from_the_keyboard(d, folder):
     d.close()
 
 
+def journal_segments(d):
+    """The names of the journal's segments the site keeps."""
+    files, _ = d._storage()
+    return sorted(name for name in files if name.endswith(".seg"))
+
+
+def flushed_twice_more(d):
+    """Waits until the journal has two more segments in the site's store
+    than now: what was drawn before is then there."""
+    count = len(journal_segments(d))
+    wait_until("the journal flushed twice", lambda: len(journal_segments(d)) >= count + 2, 30)
+
+
+def test_a_crashed_tab_rebuilds_its_scene_at_the_next_visit(d, folder):
+    d.start(folder)
+    d.choose("Speed/Slow")
+    shown = behaviour.draw_stroke(d, 330)
+    flushed_twice_more(d)
+    target = d.target
+    try:
+        d.tools.call("Page.crash", session=d.session, timeout=5)
+    except (AssertionError, RuntimeError):
+        pass  # the page is gone before it answers
+    d.tools.call("Target.closeTarget", targetId=target)
+    d.target = d.session = None
+    d.problems = []
+    d._open(web_driver.BLANK)
+    d._show([])
+    wait_until("the note of the rebuild", lambda: "did not end cleanly" in d.js(
+        "document.getElementById('note').hidden ? '' : document.getElementById('note-text').textContent"), 30)
+    wait_until("the stroke in the rebuilt scene", lambda: behaviour.shows_cells(d.shot(), shown))
+    d.close()
+    assert behaviour.scene_has_cells(os.path.join(folder, "Default.talvo"), shown)
+
+
+def test_chromium_killed_rebuilds_the_scene_at_the_next_start(d, folder):
+    """The whole browser killed: its profile keeps the journal on disk, and
+    the page rebuilds the scene when the browser comes back."""
+    profile = tempfile.mkdtemp(prefix="talvo-profile-")
+    browser = web_driver.Browser(profile)
+    try:
+        first = web_driver.Driver(browser)
+        first.start(folder)
+        first.choose("Speed/Slow")
+        shown = behaviour.draw_stroke(first, 330)
+        flushed_twice_more(first)
+        browser.process.kill()
+        browser.process.wait()
+        browser.close()
+        browser = web_driver.Browser(profile, browser.server.server_address[1])
+        again = web_driver.Driver(browser)
+        again.folder = folder
+        again._open(web_driver.BLANK)
+        again._show([])
+        wait_until("the note of the rebuild", lambda: "did not end cleanly" in again.js(
+            "document.getElementById('note').hidden ? '' : document.getElementById('note-text').textContent"), 30)
+        wait_until("the stroke in the rebuilt scene", lambda: behaviour.shows_cells(again.shot(), shown))
+        again.close()
+        assert behaviour.scene_has_cells(os.path.join(folder, "Default.talvo"), shown)
+    finally:
+        browser.close()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]

@@ -119,14 +119,21 @@ class Browser:
             atexit.register(cls.shared.close)
         return cls.shared
 
-    def __init__(self):
+    def __init__(self, profile=None, port=0):
+        """`profile`: a profile folder of the caller's, whose default context
+        keeps the site's storage on disk (and which stays); `port`: the
+        page's, which with the host makes the site whose storage it is."""
+        self.kept_profile = profile
         if not os.path.exists(os.path.join(PAGE, "index.html")):
             raise RuntimeError("no page in %s: build it with scripts/setup web" % PAGE)
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=PAGE))
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(Quiet, directory=PAGE))
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
-        self.profile = tempfile.mkdtemp(prefix="talvo-chromium-")
+        self.profile = profile or tempfile.mkdtemp(prefix="talvo-chromium-")
         self.log = open(os.path.join(self.profile, "chromium.log"), "w")
+        # A browser that was killed left its port behind.
+        if os.path.exists(os.path.join(self.profile, "DevToolsActivePort")):
+            os.remove(os.path.join(self.profile, "DevToolsActivePort"))
         self.process = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -150,13 +157,18 @@ class Browser:
             pass
         end_process(self.process, 10)
         self.server.shutdown()
+        self.server.server_close()
         self.log.close()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        if not self.kept_profile:
+            shutil.rmtree(self.profile, ignore_errors=True)
 
 
 class Driver(driver.Driver):
-    def __init__(self):
-        self.browser = Browser.get()
+    def __init__(self, browser=None):
+        """On `browser`, the pages are in its default context (its profile's
+        storage); by default, in a context of each test's own."""
+        self.persistent = browser is not None
+        self.browser = browser or Browser.get()
         self.tools = self.browser.tools
         self.context = None
         self.target = None
@@ -170,8 +182,8 @@ class Driver(driver.Driver):
 
     def _open(self, path):
         """A new page of this test's context at `path` of the site."""
-        self.target = self.tools.call("Target.createTarget", url="about:blank",
-                                      browserContextId=self.context)["targetId"]
+        where = {"browserContextId": self.context} if self.context else {}
+        self.target = self.tools.call("Target.createTarget", url="about:blank", **where)["targetId"]
         self.session = self.tools.call("Target.attachToTarget", targetId=self.target, flatten=True)["sessionId"]
         for domain in ("Page", "Runtime"):
             self.call(domain + ".enable")
@@ -280,9 +292,10 @@ class Driver(driver.Driver):
         self.stop()
         self.tools.events.clear()  # what earlier tests left
         self.folder = folder
-        self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
-        self.tools.call("Browser.grantPermissions", browserContextId=self.context, origin=self.browser.origin,
-                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"])
+        self.context = None if self.persistent else self.tools.call("Target.createBrowserContext")["browserContextId"]
+        where = {"browserContextId": self.context} if self.context else {}
+        self.tools.call("Browser.grantPermissions", origin=self.browser.origin,
+                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"], **where)
         self._open(BLANK)
         files = {}
         for name in sorted(os.listdir(folder)):

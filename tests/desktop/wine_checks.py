@@ -114,4 +114,32 @@ def test_names_outside_the_code_page_reach_their_files(d, folder):
 
 
 
+def journal_segments(d):
+    """How many journal segments the programs of the prefix have written."""
+    count = 0
+    for top, _, files in os.walk(os.path.join(d.s.prefix, "drive_c", "users")):
+        if os.sep + "journal" + os.sep in top + os.sep:
+            count += sum(1 for f in files if f.endswith(".seg"))
+    return count
+
+
+def test_a_program_ended_by_terminate_process_is_rebuilt_at_the_next_start(d, folder):
+    """Ended with TerminateProcess (taskkill /F), talvo.exe saved nothing:
+    the next start rebuilds the scene, with its stroke, and says so."""
+    d.start(folder, ["s.talvo"])
+    d.choose("Speed/Slow")
+    shown = behaviour.draw_stroke(d, 330)
+    # Two flushes after the stroke: it is in the journal.
+    after = journal_segments(d)
+    wait_until("the journal flushed twice", lambda: journal_segments(d) >= after + 2, 60)
+    subprocess.run(["wine", "taskkill", "/F", "/IM", "talvo.exe"], env=d.s.env, capture_output=True, timeout=120)
+    code = d.process.wait(60)
+    assert code != 0, "talvo.exe ended as if closed"
+    d.start(folder, ["s.talvo"])
+    wait_until("the note of the rebuild", d.note_shown, 60)
+    wait_until("the rebuilt stroke", lambda: behaviour.shows_cells(d.shot(), shown))
+    d.close()
+    assert behaviour.scene_has_cells(os.path.join(folder, "s.talvo"), shown), "the rebuilt stroke was not saved"
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + library_checks.TESTS
