@@ -19,6 +19,7 @@
 #include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "framework/headless/headless.h"
+#include "framework/platform.h"
 #include "framework/pump.h"
 #include "framework/window.h"
 #include "sim/field.h"
@@ -203,6 +204,27 @@ TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
     SetJournalKept(false);
     StartOnScene();
     EXPECT_EQ(JournalTakeNote(), "");
+}
+
+// Standing at Stop, the journal writes what the input brought within the
+// second, and then nothing however long the scene stands.
+TEST_F(Journal, AtStopWithNoInputNothingIsWritten)
+{
+    SetJournalKept(true);
+    StartOnScene();
+    ScheduleEvents("1 command 40\n1 lbuttondown 100 200\n1 mousemove 160 210\n1 lbuttonup 160 210\n");
+    PumpMessages();
+    const uint64_t files = JournalFilesWritten();
+    uint32_t now = TickCount();
+    for (int step = 0; step < 600; ++step) {
+        const uint32_t wait = JournalIdle();
+        ASSERT_TRUE(wait <= 500 || JournalFilesWritten() == files + 1) << "the stroke waited past its flush";
+        HeadlessSetTicks(now += 100);
+    }
+    EXPECT_EQ(JournalFilesWritten(), files + 1);
+    EXPECT_EQ(JournalIdle(), PlatformForever);
+    JournalReset();
+    SetJournalKept(false);
 }
 
 TEST_F(Journal, AReplacedSceneFileGetsTheRebuiltSceneBesideIt)

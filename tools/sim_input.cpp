@@ -86,6 +86,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.bench = true;
         } else if (arg == "--real-time") {
             o.realTime = true;
+        } else if (arg == "--no-journal") {
+            o.noJournal = true;
         } else if (arg == "--menu") {
             o.menu = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -14,6 +14,7 @@ struct SimOptions {
     std::string png;
     bool bench = false;
     bool realTime = false;
+    bool noJournal = false;
     bool menu = false;
     bool help = false;
     bool version = false;

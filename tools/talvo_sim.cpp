@@ -25,7 +25,7 @@ namespace {
 SimOptions Opts;
 
 const char Usage[] =
-    "usage: talvo-sim [--frames N] [--seed S] [--png FILE] [--bench] [--real-time]\n"
+    "usage: talvo-sim [--frames N] [--seed S] [--png FILE] [--bench] [--real-time] [--no-journal]\n"
     "                 [--events FILE] [--menu] [SCENE]\n"
     "       talvo-sim --version\n";
 
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     HeadlessUseRealClock(Opts.realTime);
     // A run in real time keeps a journal as the windows do; a simulated one
     // is repeated by running it again.
-    SetJournalKept(Opts.realTime);
+    SetJournalKept(Opts.realTime && !Opts.noJournal);
     if (Opts.haveSeed) PinClockSeconds(Opts.seed);
     HeadlessOnDestroy(OnWindowDestroyed);
     HeadlessOnExit(OnProcessExit);

@@ -66,6 +66,7 @@ bool PendingCheckpoint = false;
 uint32_t NextSegment = 0;
 std::vector<Segment> Written;
 std::string Note;
+uint64_t BytesWritten = 0, FilesWritten = 0;
 // The scene's file as the journal knows it: its real path, and the hash of
 // its bytes when the session began or last saved it.
 std::string ScenePath;
@@ -160,6 +161,8 @@ void WriteSegment()
         return;
     }
     Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});
+    BytesWritten += bytes.size();
+    ++FilesWritten;
     ++NextSegment;
     Pending.clear();
     if (!PendingCheckpoint) return;
@@ -476,4 +479,6 @@ std::string JournalTakeNote()
 }
 
 std::string JournalFolder() { return Folder; }
+uint64_t JournalBytesWritten() { return BytesWritten; }
+uint64_t JournalFilesWritten() { return FilesWritten; }
 uint64_t JournalFrame() { return Frame; }

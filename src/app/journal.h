@@ -54,5 +54,9 @@ std::string JournalTakeNote();
 std::string JournalFolder();
 uint64_t JournalFrame();
 
+// What the journal wrote so far in this process: bytes and files.
+uint64_t JournalBytesWritten();
+uint64_t JournalFilesWritten();
+
 // Back to the state at process start (no journal open; the lock let go).
 void JournalReset();

@@ -221,9 +221,15 @@ std::string FrameStatisticsLine()
         frames > 1 ? static_cast<double>(FrameStats.lastFrameStart - FrameStats.firstFrameStart) / (frames - 1) / 1000.0
                    : 0.0;
     const double fps = frameUs > 0 ? 1e6 / frameUs : 0.0;
-    char line[160];
-    std::snprintf(line, sizeof line, "bench: frames=%" PRIu64 " grains=%d step_ns_per_grain=%.3f frame_us=%.2f fps=%.1f\n",
-                  FrameStats.frames, static_cast<int>(ParticleCount), stepNs, frameUs, fps);
+    char line[240];
+    int at = std::snprintf(line, sizeof line,
+                           "bench: frames=%" PRIu64 " grains=%d step_ns_per_grain=%.3f frame_us=%.2f fps=%.1f",
+                           FrameStats.frames, static_cast<int>(ParticleCount), stepNs, frameUs, fps);
+    // What keeping the journal wrote, where it was kept.
+    if (JournalKept())
+        at += std::snprintf(line + at, sizeof line - static_cast<size_t>(at), " journal_bytes=%" PRIu64 " journal_files=%" PRIu64,
+                            JournalBytesWritten(), JournalFilesWritten());
+    std::snprintf(line + at, sizeof line - static_cast<size_t>(at), "\n");
     return line;
 }
 
