@@ -163,6 +163,11 @@ for i in $(seq 30); do
 done
 check "kills during saves ($torn of 30 torn)" [ $torn = 0 ]
 
+# A journal that cannot be kept is said once and changes nothing else.
+case_dir
+XDG_DATA_HOME=/dev/null/talvo run "$sim" --real-time x.talvo
+check "journal without a data folder" eval '[ $status = 0 ] && [ "$(grep -c "journal cannot be kept" err.txt)" = 1 ] && is_scene x.talvo'
+
 # Names up to the path limit are used as given; longer ones are refused.
 case_dir
 deep=$(printf 'd%.0s/' $(seq 150)) && mkdir -p "$deep"
