@@ -298,6 +298,17 @@ TEST(GifAnimation, TimeIsKeptWhenFramesAddNothingOrComeTooFast)
     EXPECT_EQ(frames[1].delay, 9);
     EXPECT_TRUE(frames[1].rgb == Rgb(given[1].pixels, given[1].colours));
 
+    // Longer than a delay holds (655.35 s): a frame that changes nothing
+    // carries the rest.
+    GifStart(&gif, 40, 30);
+    GifAddFrame(&gif, given[0].pixels.data(), given[0].colours, 0);
+    GifAddFrame(&gif, given[1].pixels.data(), given[1].colours, 700000);
+    frames = ReadGif(GifFinish(&gif, 700100), 40, 30);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ((std::vector<int32_t>{frames[0].delay, frames[1].delay, frames[2].delay}),
+              (std::vector<int32_t>{65535, 70000 - 65535, 10}));
+    EXPECT_EQ(frames[1].rgb, frames[0].rgb);
+
     // One frame a millisecond.
     GifStart(&gif, 40, 30);
     for (size_t i = 0; i < given.size(); ++i) GifAddFrame(&gif, given[i].pixels.data(), given[i].colours, 1000 + i);

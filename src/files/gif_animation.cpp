@@ -141,18 +141,18 @@ struct Rect {
     int32_t left, top, width, height;
 };
 
-// One image with its control extension: the rectangle of `picture`, through
-// `colours` (a local table unless they are the global ones), pixels still as
-// `shown` (where given) and not recoloured written as `transparent`.
-void WriteImage(GifAnimation* g, Rect r, const uint8_t* picture, const uint8_t (*colours)[4], const uint8_t* shown,
-                const bool* recoloured, int32_t transparent)
+// Where an image's delay sits, from the start of its control extension.
+constexpr size_t DelayOffset = 4;
+
+// Appends one image with its control extension, delay 0, to `out`: the
+// rectangle of `picture`, through `colours` (a local table unless they are
+// the global ones), pixels still as `shown` (where given) and not
+// recoloured written as `transparent`.
+void WriteImage(std::vector<uint8_t>* out, const GifAnimation& g, Rect r, const uint8_t* picture,
+                const uint8_t (*colours)[4], const uint8_t* shown, const bool* recoloured, int32_t transparent)
 {
-    std::vector<uint8_t>* out = &g->bytes;
     // Graphic control: disposal 1 (the frame stays under the next one).
-    out->insert(out->end(), {0x21, 0xF9, 4, static_cast<uint8_t>(1 << 2 | (transparent >= 0 ? 1 : 0))});
-    g->delayAt = out->size();
-    g->delay = 0;
-    PutLe16(out, 0);
+    out->insert(out->end(), {0x21, 0xF9, 4, static_cast<uint8_t>(1 << 2 | (transparent >= 0 ? 1 : 0)), 0, 0});
     out->push_back(static_cast<uint8_t>(transparent >= 0 ? transparent : 0));
     out->push_back(0);
 
@@ -161,14 +161,14 @@ void WriteImage(GifAnimation* g, Rect r, const uint8_t* picture, const uint8_t (
     PutLe16(out, static_cast<uint32_t>(r.top));
     PutLe16(out, static_cast<uint32_t>(r.width));
     PutLe16(out, static_cast<uint32_t>(r.height));
-    const bool local = !SamePalette(colours, g->globalColours);
+    const bool local = !SamePalette(colours, g.globalColours);
     out->push_back(local ? 0x87 : 0);
     if (local) PutTable(out, colours);
 
     LzwWriter lzw{out};
     lzw.Begin();
     for (int32_t y = r.top; y < r.top + r.height; ++y) {
-        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(g->width);
+        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(g.width);
         for (int32_t x = r.left; x < r.left + r.width; ++x) {
             const size_t i = row + static_cast<size_t>(x);
             const uint8_t index = picture[i];
@@ -177,6 +177,13 @@ void WriteImage(GifAnimation* g, Rect r, const uint8_t* picture, const uint8_t (
         }
     }
     lzw.End();
+}
+
+// The image about to be appended is the last frame, shown for 0 cs so far.
+void StartImage(GifAnimation* g)
+{
+    g->delayAt = g->bytes.size() + DelayOffset;
+    g->delay = 0;
 }
 
 // The last frame shows `cs` longer; past the delay field's limit a frame
@@ -190,7 +197,8 @@ void AddTime(GifAnimation* g, uint64_t cs)
         g->bytes[g->delayAt + 1] = static_cast<uint8_t>(g->delay >> 8);
         cs -= take;
         if (cs == 0) return;
-        WriteImage(g, Rect{0, 0, 1, 1}, g->shown.data(), g->shownColours, nullptr, nullptr, -1);
+        StartImage(g);
+        WriteImage(&g->bytes, *g, Rect{0, 0, 1, 1}, g->shown.data(), g->shownColours, nullptr, nullptr, -1);
     }
 }
 
@@ -210,7 +218,8 @@ void Commit(GifAnimation* g, uint64_t cs)
         std::memcpy(g->globalColours, g->pendingColours, sizeof g->globalColours);
         PutTable(out, g->globalColours);
         out->insert(out->end(), {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0});
-        WriteImage(g, Rect{0, 0, w, h}, now, g->pendingColours, nullptr, nullptr, -1);
+        StartImage(g);
+        WriteImage(&g->bytes, *g, Rect{0, 0, w, h}, now, g->pendingColours, nullptr, nullptr, -1);
     } else {
         // A pixel changed when its index did, or its entry's colour did.
         bool recoloured[256];
@@ -240,8 +249,8 @@ void Commit(GifAnimation* g, uint64_t cs)
             return;
         }
         const Rect r{left, top, right - left + 1, bottom - top + 1};
-        // Unchanged pixels inside the rectangle go transparent, so that they
-        // make long runs, when some index is free to stand for them.
+        // Unchanged pixels inside the rectangle may go transparent, to make
+        // long runs, when some index is free to stand for them.
         bool used[256] = {};
         bool anyKept = false;
         for (int32_t y = r.top; y < r.top + r.height; ++y)
@@ -254,7 +263,18 @@ void Commit(GifAnimation* g, uint64_t cs)
         if (anyKept)
             for (int32_t i = 0; i < 256 && transparent < 0; ++i)
                 if (!used[i]) transparent = i;
-        WriteImage(g, r, now, g->pendingColours, g->shown.data(), recoloured, transparent);
+        // But transparency also breaks up patterns the codes would have
+        // found: the smaller of the two forms is kept.
+        StartImage(g);
+        WriteImage(&g->bytes, *g, r, now, g->pendingColours, g->shown.data(), recoloured, transparent);
+        if (transparent >= 0) {
+            std::vector<uint8_t> opaque;
+            WriteImage(&opaque, *g, r, now, g->pendingColours, nullptr, nullptr, -1);
+            if (opaque.size() < g->bytes.size() - (g->delayAt - DelayOffset)) {
+                g->bytes.resize(g->delayAt - DelayOffset);
+                g->bytes.insert(g->bytes.end(), opaque.begin(), opaque.end());
+            }
+        }
     }
     g->shown.swap(g->pending);
     std::memcpy(g->shownColours, g->pendingColours, sizeof g->shownColours);
