@@ -4,20 +4,22 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_routine.h"
 #include "files/gif_animation.h"
 #include "files/png_image.h"
 #include "framework/palette_builder.h"
+#include "framework/primitives.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
-#include "framework/primitives.h"
 #include "ui/settings.h"
 #include "test_support.h"
 
@@ -221,9 +223,10 @@ TEST(GifAnimation, FramesReadBackAsGivenInTheRectangleThatChanged)
     // Frame 6 changes only colours.
     given[6].pixels = given[5].pixels;
     for (int32_t i = 6; i < 9; ++i) given[static_cast<size_t>(i)].colours[CellSand1A][1] ^= 0x80;
+    // One cell, and back at once.
+    const size_t cell = FieldPos(200, 300);
     given.push_back(given[9]);
-    uint8_t& cell = given.back().pixels[FieldPos(200, 300)]; // one cell, and back at once
-    cell = cell == CellWall ? CellEmpty : CellWall;
+    given[10].pixels[cell] = given[9].pixels[cell] == CellWall ? CellEmpty : CellWall;
     given.push_back(given[9]);
     given.push_back(given[9]);
     std::mt19937 random(3);
