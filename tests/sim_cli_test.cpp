@@ -153,9 +153,9 @@ TEST(SimCli, PngShowsTheFieldThroughThePalette)
     ASSERT_EQ(RunSim("--frames 1 --png p.png x.talvo"), 0) << ReadText("sim.err");
     const Bytes png = ReadFileBytes("p.png");
     ASSERT_GE(png.size(), 8u + 25u + 12u);
-    // Signature, then IHDR: 336 x 402, 8-bit RGB, not interlaced.
+    // Signature, then IHDR: 336 x 402, 8-bit indexed, not interlaced.
     const Bytes head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                        0,    0,   1,   0x50, 0,  0,  1,    0x92, 8, 2, 0, 0, 0};
+                        0,    0,   1,   0x50, 0,  0,  1,    0x92, 8, 3, 0, 0, 0};
     ASSERT_TRUE(std::equal(head.begin(), head.end(), png.begin()));
     // The file ends with the IEND chunk and its fixed checksum.
     const Bytes end = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};

@@ -10,13 +10,14 @@
 
 #include "app/journal.h"
 #include "app/main_routine.h"
+#include "files/png_image.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
+#include "framework/palette_builder.h"
 #include "framework/pump.h"
 #include "framework/start.h"
 #include "framework/window.h"
 #include "framework/window_menu.h"
-#include "png_writer.h"
 #include "sim_input.h"
 #include "talvo_version.h"
 
@@ -47,12 +48,17 @@ std::vector<HeadlessEvent> ReadEvents(const std::string& path)
     return events;
 }
 
+// The same bytes on every platform: the encoder is the program's own.
 void WritePng()
 {
-    std::vector<uint8_t> rgb(static_cast<size_t>(SurfaceWidth) * SurfaceHeight * 3);
-    HeadlessSurfaceRgb(rgb.data());
-    if (!WritePngFile(Opts.png.c_str(), rgb.data(), SurfaceWidth, SurfaceHeight))
-        std::fprintf(stderr, "talvo-sim: cannot write %s\n", Opts.png.c_str());
+    std::vector<uint8_t> png;
+    if (SurfaceBits && SurfaceColours) png = EncodePng(SurfaceBits, SurfaceWidth, SurfaceHeight, SurfaceColours);
+    bool written = false;
+    if (std::FILE* file = png.empty() ? nullptr : std::fopen(Opts.png.c_str(), "wb")) {
+        written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+        written = std::fclose(file) == 0 && written;
+    }
+    if (!written) std::fprintf(stderr, "talvo-sim: cannot write %s\n", Opts.png.c_str());
 }
 
 void OnWindowDestroyed()
@@ -74,7 +80,6 @@ int main(int argc, char** argv)
     HeadlessEndOnSignals();
     std::string error;
     if (!ParseSimOptions(argc, argv, &Opts, &error)) Fail(error);
-    if (!Opts.png.empty() && !PngAvailable()) Fail("--png is not available in this build (it has no PNG encoder)");
     if (Opts.help) {
         std::fputs(Usage, stdout);
         return 0;

@@ -33,19 +33,24 @@ def scripted_session(seed):
 
 def test_talvo_sim_exe_writes_what_native_talvo_sim_writes(d, folder):
     """talvo-sim.exe under Wine and the native talvo-sim, given the same seed
-    and input, write the same scene file byte for byte; from the second seed
-    on each loads the scene it saved before and saves over it."""
+    and input, write the same scene file byte for byte, and at the last seed
+    the same picture; from the second seed on each loads the scene it saved
+    before and saves over it."""
     for seed in (1, 7, 40):
         with open(os.path.join(folder, "events.txt"), "w") as f:
             f.write(scripted_session(seed))
         args = ["--frames", "200", "--seed", str(seed), "--events", "events.txt"]
-        subprocess.run([behaviour.sim_path(), *args, "native.talvo"], cwd=folder, check=True, capture_output=True)
-        wine = subprocess.run(["wine", SIM_EXE, *args, "wine.talvo"], cwd=folder, env=d.s.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        png = seed == 40
+        subprocess.run([behaviour.sim_path(), *args, *(["--png", "native.png"] if png else []), "native.talvo"],
+                       cwd=folder, check=True, capture_output=True)
+        wine = subprocess.run(["wine", SIM_EXE, *args, *(["--png", "wine.png"] if png else []), "wine.talvo"],
+                              cwd=folder, env=d.s.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
         assert wine.returncode == 0, wine.stdout.decode(errors="replace")
         native = behaviour.Scene(os.path.join(folder, "native.talvo"))
         windows = behaviour.Scene(os.path.join(folder, "wine.talvo"))
         assert native.data == windows.data, "seed %d: the scene files differ" % seed
+    with open(os.path.join(folder, "native.png"), "rb") as a, open(os.path.join(folder, "wine.png"), "rb") as b:
+        assert a.read() == b.read(), "talvo-sim.exe wrote another picture than the native build"
 
 
 def sim_exe(d, folder, *args):
