@@ -4,6 +4,7 @@
 #include <deque>
 #include <vector>
 
+#include "app/replay.h"
 #include "files/lz_pack.h"
 #include "framework/palette_builder.h"
 #include "sim/field.h"
@@ -118,6 +119,8 @@ void Keep(Picture picture, bool toUndo)
 
 void HistoryRecord()
 {
+    // A replay repeats strokes whose history was kept, or is not needed.
+    if (ReplayRunning()) return;
     Forget(Redos);
     Keep(Take(), true);
 }

@@ -254,7 +254,7 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
     }
     if (first < 0 ||
         !ReplayRecords(reading.records, static_cast<size_t>(first),
-                       reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, nullptr, nullptr,
+                       reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, ReplayWatch{},
                        &reached, &end)) {
         AddNote("Talvo did not end cleanly last time, but what it kept of that session could not be used: the "
                 "scene is as its file holds it.");

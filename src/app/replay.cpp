@@ -82,19 +82,40 @@ int64_t LastCheckpointAtOrBefore(const std::vector<JournalRecord>& records, uint
     return found;
 }
 
-bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, ShownFrame shown,
-                   void* context, uint64_t* reached, size_t* endedAt)
+namespace {
+
+bool Replaying = false;
+
+struct Running {
+    Running() { Replaying = true; }
+    ~Running() { Replaying = false; }
+};
+
+} // namespace
+
+bool ReplayRunning() { return Replaying; }
+
+bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, const ReplayWatch& watch,
+                   uint64_t* reached, size_t* endedAt)
 {
+    const Running running;
     uint64_t frame = records[from].frame;
     size_t i = from;
-    for (; i < records.size(); ++i) {
+    bool going = true;
+    for (; going && i < records.size(); ++i) {
         const JournalRecord& r = records[i];
         if (r.frame > until || r.type == RecordEnd) break;
         // Damage that the checksums let through ends the replay there.
         if (r.frame < frame || r.frame - frame > LongestGap || (r.type == RecordInput && !IsSceneInput(r.message, r.wParam)))
             break;
-        // Frames run between the records, as the loop ran them.
-        for (; frame < r.frame; ++frame) AdvanceFrame();
+        // Frames run between the records, as the loop ran them; a frame
+        // ends once the input of its number is in, just before the next.
+        while (going && frame < r.frame) {
+            if (watch.frameEnds && frame > records[from].frame) going = watch.frameEnds(frame, watch.context);
+            AdvanceFrame();
+            ++frame;
+        }
+        if (!going) break;
         if (r.type == RecordCheckpoint) {
             if (!PutCheckpointInForce(r)) {
                 *reached = frame;
@@ -103,10 +124,11 @@ bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint6
             }
         } else if (r.type == RecordInput) {
             CallHandler(r.message, r.wParam, r.lParam);
-        } else if (r.type == RecordShown && shown) {
-            shown(r, context);
+        } else if (r.type == RecordShown && watch.shown) {
+            going = watch.shown(r, watch.context);
         }
     }
+    if (going && watch.frameEnds && frame > records[from].frame) watch.frameEnds(frame, watch.context);
     *reached = frame;
     *endedAt = i;
     return true;

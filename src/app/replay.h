@@ -33,11 +33,19 @@ bool ReadJournal(const std::string& folder, JournalReading* out);
 // The last checkpoint at or before `frame` (or at all), -1 when none.
 int64_t LastCheckpointAtOrBefore(const std::vector<JournalRecord>& records, uint64_t frame);
 
-// Called for each frame the window showed, the surface as it was then.
-using ShownFrame = void (*)(const JournalRecord& shown, void* context);
+// What a replay shows to whoever watches it: the end of each frame (after
+// its input), and each frame the window showed, the surface as it was
+// then. A callback that returns false stops the replay there.
+struct ReplayWatch {
+    bool (*frameEnds)(uint64_t frame, void* context) = nullptr;
+    bool (*shown)(const JournalRecord& shown, void* context) = nullptr;
+    void* context = nullptr;
+};
 // Plays records[from] (a checkpoint) and those after it, up to the ones of
 // frame `until`; false when a checkpoint cannot be put in force. *reached is
 // the frame the replay ended at, *endedAt the index after the last record
 // played.
-bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, ShownFrame shown,
-                   void* context, uint64_t* reached, size_t* endedAt);
+bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, const ReplayWatch& watch,
+                   uint64_t* reached, size_t* endedAt);
+// Whether a replay runs now: what it does must not be kept (undo history).
+bool ReplayRunning();

@@ -24,14 +24,6 @@ void EndAboutDialog(WindowHandle, int32_t result)
     PlatformEndAbout(result);
 }
 
-// The quit, the close command or the end of the session: the dialog gives
-// way to them, and they are handled once it has gone.
-static bool EndsProgram(const PlatformMessage& msg)
-{
-    return msg.message == WmQuit || msg.message == WmEndSession ||
-           (msg.message == WmSysCommand && (msg.wParam & 0xFFF0u) == ScClose);
-}
-
 int32_t RunAboutDialog(DialogProc proc)
 {
     if (Open) return 0;

@@ -8,6 +8,7 @@
 // program's handlers are the same everywhere; where the platform has no
 // message queue of its own, framework/queue keeps one.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/messages.h"
@@ -140,6 +141,15 @@ struct PlatformTextRequest {
 // text with its top left at (x, y) in `colour` on an opaque box of
 // `background`. The surface draw's result: 0 when nothing was drawn.
 int32_t PlatformText(const PlatformTextRequest& request);
+
+// Offers the bytes to the user as a file of `kind` (a MIME type): on the
+// desktop the platform's save dialog, suggesting `name`, then the file
+// written whole under the name chosen; on a page, a download; without a
+// screen, the file `name` in the current folder. 1 when saved, 0 when the
+// user chose not to, -1 when it could not be written (`failure` says why).
+// A dialog gives way to the end of the session, as About does.
+int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
+                         size_t failureSize);
 
 // --- The end of the process: the platform releases what it made and has
 // its last words.

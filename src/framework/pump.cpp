@@ -113,6 +113,29 @@ void AppExit()
     std::exit(static_cast<int>(QuitCode));
 }
 
+bool EndsProgram(const PlatformMessage& msg)
+{
+    return msg.message == WmQuit || msg.message == WmEndSession ||
+           (msg.message == WmSysCommand && (msg.wParam & 0xFFF0u) == ScClose);
+}
+
+bool PumpWhileBusy()
+{
+    PlatformWaitInput(0);
+    PlatformMessage msg;
+    std::vector<PlatformMessage> ending;
+    while (PlatformNextMessage(&msg)) {
+        if (msg.message == WmPaint)
+            PlatformHandleMessage(msg);
+        else if (EndsProgram(msg))
+            ending.push_back(msg);
+    }
+    DeferMessages(ending);
+    for (const PlatformMessage& waiting : Deferred)
+        if (EndsProgram(waiting)) return true;
+    return false;
+}
+
 uint8_t KeyGet()
 {
     PumpMessages();

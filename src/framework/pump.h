@@ -27,6 +27,14 @@ extern void (*BeforeLongWait)();
 uint32_t TickCount();
 void RefreshPalette();
 [[noreturn]] void AppExit();
+// While the program is busy with something of its own for longer than a
+// frame (frames stand still, as with About): paints are done, what ends
+// the program is kept for the pumps after, any other input is dropped.
+// True once something asked the program to end.
+bool PumpWhileBusy();
+// Whether a message asks the program to end: the quit, the close command,
+// the end of the session.
+bool EndsProgram(const PlatformMessage& msg);
 // Messages a modal loop took out and left for the window: the next pump
 // handles them before anything else, in order.
 void DeferMessages(const std::vector<PlatformMessage>& messages);

@@ -80,6 +80,15 @@ void ShowError(const char* text, const char* caption)
 }
 void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
 
+int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size)
+{
+    char failure[512] = "";
+    if (BeforeLongWait) BeforeLongWait();
+    const int32_t saved = PlatformSaveFile(name, kind, bytes, size, failure, sizeof failure);
+    if (saved < 0) ShowError(failure, "Talvo");
+    return saved > 0 ? 1 : 0;
+}
+
 void CopyToClipboard()
 {
     if (SurfaceBits) PlatformCopyToClipboard(SurfaceWidth, SurfaceHeight);

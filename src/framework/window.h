@@ -1,6 +1,7 @@
 // The one fixed window, its off-screen surface, and the window procedure with
 // its handler registry.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/messages.h"
@@ -55,6 +56,10 @@ int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam,
 // The surface's picture, 336 x 402 through the palette in force, on the
 // system clipboard.
 void CopyToClipboard();
+
+// Offers the bytes to the user as a file (PlatformSaveFile); a failure is
+// told in the error box. 1 saved, 0 not.
+int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size);
 
 // The error box.
 void ShowError(const char* text, const char* caption);

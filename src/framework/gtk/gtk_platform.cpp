@@ -18,6 +18,7 @@
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
+#include "framework/save_file.h"
 #include "resources/about.h"
 #include "resources/string_table.h"
 
@@ -46,8 +47,10 @@ GtkWidget* AboutBox = nullptr;
 // The note below the field, and its text.
 GtkWidget* NoteBar = nullptr;
 GtkWidget* NoteText = nullptr;
-// The error box on show, closed when the session ends.
+// The error box on show, closed when the session ends; the save dialog
+// likewise.
 GtkWidget* ErrorBox = nullptr;
+GtkFileChooserNative* SaveDialog = nullptr;
 // The display connection is gone: nothing may touch GTK any more.
 bool DisplayLost = false;
 
@@ -321,6 +324,7 @@ gboolean OnEndSignal(gint, GIOCondition, gpointer)
 {
     if (!EndSignalTake()) return G_SOURCE_CONTINUE;
     if (ErrorBox) gtk_dialog_response(GTK_DIALOG(ErrorBox), GTK_RESPONSE_DELETE_EVENT);
+    if (SaveDialog) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(SaveDialog));
     QueuePost(WmEndSession, 1, 0);
     return G_SOURCE_CONTINUE;
 }
@@ -715,6 +719,31 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     // A clipboard manager may keep it once the program has ended.
     gtk_clipboard_set_can_store(clipboard, nullptr, 0);
     g_object_unref(picture);
+}
+
+// The desktop's own save dialog (a portal's where the desktop has one).
+int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
+                         size_t failureSize)
+{
+    if (!Window || DisplayLost || SaveDialog) return 0;
+    GtkFileChooserNative* chooser =
+        gtk_file_chooser_native_new("Save", GTK_WINDOW(Window), GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
+    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+    gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
+    gtk_file_chooser_set_current_name(files, name);
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_add_mime_type(filter, kind);
+    gtk_file_filter_set_name(filter, std::strcmp(kind, "image/gif") == 0 ? "Animations (GIF)" : "Pictures (PNG)");
+    gtk_file_chooser_add_filter(files, filter);
+    SaveDialog = chooser;
+    const gint response = gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser));
+    SaveDialog = nullptr;
+    gchar* path = response == GTK_RESPONSE_ACCEPT ? gtk_file_chooser_get_filename(files) : nullptr;
+    g_object_unref(chooser);
+    if (!path) return 0;
+    const bool written = WriteChosenFile(path, bytes, size, failure, failureSize);
+    g_free(path);
+    return written ? 1 : -1;
 }
 
 // Pango draws the text, unsmoothed, into a coverage mask that becomes the

@@ -70,6 +70,8 @@ HeadlessDefCall HeadlessLastDefCall();
 // showed one ends with exit code 1.
 int32_t HeadlessErrorCount();
 std::string HeadlessLastError();
+// The files saved so far through PlatformSaveFile.
+const std::vector<std::string>& HeadlessSavedFiles();
 // The notes shown so far, which change nothing of the exit code.
 const std::vector<std::string>& HeadlessNotes();
 

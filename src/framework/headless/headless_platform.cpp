@@ -15,6 +15,7 @@
 #include "framework/headless/headless.h"
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
+#include "framework/save_file.h"
 #include "resources/string_table.h"
 
 namespace {
@@ -40,6 +41,7 @@ struct State {
     int32_t errors = 0;
     std::string lastError;
     std::vector<std::string> notes;
+    std::vector<std::string> saved;
     // Where the script last put the pointer, and the buttons it holds.
     int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
     HeadlessPicture clipboard;
@@ -278,6 +280,15 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     ++picture.copies;
 }
 
+// No dialog: the file takes the name offered, in the current folder.
+int32_t PlatformSaveFile(const char* name, const char*, const uint8_t* bytes, size_t size, char* failure,
+                         size_t failureSize)
+{
+    if (!WriteChosenFile(name, bytes, size, failure, failureSize)) return -1;
+    S.saved.push_back(name);
+    return 1;
+}
+
 // There are no fonts here: text draws nothing, and says so by its result.
 int32_t PlatformText(const PlatformTextRequest&) { return 0; }
 
@@ -322,6 +333,7 @@ HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
 int32_t HeadlessErrorCount() { return S.errors; }
 std::string HeadlessLastError() { return S.lastError; }
 const std::vector<std::string>& HeadlessNotes() { return S.notes; }
+const std::vector<std::string>& HeadlessSavedFiles() { return S.saved; }
 
 std::string HeadlessOwnMenuText()
 {

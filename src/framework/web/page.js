@@ -737,6 +737,16 @@ var talvoPage = (function () {
     return saved === 1;
   }
 
+  function downloadBytes(name, kind, bytes) {
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(new Blob([bytes], { type: kind }));
+    link.download = name;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
   function download() {
     const name = sceneName();
     if (!saveScene()) return;
@@ -974,6 +984,7 @@ var talvoPage = (function () {
     aboutHide,
     showError,
     showNote,
+    downloadBytes,
     ended: programEnded,
   };
 })();

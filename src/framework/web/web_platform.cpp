@@ -50,6 +50,9 @@ EM_JS(void, JsCopyPicture, (const uint32_t* pixels, int width, int height),
 // The text drawn in the browser's font: a block from malloc holding the
 // width, the height and then the coverage bytes, or 0.
 EM_JS(uint8_t*, JsTextMask, (int height, const char* text), { return talvoPage.textMask(height, UTF8ToString(text)); });
+// A download of the bytes under the name.
+EM_JS(void, JsDownload, (const char* name, const char* kind, const uint8_t* bytes, size_t size),
+      { talvoPage.downloadBytes(UTF8ToString(name), UTF8ToString(kind), HEAPU8.slice(bytes, bytes + size)); });
 // Resolves when the page posts input, or after ms (never when ms < 0).
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
 // Lets the browser run its tasks (input, painting) and comes straight back.
@@ -314,6 +317,13 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
                 0xFF000000u | static_cast<uint32_t>(c[0]) << 16 | static_cast<uint32_t>(c[1]) << 8 | c[2];
         }
     JsCopyPicture(rgba.data(), w, h);
+}
+
+// A page saves by a download, which the browser places and names.
+int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char*, size_t)
+{
+    JsDownload(name, kind, bytes, size);
+    return 1;
 }
 
 // The browser's canvas draws the text; its coverage becomes the surface's

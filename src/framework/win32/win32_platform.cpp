@@ -5,14 +5,17 @@
 // the system menu, the About dialog from the resources with its own modal
 // loop, the string table, and shell drops.
 #include <windows.h>
+#include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include <vector>
 
 #include "framework/platform.h"
+#include "framework/save_file.h"
 #include "framework/win32/win32.h"
 
 // The framework's numbers are the Win32 ones.
@@ -477,6 +480,29 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     EmptyClipboard();
     SetClipboardData(CF_BITMAP, picture);
     CloseClipboard();
+}
+
+// The common save dialog, owned by the window.
+int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
+                         size_t failureSize)
+{
+    std::wstring suggested;
+    if (!Window || !Win32Widen(name, &suggested)) return 0;
+    std::vector<wchar_t> file(32768, L'\0');
+    suggested.copy(file.data(), std::min<size_t>(suggested.size(), file.size() - 1));
+    const bool gif = std::strcmp(kind, "image/gif") == 0;
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = Window;
+    dialog.lpstrFilter = gif ? L"Animations (*.gif)\0*.gif\0" : L"Pictures (*.png)\0*.png\0";
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrDefExt = gif ? L"gif" : L"png";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&dialog)) return 0;
+    std::string path;
+    if (!Win32Narrow(file.data(), &path)) return 0;
+    return WriteChosenFile(path.c_str(), bytes, size, failure, failureSize) ? 1 : -1;
 }
 
 // The Mincho face, as its Shift-JIS name: the font is made for that
