@@ -3,12 +3,16 @@
 // that it keeps in the site's storage.
 #include <emscripten.h>
 
+#include <cstring>
+
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
 #include "files/scene_file.h"
 #include "framework/web/web.h"
 #include "framework/start.h"
 #include "framework/window.h"
+#include "framework/queue/message_queue.h"
+#include "ui/menu.h"
 
 // Saves the scene as closing the window does, without closing it: the page
 // calls this when it is hidden or goes, and before a download. 1 when saved;
@@ -21,6 +25,27 @@ extern "C" EMSCRIPTEN_KEEPALIVE int WebSaveScene()
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE const char* WebSceneName() { return SceneFileName; }
+
+// Whether the file at `path` is a scene the program would load: the page
+// keeps only those. The check leaves the scene in force, and its name if it
+// was refused at load, as they were.
+extern "C" EMSCRIPTEN_KEEPALIVE int WebIsScene(const char* path)
+{
+    char damaged[sizeof DamagedScene];
+    std::memcpy(damaged, DamagedScene, sizeof damaged);
+    const int usable = ReadScene(path);
+    std::memcpy(DamagedScene, damaged, sizeof damaged);
+    return usable;
+}
+
+// The scene on show is being removed and no other is kept: a new scene
+// takes its place under the default name, as Clear makes one.
+extern "C" EMSCRIPTEN_KEEPALIVE void WebStartAfresh()
+{
+    if (!WebProgramRunning()) return;
+    SceneFileReset();
+    QueuePost(WmSysCommand, CmdClear, 0);
+}
 
 int main(int argc, char** argv)
 {

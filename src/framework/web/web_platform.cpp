@@ -38,6 +38,8 @@ EM_JS(void, JsEnded, (int code), { talvoPage.ended(code); });
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
 // Lets the browser run its tasks (input, painting) and comes straight back.
 EM_ASYNC_JS(void, JsYield, (), { await talvoPage.yieldToBrowser(); });
+// Never comes back: the program ends asleep.
+EM_ASYNC_JS(void, JsSleepForever, (), { await new Promise(() => {}); });
 
 namespace {
 
@@ -261,8 +263,12 @@ uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
     return QueueTakeDroppedName(drop, buffer, size);
 }
 
+// The program ends asleep instead of through exit(): an exit while Asyncify
+// has the stack thrown would reach the page as an uncaught exception, since
+// the frame loop runs on from a resumed wait.
 void PlatformShutdown(int32_t code)
 {
     std::fflush(stdout);
     JsEnded(code);
+    JsSleepForever();
 }
