@@ -459,7 +459,7 @@ class WebKit:
         from selenium import webdriver
         options = webdriver.WebKitGTKOptions()
         options.binary_location = self.browser_path
-        options.page_load_strategy = "none"
+        options.add_argument("--automation")
         session = webdriver.WebKitGTK(options=options)
         session.set_script_timeout(60)
         session.set_window_rect(0, 0, 1024, 900)
@@ -480,7 +480,7 @@ class WebKit:
         return session
 
     def open_tab(self, session, url):
-        session.switch_to.new_window("tab")
+        session.switch_to.new_window("window")
         tab = session.current_window_handle
         self.sessions[tab] = session
         session.get(url)
@@ -533,7 +533,10 @@ class WebKit:
                 session.quit()
             except Exception:
                 pass
-        self.display.close()
+        self.sessions = {}
+        if self.display:
+            self.display.close()
+            self.display = None
 
 
 ENGINES = {"chromium": Chromium, "firefox": Firefox, "webkit": WebKit}
