@@ -120,23 +120,34 @@ class DevTools:
 
 class Quiet(http.server.SimpleHTTPRequestHandler):
     recorder = False
+    # The service worker of a later build: a cache of another name.
+    next_build = False
 
     def do_GET(self):
         path = urllib.parse.urlsplit(self.path).path
+        if path == "/sw.js" and self.next_build:
+            with open(os.path.join(PAGE, "sw.js"), "rb") as f:
+                return self._send(f.read().replace(b'const Cache = "talvo-', b'const Cache = "talvo-next-'), "text/javascript")
         if path == BLANK:
             return self._send(b"<!doctype html><title>blank</title>")
         if path == FRAMED:
             return self._send(b'<!doctype html><title>framed</title><style>body{margin:0}</style>'
-                              b'<iframe sandbox="allow-scripts" src="/index.html" style="border:0;width:100vw;height:100vh">'
+                              b'<iframe sandbox="allow-scripts" src="/index.html" style="border:0;width:1000px;height:800px">'
                               b'</iframe>')
         if self.recorder and path in ("/", "/index.html"):
             with open(os.path.join(PAGE, "index.html"), "rb") as f:
                 return self._send(f.read().replace(b"<head>", b"<head>" + RECORDER, 1))
         super().do_GET()
 
-    def _send(self, body):
+    def end_headers(self):
+        # A sandboxed frame's page has no origin: it fetches talvo.wasm as
+        # from another site.
+        self.send_header("Access-Control-Allow-Origin", "*")
+        super().end_headers()
+
+    def _send(self, body, kind="text/html"):
         self.send_response(200)
-        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Type", kind)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)

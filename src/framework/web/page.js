@@ -44,25 +44,33 @@ var talvoPage = (function () {
   }
 
   // A message-channel turn comes back without the clamping of timers, but
-  // some browsers (Firefox) run such messages ahead of painting for as long
-  // as they keep coming. Once a picture has waited longer than a frame for
-  // its paint, the turn is a timer's instead, which every browser lets the
-  // paint go before.
+  // some browsers (Firefox, WebKit) run such messages ahead of painting for
+  // as long as they keep coming. So once a picture has waited about a frame
+  // for its paint, the program waits for that paint, and goes on in the
+  // turn after it.
   const channel = new MessageChannel();
-  const PaintOverdueMs = 20;
-  let resume = null;
+  const PaintOverdueMs = 12, PaintWaitMs = 100;
+  let resume = null, afterPaint = null;
   channel.port1.onmessage = () => {
     const next = resume;
     resume = null;
     if (next) next();
   };
+  function turn(next) {
+    resume = next;
+    channel.port2.postMessage(0);
+  }
   function yieldToBrowser() {
     return new Promise(resolve => {
       if (paintAsked && performance.now() - paintAskedAt > PaintOverdueMs && document.visibilityState === "visible") {
-        setTimeout(resolve, 0);
+        afterPaint = resolve;
+        // A browser that holds animation frames back (a hidden frame)
+        // does not hold the program up for long.
+        setTimeout(() => {
+          if (afterPaint === resolve) paint();
+        }, PaintWaitMs);
       } else {
-        resume = resolve;
-        channel.port2.postMessage(0);
+        turn(resolve);
       }
     });
   }
@@ -87,6 +95,10 @@ var talvoPage = (function () {
     paintAsked = false;
     const at = _WebFramePixels();
     if (at) picture.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, at, Width * Height * 4), Width, Height), 0, 0);
+    if (afterPaint) {
+      turn(afterPaint);
+      afterPaint = null;
+    }
   }
 
   // Every cell a square of whole device pixels, as many as fit: beside the
@@ -1090,15 +1102,20 @@ var talvoPage = (function () {
       // A sandboxed frame: no workers.
     }
     if (!workers) return;
-    workers.register("sw.js").then(registration => {
+    const ready = () => status("A new version of Talvo is ready: it starts once every Talvo tab is closed.");
+    const watch = registration => {
+      if (!registration) return;
+      if (registration.waiting && workers.controller) ready();
       registration.addEventListener("updatefound", () => {
         const next = registration.installing;
         if (!next || !workers.controller) return;
         next.addEventListener("statechange", () => {
-          if (next.state === "installed") status("A new version of Talvo is ready: it starts once every Talvo tab is closed.");
+          if (next.state === "installed") ready();
         });
       });
-    }, () => {});
+    };
+    // Offline the worker cannot be fetched again: the one kept is watched.
+    workers.register("sw.js").then(watch, () => workers.getRegistration().then(watch, () => {}));
   }
 
   // The folder comes from the store before the program starts, so the
