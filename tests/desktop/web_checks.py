@@ -218,7 +218,7 @@ def test_one_tab_plays_and_another_takes_over_with_its_scene(d, folder):
     d.choose("Speed/Normal")
     d.drag(horizontal_stroke(300, 60, 219))
     wait_until("the wall in the first tab", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
-    first = d.session
+    first = d.tab
     d._open("/index.html")
     wait_until("the second tab to say Talvo is open in another", lambda: d.js("!document.getElementById('elsewhere').hidden"))
     assert not d.js("Module.calledRun === true"), "a second Talvo runs on the same folder"
@@ -226,10 +226,9 @@ def test_one_tab_plays_and_another_takes_over_with_its_scene(d, folder):
     wait_until("Talvo in the second tab", lambda: d.js("Module.calledRun === true && _WebPresentCount() > 0"))
     wait_until("the first tab's wall in the second", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
     assert d.js("document.getElementById('elsewhere').hidden")
-    told = d.tools.call("Runtime.evaluate", session=first, returnByValue=True,
-                        expression="document.getElementById('status').textContent")["result"]["value"]
+    told = d.engine.js(first, STATUS)
     assert "plays in another tab" in told, told
-    thrown = d.tools.take_events("Runtime.exceptionThrown", first)
+    thrown = d.engine.problems(first)[0]
     assert not thrown, "the tab that handed over left: %s" % thrown
     assert "Asking" not in d.js(STATUS), "the tab that plays still says: " + d.js(STATUS)
     d.drag(horizontal_stroke(330, 60, 219))
@@ -619,8 +618,9 @@ def test_storage_is_asked_to_stay_once_there_is_something_to_keep_and_not_again_
 
 
 # Checks any engine makes; the others reach into Chromium's own protocol
-# (quotas, downloads, file choosers, touch, installability, profiles).
+# (quotas, downloads, file choosers, touch, keys, installability, profiles).
 EVERY_ENGINE = {"test_paints_at_the_display_pace_at_every_speed_and_input_comes_within_a_frame",
-                "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed"}
+                "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed",
+                "test_one_tab_plays_and_another_takes_over_with_its_scene"}
 TESTS = [(name, fn) for name, fn in list(globals().items())
          if name.startswith("test_") and (web_driver.ENGINE == "chromium" or name in EVERY_ENGINE)]
