@@ -332,7 +332,9 @@ PROBE = """(() => {
     let looking = null;
     channel.port1.onmessage = () => looking();
     document.getElementById("field").addEventListener("pointerdown", event => {
-        looking = () => _WebIdle() ? probe.inputs.push(performance.now() - event.timeStamp) : channel.port2.postMessage(0);
+        const handed = performance.now();
+        looking = () => _WebIdle() ? probe.inputs.push([performance.now() - event.timeStamp, handed - event.timeStamp])
+            : channel.port2.postMessage(0);
         looking();
     });
     window.talvoMeasure = ms => new Promise(done => {
@@ -350,10 +352,11 @@ def test_paints_at_the_display_pace_at_every_speed_and_input_comes_within_a_fram
     """The display's pace is the rate of animation frames while nothing
     runs (at Stop). At every speed the field is painted that often (50 times
     where the display gives 60), or as often as the program presents where
-    that is less, or, where the browser cannot paint that often here even
-    while the program sleeps between frames (WebKitGTK painting in software
-    on two busy cores), nine in ten of the paints it makes at Fast. A press
-    on the field reaches the program within a few frames."""
+    that is less. Where the browser cannot paint that often here even while
+    the program sleeps between frames (WebKitGTK painting in software on two
+    busy cores), running flat out may cost it no more than four paints in
+    ten of those it makes at Fast. A press on the field reaches the program
+    within three frames."""
     d.start(folder)
     d.js(PROBE)
     d.choose("Speed/Stop")
@@ -366,12 +369,15 @@ def test_paints_at_the_display_pace_at_every_speed_and_input_comes_within_a_fram
         for _ in range(3):
             d.click(*d.field_point(170, 380))
         wait_until("the presses to reach the program", lambda: d.js("talvoProbe.inputs.length") >= 3)
-        latency = max(d.js("talvoProbe.inputs.splice(0)"))
-        seen.append("%s %.0f paints/s %.0f frames/s input %.0f ms" % (speed, paints, presents, latency))
+        latency, handed = max(d.js("talvoProbe.inputs.splice(0)"))
+        seen.append("%s %.0f paints/s %.0f frames/s input %.0f ms (%.0f to the page)" % (speed, paints, presents,
+                                                                                        latency, handed))
         if speed == "Fast":
             best = paints
-        wanted = 0 if speed == "Stop" else min(display * 50 / 60, presents * 0.8, best * 0.9)
-        if paints < wanted or latency > 4000 / display:
+        wanted = 0 if speed == "Stop" else min(display * 50 / 60, presents * 0.8)
+        if best < display * 50 / 60:
+            wanted = min(wanted, best * 0.6)
+        if paints < wanted or latency > 3000 / display or (speed != "Stop" and presents < 10):
             slow.append(seen[-1])
     note = "display %.0f/s; " % display + "; ".join(seen)
     assert not slow, "painted or answered too slowly: %s (%s)" % (slow, note)

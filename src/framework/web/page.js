@@ -39,8 +39,13 @@ var talvoPage = (function () {
     });
   }
 
+  // Input goes to the program at once, also while it waits for a paint.
   function wake() {
     if (wakeUp) wakeUp();
+    if (afterPaint) {
+      turn(afterPaint);
+      afterPaint = null;
+    }
   }
 
   // A message-channel turn comes back without the clamping of timers, but
@@ -966,28 +971,29 @@ var talvoPage = (function () {
   let persistRefused = false, persistAsked = false;
   const canAskToKeep = () => db && navigator.storage && navigator.storage.persist;
 
+  // The panel's line and the menu's item change together, once the answer
+  // is known: a menu that shifted under the pointer would misplace a click.
   async function showKeeping() {
-    const tell = text => { byId("keeping").textContent = text; };
-    keepItem.hidden = true;
+    let text, offer = false;
     if (!db) {
-      tell("This browser keeps nothing for this page: your scenes will not come back after you leave. " +
-           "Download a scene to keep it.");
-      return;
+      text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
+             "Download a scene to keep it.";
+    } else if (!canAskToKeep()) {
+      text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
+    } else {
+      let kept = false;
+      try {
+        kept = await navigator.storage.persisted();
+      } catch (error) {
+        // Unknown: asking tells.
+      }
+      offer = !kept;
+      text = kept ? "This browser keeps your scenes until you remove them."
+        : persistRefused ? "This browser would not promise to keep your scenes: it may remove them when it runs short of room."
+          : "This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.";
     }
-    if (!canAskToKeep()) {
-      tell("This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.");
-      return;
-    }
-    let kept = false;
-    try {
-      kept = await navigator.storage.persisted();
-    } catch (error) {
-      // Unknown: asking tells.
-    }
-    keepItem.hidden = kept;
-    tell(kept ? "This browser keeps your scenes until you remove them."
-      : persistRefused ? "This browser would not promise to keep your scenes: it may remove them when it runs short of room."
-        : "This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.");
+    byId("keeping").textContent = text;
+    keepItem.hidden = !offer;
   }
 
   async function askToKeep(byPlayer) {
