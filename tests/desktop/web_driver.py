@@ -239,7 +239,12 @@ class Chromium:
 
     def close_tab(self, tab):
         self.tools.call("Target.closeTarget", targetId=tab[0])
-        self.tools.wait_event("Target.targetDestroyed", lambda p: p.get("targetId") == tab[0])
+        # What the page kept as it went is looked for by whoever needs it;
+        # a slow tear-down (both cores busy) only costs time here.
+        try:
+            self.tools.wait_event("Target.targetDestroyed", lambda p: p.get("targetId") == tab[0], timeout=10)
+        except AssertionError:
+            pass
 
     def js(self, tab, expression):
         result = self.tools.call("Runtime.evaluate", session=tab[1], expression=expression, returnByValue=True,
