@@ -25,8 +25,14 @@ check() { # WHAT COMMAND...: one case passes when the command does
 case_dir() { # a fresh folder that everybody may use, as the current one
   cases=$((cases + 1)) && dir=$top/case$cases && mkdir -m 777 "$dir" && cd "$dir" || exit 1
 }
+limited() { # every program a case starts ends within a minute, or the case says why it failed
+  timeout -k 5 60 "$@"
+  local status=$?
+  if [ $status = 124 ] || [ $status = 137 ]; then echo "FAIL: stopped after its time limit: $*" >&2; fi
+  return $status
+}
 run() { # talvo-sim for two frames; its status in $status
-  timeout -k 2 30 "$@" --frames 2 --seed 1 >out.txt 2>err.txt </dev/null
+  limited "$@" --frames 2 --seed 1 >out.txt 2>err.txt </dev/null
   status=$?
 }
 rescues() { find "$top"/data* -name 'rescued-*' 2>/dev/null | wc -l; }
@@ -34,7 +40,7 @@ is_scene() { [ "$(stat -c %s "$1")" = 200588 ] && [ "$(head -c 5 "$1")" = TALVO 
 failed_aloud() { # exit 1, one message naming the rescue, and one more rescued scene
   [ "$status" = 1 ] && [ "$(wc -l <err.txt)" = 1 ] && grep -q "It was saved to" err.txt && [ "$(rescues)" = "$1" ]
 }
-scene() { (cd "$top" && "$sim" --frames "$2" --seed 1 "$1" >/dev/null && mv "$1" "$dir/$1"); }
+scene() { (cd "$top" && limited "$sim" --frames "$2" --seed 1 "$1" >/dev/null && mv "$1" "$dir/$1"); }
 
 # Names left by others in the folder are never opened, followed or replaced.
 case_dir
@@ -135,12 +141,12 @@ done
 
 # Two programs saving in one folder keep to their own files.
 case_dir
-(cd "$top" && "$sim" --frames 3 --seed 1 a.talvo >/dev/null && "$sim" --frames 3 --seed 2 b.talvo >/dev/null &&
+(cd "$top" && limited "$sim" --frames 3 --seed 1 a.talvo >/dev/null && limited "$sim" --frames 3 --seed 2 b.talvo >/dev/null &&
   mv a.talvo "$dir/want-a" && mv b.talvo "$dir/want-b")
 mixed=0
 for i in $(seq 20); do
   rm -f a.talvo b.talvo
-  "$sim" --frames 3 --seed 1 a.talvo >/dev/null & "$sim" --frames 3 --seed 2 b.talvo >/dev/null & wait
+  limited "$sim" --frames 3 --seed 1 a.talvo >/dev/null & limited "$sim" --frames 3 --seed 2 b.talvo >/dev/null & wait
   cmp -s a.talvo want-a && cmp -s b.talvo want-b || mixed=$((mixed + 1))
 done
 check "two programs, one folder ($mixed of 20 mixed)" [ $mixed = 0 ]
@@ -152,7 +158,7 @@ torn=0
 for i in $(seq 30); do
   "$sim" --frames 100 --seed 1 --events drops.txt x.talvo >/dev/null 2>&1 &
   sleep "0.$((RANDOM % 30))" && kill -9 $! 2>/dev/null; wait $! 2>/dev/null
-  [ ! -e x.talvo ] || { "$sim" --frames 1 x.talvo >/dev/null 2>&1 && [ ! -e x.talvo.damaged ]; } || torn=$((torn + 1))
+  [ ! -e x.talvo ] || { limited "$sim" --frames 1 x.talvo >/dev/null 2>&1 && [ ! -e x.talvo.damaged ]; } || torn=$((torn + 1))
   rm -f x.talvo.damaged*
 done
 check "kills during saves ($torn of 30 torn)" [ $torn = 0 ]

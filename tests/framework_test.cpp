@@ -209,7 +209,7 @@ TEST(FrameworkKeys, KeyDownTranslatesFiveKeysAndCharPushesTheLowByte)
     EXPECT_EQ(KeyHit(), 0);
     // A letter key through the pump arrives as the character it translates to.
     AddHandler(WmChar, HandlerA);
-    QueuePost(WmKeyDown, 'A', 0);
+    HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, WmKeyDown, 'A', 0, ""});
     PumpMessages();
     ASSERT_EQ(SeenA.calls, 1);
     EXPECT_EQ(KeyGet(), static_cast<uint8_t>(SeenA.wParam));
@@ -274,15 +274,19 @@ TEST(FrameworkMouse, PressesAreQueuedWithUnsignedCoordinatesUpTo255)
 TEST(FrameworkMouse, PollReportsSignedPositionAndHeldButtonsWithoutQueueing)
 {
     Start();
-    auto pump = [](uint32_t message, int32_t x, int32_t y) {
-        HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, message, 0, PackPoint(x, y), ""});
+    auto pump = [](uint32_t message, uint32_t held, int32_t x, int32_t y) {
+        HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, message, held, PackPoint(x, y), ""});
         PumpMessages();
     };
-    pump(WmLButtonDown, -5, 20);
-    pump(WmRButtonDown, 40, 41);
+    pump(WmLButtonDown, MkLButton, -5, 20);
+    pump(WmRButtonDown, MkLButton | MkRButton, 40, 41);
     EXPECT_TRUE(SameEvent(MousePoll(), 40, 41, 3));
-    pump(WmLButtonUp, -5, -6);
+    pump(WmLButtonUp, MkRButton, -5, -6);
     EXPECT_TRUE(SameEvent(MousePoll(), -5, -6, 2));
+    // The pointer moves on and the button goes up with no message at all:
+    // the poll asks where it is now, and queues nothing.
+    HeadlessMovePointer(500, -40, 0);
+    EXPECT_TRUE(SameEvent(MousePoll(), 500, -40, 0));
     EXPECT_TRUE(NextPressIs(65531, 20, 1));
     EXPECT_TRUE(NextPressIs(40, 41, 2));
     EXPECT_EQ(MouseHit(), 0);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 
 #include "app/main_routine.h"
@@ -306,3 +307,23 @@ TEST_F(MainRoutine, WallsInTheBackgroundColourStillMakeTheFrame)
 }
 
 } // namespace
+
+TEST_F(MainRoutine, CtrlCPutsThePictureTheWindowShowsOnTheClipboard)
+{
+    StartUp();
+    for (int frame = 1; frame <= 20; ++frame) RunFrame();
+    // A plain C types a letter and copies nothing; Ctrl+C is character 3.
+    HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, WmKeyDown, 'C', 0, ""});
+    RunFrame();
+    EXPECT_EQ(HeadlessClipboard().copies, 0);
+    HeadlessSchedule({HeadlessFrame() + 1, HeadlessEvent::Post, WmChar, 3, 0, ""});
+    RunFrame();
+    const HeadlessPicture& copied = HeadlessClipboard();
+    ASSERT_EQ(copied.copies, 1);
+    ASSERT_EQ(copied.width, 336);
+    ASSERT_EQ(copied.height, 402);
+    // Copied between the step and the frame's copy to the window: the same
+    // picture, through the same colours.
+    EXPECT_EQ(std::memcmp(copied.pixels.data(), HeadlessWindowBytes(), copied.pixels.size()), 0);
+    EXPECT_EQ(std::memcmp(copied.colours, SurfaceColours, sizeof copied.colours), 0);
+}

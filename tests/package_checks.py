@@ -163,6 +163,7 @@ try:
 
     @check("installed: a double-click (gio open) on a scene without its ending starts Talvo on it; closing saves it")
     def _():
+        import behaviour
         import x11
         from Xlib import X, display
         from Xlib.protocol import event
@@ -180,14 +181,23 @@ try:
             pid = int(screen.xdotool("getwindowpid", window))
             args = read("/proc/%d/cmdline" % pid).split(b"\0")
             assert args[:3] == [b"/usr/games/talvo", b"--data-home", bare.encode()], args
-            time.sleep(1)
+            # Closed once it shows the scene: the whole frame of the field in
+            # the wall colour, the program's first frame on the screen.
+            def shows_the_field():
+                geometry = dict(line.split("=", 1) for line in
+                                screen.xdotool("getwindowgeometry", "--shell", window).split())
+                rgb = screen.grab(int(geometry["X"]), int(geometry["Y"]), int(geometry["WIDTH"]),
+                                  int(geometry["HEIGHT"]))
+                wall = bytes((200, 160, 64))
+                return sum(1 for i in range(0, len(rgb), 3) if rgb[i:i + 3] == wall) >= 2 * (336 + 402) - 4
+            behaviour.wait_until("the scene in Talvo's window", shows_the_field, 60, every=0.2)
             # What a window manager sends for the close box.
             d = display.Display(screen.name)
             w = d.create_resource_object("window", window)
             w.send_event(event.ClientMessage(window=w, client_type=d.intern_atom("WM_PROTOCOLS"),
                                              data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
             d.close()
-            end = time.monotonic() + 20
+            end = time.monotonic() + 60
             while os.path.exists("/proc/%d" % pid) and open("/proc/%d/stat" % pid).read().split(") ")[1][0] != "Z":
                 assert time.monotonic() < end, "talvo did not end"
                 time.sleep(0.1)

@@ -406,3 +406,25 @@ TEST(RasterEllipseShape, PartsOfLargeEllipsesMatchTheWhole)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Text from a platform's font
+
+TEST(RasterText, CoverageOfHalfOrMoreInksTheBoxIsPaperAndTheEdgesClip)
+{
+    // Coverage 127 is paper, 128 ink; the box hangs over the right and
+    // bottom edges, and a padded stride shows no stray write past the width.
+    const uint8_t coverage[] = {0, 127, 128, 255, 255, 0, 64, 200};
+    Surface s(kWidth + 8);
+    RasterTextMask(s.target, kWidth - 3, kHeight - 1, coverage, 4, 2, 9, 7);
+    EXPECT_EQ(s.At(kWidth - 3, kHeight - 1), 7);
+    EXPECT_EQ(s.At(kWidth - 2, kHeight - 1), 7);
+    EXPECT_EQ(s.At(kWidth - 1, kHeight - 1), 9);
+    EXPECT_EQ(s.Count(), 3);
+    // Left of and above the surface only the part inside is drawn.
+    Surface t;
+    RasterTextMask(t.target, -2, -1, coverage, 4, 2, 9, 7);
+    EXPECT_EQ(t.At(0, 0), 7); // coverage[6]
+    EXPECT_EQ(t.At(1, 0), 9); // coverage[7]
+    EXPECT_EQ(t.Count(), 2);
+}

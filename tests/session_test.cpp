@@ -202,6 +202,25 @@ TEST(Session, WindowsLineEndsNamesWithSpacesAndTheClosingFrame)
     EXPECT_EQ(old[24], 3) << "the closing frame's choice";
 }
 
+// A # inside a dropped name is part of it; one after a space starts a
+// comment, which is not part of the path.
+TEST(Session, DroppedNamesKeepTheirHashAndLoseATrailingComment)
+{
+    TempDir dir;
+    WriteFileText("prep.txt", "1 command 52\n");
+    ASSERT_EQ(Sim("--frames 2 --seed 1 --events prep.txt \"a#1.talvo\""), 0);
+    ASSERT_EQ(Sim("--frames 2 --seed 1 b.talvo"), 0);
+    WriteFileText("events.txt", "2 drop a#1.talvo\n3 command 22\n4 drop b.talvo   # the second scene\n5 command 30\n");
+    ASSERT_EQ(Sim("--frames 6 --seed 1 --events events.txt x.talvo"), 0) << ReadText("sim.err");
+    const std::vector<uint8_t> a = ReadFileBytes("a#1.talvo"), b = ReadFileBytes("b.talvo");
+    ASSERT_EQ(a.size(), 200588u);
+    ASSERT_EQ(b.size(), 200588u);
+    EXPECT_EQ(a[22], 2) << "a#1.talvo was not the scene dropped first";
+    EXPECT_EQ(a[15] & 15, 2) << "the thick pen chosen on a#1.talvo";
+    EXPECT_EQ(b[15] >> 4, 0) << "b.talvo, named before the comment, took the small eraser";
+    EXPECT_FALSE(FileExists("b.talvo   # the second scene"));
+}
+
 // What was waiting when About opened is handled once it closes: a button
 // released just before ends the stroke, so a later move draws nothing.
 TEST(Session, InputWaitingWhenAboutOpensIsHandledAfterIt)
@@ -250,6 +269,36 @@ TEST(Session, SignalsSaveTheSceneAndEndTheRunByThemselves)
         ASSERT_EQ(saved.size(), 200588u);
         EXPECT_EQ(std::string(saved.begin(), saved.begin() + 5), "TALVO");
     }
+}
+
+// A signal that whoever started the run ignores (nohup) stays ignored: the
+// run goes on to its last frame and ends as asked.
+TEST(Session, AnIgnoredSignalLeavesTheRunToItsEnd)
+{
+    TempDir dir;
+    WriteFileText("slow.txt", "1 command 41\n30 command 22\n");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGTERM, SIG_IGN);
+        std::freopen("/dev/null", "w", stdout);
+        execl(TALVO_SIM_PATH, TALVO_SIM_PATH, "--real-time", "--frames", "40", "--events", "slow.txt", "s.talvo",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Once the run is under way (its scene file named in its arguments).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadText("/proc/" + std::to_string(pid) + "/cmdline").find("s.talvo") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::vector<uint8_t> saved = ReadFileBytes("s.talvo");
+    ASSERT_EQ(saved.size(), 200588u);
+    EXPECT_EQ(saved[15] & 15, 2) << "the run did not reach frame 30";
 }
 
 // Captured drags report positions beyond the window; they travel packed as

@@ -18,6 +18,7 @@
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "sim_input.h"
 
 // The program ends its process when its window goes away. Inside a test that
 // would pass for success; only a death test may end that way.
@@ -41,6 +42,17 @@ void StartProgram()
     RuleBlock = rules.data();
     BuildAllRuleTables(RuleBlock);
     ParticleList = grains.data();
+}
+
+void ScheduleEvents(const std::string& text)
+{
+    std::vector<HeadlessEvent> events;
+    std::string error;
+    if (!ParseSimEvents(text, &events, &error)) ADD_FAILURE() << error;
+    for (HeadlessEvent& event : events) {
+        event.frame += HeadlessFrame();
+        HeadlessSchedule(event);
+    }
 }
 
 int32_t CountKind(uint8_t kind)
@@ -75,7 +87,7 @@ std::vector<std::string> TempDir::Rescued() const
     std::vector<std::string> names;
     std::error_code none;
     for (const auto& entry : std::filesystem::directory_iterator(root_ + "/data/talvo", none))
-        names.push_back(entry.path().string());
+        if (entry.path().filename().string().rfind("rescued-", 0) == 0) names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
 }

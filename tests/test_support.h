@@ -10,6 +10,10 @@
 // reserves the rule block (filled) and the grain list.
 void StartProgram();
 
+// Schedules scripted input (talvo-sim's events, frames counted from the
+// next pump as 1) on the headless window.
+void ScheduleEvents(const std::string& text);
+
 // Counts the cells whose kind bits equal `kind`.
 int32_t CountKind(uint8_t kind);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
@@ -97,6 +98,9 @@ int main(int argc, char** argv)
     if (!closeScheduled) HeadlessSchedule(HeadlessEvent{Opts.frames, HeadlessEvent::Close, 0, 0, 0, {}});
 
     HeadlessUseRealClock(Opts.realTime);
+    // A run in real time keeps a journal as the windows do; a simulated one
+    // is repeated by running it again.
+    SetJournalKept(Opts.realTime);
     if (Opts.haveSeed) PinClockSeconds(Opts.seed);
     HeadlessOnDestroy(OnWindowDestroyed);
     HeadlessOnExit(OnProcessExit);

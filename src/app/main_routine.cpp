@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/history.h"
+#include "app/journal.h"
 #include "app/scene_handlers.h"
 #include "app/standard_random.h"
 #include "files/background.h"
@@ -17,6 +19,7 @@
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
 #include "ui/settings.h"
@@ -35,11 +38,33 @@ void ProgramReset()
     InitScriptReset();
     PaletteColoursReset();
     ParticlesReset();
+    HistoryReset();
+    JournalReset();
     PourCounter = 1750;
     GateCountdown = 4;
     // Whether frames are timed is chosen before the start.
     FrameStats = FrameStatistics{FrameStats.enabled, 0, 0, 0, 0, 0};
 }
+
+// Clear, as the menu does it: undoable, and kept by a checkpoint, as the
+// start-up script and background it reads may be gone by a replay.
+static void ClearScene()
+{
+    HistoryRecord();
+    NewScene();
+    JournalCheckpoint();
+}
+
+// An undo or redo shows at once, as Clear does, even at Stop.
+static void UndoOrRedo(bool (*step)())
+{
+    if (!step()) return;
+    JournalCheckpoint();
+    CopyToWindow();
+}
+
+static void Undo() { UndoOrRedo(HistoryUndo); }
+static void Redo() { UndoOrRedo(HistoryRedo); }
 
 void StartUp()
 {
@@ -47,7 +72,10 @@ void StartUp()
     ShowMainWindow();
     SetDefaultSettings();
     BuildSystemMenu();
-    MenuNewScene = NewScene;
+    MenuNewScene = ClearScene;
+    BeforeStroke = HistoryRecord;
+    UndoStep = Undo;
+    RedoStep = Redo;
     AddHandler(WmDropFiles, OnDropFiles);
     AddHandler(WmClose, OnClose);
     AddHandler(WmSysCommand, OnSysCommand);
@@ -56,6 +84,7 @@ void StartUp()
     AddHandler(WmLButtonDown, OnLButtonDown);
     AddHandler(WmLButtonUp, OnLButtonUp);
     AddHandler(WmMouseMove, OnMouseMove);
+    AddHandler(WmChar, OnChar);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);
@@ -65,6 +94,10 @@ void StartUp()
     BuildBasePalette();
     ApplyCommandLine(ProgramArgumentCount(), ProgramArguments());
     if (!LoadScene()) NewScene();
+    // The scene's lock, a rebuild of what an unclean end left, the journal.
+    JournalOpenScene();
+    MessageWatcher = JournalWatch;
+    BeforeLongWait = JournalFlush;
     // Only now is there a scene that an ending session may save.
     AddHandler(WmEndSession, OnEndSession);
     CopyToWindow();
@@ -140,7 +173,7 @@ static uint64_t Nanoseconds()
             .count());
 }
 
-void RunFrame()
+void AdvanceFrame()
 {
     uint64_t frameStart = 0;
     if (FrameStats.enabled) {
@@ -155,11 +188,23 @@ void RunFrame()
         FrameStats.grainSteps += ParticleCount > 0 ? static_cast<uint64_t>(ParticleCount) : 0;
     }
     AdvancePourCycle();
+}
+
+void RunFrame()
+{
+    JournalFrameStarts();
+    AdvanceFrame();
+    // What the start has to tell (a rebuilt scene, a copy of a scene open
+    // elsewhere) comes with the first frame, before anything can end it.
+    const std::string note = JournalTakeNote();
+    if (!note.empty()) ShowNote(note.c_str(), "Talvo");
     PumpMessages();
     CopyToWindow();
-    // Standing still waits for the next message instead of spinning.
+    JournalFrameShown();
+    // Standing still waits for the next message instead of spinning, and
+    // only as long as the journal can wait.
     while (Speed == 0) {
-        AwaitMessage();
+        AwaitMessage(JournalIdle());
         PumpMessages();
     }
     WaitTicks(-FrameTimes[Speed]);

@@ -36,5 +36,7 @@ void ProgramReset();
 void StartUp();
 // One frame of the loop.
 void RunFrame();
+// The simulation's part of a frame: the particle step and the pouring cycle.
+void AdvanceFrame();
 void NewScene();
 void OpenGate(int32_t pattern);

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "app/journal.h"
 #include "files/scene_file.h"
 #include "files/scene_save.h"
 #include "framework/window.h"
@@ -26,7 +28,10 @@ int32_t LoadSceneFrom(const char* name)
 
 int32_t SaveSceneAndTell(bool sessionEnds)
 {
-    if (SaveScene()) return 1;
+    if (SaveScene()) {
+        JournalSceneSaved();
+        return 1;
+    }
     if (sessionEnds) {
         std::fprintf(stderr, "%s: %s\n", Caption, StoreFailure());
         NoteBesideRescue();
@@ -59,13 +64,19 @@ int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         RefuseName("The dropped name", dropped);
         return 0;
     }
-    LoadSceneFrom(dropped);
+    if (!LoadSceneFrom(dropped)) return 0;
+    // Another scene: a history and a journal of its own (and what its last
+    // session left, rebuilt).
+    JournalOpenScene();
+    const std::string note = JournalTakeNote();
+    if (!note.empty()) ShowNote(note.c_str(), Caption);
     return 0;
 }
 
 int32_t OnClose(WindowHandle, uint32_t, uint32_t, int32_t)
 {
     SaveSceneAndTell();
+    JournalEndCleanly();
     CloseMainWindow();
     return 0;
 }
@@ -74,6 +85,7 @@ int32_t OnEndSession(WindowHandle, uint32_t, uint32_t wParam, int32_t)
 {
     if (!wParam) return 0;
     SaveSceneAndTell(true);
+    JournalEndCleanly();
     CloseMainWindow();
     return 0;
 }

@@ -3,6 +3,7 @@
 static uint32_t State = 1;
 
 void SeedStandardRandom(uint32_t seed) { State = seed; }
+uint32_t StandardRandomState() { return State; }
 
 int32_t StandardRandom()
 {

@@ -4,4 +4,6 @@
 #include <cstdint>
 
 void SeedStandardRandom(uint32_t seed);
+// Where the generator stands: seeding with it goes on from there.
+uint32_t StandardRandomState();
 int32_t StandardRandom();

@@ -70,6 +70,12 @@ static int32_t EncodeScene()
     return at;
 }
 
+const uint8_t* EncodedScene(size_t* size)
+{
+    *size = static_cast<size_t>(EncodeScene());
+    return SceneBuffer;
+}
+
 int32_t SaveScene()
 {
     const int32_t length = EncodeScene();
@@ -136,6 +142,15 @@ int32_t ReadScene(const char* name)
     if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
     if (!SceneAcceptable(in, ReadLength)) return 0;
     DamagedScene[0] = 0;
+    return 1;
+}
+
+int32_t AcceptSceneBytes(const uint8_t* bytes, size_t size)
+{
+    if (size > sizeof SceneBuffer || size < 5 || std::memcmp(bytes, "TALVO", 5) != 0) return 0;
+    if (!SceneAcceptable(bytes, size)) return 0;
+    if (bytes != SceneBuffer) std::memcpy(SceneBuffer, bytes, size);
+    ReadLength = size;
     return 1;
 }
 

@@ -25,5 +25,11 @@ int32_t ReadScene(const char* name);
 // Puts the scene ReadScene accepted in force (settings, palette, field and
 // grains); `name` becomes SceneFileName.
 void UseReadScene(const char* name);
+// The scene as its file holds it: the bytes a save would write now, in a
+// buffer that the next save or encoding replaces.
+const uint8_t* EncodedScene(size_t* size);
+// Checks scene bytes from memory as ReadScene checks a file's; accepted,
+// they are what UseReadScene puts in force. 1 when they can be used.
+int32_t AcceptSceneBytes(const uint8_t* bytes, size_t size);
 // "Default.talvo", and no damaged scene.
 void SceneFileReset();

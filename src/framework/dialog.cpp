@@ -37,6 +37,7 @@ int32_t RunAboutDialog(DialogProc proc)
     if (Open) return 0;
     Open = true;
     Result = 0;
+    if (BeforeLongWait) BeforeLongWait();
     WindowHandle dialog = nullptr;
     const int32_t ran = PlatformAbout(proc, &dialog);
     if (!dialog) {

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // The longest name any call takes or makes, terminating zero included
 // (PATH_MAX on POSIX; a Win32 port with long paths may raise it).
@@ -111,3 +113,19 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size);
 // made when missing, with its separator at the end so that a name can be
 // appended. False when there is none.
 bool FileRescueFolder(char* folder, size_t size);
+
+// Makes the folder, and the folders on the way to it, where missing (new
+// ones private to the user). False when it is not there afterwards.
+bool FileMakeFolders(const char* path);
+// The names of the regular files in the folder, in no order; false when it
+// cannot be read.
+bool FileListFolder(const char* folder, std::vector<std::string>* names);
+// Removes the regular file: FileDone once it is gone (also when it was not
+// there).
+FileStatus FileRemove(const char* path);
+// Holds the lock that the file `path` (made when missing) stands for, until
+// FileUnlock or the end of the process however it ends: FileDone with
+// *handle set; FileTaken when another process holds it; another status when
+// no lock can be had there.
+FileStatus FileLock(const char* path, int64_t* handle);
+void FileUnlock(int64_t handle);

@@ -1,5 +1,7 @@
 #include "framework/input.h"
 
+#include "framework/platform.h"
+
 // Both rings hold at most 255 items: full is write + 1 == read (mod 256).
 static uint8_t KeyRing[256];
 static int32_t KeyRead = 0;
@@ -7,13 +9,11 @@ static int32_t KeyWrite = 0;
 static MouseEvent MouseQueue[256];
 static int32_t MouseRead = 0;
 static int32_t MouseWrite = 0;
-static MouseEvent Pointer = {};
 
 void InputReset()
 {
     KeyRead = KeyWrite = 0;
     MouseRead = MouseWrite = 0;
-    Pointer = MouseEvent{};
 }
 
 void KeyPush(uint8_t code)
@@ -49,5 +49,9 @@ int32_t KeyHit() { return KeyRead != KeyWrite ? 1 : 0; }
 void MouseFlush() { MouseRead = MouseWrite = 0; }
 int32_t MouseHit() { return MouseRead != MouseWrite ? 1 : 0; }
 
-void MouseTrack(int32_t x, int32_t y, int32_t buttons) { Pointer = MouseEvent{x, y, buttons}; }
-MouseEvent MousePoll() { return Pointer; }
+MouseEvent MousePoll()
+{
+    MouseEvent now = {};
+    PlatformPointer(&now.x, &now.y, &now.buttons);
+    return now;
+}

@@ -22,9 +22,9 @@ int32_t KeyHit();
 void MouseFlush();
 int32_t MouseHit();
 
-// Where the pointer was and which buttons were held at the last mouse
-// message (signed client coordinates; bit 0 left, bit 1 right).
-void MouseTrack(int32_t x, int32_t y, int32_t buttons);
+// Where the pointer is now and which buttons are held, asked of the platform
+// (signed client coordinates; bit 0 left, bit 1 right). It neither pumps
+// nor touches the queue.
 MouseEvent MousePoll();
 
 // Back to the state at process start.

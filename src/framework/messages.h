@@ -47,12 +47,15 @@ constexpr uint32_t VkBack = 0x08;
 constexpr uint32_t VkTab = 0x09;
 constexpr uint32_t VkReturn = 0x0D;
 constexpr uint32_t VkEscape = 0x1B;
+constexpr uint32_t VkShift = 0x10;
+constexpr uint32_t VkControl = 0x11;
 constexpr uint32_t VkSpace = 0x20;
 constexpr uint32_t VkLeft = 0x25;
 constexpr uint32_t VkUp = 0x26;
 constexpr uint32_t VkRight = 0x27;
 constexpr uint32_t VkDown = 0x28;
 constexpr uint32_t VkDelete = 0x2E;
+constexpr uint32_t VkF1 = 0x70;
 
 constexpr uint32_t MfString = 0x0000;
 constexpr uint32_t MfUnchecked = 0x0000;

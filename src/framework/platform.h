@@ -1,6 +1,7 @@
 // What Talvo needs from the platform it runs on: one window showing an 8-bit
 // picture, the input that comes to it, the time, its menu, the About dialog,
-// the error box and the end. The framework above calls these and nothing
+// the error box and the end; and what the library offers besides (the
+// pointer, the clipboard, text). The framework above calls these and nothing
 // else; a backend is one folder that implements every one of them
 // (framework/headless is the smallest). Messages carry the Win32 numbers of
 // framework/messages.h on every platform, so the window procedure and the
@@ -57,8 +58,9 @@ void PlatformCaptureMouse(bool held);
 // Removes the next message for the program, without waiting; false when
 // none is there.
 bool PlatformNextMessage(PlatformMessage* msg);
-// Hands a message to the procedure of the window it is for, after adding
-// the character message of a key press where the key makes one.
+// Hands a message to the procedure of the window it is for. A key press
+// brings the character it makes as a message of its own (WmChar after
+// WmKeyDown), as Win32's TranslateMessage adds it.
 void PlatformHandleMessage(const PlatformMessage& msg);
 // Waits until input is there or `milliseconds` have passed (PlatformForever:
 // no limit). A wait of 0 takes in what has arrived without waiting; each
@@ -94,9 +96,11 @@ void PlatformMenuMark(int32_t menu, int32_t position, uint32_t id, bool marked);
 // messages for that handle until PlatformEndAbout.
 int32_t PlatformAbout(DialogProc proc, WindowHandle* shown);
 void PlatformEndAbout(int32_t result);
-// A modal box with an OK button (one line on standard error where there is
-// no screen).
-void PlatformShowError(const char* text, const char* caption);
+// A message for the user. Not a note: a modal box with an OK button, which
+// the window waits for (one line on standard error where there is no
+// screen). A note: shown without stopping anything, in or beside the window,
+// until the user dismisses it or it has been read.
+void PlatformShowMessage(const char* text, const char* caption, bool note);
 // The string of the program's string table with that id (at most size - 1
 // characters and a zero); its length, 0 when there is none.
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size);
@@ -104,6 +108,38 @@ int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size);
 // names (at most size - 1 characters and a zero); its full length, 0 when
 // there is none. The drop is done with afterwards.
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size);
+
+// --- What the library offers beyond the program's own needs: where the
+// pointer is, the clipboard, text.
+
+// Where the pointer is now, in client coordinates (negative or beyond the
+// client area when it is outside), and the buttons held now: bit 0 left,
+// bit 1 right. Asks the platform; the message queue is not touched.
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons);
+// Puts the surface's top-left width x height pixels, through its colour
+// table as it is now, on the system clipboard as a picture.
+void PlatformCopyToClipboard(int32_t width, int32_t height);
+
+// Text in the platform's font. The surface's colour table gives the two
+// colours' entries (`ink`, `paper`) for a platform that draws into the
+// surface bytes itself.
+struct PlatformTextRequest {
+    // The font's height: the cell height when positive, the character
+    // height when negative, as Win32 fonts take it.
+    int32_t height;
+    int32_t x, y;
+    // Null: only the font is made, nothing drawn.
+    const char* text;
+    // Colour values (red in the low byte).
+    uint32_t colour, background;
+    uint8_t ink, paper;
+    // Into the window as well as into the surface.
+    bool intoWindow;
+};
+// Makes the font of that height (each call makes a new one), then draws the
+// text with its top left at (x, y) in `colour` on an opaque box of
+// `background`. The surface draw's result: 0 when nothing was drawn.
+int32_t PlatformText(const PlatformTextRequest& request);
 
 // --- The end of the process: the platform releases what it made and has
 // its last words.

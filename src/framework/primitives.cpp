@@ -8,17 +8,18 @@
 int32_t MirrorFlag = 1;
 int32_t PenWidth = 0;
 
-static int32_t FontHeight = 0;
 // The background colour of the text calls and of ClearSurface: white until
 // SetBackColour.
 static uint32_t Background = 0xFFFFFF;
+// The colour of text: black until PutTextColour sets one.
+static uint32_t TextColour = 0x000000;
 
 void PrimitivesReset()
 {
     MirrorFlag = 1;
     PenWidth = 0;
-    FontHeight = 0;
     Background = 0xFFFFFF;
+    TextColour = 0x000000;
 }
 
 static RasterTarget Surface()
@@ -87,17 +88,28 @@ uint32_t BackColour() { return Background; }
 
 void SetFontHeight(int32_t height)
 {
-    FontHeight = height;
+    PlatformText(PlatformTextRequest{height, 0, 0, nullptr, TextColour, Background, 0, 0, false});
 }
 
-int32_t PutText(int32_t, int32_t, int32_t height, const char*)
+// Makes the font, then draws into the window (when mirrored) and the
+// surface; the surface draw's result.
+static int32_t DrawText(int32_t x, int32_t y, int32_t height, const char* text)
 {
-    SetFontHeight(height);
-    return 0;
+    if (!SurfaceBits || !text) {
+        SetFontHeight(height);
+        return 0;
+    }
+    return PlatformText(PlatformTextRequest{height, x, y, text, TextColour, Background, SurfaceIndexOf(TextColour),
+                                            SurfaceIndexOf(Background), MirrorFlag != 0});
 }
 
-int32_t PutTextColour(int32_t, int32_t, int32_t height, const char*, uint32_t)
+int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text)
 {
-    SetFontHeight(height);
-    return 0;
+    return DrawText(x, y, height, text);
+}
+
+int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, uint32_t colour)
+{
+    TextColour = colour;
+    return DrawText(x, y, height, text);
 }

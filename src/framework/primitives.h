@@ -1,7 +1,7 @@
 // Drawing into the surface: pixels, lines, rectangles and ellipses, with the
-// pixel coverage of the Win32 GDI, and the copy to the window. Text draws
-// nothing: the rasteriser has no fonts, and the surface's bytes are the same
-// on every platform. The program draws none.
+// pixel coverage of the Win32 GDI, and the copy to the window; text in the
+// platform's own font (the program draws none: fonts differ between
+// platforms, and the field's bytes must not).
 #pragma once
 #include <cstdint>
 

@@ -10,6 +10,7 @@
 
 uint32_t LastPumpTick = 0;
 uint32_t FrameMark = 0;
+void (*BeforeLongWait)() = nullptr;
 
 static uint32_t QuitCode = 0;
 static std::deque<PlatformMessage> Deferred;
@@ -21,6 +22,7 @@ void PumpReset()
     LastPumpTick = FrameMark = 0;
     QuitCode = 0;
     Deferred.clear();
+    BeforeLongWait = nullptr;
 }
 
 void DeferMessages(const std::vector<PlatformMessage>& messages)
@@ -88,10 +90,14 @@ void PumpEvery(uint32_t milliseconds)
     }
 }
 
-void AwaitMessage()
+void AwaitMessage(uint32_t milliseconds)
 {
-    if (Deferred.empty()) PlatformWaitInput(PlatformForever);
+    if (!Deferred.empty()) return;
+    if (BeforeLongWait) BeforeLongWait();
+    PlatformWaitInput(milliseconds);
 }
+
+uint32_t TickCount() { return PlatformTicks(); }
 
 void RefreshPalette()
 {

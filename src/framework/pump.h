@@ -16,8 +16,15 @@ void PumpMessages();
 // previous wait (FrameMark). Messages are handled meanwhile.
 void WaitTicks(int32_t milliseconds);
 void PumpEvery(uint32_t milliseconds);
-// Blocks until a message is pending (no spinning while nothing happens).
-void AwaitMessage();
+// Blocks until a message is pending (no spinning while nothing happens), or
+// at most `milliseconds` (PlatformForever: no limit).
+void AwaitMessage(uint32_t milliseconds = PlatformForever);
+// Called before the program may block for longer than a frame (a stand-
+// still with nothing pending, a modal dialog, a message box): null, or
+// whoever must have written what is due by then.
+extern void (*BeforeLongWait)();
+// The millisecond tick counter (GetTickCount).
+uint32_t TickCount();
 void RefreshPalette();
 [[noreturn]] void AppExit();
 // Messages a modal loop took out and left for the window: the next pump

@@ -893,3 +893,20 @@ void RasterEllipse(const RasterTarget& t, int32_t left, int32_t top, int32_t rig
         wide.Segment(p, outline.At((i + 1) % count));
     }
 }
+
+void RasterTextMask(const RasterTarget& t, int32_t x, int32_t y, const uint8_t* coverage, int32_t width,
+                    int32_t height, uint8_t ink, uint8_t paper)
+{
+    // An 8-bit surface has no shade between two entries: a pixel is the
+    // text's when the glyph covers it at least half.
+    for (int32_t row = 0; row < height; ++row) {
+        const int64_t ty = static_cast<int64_t>(y) + row;
+        if (ty < 0 || ty >= t.height) continue;
+        for (int32_t col = 0; col < width; ++col) {
+            const int64_t tx = static_cast<int64_t>(x) + col;
+            if (tx < 0 || tx >= t.width) continue;
+            const uint8_t cover = coverage[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)];
+            t.bits[ty * t.stride + tx] = cover >= 128 ? ink : paper;
+        }
+    }
+}

@@ -14,3 +14,8 @@ void RasterLine(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32
 void RasterRect(const RasterTarget& t, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, int32_t penWidth, uint8_t value);
 // Ellipse(left, top, right, bottom), tool bits as for RasterRect.
 void RasterEllipse(const RasterTarget& t, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, int32_t penWidth, uint8_t value);
+// Text as a platform's font drew it: `coverage` holds width x height bytes
+// (0 none to 255 full); the box at (x, y) becomes `paper`, the covered
+// pixels `ink`, clipped to the target.
+void RasterTextMask(const RasterTarget& t, int32_t x, int32_t y, const uint8_t* coverage, int32_t width,
+                    int32_t height, uint8_t ink, uint8_t paper);

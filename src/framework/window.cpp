@@ -1,8 +1,12 @@
 #include "framework/window.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
+#include "framework/pump.h"
 #include "framework/raster.h"
 #include "framework/strings.h"
 
@@ -13,6 +17,7 @@ int32_t ClientHeight = 0;
 int32_t HasFocus = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
+void (*MessageWatcher)(uint32_t, uint32_t, int32_t) = nullptr;
 
 static int ArgCount = 0;
 static char** Args = nullptr;
@@ -31,6 +36,7 @@ void WindowReset()
         delete HandlerList;
         HandlerList = next;
     }
+    MessageWatcher = nullptr;
     WindowOpen = false;
 }
 
@@ -48,8 +54,11 @@ int32_t AppCreateWindow()
     const PlatformWindow opened = PlatformOpenWindow(LoadResString(4), SurfaceWidth, SurfaceHeight, WndProc);
     MainWindow = opened.window;
     WindowOpen = true;
-    if (!opened.pixels) {
-        PlatformShowError("ERROR", "ERROR");
+    // TALVO_TEST_NO_SURFACE=1: the tests' way to see a surface that could not
+    // be made, on every platform.
+    const char* refused = std::getenv("TALVO_TEST_NO_SURFACE");
+    if (!opened.pixels || (refused && std::strcmp(refused, "1") == 0)) {
+        PlatformShowMessage("ERROR", "ERROR", false);
         return 0;
     }
     SurfaceBits = opened.pixels;
@@ -64,7 +73,17 @@ int32_t AppCreateWindow()
 void ShowMainWindow() { PlatformShowWindow(); }
 void CloseMainWindow() { PlatformCloseWindow(); }
 void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
-void ShowError(const char* text, const char* caption) { PlatformShowError(text, caption); }
+void ShowError(const char* text, const char* caption)
+{
+    if (BeforeLongWait) BeforeLongWait();
+    PlatformShowMessage(text, caption, false);
+}
+void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
+
+void CopyToClipboard()
+{
+    if (SurfaceBits) PlatformCopyToClipboard(SurfaceWidth, SurfaceHeight);
+}
 
 uint32_t DroppedFileName(uint32_t drop, char* buffer, uint32_t size)
 {
@@ -83,21 +102,16 @@ static void PushKeyDown(uint32_t virtualKey)
     }
 }
 
-// Where the pointer was and which buttons were held, for MousePoll.
-static void TrackMouse(uint32_t message, int32_t lParam)
+int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    const MouseEvent last = MousePoll();
-    int32_t buttons = last.buttons;
-    if (message == WmLButtonDown) buttons |= 1;
-    if (message == WmLButtonUp) buttons &= ~1;
-    if (message == WmRButtonDown) buttons |= 2;
-    if (message == WmRButtonUp) buttons &= ~2;
-    const uint32_t packed = static_cast<uint32_t>(lParam);
-    MouseTrack(static_cast<int16_t>(packed & 0xFFFFu), static_cast<int16_t>(packed >> 16), buttons);
+    for (HandlerNode* node = HandlerList; node; node = node->next)
+        if (node->message == message) return node->handler(MainWindow, message, wParam, lParam);
+    return 0;
 }
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
+    if (MessageWatcher && window == MainWindow) MessageWatcher(message, wParam, lParam);
     int32_t handlerResult = 0;
     bool handled = false;
     for (HandlerNode* node = HandlerList; node; node = node->next) {
@@ -107,7 +121,6 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
             break;
         }
     }
-    if (message >= WmMouseMove && message <= WmRButtonUp) TrackMouse(message, lParam);
 
     const uint32_t lp = static_cast<uint32_t>(lParam);
     switch (message) {

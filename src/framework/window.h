@@ -41,12 +41,25 @@ void CaptureMouse(bool held);
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 void AddHandler(uint32_t message, MessageHandler handler);
+// Runs the handler registered last for the message, and nothing else (no
+// built-in handling): how a recorded session hands its input over again.
+// 0 when there is none.
+int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam);
+// Called with every message for the main window before its handler runs
+// (null: none), for whoever keeps a record of the input.
+extern void (*MessageWatcher)(uint32_t message, uint32_t wParam, int32_t lParam);
 // What the window does with a message no handler took: the platform's own
 // commands, else closing on a close request.
 int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 
+// The surface's picture, 336 x 402 through the palette in force, on the
+// system clipboard.
+void CopyToClipboard();
+
 // The error box.
 void ShowError(const char* text, const char* caption);
+// A note that stops nothing: in or beside the window until it is read.
+void ShowNote(const char* text, const char* caption);
 // The first file of a drop (WmDropFiles's wParam), after which the drop is
 // done with: its length, 0 when there is none.
 uint32_t DroppedFileName(uint32_t drop, char* buffer, uint32_t size);

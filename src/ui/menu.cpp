@@ -51,6 +51,8 @@ void BuildSystemMenu()
     if (DrawingEnabled == 1) Mark(CmdDrawingOn, true);
 }
 
+void MarkDrawingOn() { Mark(CmdDrawingOn, DrawingEnabled == 1); }
+
 void MarkSettings(bool on)
 {
     // A value out of its range (only a damaged file could bring one) names

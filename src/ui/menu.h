@@ -22,6 +22,8 @@ extern void (*MenuNewScene)();
 
 void BuildSystemMenu();
 void MarkSettings(bool on);
+// The mark of "Drawing on" as DrawingEnabled says.
+void MarkDrawingOn();
 int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t AboutDlgProc(WindowHandle dialog, uint32_t message, uint32_t wParam, int32_t lParam);
 // No menu yet, and no way to Clear.

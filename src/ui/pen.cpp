@@ -9,11 +9,15 @@
 
 int32_t ToolState = ToolIdle;
 ToolPoint LastPoint = {0, 0};
+void (*BeforeStroke)() = nullptr;
+// Whether the stroke under way has stamped yet.
+static bool Stamped = false;
 
 void PenReset()
 {
     ToolState = ToolIdle;
     LastPoint = {0, 0};
+    Stamped = false;
 }
 
 // Cursor positions arrive as two unsigned 16-bit halves, so a position left
@@ -39,6 +43,7 @@ static int32_t BeginStroke(int32_t tool, int32_t lParam)
     if (ToolState != ToolIdle) return 0;
     ToolState = tool;
     LastPoint = CursorOf(lParam);
+    Stamped = false;
     CaptureMouse(true);
     return 0;
 }
@@ -63,6 +68,8 @@ int32_t OnMouseMove(WindowHandle, uint32_t, uint32_t, int32_t lParam)
     const bool pen = ToolState == ToolPen;
     const uint8_t kind = pen ? CellWall : CellEmpty;
     const int32_t r = 2 * (pen ? PenSize : EraserSize) + 1;
+    if (!Stamped && BeforeStroke) BeforeStroke();
+    Stamped = true;
     StampSquare(cursor.x, cursor.y, r, kind);
     // A fast move leaves one extra stamp halfway, however far it jumped.
     if (std::abs(cursor.x - LastPoint.x) > r || std::abs(cursor.y - LastPoint.y) > r)

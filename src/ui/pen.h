@@ -13,6 +13,9 @@ struct ToolPoint {
 
 extern int32_t ToolState;
 extern ToolPoint LastPoint;
+// Called once a stroke, just before its first stamp changes the field (the
+// program keeps what the field was, for undo); null: nothing.
+extern void (*BeforeStroke)();
 
 // No stroke under way.
 void PenReset();

@@ -42,6 +42,13 @@ class Picture:
     def __eq__(self, other):
         return self.rgb == other.rgb
 
+    @staticmethod
+    def from_png(data):
+        """A PNG of the client area's size, decoded by ImageMagick."""
+        rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=data, check=True,
+                             capture_output=True).stdout
+        return Picture(rgb)
+
 
 def wait_until(what, predicate, timeout=20.0, every=0.1):
     """Polls until predicate() is true; fails with `what` after timeout."""
@@ -369,6 +376,69 @@ def test_every_way_the_session_ends_saves_the_scene(d, folder):
         assert scene_has_cells(path, shown), how + ": the stroke was not saved"
         assert Scene(path).speed == 1, how + ": the speed was not saved"
     return "ended by " + ", ".join(ends)
+
+
+def test_ctrl_c_copies_the_picture_the_window_shows(d, folder):
+    d.start(folder)
+    d.choose("Speed/Stop")
+    shown = settled(d)
+    d.key("ctrl+c")
+    copied = wait_until("a picture on the clipboard", lambda: d.clipboard() is not None and [d.clipboard()], 30)[0]
+    d.close()
+    if copied is False:
+        return "skipped: this backend's clipboard cannot be read from outside"
+    assert copied == shown, "the clipboard's picture is not the window's"
+
+
+def test_a_window_without_its_surface_says_so_and_ends_with_a_failure(d, folder):
+    code = d.start_refused(folder)
+    if code is None:
+        return "skipped: this backend cannot be started without its surface"
+    assert code == 1, "ended with %s" % code
+    assert not os.listdir(folder), "a window without its surface wrote %s" % os.listdir(folder)
+
+
+def test_the_end_of_a_session_while_about_is_open_saves_and_ends(d, folder):
+    """About gives way to the end of the session as the close does."""
+    ends = d.session_ends()
+    if not ends:
+        return "skipped: this backend shows no end of a session but its close"
+    d.start(folder, ["about.talvo"])
+    d.choose("Speed/Slow")
+    shown = draw_stroke(d, 330)
+    d.choose("About talvo")
+    wait_until("the About dialog", d.about_is_open)
+    d.end_session(ends[0])
+    path = os.path.join(folder, "about.talvo")
+    assert scene_has_cells(path, shown) and Scene(path).speed == 1, "the scene was not saved"
+    return "ended by " + ends[0]
+
+
+def test_a_second_close_while_the_error_box_is_up_is_not_taken(d, folder):
+    """The box that says a scene could not be saved belongs to the window:
+    closing the window again while it is up does nothing, and once it is
+    dismissed the first close ends the program, its scene rescued."""
+    scene = make_scene(folder, "locked.talvo", "")
+    os.chmod(scene, 0o444)
+    before = open(scene, "rb").read()
+    d.start(folder, ["locked.talvo"])
+    if d.error_boxes() is None:
+        d.close()
+        return "skipped: this backend's errors are no boxes"
+    d.request_close()
+    wait_until("the error box", lambda: d.error_boxes() == 1, 60)
+    d.request_close()
+    # The window takes no input while the box is up: no second box comes,
+    # and the window stays until the box is dismissed.
+    end = time.monotonic() + 3
+    while time.monotonic() < end:
+        assert d.error_boxes() == 1, "a second error box"
+        assert d.process.poll() is None, "the program ended with its box up"
+        time.sleep(0.2)
+    d.dismiss_error()
+    code = d.process.wait(60)
+    assert code == 0, "ended with %d" % code
+    assert open(scene, "rb").read() == before, "the read-only scene was replaced"
 
 
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]

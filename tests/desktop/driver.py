@@ -45,6 +45,22 @@ class Driver:
         """Drops the file on the window, as from a file manager."""
         raise NotImplementedError
 
+    def key(self, combo):
+        """Presses keys on the window as a person does (xdotool's names:
+        'ctrl+c')."""
+        raise NotImplementedError
+
+    def clipboard(self):
+        """The picture on the system clipboard as a behaviour.Picture, None
+        while there is none; False where it cannot be read from outside."""
+        return False
+
+    def start_refused(self, folder):
+        """Starts the program in `folder` with its surface refused
+        (TALVO_TEST_NO_SURFACE=1), dismisses the error box as a person does,
+        and returns its exit status; None where that cannot be shown."""
+        return None
+
     def repaint(self):
         """Has the window painted anew as the platform does after it was
         covered (another window over it, a page shown again); False where
@@ -59,6 +75,19 @@ class Driver:
     def end_session(self, how):
         """Ends the session that way and waits for the program to end; fails
         unless it ended as documented for that way."""
+        raise NotImplementedError
+
+    def request_close(self):
+        """Closes the window as the user does, and returns at once."""
+        raise NotImplementedError
+
+    def error_boxes(self):
+        """How many error boxes the program shows now; None where its errors
+        are no boxes."""
+        return None
+
+    def dismiss_error(self):
+        """Presses OK in the error box shown last."""
         raise NotImplementedError
 
     def close(self):

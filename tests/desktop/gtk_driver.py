@@ -12,9 +12,10 @@ import time
 
 import driver
 import x11
-from behaviour import HEIGHT, ROOT, WIDTH, wait_until
+from behaviour import HEIGHT, ROOT, WIDTH, Picture, wait_until
 
 TALVO = os.environ.get("TALVO", os.path.join(ROOT, "build/release/talvo"))
+CHECK = os.path.join(os.path.dirname(TALVO), "talvo-library-check")
 TITLE = "Talvo"
 
 _shared = {}
@@ -112,8 +113,17 @@ class Driver(driver.Driver):
         self.logs = tempfile.mkdtemp(prefix="talvo-gtk-")
         self.kept.append(self.logs)
         with open(os.path.join(self.logs, "stdout"), "w") as out, open(os.path.join(self.logs, "stderr"), "w") as err:
-            self.process = subprocess.Popen([TALVO] + list(args), cwd=folder, env=self.x.env, stdout=out, stderr=err,
-                                            preexec_fn=_as_a_desktop_starts_it)
+            self._run(folder, [TALVO] + list(args), out, err)
+
+    def library_check(self, folder, log):
+        self._run(folder, [CHECK], log, log)
+
+    def x11_display(self):
+        return self.x
+
+    def _run(self, folder, command, out, err):
+        self.process = subprocess.Popen(command, cwd=folder, env=self.x.env, stdout=out, stderr=err,
+                                        preexec_fn=_as_a_desktop_starts_it)
         at = self.at
 
         def app():
@@ -202,6 +212,32 @@ class Driver(driver.Driver):
         x, y = self._point(WIDTH // 2, HEIGHT // 2)
         assert self.x.drop(self.window, x, y, path), "the window refused the drop"
 
+    def key(self, combo):
+        self.x.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))
+        self.x.xdotool("key", combo)
+
+    def clipboard(self):
+        got = subprocess.run(["xclip", "-selection", "clipboard", "-t", "image/png", "-o"], env=self.x.env,
+                             capture_output=True, timeout=30)
+        return Picture.from_png(got.stdout) if got.returncode == 0 and got.stdout else None
+
+    def start_refused(self, folder):
+        env = dict(self.x.env, TALVO_TEST_NO_SURFACE="1")
+        process = subprocess.Popen([TALVO], cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, preexec_fn=_as_a_desktop_starts_it)
+        try:
+            box = self.x.wait_window("ERROR", 60)
+            geometry = dict(line.split("=", 1) for line in self.x.xdotool("getwindowgeometry", "--shell", box).split())
+            # The box's OK button has the focus: Enter presses it.
+            self.x.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
+                           int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+            self.x.xdotool("key", "Return")
+            return process.wait(30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
     def repaint(self):
         self.x.cover(*self.origin, WIDTH, HEIGHT)
 
@@ -227,10 +263,25 @@ class Driver(driver.Driver):
             raise AssertionError("talvo did not end after " + how)
         assert code == want, "talvo ended with %d after %s (not %d): %s" % (code, how, want, self._stderr())
 
-    def close(self):
+    def request_close(self):
         close = self._named("Close", self.at.ROLE_PUSH_BUTTON)
         assert close is not None, "no close button"
         self.x.xdotool("mousemove", *self._centre(close), "click", 1)
+
+    def _error_box_nodes(self):
+        at = self.at
+        return [n for n in self._fresh(self.app) if n.getRole() == at.ROLE_ALERT and self._showing(n)]
+
+    def error_boxes(self):
+        return len(self._error_box_nodes())
+
+    def dismiss_error(self):
+        ok = self._named("OK", self.at.ROLE_PUSH_BUTTON, self._error_box_nodes()[-1])
+        assert ok is not None, "no OK button in the error box"
+        ok.queryAction().doAction(0)
+
+    def close(self):
+        self.request_close()
         try:
             code = self.process.wait(20)
         except subprocess.TimeoutExpired:

@@ -218,7 +218,10 @@ class Chromium:
 
     def new_context(self):
         self.tools.events.clear()  # what earlier tests left
-        return self.tools.call("Target.createBrowserContext")["browserContextId"]
+        context = self.tools.call("Target.createBrowserContext")["browserContextId"]
+        self.tools.call("Browser.grantPermissions", browserContextId=context, origin=self.server.origin,
+                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"])
+        return context
 
     def dispose_context(self, context):
         self.tools.call("Target.disposeBrowserContext", browserContextId=context)
@@ -268,6 +271,17 @@ class Chromium:
                 params.update(button=button, buttons=held, clickCount=1)
                 kind = "mousePressed" if kind == "down" else "mouseReleased"
             self.tools.call("Input.dispatchMouseEvent", session=tab[1], type=kind, **params)
+
+    def key(self, tab, held, key):
+        modifiers = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in held)
+        text = key.upper() if "shift" in held else key
+        for kind in ("keyDown", "keyUp"):
+            self.tools.call("Input.dispatchKeyEvent", session=tab[1], type=kind, modifiers=modifiers, key=text,
+                            code="Key" + key.upper() if len(key) == 1 else key, windowsVirtualKeyCode=ord(key.upper()))
+
+    def preload(self, tab, source):
+        """Has `source` run first in every page the tab loads from now on."""
+        self.tools.call("Page.addScriptToEvaluateOnNewDocument", session=tab[1], source=source)
 
     def drop_files(self, tab, paths, x, y):
         data = {"items": [], "files": [os.path.abspath(p) for p in paths], "dragOperationsMask": 1}
@@ -403,6 +417,15 @@ class Firefox:
         self.call("input.performActions", context=tab,
                   actions=[{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"}, "actions": actions}])
 
+    def key(self, tab, held, key):
+        mods = [{"alt": "\ue00a", "ctrl": "\ue009", "meta": "\ue03d", "shift": "\ue008"}[m] for m in held]
+        actions = ([{"type": "keyDown", "value": m} for m in mods] + [{"type": "keyDown", "value": key},
+                   {"type": "keyUp", "value": key}] + [{"type": "keyUp", "value": m} for m in reversed(mods)])
+        self.call("input.performActions", context=tab, actions=[{"type": "key", "id": "keys", "actions": actions}])
+
+    def preload(self, tab, source):
+        self.call("script.addPreloadScript", functionDeclaration="() => { %s }" % source, contexts=[tab])
+
     def drop_files(self, tab, paths, x, y):
         synthetic_drop(lambda e: self.js(tab, e), paths, x, y)
 
@@ -532,6 +555,21 @@ class WebKit:
                 code = {"left": 0, "right": 2}[button]
                 (actions.pointer_action.pointer_down if kind == "down" else actions.pointer_action.pointer_up)(code)
         actions.perform()
+
+    def key(self, tab, held, key):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        mods = [{"alt": Keys.ALT, "ctrl": Keys.CONTROL, "meta": Keys.META, "shift": Keys.SHIFT}[m] for m in held]
+        chain = ActionChains(self._session(tab))
+        for m in mods:
+            chain.key_down(m)
+        chain.send_keys(key)
+        for m in reversed(mods):
+            chain.key_up(m)
+        chain.perform()
+
+    # WebDriver has no way to run a script before the page's own.
+    preload = None
 
     def drop_files(self, tab, paths, x, y):
         synthetic_drop(lambda e: self.js(tab, e), paths, x, y)
@@ -832,6 +870,51 @@ class Driver(driver.Driver):
     def drop_files(self, paths):
         self.dropped.update({os.path.basename(p): p for p in paths})
         self.engine.drop_files(self.tab, paths, *self.field_point(WIDTH // 2, HEIGHT // 2))
+
+    def key(self, combo):
+        """Keys on the field, which a click gives the focus, as a person
+        does: 'ctrl+c', 'ctrl+shift+z'."""
+        self.click(*self.field_point(WIDTH - 2, HEIGHT - 2))
+        *held, key = combo.split("+")
+        self.engine.key(self.tab, held, key)
+        self.wait_idle()
+
+    def clipboard(self):
+        """The clipboard's picture where headless Chromium gives it back;
+        where it refuses image items (no focus), the PNG the page handed to
+        the clipboard call."""
+        data = self.js("""(async () => {
+            const base64 = async blob => {
+                const bytes = new Uint8Array(await blob.arrayBuffer());
+                let s = "";
+                for (let i = 0; i < bytes.length; i += 0x8000) s += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+                return btoa(s);
+            };
+            try {
+                for (const item of await navigator.clipboard.read())
+                    if (item.types.includes("image/png")) return await base64(await item.getType("image/png"));
+            } catch (error) {
+                // Refused: the page's own hand-over below.
+            }
+            const handed = talvoPage.copied();
+            return handed ? await base64(await handed) : null;
+        })()""")
+        return Picture.from_png(base64.b64decode(data)) if data else None
+
+    def start_refused(self, folder):
+        if not self.engine.preload:
+            return None
+        self.new_context()
+        self.folder = folder
+        self._open(BLANK)
+        self.engine.preload(self.tab, "window.Module = { preRun: [() => { ENV.TALVO_TEST_NO_SURFACE = '1'; }] };")
+        self.engine.navigate(self.tab, self.browser.origin + "/index.html")
+        status = wait_until("the page to say that Talvo ended", lambda: (lambda t: "ended" in t and t)(
+            self.js("(document.getElementById('status') || {}).textContent || ''")), timeout=60)
+        assert "ERROR" in self.js("document.getElementById('message').textContent"), "no error shown"
+        self.problems = [p for p in self.problems if "ERROR" not in p]
+        code = status.partition("(code ")[2].partition(")")[0]
+        return int(code) if code else 0
 
     def close(self):
         """Closes the page, which saves the scene as it goes, then copies what

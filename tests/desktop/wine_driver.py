@@ -20,6 +20,7 @@ from x11 import Display
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXE = os.environ.get("TALVO_EXE", os.path.join(ROOT, "build/win32/talvo.exe"))
+CHECK_EXE = os.path.join(os.path.dirname(EXE), "talvo-library-check.exe")
 START_TIMEOUT = 180.0
 
 
@@ -150,8 +151,17 @@ class Driver(driver.Driver):
 
     def start(self, folder, args=()):
         self.log = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(["wine", EXE, *args], cwd=folder, env=self.s.env,
-                                        stdout=self.log, stderr=subprocess.STDOUT)
+        self._run(folder, [EXE, *args], self.log)
+
+    def library_check(self, folder, log):
+        self._run(folder, [CHECK_EXE], log)
+
+    def x11_display(self):
+        return self.d
+
+    def _run(self, folder, command, log):
+        self.process = subprocess.Popen(["wine", *command], cwd=folder, env=self.s.env,
+                                        stdout=log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), START_TIMEOUT, every=0.5)
         geometry = dict(line.split("=", 1) for line in
                         self.d.xdotool("getwindowgeometry", "--shell", window).split())
@@ -215,6 +225,27 @@ class Driver(driver.Driver):
         # the client area.
         assert self.d.drop(self.window, *self._point(WIDTH // 2, HEIGHT // 2), path, timeout=60), "drop refused"
 
+    def key(self, combo):
+        self._pointer_on_window()
+        self.d.xdotool("key", combo)
+
+    def start_refused(self, folder):
+        env = dict(self.s.env, TALVO_TEST_NO_SURFACE="1")
+        process = subprocess.Popen(["wine", EXE], cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        try:
+            box = self.d.wait_window("ERROR", START_TIMEOUT)
+            geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
+            # The pointer on the box, Enter presses its OK.
+            self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
+                           int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+            self.d.xdotool("key", "Return")
+            return process.wait(60)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
     def repaint(self):
         # Wine puts a covered window back from its own copy of it, with no
         # WM_PAINT (seen here: neither a window over it nor the About box
@@ -235,9 +266,24 @@ class Driver(driver.Driver):
             raise AssertionError("talvo.exe did not end with the session")
         assert code == 0, "talvo.exe ended with %d" % code
 
-    def close(self):
+    def request_close(self):
         self._pointer_on_window()
         self.d.xdotool("key", "alt+F4")
+
+    def error_boxes(self):
+        # Wine's message box has the caption the program gave it, "Talvo",
+        # the window's own title.
+        return len(self.d.windows("Talvo")) - 1
+
+    def dismiss_error(self):
+        box = self.d.windows("Talvo")[-1]
+        geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
+        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
+                       int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+        self.d.xdotool("key", "Return")
+
+    def close(self):
+        self.request_close()
         try:
             code = self.process.wait(60)
         except subprocess.TimeoutExpired:

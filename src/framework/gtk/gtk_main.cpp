@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "framework/end_signals.h"
 #include "framework/start.h"
@@ -79,6 +80,8 @@ int main(int argc, char** argv)
     programArgs.push_back(nullptr);
     SetProgramArguments(static_cast<int>(programArgs.size() - 1), programArgs.data());
 
+    // The window keeps a journal of its session: a crash loses a second.
+    SetJournalKept(true);
     const char* bench = std::getenv("TALVO_BENCH");
     if (bench && std::strcmp(bench, "1") == 0) {
         FrameStats.enabled = true;

@@ -4,6 +4,7 @@
 // main loop.
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <pango/pangocairo.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "framework/gtk/gtk.h"
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
+#include "framework/raster.h"
 #include "resources/about.h"
 #include "resources/string_table.h"
 
@@ -41,6 +43,9 @@ std::vector<GtkWidget*> Menus;
 std::vector<std::vector<GtkWidget*>> MenuItems;
 
 GtkWidget* AboutBox = nullptr;
+// The note over the field's foot, and its text.
+GtkWidget* NoteBar = nullptr;
+GtkWidget* NoteText = nullptr;
 // The error box on show, closed when the session ends.
 GtkWidget* ErrorBox = nullptr;
 // The display connection is gone: nothing may touch GTK any more.
@@ -131,13 +136,38 @@ uint32_t VirtualKey(guint keyval)
     case GDK_KEY_Return: case GDK_KEY_KP_Enter: return VkReturn;
     case GDK_KEY_Escape: return VkEscape;
     case GDK_KEY_space: return VkSpace;
-    case GDK_KEY_Tab: return VkTab;
+    case GDK_KEY_Tab: case GDK_KEY_ISO_Left_Tab: return VkTab;
     case GDK_KEY_BackSpace: return VkBack;
+    case GDK_KEY_Shift_L: case GDK_KEY_Shift_R: return VkShift;
+    case GDK_KEY_Control_L: case GDK_KEY_Control_R: return VkControl;
     default: break;
     }
+    if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12) return VkF1 + (keyval - GDK_KEY_F1);
     const gunichar c = gdk_keyval_to_unicode(gdk_keyval_to_upper(keyval));
     if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return c;
     return 0;
+}
+
+// The character Win32 makes of the key: what the keyboard types (shift
+// and layout included), a control character for a letter held with Ctrl;
+// -1 when none (beyond Latin-1, or Ctrl with anything but a letter).
+int32_t KeyCharacter(const GdkEventKey* event, bool control)
+{
+    switch (event->keyval) {
+    case GDK_KEY_Return: case GDK_KEY_KP_Enter: return control ? 10 : 13;
+    case GDK_KEY_Escape: return 27;
+    case GDK_KEY_Tab: return control ? -1 : 9;
+    case GDK_KEY_BackSpace: return control ? 127 : 8;
+    default: break;
+    }
+    const gunichar c = gdk_keyval_to_unicode(event->keyval);
+    if (control) {
+        const gunichar upper = g_unichar_toupper(c);
+        // Ctrl+Shift+Z redoes, as Ctrl+Y does.
+        if (upper == 'Z' && (event->state & GDK_SHIFT_MASK)) return 25;
+        return upper >= 'A' && upper <= 'Z' ? static_cast<int32_t>(upper - 'A' + 1) : -1;
+    }
+    return c >= 0x20 && c <= 0xFF && c != 0x7F ? static_cast<int32_t>(c) : -1;
 }
 
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
@@ -149,11 +179,13 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
         OpenMenu();
         return TRUE;
     }
-    if (mods & (GDK_MOD1_MASK | GDK_CONTROL_MASK | GDK_SUPER_MASK)) return FALSE;
+    // Alt and Super keys are the desktop's (Win32 gives them no WM_KEYDOWN).
+    if (mods & (GDK_MOD1_MASK | GDK_SUPER_MASK)) return FALSE;
     if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
     const uint32_t key = VirtualKey(event->keyval);
-    if (!key) return FALSE;
-    QueuePost(WmKeyDown, key, 1);
+    const int32_t character = KeyCharacter(event, (mods & GDK_CONTROL_MASK) != 0);
+    if (!key && character < 0) return FALSE;
+    QueuePostKey(key, character);
     return TRUE;
 }
 
@@ -325,6 +357,29 @@ void WatchTheSessionEnd()
     GtkOnX11ConnectionLost(display, EndWithoutDisplay);
 }
 
+// Buttons beside the menu that post the character their key makes.
+struct BarButton {
+    const char* icon;
+    const char* name;
+    const char* tip;
+    uint32_t character;
+};
+const BarButton BarButtons[] = {
+    {"edit-undo-symbolic", "Undo", "Undo the last stroke or Clear (Ctrl+Z)", 26},
+    {"edit-redo-symbolic", "Redo", "Redo what was undone (Ctrl+Y)", 25},
+    {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
+};
+
+void OnBarButton(GtkButton*, gpointer character)
+{
+    QueuePost(WmChar, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(character)), 0);
+}
+
+// The text font: a Mincho face where the system has one, else a serif.
+constexpr char TextFaces[] = "MS Mincho, IPAMincho, IPAexMincho, Noto Serif CJK JP, Serif";
+
+void OnNoteResponse(GtkInfoBar* bar, gint, gpointer) { gtk_widget_hide(GTK_WIDGET(bar)); }
+
 gboolean OnWaitTimeout(gpointer passed)
 {
     *static_cast<bool*>(passed) = true;
@@ -353,6 +408,16 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     // The keys stay with the field when the button is clicked.
     gtk_widget_set_focus_on_click(MenuButton, FALSE);
     gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), MenuButton);
+    // The window's keys, where a person finds them without knowing them.
+    for (const BarButton& button : BarButtons) {
+        GtkWidget* widget = gtk_button_new_from_icon_name(button.icon, GTK_ICON_SIZE_BUTTON);
+        gtk_widget_set_tooltip_text(widget, button.tip);
+        atk_object_set_name(gtk_widget_get_accessible(widget), button.name);
+        gtk_widget_set_focus_on_click(widget, FALSE);
+        g_signal_connect(widget, "clicked", G_CALLBACK(OnBarButton),
+                         reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
+        gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
+    }
     gtk_window_set_titlebar(window, bar);
 
     // The platform's own items that apply to a window of fixed size.
@@ -378,7 +443,22 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     g_signal_connect(Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
     g_signal_connect(Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
     g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
-    gtk_container_add(GTK_CONTAINER(Window), Area);
+    // Notes show over the field's foot and stop nothing.
+    GtkWidget* overlay = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(overlay), Area);
+    NoteBar = gtk_info_bar_new();
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
+    gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
+    NoteText = gtk_label_new("");
+    gtk_label_set_line_wrap(GTK_LABEL(NoteText), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(NoteText), 36);
+    gtk_label_set_xalign(GTK_LABEL(NoteText), 0.0f);
+    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
+    gtk_widget_set_valign(NoteBar, GTK_ALIGN_END);
+    gtk_widget_set_no_show_all(NoteBar, TRUE);
+    g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), NoteBar);
+    gtk_container_add(GTK_CONTAINER(Window), overlay);
 
     g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
@@ -569,10 +649,16 @@ void PlatformEndAbout(int32_t)
     AboutBox = nullptr;
 }
 
-void PlatformShowError(const char* text, const char* caption)
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
     std::fprintf(stderr, "%s: %s\n", caption, text);
     if (!gdk_display_get_default() || DisplayLost) return;
+    if (note) {
+        if (!NoteBar || !Window) return;
+        gtk_label_set_text(GTK_LABEL(NoteText), text);
+        gtk_widget_show_all(NoteBar);
+        return;
+    }
     GtkWidget* box = gtk_message_dialog_new(Window ? GTK_WINDOW(Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                             GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), caption);
@@ -588,6 +674,105 @@ int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return Cop
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {
     return QueueTakeDroppedName(drop, buffer, size);
+}
+
+// --- What the library offers besides.
+
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    *x = *y = *buttons = 0;
+    if (!Area || DisplayLost) return;
+    GdkWindow* area = gtk_widget_get_window(Area);
+    if (!area) return;
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(area)));
+    double px = 0, py = 0;
+    GdkModifierType mask = static_cast<GdkModifierType>(0);
+    gdk_window_get_device_position_double(area, pointer, &px, &py, &mask);
+    *x = Whole(px);
+    *y = Whole(py);
+    *buttons = static_cast<int32_t>(ButtonBits(mask));
+}
+
+void PlatformCopyToClipboard(int32_t width, int32_t height)
+{
+    if (!Window || DisplayLost || Surface.empty()) return;
+    const int32_t w = width < Width ? width : Width, h = height < Height ? height : Height;
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
+    if (!picture) return;
+    guchar* rows = gdk_pixbuf_get_pixels(picture);
+    const int stride = gdk_pixbuf_get_rowstride(picture);
+    for (int32_t y = 0; y < h; ++y) {
+        guchar* out = rows + static_cast<size_t>(y) * static_cast<size_t>(stride);
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t* colour = Colours[Surface[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)]];
+            out[3 * x + 0] = colour[2];
+            out[3 * x + 1] = colour[1];
+            out[3 * x + 2] = colour[0];
+        }
+    }
+    GtkClipboard* clipboard = gtk_widget_get_clipboard(Window, GDK_SELECTION_CLIPBOARD);
+    gtk_clipboard_set_image(clipboard, picture);
+    // A clipboard manager may keep it once the program has ended.
+    gtk_clipboard_set_can_store(clipboard, nullptr, 0);
+    g_object_unref(picture);
+}
+
+// Pango draws the text, unsmoothed, into a coverage mask that becomes the
+// surface's bytes in the two colours' entries.
+int32_t PlatformText(const PlatformTextRequest& request)
+{
+    if (!request.text || Surface.empty() || request.height == 0) return 0;
+    PangoFontMap* fonts = pango_cairo_font_map_get_default();
+    PangoContext* context = pango_font_map_create_context(fonts);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_NONE);
+    pango_cairo_context_set_font_options(context, options);
+    cairo_font_options_destroy(options);
+    PangoFontDescription* font = pango_font_description_from_string(TextFaces);
+    pango_font_description_set_weight(font, PANGO_WEIGHT_THIN);
+    // A negative height is the characters' own; a positive one the cell's,
+    // which the font's ascent and descent make up.
+    const int32_t size = request.height < 0 ? -request.height : request.height;
+    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+    if (request.height > 0) {
+        PangoFontMetrics* metrics = pango_context_get_metrics(context, font, nullptr);
+        const int cell = pango_font_metrics_get_ascent(metrics) + pango_font_metrics_get_descent(metrics);
+        pango_font_metrics_unref(metrics);
+        if (cell > 0) pango_font_description_set_absolute_size(font, static_cast<double>(size) * size * PANGO_SCALE * PANGO_SCALE / cell);
+    }
+    PangoLayout* layout = pango_layout_new(context);
+    pango_layout_set_font_description(layout, font);
+    gchar* valid = g_utf8_make_valid(request.text, -1);
+    pango_layout_set_text(layout, valid, -1);
+    g_free(valid);
+    PangoRectangle ink, logical;
+    pango_layout_get_pixel_extents(layout, &ink, &logical);
+    int32_t drawn = 0;
+    const int32_t w = logical.width, h = logical.height;
+    if (w > 0 && h > 0 && w <= 4 * Width && h <= 4 * Height) {
+        cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
+        cairo_t* cr = cairo_create(mask);
+        cairo_set_source_rgba(cr, 0, 0, 0, 1);
+        cairo_move_to(cr, -logical.x, -logical.y);
+        pango_cairo_show_layout(cr, layout);
+        cairo_destroy(cr);
+        cairo_surface_flush(mask);
+        const uint8_t* data = cairo_image_surface_get_data(mask);
+        const int stride = cairo_image_surface_get_stride(mask);
+        std::vector<uint8_t> coverage(static_cast<size_t>(w) * static_cast<size_t>(h));
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(&coverage[static_cast<size_t>(y) * static_cast<size_t>(w)], data + static_cast<size_t>(y) * static_cast<size_t>(stride),
+                        static_cast<size_t>(w));
+        cairo_surface_destroy(mask);
+        RasterTextMask(RasterTarget{Surface.data(), Width, Height, Width}, request.x, request.y, coverage.data(), w, h,
+                       request.ink, request.paper);
+        drawn = 1;
+        if (request.intoWindow) PlatformPresent(Width, Height);
+    }
+    g_object_unref(layout);
+    pango_font_description_free(font);
+    g_object_unref(context);
+    return drawn;
 }
 
 void PlatformShutdown(int32_t)

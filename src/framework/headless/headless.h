@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Something to happen in a given frame: the frame's PumpMessages handles it.
 struct HeadlessEvent {
@@ -39,6 +40,17 @@ const uint8_t* HeadlessWindowBytes();
 int32_t HeadlessPresentCount();
 // The surface through its colour table, as 8-bit RGB triples.
 void HeadlessSurfaceRgb(uint8_t* rgb);
+// What the clipboard holds: the last picture copied to it (copies 0 when
+// none), pixels through `colours` (blue, green, red, 0).
+struct HeadlessPicture {
+    int32_t copies = 0;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    uint8_t colours[256][4] = {};
+};
+const HeadlessPicture& HeadlessClipboard();
+// The pointer moves, or a button changes, with no message to the window.
+void HeadlessMovePointer(int32_t x, int32_t y, int32_t buttons);
 bool HeadlessWindowExists();
 bool HeadlessCaptured();
 int32_t HeadlessRealizeCount();
@@ -58,6 +70,8 @@ HeadlessDefCall HeadlessLastDefCall();
 // showed one ends with exit code 1.
 int32_t HeadlessErrorCount();
 std::string HeadlessLastError();
+// The notes shown so far, which change nothing of the exit code.
+const std::vector<std::string>& HeadlessNotes();
 
 // The platform's own items of the window's menu, one a line, as a person
 // would see them before the program's ("[ ] 61536 Close").

@@ -39,6 +39,10 @@ struct State {
     void (*onExit)(int32_t) = nullptr;
     int32_t errors = 0;
     std::string lastError;
+    std::vector<std::string> notes;
+    // Where the script last put the pointer, and the buttons it holds.
+    int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
+    HeadlessPicture clipboard;
 };
 
 State S;
@@ -52,13 +56,23 @@ void Deliver(const HeadlessEvent& event)
 {
     switch (event.kind) {
     case HeadlessEvent::Post:
+        // The pointer is where the script's mouse is as its message is sent.
+        if (event.message >= WmMouseMove && event.message <= WmRButtonUp) {
+            S.pointerX = static_cast<int16_t>(static_cast<uint32_t>(event.lParam) & 0xFFFFu);
+            S.pointerY = static_cast<int16_t>(static_cast<uint32_t>(event.lParam) >> 16);
+            S.pointerButtons = static_cast<int32_t>(event.wParam & (MkLButton | MkRButton));
+        }
         // While the About dialog is open the keys are its own: Enter is OK.
         if (S.dialogShown && event.message == WmKeyDown) {
             if (event.wParam == VkReturn) QueuePost(HandleOf(DialogWindowId), WmCommand, 1, 0);
             if (event.wParam == VkEscape) QueuePost(HandleOf(DialogWindowId), WmCommand, 2, 0);
             break;
         }
-        QueuePost(event.message, event.wParam, event.lParam);
+        // A scripted key is pressed with no other key held.
+        if (event.message == WmKeyDown)
+            QueuePostKey(event.wParam, QueueKeyCharacter(event.wParam));
+        else
+            QueuePost(event.message, event.wParam, event.lParam);
         break;
     case HeadlessEvent::Drop:
         QueuePostDrop({event.path});
@@ -212,11 +226,15 @@ int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 
 void PlatformEndAbout(int32_t) { S.dialogShown = false; }
 
-void PlatformShowError(const char* text, const char* caption)
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    if (note) {
+        S.notes.push_back(text);
+        return;
+    }
     ++S.errors;
     S.lastError = text;
-    std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
@@ -234,6 +252,34 @@ void PlatformShutdown(int32_t code)
     // A run that had to show an error did not go as asked.
     if (S.errors && code == 0) std::exit(1);
 }
+
+// --- What the library offers besides.
+
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    *x = S.pointerX;
+    *y = S.pointerY;
+    *buttons = S.pointerButtons;
+}
+
+// The clipboard of this platform is kept for whoever looks (talvo-sim
+// --clipboard, the tests).
+void PlatformCopyToClipboard(int32_t width, int32_t height)
+{
+    if (S.surface.empty()) return;
+    HeadlessPicture& picture = S.clipboard;
+    picture.width = width < S.width ? width : S.width;
+    picture.height = height < S.height ? height : S.height;
+    picture.pixels.assign(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height), 0);
+    for (int32_t y = 0; y < picture.height; ++y)
+        std::memcpy(&picture.pixels[static_cast<size_t>(y * picture.width)], &S.surface[static_cast<size_t>(y * S.width)],
+                    static_cast<size_t>(picture.width));
+    std::memcpy(picture.colours, S.colours, sizeof S.colours);
+    ++picture.copies;
+}
+
+// There are no fonts here: text draws nothing, and says so by its result.
+int32_t PlatformText(const PlatformTextRequest&) { return 0; }
 
 // --- Controls and views.
 
@@ -258,6 +304,15 @@ void HeadlessSurfaceRgb(uint8_t* rgb)
     }
 }
 
+const HeadlessPicture& HeadlessClipboard() { return S.clipboard; }
+
+void HeadlessMovePointer(int32_t x, int32_t y, int32_t buttons)
+{
+    S.pointerX = x;
+    S.pointerY = y;
+    S.pointerButtons = buttons;
+}
+
 bool HeadlessWindowExists() { return S.windowExists; }
 bool HeadlessCaptured() { return S.captured; }
 int32_t HeadlessRealizeCount() { return S.realizes; }
@@ -266,6 +321,7 @@ bool HeadlessDialogShown() { return S.dialogShown; }
 HeadlessDefCall HeadlessLastDefCall() { return S.lastDef; }
 int32_t HeadlessErrorCount() { return S.errors; }
 std::string HeadlessLastError() { return S.lastError; }
+const std::vector<std::string>& HeadlessNotes() { return S.notes; }
 
 std::string HeadlessOwnMenuText()
 {

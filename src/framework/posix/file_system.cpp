@@ -2,7 +2,9 @@
 // is one it offers, and the few it may lack have a fallback).
 #include "framework/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -389,4 +391,61 @@ bool FileRescueFolder(char* folder, size_t size)
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || path.size() >= size) return false;
     std::memcpy(folder, path.c_str(), path.size() + 1);
     return true;
+}
+
+bool FileMakeFolders(const char* path)
+{
+    const std::string whole = std::string(path) + "/";
+    for (size_t at = whole.find('/', 1); at != std::string::npos; at = whole.find('/', at + 1)) {
+        const std::string part = whole.substr(0, at);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileListFolder(const char* folder, std::vector<std::string>* names)
+{
+    DIR* listing = opendir(folder);
+    if (!listing) return false;
+    const std::string base = std::string(folder) + "/";
+    while (const dirent* entry = readdir(listing)) {
+        struct stat st;
+        if (lstat((base + entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names->push_back(entry->d_name);
+    }
+    closedir(listing);
+    return true;
+}
+
+FileStatus FileRemove(const char* path)
+{
+    if (unlink(path) == 0 || errno == ENOENT) return FileDone;
+    return FailWith(errno);
+}
+
+FileStatus FileLock(const char* path, int64_t* handle)
+{
+    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) return FailWith(errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return Fail(FileNotRegular, EINVAL);
+    }
+    // flock goes with the process: a program that died holds nothing.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        // A file system without locks (Emscripten's) has only this program.
+        if (error != ENOSYS && error != EOPNOTSUPP) {
+            close(fd);
+            return error == EWOULDBLOCK ? Fail(FileTaken, error) : FailWith(error);
+        }
+    }
+    *handle = fd;
+    return FileDone;
+}
+
+void FileUnlock(int64_t handle)
+{
+    if (handle >= 0) close(static_cast<int>(handle));
 }

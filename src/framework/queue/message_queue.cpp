@@ -94,17 +94,19 @@ bool QueueNext(PlatformMessage* msg)
     return false;
 }
 
-// Keys that make a character: digits, letters (lower case, as with no
-// shift held) and the few control keys that have one.
-static void AddCharacter(const PlatformMessage& msg)
+void QueuePostKey(uint32_t virtualKey, int32_t character)
 {
-    const uint32_t key = msg.wParam;
-    int32_t c = -1;
-    if (key >= '0' && key <= '9') c = static_cast<int32_t>(key);
-    if (key >= 'A' && key <= 'Z') c = static_cast<int32_t>(key - 'A' + 'a');
+    if (virtualKey) QueuePost(WmKeyDown, virtualKey, 1);
+    if (character >= 0) QueuePost(WmChar, static_cast<uint32_t>(character), 1);
+}
+
+int32_t QueueKeyCharacter(uint32_t key)
+{
+    if (key >= '0' && key <= '9') return static_cast<int32_t>(key);
+    if (key >= 'A' && key <= 'Z') return static_cast<int32_t>(key - 'A' + 'a');
     if (key == VkSpace || key == VkReturn || key == VkBack || key == VkTab || key == VkEscape)
-        c = static_cast<int32_t>(key);
-    if (c >= 0) Pending.push_back(PlatformMessage{msg.window, WmChar, static_cast<uint32_t>(c), msg.lParam});
+        return static_cast<int32_t>(key);
+    return -1;
 }
 
 // Only the window's own messages reach its procedure; a dialog's input goes
@@ -112,7 +114,6 @@ static void AddCharacter(const PlatformMessage& msg)
 void QueueHandle(const PlatformMessage& msg)
 {
     if (!Window || msg.window != Window) return;
-    if (msg.message == WmKeyDown) AddCharacter(msg);
     Procedure(msg.window, msg.message, msg.wParam, msg.lParam);
 }
 

@@ -29,6 +29,13 @@ void QueuePost(uint32_t message, uint32_t wParam, int32_t lParam);
 // A mouse message at client point (x, y), which the message packs in its
 // lParam as two 16-bit halves.
 void QueuePostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y);
+// A key press as Win32 delivers it: WmKeyDown with the virtual key (none
+// when 0), then WmChar with the character it makes (none when negative),
+// as TranslateMessage adds it.
+void QueuePostKey(uint32_t virtualKey, int32_t character);
+// The character an unmodified key makes on a US keyboard (digits, letters in
+// lower case, and the control keys that make one); -1 when none.
+int32_t QueueKeyCharacter(uint32_t virtualKey);
 // WmDropFiles for these local paths, in the order given.
 void QueuePostDrop(const std::vector<std::string>& paths);
 // A WmPaint once nothing else waits; several requests make one paint.

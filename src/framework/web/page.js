@@ -9,6 +9,7 @@ var talvoPage = (function () {
   const SideFiles = ["init.txt", "bg.raw", "bg.pal"];
   const Width = 336, Height = 402;
   const WmClose = 0x10, WmCommand = 0x111, WmSysCommand = 0x112, WmMouseMove = 0x200, ScClose = 0xF060;
+  const WmChar = 0x102;
   const Buttons = [[1, 0x201, 0x202], [2, 0x204, 0x205]]; // bit, down, up
   const byId = id => document.getElementById(id);
   const app = byId("app"), field = byId("field"), picture = field.getContext("2d");
@@ -18,6 +19,13 @@ var talvoPage = (function () {
   function showError(text) {
     byId("message").textContent = text;
     console.error(text);
+  }
+
+  // A note from the program stops nothing: it stays until the player
+  // closes it.
+  function showNote(text) {
+    byId("note-text").textContent = text;
+    byId("note").hidden = false;
   }
 
   // The status line tells what just happened, until the next thing does.
@@ -145,6 +153,7 @@ var talvoPage = (function () {
     const ends = event.type === "pointerup" || event.type === "pointercancel";
     if (event.type === "pointerdown") {
       event.preventDefault();
+      field.focus({ preventScroll: true });
       ignored = null;
       // A press that closes the menu does only that, as on the desktop.
       if (!menus[0].hidden) {
@@ -180,6 +189,102 @@ var talvoPage = (function () {
     pointer = buttons ? event.pointerId : null;
     // A finished stroke is something worth keeping.
     if (released && !buttons) worthKeeping();
+  }
+
+  // Where the pointer was last seen anywhere on the page, for the program's
+  // polls: the page hears nothing of it once it leaves the page.
+  let lastPointer = [0, 0, 0];
+  for (const type of ["pointerdown", "pointermove", "pointerup"]) {
+    document.addEventListener(type, event => {
+      const at = pointAt(event);
+      lastPointer = [at[0], at[1], event.buttons & 3];
+    }, true);
+  }
+
+  // Keys reach the program as Win32 delivers them: the key, then the
+  // character it makes (Ctrl with a letter makes a control character).
+  const VirtualKeys = { ArrowLeft: 0x25, ArrowUp: 0x26, ArrowRight: 0x27, ArrowDown: 0x28, Delete: 0x2E,
+    Enter: 0x0D, Escape: 0x1B, " ": 0x20, Tab: 0x09, Backspace: 0x08, Shift: 0x10, Control: 0x11 };
+  function keyInput(event) {
+    if (!running || aboutOpen || event.altKey || event.metaKey || event.isComposing) return;
+    const key = event.key;
+    let vk = VirtualKeys[key] || 0, ch = -1;
+    if (/^F([1-9]|1[0-2])$/.test(key)) vk = 0x6F + Number(key.slice(1));
+    if (key.length === 1) {
+      const upper = key.toUpperCase();
+      if (/^[A-Z0-9]$/.test(upper)) vk = upper.charCodeAt(0);
+      const code = key.charCodeAt(0);
+      if (event.ctrlKey) ch = /^[A-Z]$/.test(upper) ? upper.charCodeAt(0) - 64 : -1;
+      // Ctrl+Shift+Z redoes, as Ctrl+Y does.
+      if (event.ctrlKey && event.shiftKey && upper === "Z") ch = 25;
+      else if (code >= 0x20 && code <= 0xFF) ch = code;
+    } else if (key === "Enter") {
+      ch = event.ctrlKey ? 10 : 13;
+    } else if (key === "Escape") {
+      ch = 27;
+    } else if (key === "Backspace") {
+      ch = event.ctrlKey ? 127 : 8;
+    } else if (key === "Tab") {
+      return; // moves the focus, as on any page
+    }
+    if (!vk && ch < 0) return;
+    // The browser's own keys (find, print, reload...) stay the browser's.
+    if (event.ctrlKey && ch < 0) return;
+    event.preventDefault();
+    _WebPostKey(vk, ch);
+    wake();
+  }
+
+  // The picture goes to the clipboard as a PNG. A browser may refuse it
+  // (no permission, no focus): the page then says so.
+  let copied = null;
+  function copyPicture(rgba, width, height) {
+    const canvas = document.createElement("canvas");
+    canvas.width = width;
+    canvas.height = height;
+    canvas.getContext("2d").putImageData(new ImageData(new Uint8ClampedArray(rgba.buffer), width, height), 0, 0);
+    const png = new Promise(resolve => canvas.toBlob(resolve, "image/png"));
+    copied = png;
+    const refused = error => status("The browser would not take the picture: " + (error && error.message || error));
+    try {
+      navigator.clipboard.write([new ClipboardItem({ "image/png": png })])
+        .then(() => status("The picture of the field is on the clipboard."), refused);
+    } catch (error) {
+      refused(error);
+    }
+  }
+
+  // Text in the browser's serif (a Mincho face where there is one), as a
+  // coverage mask: the height is the characters' own when negative, the
+  // cell's when positive.
+  let textCanvas = null;
+  function textMask(height, text) {
+    textCanvas = textCanvas || document.createElement("canvas");
+    const context = textCanvas.getContext("2d", { willReadFrequently: true });
+    const face = px => "100 " + px + 'px "MS Mincho", "IPAMincho", "Noto Serif CJK JP", serif';
+    let size = Math.abs(height);
+    context.font = face(size);
+    let metrics = context.measureText(text || "M");
+    const cell = m => (m.fontBoundingBoxAscent || size * 0.88) + (m.fontBoundingBoxDescent || size * 0.12);
+    if (height > 0) {
+      size = size * size / cell(metrics);
+      context.font = face(size);
+    }
+    metrics = context.measureText(text);
+    const width = Math.ceil(metrics.width), rows = Math.ceil(cell(metrics));
+    if (width <= 0 || rows <= 0 || width > 4 * Width || rows > 4 * Height) return 0;
+    textCanvas.width = width;
+    textCanvas.height = rows;
+    context.font = face(size);
+    context.textBaseline = "alphabetic";
+    context.fillStyle = "#000";
+    context.fillText(text, 0, metrics.fontBoundingBoxAscent || size * 0.88);
+    const alpha = context.getImageData(0, 0, width, rows).data;
+    const at = _malloc(8 + width * rows);
+    HEAP32[at >> 2] = width;
+    HEAP32[(at >> 2) + 1] = rows;
+    for (let i = 0; i < width * rows; ++i) HEAPU8[at + 8 + i] = alpha[4 * i + 3];
+    return at;
   }
 
   function capture(on) {
@@ -957,6 +1062,12 @@ var talvoPage = (function () {
 
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
+  field.addEventListener("keydown", keyInput);
+  byId("note-close").addEventListener("click", () => { byId("note").hidden = true; });
+  // Buttons beside the menu post the character their key makes.
+  for (const button of document.querySelectorAll("[data-char]")) {
+    button.addEventListener("click", () => post(WmChar, Number(button.dataset.char), 0));
+  }
   window.addEventListener("resize", () => {
     fit();
     repaint();
@@ -1152,10 +1263,11 @@ var talvoPage = (function () {
   }
 
   Module.noInitialRun = true;
-  Module.preRun = [() => {
+  // After whatever the embedding page asked to run first.
+  Module.preRun = [].concat(Module.preRun || [], () => {
     addRunDependency("talvo-folder");
     begin().finally(() => removeRunDependency("talvo-folder"));
-  }];
+  });
   Module.onRuntimeInitialized = () => {
     callMain(programArguments);
     keepForOffline();
@@ -1173,9 +1285,14 @@ var talvoPage = (function () {
     menuAppend,
     menuCheck,
     capture,
+    pointer: () => lastPointer,
+    copyPicture,
+    copied: () => copied,
+    textMask,
     aboutShow,
     aboutHide,
     showError,
+    showNote,
     ended: programEnded,
   };
 })();

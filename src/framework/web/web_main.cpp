@@ -5,9 +5,11 @@
 
 #include <cstring>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
 #include "files/scene_file.h"
+#include "framework/platform.h"
 #include "framework/web/web.h"
 #include "framework/start.h"
 #include "framework/window.h"
@@ -50,5 +52,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebStartAfresh()
 int main(int argc, char** argv)
 {
     SetProgramArguments(argc, argv);
-    return AppStart(TalvoMain) == 0 ? 1 : 0;
+    SetJournalKept(true);
+    if (AppStart(TalvoMain) != 0) return 0;
+    // The window could not be made, which the page has said: it ends here.
+    PlatformShutdown(1);
+    return 1;
 }

@@ -7,12 +7,14 @@
 #include <emscripten/em_js.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
+#include "framework/raster.h"
 #include "framework/web/web.h"
 #include "resources/about.h"
 #include "resources/string_table.h"
@@ -33,7 +35,21 @@ EM_JS(void, JsAboutShow,
 EM_JS(void, JsAboutHide, (), { talvoPage.aboutHide(); });
 EM_JS(void, JsShowError, (const char* text, const char* caption),
       { talvoPage.showError(UTF8ToString(caption) + ": " + UTF8ToString(text)); });
+EM_JS(void, JsShowNote, (const char* text), { talvoPage.showNote(UTF8ToString(text)); });
 EM_JS(void, JsEnded, (int code), { talvoPage.ended(code); });
+// Where the page last saw the pointer, anywhere on it: x, y and buttons.
+EM_JS(void, JsPointer, (int32_t* out), {
+    const at = talvoPage.pointer();
+    HEAP32[out >> 2] = at[0];
+    HEAP32[(out >> 2) + 1] = at[1];
+    HEAP32[(out >> 2) + 2] = at[2];
+});
+// RGBA pixels to the clipboard, as a PNG.
+EM_JS(void, JsCopyPicture, (const uint32_t* pixels, int width, int height),
+      { talvoPage.copyPicture(HEAPU8.slice(pixels, pixels + width * height * 4), width, height); });
+// The text drawn in the browser's font: a block from malloc holding the
+// width, the height and then the coverage bytes, or 0.
+EM_JS(uint8_t*, JsTextMask, (int height, const char* text), { return talvoPage.textMask(height, UTF8ToString(text)); });
 // Resolves when the page posts input, or after ms (never when ms < 0).
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
 // Lets the browser run its tasks (input, painting) and comes straight back.
@@ -82,6 +98,12 @@ bool WebProgramRunning() { return S.started && S.windowExists; }
 extern "C" EMSCRIPTEN_KEEPALIVE void WebPost(uint32_t message, uint32_t wParam, int32_t lParam)
 {
     QueuePost(message, wParam, lParam);
+}
+
+// A key press and the character it makes (negative: none).
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKey(uint32_t virtualKey, int32_t character)
+{
+    QueuePostKey(virtualKey, character);
 }
 
 // A mouse message at field cell (x, y), beyond the edges while captured.
@@ -254,13 +276,63 @@ void PlatformEndAbout(int32_t)
     S.lastYield = PlatformTicks();
 }
 
-void PlatformShowError(const char* text, const char* caption) { JsShowError(text, caption); }
+void PlatformShowMessage(const char* text, const char* caption, bool note)
+{
+    if (note)
+        JsShowNote(text);
+    else
+        JsShowError(text, caption);
+}
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
 
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {
     return QueueTakeDroppedName(drop, buffer, size);
+}
+
+// --- What the library offers besides.
+
+// The last pointer event the page had, wherever on the page it was: a page
+// hears nothing of a pointer outside it, nor of buttons changed there.
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    int32_t at[3] = {0, 0, 0};
+    JsPointer(at);
+    *x = at[0];
+    *y = at[1];
+    *buttons = at[2];
+}
+
+void PlatformCopyToClipboard(int32_t width, int32_t height)
+{
+    if (S.surface.empty()) return;
+    const int32_t w = width < S.width ? width : S.width, h = height < S.height ? height : S.height;
+    std::vector<uint32_t> rgba(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t* c = S.colours[S.surface[static_cast<size_t>(y * S.width + x)]];
+            rgba[static_cast<size_t>(y * w + x)] =
+                0xFF000000u | static_cast<uint32_t>(c[0]) << 16 | static_cast<uint32_t>(c[1]) << 8 | c[2];
+        }
+    JsCopyPicture(rgba.data(), w, h);
+}
+
+// The browser's canvas draws the text; its coverage becomes the surface's
+// bytes in the two colours' entries.
+int32_t PlatformText(const PlatformTextRequest& request)
+{
+    if (!request.text || S.surface.empty() || request.height == 0) return 0;
+    uint8_t* block = JsTextMask(request.height, request.text);
+    if (!block) return 0;
+    int32_t w = 0, h = 0;
+    std::memcpy(&w, block, 4);
+    std::memcpy(&h, block + 4, 4);
+    RasterTextMask(RasterTarget{S.surface.data(), S.width, S.height, S.width}, request.x, request.y, block + 8, w, h,
+                   request.ink, request.paper);
+    std::free(block);
+    if (request.intoWindow) PlatformPresent(S.width, S.height);
+    return 1;
 }
 
 // The program ends asleep instead of through exit(): an exit while Asyncify

@@ -535,3 +535,65 @@ bool FileRescueFolder(char* folder, size_t size)
     std::memcpy(folder, text.c_str(), text.size() + 1);
     return true;
 }
+
+bool FileMakeFolders(const char* path)
+{
+    std::wstring whole;
+    if (!FullPath(path, &whole)) return false;
+    // Every folder on the way, from the first that is missing.
+    for (size_t at = whole.find(L'\\', 3); at != std::wstring::npos; at = whole.find(L'\\', at + 1)) {
+        const std::wstring part = whole.substr(0, at);
+        if (part.size() > 4) CreateDirectoryW(part.c_str(), nullptr);
+    }
+    CreateDirectoryW(whole.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesW(whole.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileListFolder(const char* folder, std::vector<std::string>* names)
+{
+    std::wstring pattern;
+    if (!FullPath(std::string(folder) + "\\*", &pattern)) return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        std::string name;
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) &&
+            Win32Narrow(found.cFileName, &name))
+            names->push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+FileStatus FileRemove(const char* path)
+{
+    std::wstring wide;
+    if (!FullPath(path, &wide)) return FailWith(LastCode);
+    if (DeleteFileW(wide.c_str())) return FileDone;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileDone : FailWith(error);
+}
+
+// The file open with no sharing is the lock: Windows closes it with the
+// process, however that ends.
+FileStatus FileLock(const char* path, int64_t* handle)
+{
+    std::wstring wide;
+    if (!FullPath(path, &wide)) return FailWith(LastCode);
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Fail(FileTaken, error)
+                                                                                  : FailWith(error);
+    }
+    *handle = reinterpret_cast<intptr_t>(file);
+    return FileDone;
+}
+
+void FileUnlock(int64_t handle)
+{
+    if (handle >= 0) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)));
+}

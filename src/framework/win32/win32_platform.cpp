@@ -29,7 +29,7 @@ static_assert(ScSize == SC_SIZE && ScMove == SC_MOVE && ScMinimize == SC_MINIMIZ
               ScClose == SC_CLOSE && ScRestore == SC_RESTORE);
 static_assert(MkLButton == MK_LBUTTON && MkRButton == MK_RBUTTON);
 static_assert(VkBack == VK_BACK && VkTab == VK_TAB && VkReturn == VK_RETURN && VkEscape == VK_ESCAPE &&
-              VkSpace == VK_SPACE && VkLeft == VK_LEFT && VkUp == VK_UP && VkRight == VK_RIGHT &&
+              VkSpace == VK_SPACE && VkShift == VK_SHIFT && VkControl == VK_CONTROL && VkF1 == VK_F1 && VkLeft == VK_LEFT && VkUp == VK_UP && VkRight == VK_RIGHT &&
               VkDown == VK_DOWN && VkDelete == VK_DELETE);
 static_assert(MfString == MF_STRING && MfUnchecked == MF_UNCHECKED && MfChecked == MF_CHECKED &&
               MfPopup == MF_POPUP && MfSeparator == MF_SEPARATOR);
@@ -58,6 +58,13 @@ DialogProc AboutProc = nullptr;
 HWND AboutDialog = nullptr;
 // The one message record of the pumps.
 MSG Current = {};
+// The text font: made by each text call, selected into both DCs, and the
+// fonts it replaced there, put back before it goes.
+HFONT Font = nullptr;
+HGDIOBJ WindowKeptFont = nullptr;
+HGDIOBJ SurfaceKeptFont = nullptr;
+// The background colour last set on both DCs.
+COLORREF BackColour = RGB(255, 255, 255);
 // The menus by the framework's number: 0 the system menu, the others made
 // when first named.
 std::vector<HMENU> Menus;
@@ -96,6 +103,10 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         if (lParam == 0 && HIWORD(wParam) == 0 && IsProgramCommand(LOWORD(wParam)))
             return ToProcedure(window, WM_SYSCOMMAND, LOWORD(wParam), 0);
         break;
+    case WM_CHAR:
+        // Ctrl+Shift+Z makes the character of Ctrl+Z: it redoes, as Ctrl+Y.
+        if (wParam == 26 && GetKeyState(VK_SHIFT) < 0) wParam = 25;
+        break;
     case WM_DESTROY:
         if (DialogBrush) DeleteObject(DialogBrush);
         DialogBrush = nullptr;
@@ -126,6 +137,75 @@ HMENU MenuNumbered(int32_t number)
     if (number < 0) return nullptr;
     while (static_cast<int32_t>(Menus.size()) <= number) Menus.push_back(CreateMenu());
     return Menus[static_cast<size_t>(number)];
+}
+
+// Hands the colours the program set since to the DIB section, whose
+// colour table GDI reads when it copies the surface.
+void SyncSurfaceColours()
+{
+    if (std::memcmp(Colours, DibColours, sizeof DibColours) == 0) return;
+    std::memcpy(DibColours, Colours, sizeof DibColours);
+    SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
+}
+
+// A note: a small window of its own, owned by the main window but not
+// disabling it, with the text and an OK button that closes it.
+constexpr int NoteOk = 1;
+
+LRESULT CALLBACK NoteProcedure(HWND note, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == NoteOk) {
+        DestroyWindow(note);
+        return 0;
+    }
+    if (message == WM_CLOSE) {
+        DestroyWindow(note);
+        return 0;
+    }
+    return DefWindowProcW(note, message, wParam, lParam);
+}
+
+void OpenNoteWindow(const char* text, const char* caption)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW noteClass = {};
+        noteClass.lpfnWndProc = NoteProcedure;
+        noteClass.hInstance = Instance;
+        noteClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        noteClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        noteClass.lpszClassName = L"TALVO_NOTE";
+        registered = RegisterClassW(&noteClass) != 0;
+    }
+    std::wstring wideText, wideCaption;
+    if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
+    RECT frame = {0, 0, 320, 120};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
+    RECT owner = {};
+    GetWindowRect(Window, &owner);
+    const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
+                                      owner.bottom - (frame.bottom - frame.top) - 8, frame.right - frame.left,
+                                      frame.bottom - frame.top, Window, nullptr, Instance, nullptr);
+    if (!note) return;
+    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 72, note,
+                                       nullptr, Instance, nullptr);
+    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 125, 86, 70, 24,
+                                    note, reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    // Shown without taking the keyboard from the field.
+    ShowWindow(note, SW_SHOWNOACTIVATE);
+}
+
+void ReleaseFont()
+{
+    if (!Font) return;
+    SelectObject(WindowDc, WindowKeptFont);
+    SelectObject(SurfaceDc, SurfaceKeptFont);
+    DeleteObject(Font);
+    Font = nullptr;
 }
 
 uint8_t* CreateSurface(int32_t width, int32_t height)
@@ -193,11 +273,7 @@ void PlatformCloseWindow()
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!SurfaceDc || !WindowDc) return;
-    // The colours the program set since the DIB last got them.
-    if (std::memcmp(Colours, DibColours, sizeof DibColours) != 0) {
-        std::memcpy(DibColours, Colours, sizeof DibColours);
-        SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
-    }
+    SyncSurfaceColours();
     BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
 }
 
@@ -328,14 +404,22 @@ void PlatformEndAbout(int32_t result)
     if (AboutDialog) EndDialog(AboutDialog, result);
 }
 
-void PlatformShowError(const char* text, const char* caption)
+// The box belongs to the window, as About does: the window takes no input
+// while it is up (no stroke, no menu, no second close). Before the window
+// shows (the surface could not be made) it has no owner.
+void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
+    if (note) {
+        OpenNoteWindow(text, caption);
+        return;
+    }
+    const HWND owner = Window && IsWindowVisible(Window) ? Window : nullptr;
     // The text names files in UTF-8.
     std::wstring wideText, wideCaption;
     if (Win32Widen(text, &wideText) && Win32Widen(caption, &wideCaption))
-        MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), MB_OK);
+        MessageBoxW(owner, wideText.c_str(), wideCaption.c_str(), MB_OK);
     else
-        MessageBoxA(nullptr, text, caption, MB_OK);
+        MessageBoxA(owner, text, caption, MB_OK);
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
@@ -363,8 +447,72 @@ uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
     return static_cast<uint32_t>(name.size());
 }
 
+// --- What the library offers besides.
+
+void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
+{
+    POINT at = {};
+    GetCursorPos(&at);
+    ScreenToClient(Window, &at);
+    *x = at.x;
+    *y = at.y;
+    *buttons = ((GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0) | ((GetAsyncKeyState(VK_RBUTTON) & 0x8000) ? 2 : 0);
+}
+
+// A device-dependent bitmap in the display's own format, made by copying
+// the surface through the palette, handed to the clipboard, which owns it.
+void PlatformCopyToClipboard(int32_t width, int32_t height)
+{
+    if (!SurfaceDc || !WindowDc) return;
+    SyncSurfaceColours();
+    const HDC memory = CreateCompatibleDC(nullptr);
+    const HBITMAP picture = CreateBitmap(width, height, GetDeviceCaps(WindowDc, PLANES) & 0xFF,
+                                         GetDeviceCaps(WindowDc, BITSPIXEL) & 0xFF, nullptr);
+    const HGDIOBJ keptBitmap = SelectObject(memory, picture);
+    if (Palette && PaletteCount > 0) SelectPalette(memory, Palette, FALSE);
+    BitBlt(memory, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    SelectObject(memory, keptBitmap);
+    DeleteDC(memory);
+    OpenClipboard(Window);
+    EmptyClipboard();
+    SetClipboardData(CF_BITMAP, picture);
+    CloseClipboard();
+}
+
+// The Mincho face, as its Shift-JIS name: the font is made for that
+// character set.
+constexpr char FontFace[] = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";
+
+int32_t PlatformText(const PlatformTextRequest& request)
+{
+    if (!WindowDc || !SurfaceDc) return 0;
+    ReleaseFont();
+    Font = CreateFontA(request.height, 0, 0, 0, FW_THIN, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_LH_ANGLES, DEFAULT_QUALITY, FF_ROMAN | DEFAULT_PITCH, FontFace);
+    WindowKeptFont = SelectObject(WindowDc, Font);
+    SurfaceKeptFont = SelectObject(SurfaceDc, Font);
+    if (!request.text) return 0;
+    // GDI picks the surface's entries for the two colours from its table.
+    SyncSurfaceColours();
+    const COLORREF background = request.background & 0x00FFFFFF;
+    if (background != BackColour) {
+        SetBkColor(WindowDc, background);
+        SetBkColor(SurfaceDc, background);
+        BackColour = background;
+    }
+    const int length = static_cast<int>(std::strlen(request.text));
+    SetTextColor(WindowDc, request.colour);
+    if (request.intoWindow) TextOutA(WindowDc, request.x, request.y, request.text, length);
+    SetTextColor(SurfaceDc, request.colour);
+    const BOOL drawn = TextOutA(SurfaceDc, request.x, request.y, request.text, length);
+    // The program writes the surface's bytes itself next.
+    GdiFlush();
+    return drawn;
+}
+
 void PlatformShutdown(int32_t)
 {
+    ReleaseFont();
     if (!SurfaceBitmap) return;
     SelectObject(SurfaceDc, SurfaceKeptBitmap);
     DeleteDC(SurfaceDc);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "framework/win32/win32.h"
 #include "framework/start.h"
@@ -46,10 +47,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     Win32SetInstance(instance);
     TakeArguments();
+    SetJournalKept(true);
     const char* bench = std::getenv("TALVO_BENCH");
     if (bench && std::strcmp(bench, "1") == 0) {
         FrameStats.enabled = true;
         std::atexit(PrintBenchLine);
     }
-    return AppStart(TalvoMain);
+    // AppStart comes back only when the window could not be made, which the
+    // error box has said: Windows sees a failure.
+    return AppStart(TalvoMain) == 0 ? 1 : 0;
 }

@@ -1,0 +1,478 @@
+#include "app/journal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+#include "app/history.h"
+#include "app/replay.h"
+#include "app/scene_handlers.h"
+#include "app/session_state.h"
+#include "app/standard_random.h"
+#include "files/checksum.h"
+#include "files/journal_file.h"
+#include "files/lz_pack.h"
+#include "files/scene_file.h"
+#include "framework/file_system.h"
+#include "framework/pump.h"
+#include "framework/window.h"
+#include "ui/menu.h"
+#include "ui/pen.h"
+#include "ui/settings.h"
+
+namespace {
+
+// At most a second of play is ever lost: a flush is due this long after
+// the last, and comes at the next frame's start, the slowest 120 ms later.
+constexpr uint32_t FlushEveryMs = 800;
+// A rebuild replays at most this much: by time at the slow speeds, by
+// frames at "No wait", where a replay is no faster than play.
+constexpr uint64_t CheckpointEveryMs = 60000;
+constexpr uint64_t CheckpointEveryFrames = 10000;
+// The last minute of play stays replayable, for the animation.
+constexpr uint64_t KeepPlayMs = 60000;
+// Shown frames are kept at the pace of a display, at most 50 a second.
+constexpr uint64_t ShownEveryMs = 20;
+// A frame counts at most this long as play: a stand-still is no play.
+constexpr uint32_t LongestFrameMs = 200;
+
+struct Segment {
+    uint32_t number;
+    bool checkpoint;
+    uint64_t checkpointMs;
+};
+
+bool Kept = false;
+bool Open = false;
+bool Told = false;
+std::string Folder;
+int64_t Lock = -1;
+uint64_t Frame = 0;
+uint64_t PlayMs = 0;
+uint32_t LastTicks = 0;
+uint32_t LastFlushTicks = 0;
+uint64_t LastTickFrame = 0;
+uint64_t LastCheckpointFrame = 0;
+uint64_t LastCheckpointMs = 0;
+uint64_t LastShownMs = 0;
+bool AnyShown = false;
+std::vector<uint8_t> Pending;
+bool PendingCheckpoint = false;
+uint32_t NextSegment = 0;
+std::vector<Segment> Written;
+std::string Note;
+// The scene's file as the journal knows it: its real path, and the hash of
+// its bytes when the session began or last saved it.
+std::string ScenePath;
+uint64_t SceneHash = 0;
+
+// The wall clock in milliseconds since 1970.
+uint64_t Utc()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+// Said once, on standard error: the journal stops, the program goes on.
+void GiveUp(const std::string& why)
+{
+    if (!Told) std::fprintf(stderr, "talvo: the session journal cannot be kept (%s): a crash would lose this session\n",
+                            why.c_str());
+    Told = true;
+    Open = false;
+    Pending.clear();
+}
+
+JournalRecord Record(uint8_t type)
+{
+    JournalRecord r;
+    r.type = type;
+    r.frame = Frame;
+    r.playMs = PlayMs;
+    return r;
+}
+
+std::string HexOf(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+uint64_t FileHash(const char* name)
+{
+    std::vector<uint8_t> bytes;
+    if (std::FILE* file = FileOpenRegular(name, "rb")) {
+        uint8_t chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+        std::fclose(file);
+    }
+    return Fnv64(bytes.data(), bytes.size());
+}
+
+// The file the scene name stands for, as one text for every way of naming
+// it: links followed, the folder made whole.
+std::string RealPath(const char* name)
+{
+    FileFacts facts;
+    FileLook(name, &facts);
+    std::string path = facts.path[0] ? facts.path : name;
+    const bool whole = path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
+    if (!whole) {
+        std::error_code error;
+        const std::string here = std::filesystem::current_path(error).string();
+        if (!error) path = here + "/" + path;
+    }
+    return path;
+}
+
+// "garden.talvo" with " (2)" before its ending, and so on.
+std::string NameWith(const std::string& name, const std::string& addition)
+{
+    const size_t slash = name.find_last_of("/\\");
+    const size_t dot = name.rfind('.');
+    const size_t at = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? dot : name.size();
+    return name.substr(0, at) + addition + name.substr(at);
+}
+
+bool Exists(const std::string& name)
+{
+    FileFacts facts;
+    FileLook(name.c_str(), &facts);
+    return facts.exists != 0;
+}
+
+void WriteSegment()
+{
+    std::vector<uint8_t> bytes;
+    StartJournalSegment(&bytes);
+    bytes.insert(bytes.end(), Pending.begin(), Pending.end());
+    const std::string path = Folder + JournalSegmentName(NextSegment);
+    const FileStatus status = FileCreateNew(path.c_str(), bytes.data(), bytes.size());
+    if (status != FileDone) {
+        GiveUp(std::string(FileLastError()) + ": " + path);
+        return;
+    }
+    Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});
+    ++NextSegment;
+    Pending.clear();
+    if (!PendingCheckpoint) return;
+    PendingCheckpoint = false;
+    // Everything before the newest checkpoint that is a minute of play old
+    // has served its time.
+    size_t keep = 0;
+    for (size_t i = 0; i < Written.size(); ++i)
+        if (Written[i].checkpoint && Written[i].checkpointMs + KeepPlayMs <= PlayMs) keep = i;
+    for (size_t i = 0; i < keep; ++i) FileRemove((Folder + JournalSegmentName(Written[i].number)).c_str());
+    Written.erase(Written.begin(), Written.begin() + static_cast<std::ptrdiff_t>(keep));
+}
+
+// `ending`: the session's last record follows the frame reached.
+void Flush(bool ending = false)
+{
+    if (!Open) return;
+    JournalRecord tick = Record(RecordTick);
+    tick.utc = Utc();
+    AppendJournalRecord(tick, &Pending);
+    if (ending) AppendJournalRecord(Record(RecordEnd), &Pending);
+    WriteSegment();
+    LastTickFrame = Frame;
+    LastFlushTicks = TickCount();
+}
+
+void TakeCheckpoint()
+{
+    std::vector<uint8_t> state;
+    CaptureSessionState(&state);
+    JournalRecord checkpoint = Record(RecordCheckpoint);
+    checkpoint.utc = Utc();
+    checkpoint.hash = SceneHash;
+    checkpoint.text = ScenePath;
+    checkpoint.rawSize = static_cast<uint32_t>(state.size());
+    LzPack(state.data(), state.size(), &checkpoint.data);
+    AppendJournalRecord(checkpoint, &Pending);
+    PendingCheckpoint = true;
+    LastCheckpointFrame = Frame;
+    LastCheckpointMs = PlayMs;
+}
+
+// Old segments are the old session's: gone once it is rebuilt, or kept
+// aside (NAME.damaged) when they could not be used.
+void ClearFolder(const std::vector<std::string>& aside)
+{
+    std::vector<std::string> names;
+    FileListFolder(Folder.c_str(), &names);
+    for (const std::string& name : names) {
+        if (JournalSegmentNumber(name) < 0) continue;
+        if (std::find(aside.begin(), aside.end(), name) != aside.end()) {
+            FileFacts facts;
+            if (FileLook((Folder + name).c_str(), &facts) == FileDone) {
+                std::string kept = name + ".damaged";
+                for (int n = 2; FileMoveAside(&facts, kept.c_str()) == FileTaken && n < 1000; ++n)
+                    kept = name + ".damaged-" + std::to_string(n);
+            }
+        } else {
+            FileRemove((Folder + name).c_str());
+        }
+    }
+}
+
+std::string TimeText(uint64_t utc)
+{
+    const std::time_t when = static_cast<std::time_t>(utc / 1000);
+    char text[64] = "";
+    if (const std::tm* local = std::localtime(&when)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
+    return text;
+}
+
+void AddNote(const std::string& text) { Note += (Note.empty() ? "" : " ") + text; }
+
+// The last session on this scene did not end cleanly: its scene rebuilt,
+// saved, and the user told. True when it went beside the scene's file,
+// which was replaced since.
+bool Recover(const JournalReading& reading, const std::string& realPath)
+{
+    if (!reading.scenePath.empty() && reading.scenePath != realPath) {
+        AddNote("A journal kept for another scene was found in " + Folder + " and kept aside unused.");
+        return false;
+    }
+    const int64_t first = LastCheckpointAtOrBefore(reading.records, ~uint64_t{0});
+    uint64_t reached = 0, expected = 0, when = 0;
+    size_t end = 0;
+    for (const JournalRecord& r : reading.records) {
+        if (r.type == RecordHeader || r.type == RecordCheckpoint || r.type == RecordSaved) expected = r.hash;
+        if (r.utc) when = r.utc;
+    }
+    if (first < 0 ||
+        !ReplayRecords(reading.records, static_cast<size_t>(first),
+                       reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, nullptr, nullptr,
+                       &reached, &end)) {
+        AddNote("Talvo did not end cleanly last time, but what it kept of that session could not be used: the "
+                "scene is as its file holds it.");
+        return false;
+    }
+    // A stroke cut off by the end is over.
+    if (ToolState != ToolIdle) {
+        ToolState = ToolIdle;
+        CaptureMouse(false);
+    }
+    HistoryReset();
+    // The scene file was replaced since: the rebuilt scene goes beside it.
+    std::string wrote = SceneFileName;
+    const bool beside = FileHash(SceneFileName) != expected;
+    if (beside) {
+        std::string beside = NameWith(SceneFileName, " (recovered)");
+        for (int n = 2; Exists(beside) && n < 1000; ++n)
+            beside = NameWith(SceneFileName, " (recovered " + std::to_string(n) + ")");
+        std::snprintf(SceneFileName, sizeof SceneFileName, "%s", beside.c_str());
+        wrote = beside;
+    }
+    SaveSceneAndTell();
+    AddNote("Talvo did not end cleanly last time. The scene was rebuilt as it was at " + TimeText(when) + " (frame " +
+            std::to_string(reached) + ") and saved to " + wrote + ".");
+    if (beside) AddNote("Its file had been replaced since, and was left as it is.");
+    return beside;
+}
+
+} // namespace
+
+void SetJournalKept(bool kept) { Kept = kept; }
+bool JournalKept() { return Kept; }
+
+void JournalReset()
+{
+    if (Lock >= 0) FileUnlock(Lock);
+    Lock = -1;
+    Open = Told = false;
+    Folder.clear();
+    Frame = PlayMs = 0;
+    LastTicks = LastFlushTicks = 0;
+    LastTickFrame = LastCheckpointFrame = LastCheckpointMs = LastShownMs = 0;
+    AnyShown = false;
+    Pending.clear();
+    PendingCheckpoint = false;
+    NextSegment = 0;
+    Written.clear();
+    Note.clear();
+}
+
+namespace {
+
+// Takes the scene's lock (moving to a copy of its own when another program
+// holds it), recovers what an unclean end left, and clears the folder.
+// False when there is no journal folder for it.
+bool LockAndRecover(const char* data)
+{
+    for (int round = 0;; ++round) {
+        const std::string original = SceneFileName;
+        int copy = 1;
+        for (;;) {
+            ScenePath = RealPath(SceneFileName);
+            Folder = std::string(data) + "journal/" +
+                     HexOf(Fnv64(reinterpret_cast<const uint8_t*>(ScenePath.data()), ScenePath.size()));
+            if (!FileMakeFolders(Folder.c_str())) {
+                if (Kept) GiveUp("cannot make " + Folder);
+                return false;
+            }
+            const FileStatus locked = FileLock((Folder + ".lock").c_str(), &Lock);
+            Folder += "/";
+            if (locked == FileDone) break;
+            Lock = -1;
+            if (locked != FileTaken || copy >= 100) {
+                if (Kept) GiveUp(std::string("cannot lock the scene: ") + FileLastError());
+                return false;
+            }
+            std::string name;
+            do name = NameWith(original, " (" + std::to_string(++copy) + ")");
+            while (Exists(name) && copy < 100);
+            std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name.c_str());
+        }
+        if (original != SceneFileName)
+            AddNote(original + " is open in another Talvo window. This one works on a copy of its own, " +
+                    std::string(SceneFileName) + ", so that neither overwrites the other.");
+
+        JournalReading reading;
+        bool moved = false;
+        if (ReadJournal(Folder, &reading)) {
+            const bool clean = !reading.records.empty() && reading.records.back().type == RecordEnd;
+            if (reading.otherVersion)
+                AddNote("A journal of another version of Talvo was found in " + Folder + " and kept aside unused.");
+            else if (!clean)
+                moved = Recover(reading, ScenePath);
+            if (!reading.damaged.empty() && !reading.otherVersion)
+                AddNote("Part of the journal was damaged and is kept aside in " + Folder + ".");
+        }
+        ClearFolder(reading.damaged);
+        if (!moved || round > 0) return true;
+        // The session goes on beside the replaced file, under its own lock.
+        FileUnlock(Lock);
+        Lock = -1;
+    }
+}
+
+} // namespace
+
+void JournalOpenScene()
+{
+    if (Open) JournalEndCleanly();
+    if (Lock >= 0) FileUnlock(Lock);
+    Lock = -1;
+    Folder.clear();
+    if (!SceneFileName[0]) return;
+    char data[FilePathLimit];
+    if (!FileRescueFolder(data, sizeof data)) {
+        if (Kept) GiveUp("no data folder");
+        return;
+    }
+    if (!LockAndRecover(data)) {
+        Folder.clear();
+        return;
+    }
+    HistoryReset();
+    if (!Kept) return;
+
+    // A new session, from the scene as it is now.
+    Open = true;
+    Frame = PlayMs = 0;
+    LastTicks = LastFlushTicks = TickCount();
+    LastTickFrame = 0;
+    AnyShown = false;
+    Written.clear();
+    Pending.clear();
+    NextSegment = 0;
+    SceneHash = FileHash(SceneFileName);
+    JournalRecord header = Record(RecordHeader);
+    header.utc = Utc();
+    header.hash = SceneHash;
+    header.seed = StandardRandomState();
+    header.text = ScenePath;
+    AppendJournalRecord(header, &Pending);
+    TakeCheckpoint();
+    Flush();
+}
+
+void JournalFrameStarts()
+{
+    if (!Open) return;
+    const uint32_t now = TickCount();
+    PlayMs += std::min(now - LastTicks, LongestFrameMs);
+    LastTicks = now;
+    if (Frame - LastCheckpointFrame >= CheckpointEveryFrames ||
+        (Frame > LastCheckpointFrame && PlayMs - LastCheckpointMs >= CheckpointEveryMs))
+        TakeCheckpoint();
+    if (now - LastFlushTicks >= FlushEveryMs && (Frame != LastTickFrame || !Pending.empty())) Flush();
+    ++Frame;
+}
+
+void JournalFrameShown()
+{
+    if (!Open || (AnyShown && PlayMs - LastShownMs < ShownEveryMs)) return;
+    AnyShown = true;
+    LastShownMs = PlayMs;
+    AppendJournalRecord(Record(RecordShown), &Pending);
+}
+
+uint32_t JournalIdle()
+{
+    if (!Open || Pending.empty()) return PlatformForever;
+    const uint32_t since = TickCount() - LastFlushTicks;
+    if (since < FlushEveryMs) return FlushEveryMs - since;
+    Flush();
+    return PlatformForever;
+}
+
+void JournalFlush()
+{
+    if (Open && !Pending.empty()) Flush();
+}
+
+void JournalCheckpoint()
+{
+    if (Open) TakeCheckpoint();
+}
+
+void JournalSceneSaved()
+{
+    if (!Open) return;
+    size_t size = 0;
+    const uint8_t* bytes = EncodedScene(&size);
+    JournalRecord saved = Record(RecordSaved);
+    saved.hash = SceneHash = Fnv64(bytes, size);
+    saved.text = SceneFileName;
+    AppendJournalRecord(saved, &Pending);
+}
+
+void JournalEndCleanly()
+{
+    if (!Open) return;
+    Flush(true);
+    Open = false;
+}
+
+void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam)
+{
+    if (!Open) return;
+    // A move changes something only during a stroke.
+    if (!IsSceneInput(message, wParam) || (message == WmMouseMove && (ToolState == ToolIdle || !DrawingEnabled)))
+        return;
+    JournalRecord input = Record(RecordInput);
+    input.message = message;
+    input.wParam = wParam;
+    input.lParam = lParam;
+    AppendJournalRecord(input, &Pending);
+}
+
+std::string JournalTakeNote()
+{
+    std::string note;
+    note.swap(Note);
+    return note;
+}
+
+std::string JournalFolder() { return Folder; }
+uint64_t JournalFrame() { return Frame; }

@@ -1,0 +1,113 @@
+#include "app/replay.h"
+
+#include <algorithm>
+
+#include "app/main_routine.h"
+#include "app/session_state.h"
+#include "files/lz_pack.h"
+#include "framework/file_system.h"
+#include "framework/window.h"
+#include "ui/menu.h"
+
+namespace {
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes)
+{
+    std::FILE* file = FileOpenRegular(path.c_str(), "rb");
+    if (!file) return false;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    const bool read = !std::ferror(file);
+    std::fclose(file);
+    return read;
+}
+
+bool PutCheckpointInForce(const JournalRecord& checkpoint)
+{
+    // A checkpoint is at most the largest state there can be.
+    if (checkpoint.rawSize > (4u << 20)) return false;
+    std::vector<uint8_t> state(checkpoint.rawSize);
+    return LzUnpack(checkpoint.data.data(), checkpoint.data.size(), state.data(), state.size()) &&
+           RestoreSessionState(state.data(), state.size());
+}
+
+// Frames between two records of one session are at most those between two
+// checkpoints; more is no journal the program wrote.
+constexpr uint64_t LongestGap = 20000;
+
+} // namespace
+
+bool IsSceneInput(uint32_t message, uint32_t wParam)
+{
+    if (message >= WmMouseMove && message <= WmRButtonUp) return message != 0x203; // no double click
+    if (message != WmSysCommand) return false;
+    const auto in = [wParam](uint32_t base, uint32_t count) { return wParam >= base && wParam < base + count; };
+    return wParam == CmdDrawingOn || in(CmdPenBase, 3) || in(CmdEraserBase, 3) || in(CmdSpeedBase, 5) ||
+           in(CmdSlot1Base, 5) || in(CmdSlot2Base, 5);
+}
+
+bool ReadJournal(const std::string& folder, JournalReading* out)
+{
+    std::vector<std::string> names;
+    if (!FileListFolder(folder.c_str(), &names)) return false;
+    std::vector<std::pair<int64_t, std::string>> segments;
+    for (const std::string& name : names)
+        if (JournalSegmentNumber(name) >= 0) segments.emplace_back(JournalSegmentNumber(name), name);
+    std::sort(segments.begin(), segments.end());
+    bool any = false;
+    for (const auto& segment : segments) {
+        std::vector<uint8_t> bytes;
+        if (!ReadWhole(folder + segment.second, &bytes)) {
+            out->damaged.push_back(segment.second);
+            continue;
+        }
+        const JournalSegmentStatus status = ReadJournalSegment(bytes.data(), bytes.size(), &out->records);
+        if (status == SegmentOtherVersion) out->otherVersion = true;
+        if (status != SegmentWhole) out->damaged.push_back(segment.second);
+        if (status == SegmentWhole || status == SegmentCut) any = true;
+        // What follows a damaged segment cannot be trusted to follow on.
+        if (status != SegmentWhole) break;
+    }
+    for (const JournalRecord& record : out->records)
+        if (record.type == RecordHeader || record.type == RecordCheckpoint) out->scenePath = record.text;
+    return any || out->otherVersion || !out->damaged.empty();
+}
+
+int64_t LastCheckpointAtOrBefore(const std::vector<JournalRecord>& records, uint64_t frame)
+{
+    int64_t found = -1;
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].type == RecordCheckpoint && records[i].frame <= frame) found = static_cast<int64_t>(i);
+    return found;
+}
+
+bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, ShownFrame shown,
+                   void* context, uint64_t* reached, size_t* endedAt)
+{
+    uint64_t frame = records[from].frame;
+    size_t i = from;
+    for (; i < records.size(); ++i) {
+        const JournalRecord& r = records[i];
+        if (r.frame > until || r.type == RecordEnd) break;
+        // Damage that the checksums let through ends the replay there.
+        if (r.frame < frame || r.frame - frame > LongestGap || (r.type == RecordInput && !IsSceneInput(r.message, r.wParam)))
+            break;
+        // Frames run between the records, as the loop ran them.
+        for (; frame < r.frame; ++frame) AdvanceFrame();
+        if (r.type == RecordCheckpoint) {
+            if (!PutCheckpointInForce(r)) {
+                *reached = frame;
+                *endedAt = i;
+                return i != from;
+            }
+        } else if (r.type == RecordInput) {
+            CallHandler(r.message, r.wParam, r.lParam);
+        } else if (r.type == RecordShown && shown) {
+            shown(r, context);
+        }
+    }
+    *reached = frame;
+    *endedAt = i;
+    return true;
+}

@@ -1,0 +1,284 @@
+// The session journal and undo: packing, the segment format and its damage,
+// a rebuild after an unclean end (against a run that kept no journal), the
+// scene's lock, and the undo history.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/history.h"
+#include "app/journal.h"
+#include "app/main_routine.h"
+#include "app/scene_handlers.h"
+#include "app/standard_random.h"
+#include "files/journal_file.h"
+#include "files/lz_pack.h"
+#include "files/scene_file.h"
+#include "framework/file_system.h"
+#include "framework/headless/headless.h"
+#include "framework/pump.h"
+#include "framework/window.h"
+#include "sim/field.h"
+#include "sim/particles.h"
+#include "test_support.h"
+#include "ui/pen.h"
+#include "ui/settings.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Packed(const Bytes& raw)
+{
+    Bytes packed;
+    LzPack(raw.data(), raw.size(), &packed);
+    return packed;
+}
+
+TEST(Packing, ComesBackWholeAndRefusesWhatIsCutOrWrong)
+{
+    StartProgram();
+    StartUp();
+    for (int frame = 0; frame < 300; ++frame) RunFrame();
+    std::mt19937 random(7);
+    Bytes noise(5000);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
+    const Bytes field(Field, Field + FieldSize);
+    for (const Bytes& raw : {field, Bytes(70000, 1), noise, Bytes()}) {
+        const Bytes packed = Packed(raw);
+        Bytes back(raw.size());
+        ASSERT_TRUE(LzUnpack(packed.data(), packed.size(), back.data(), back.size()));
+        EXPECT_EQ(back, raw);
+        // A size that is not the packed one's, or any cut, is refused.
+        Bytes other(raw.size() + 1);
+        EXPECT_FALSE(LzUnpack(packed.data(), packed.size(), other.data(), other.size()));
+        for (size_t cut = 0; cut < packed.size(); cut += 1 + packed.size() / 300)
+            ASSERT_FALSE(LzUnpack(packed.data(), cut, back.data(), back.size())) << cut;
+    }
+    // A pouring scene's field is mostly runs and repeats.
+    EXPECT_LT(Packed(field).size(), field.size() / 4);
+}
+
+Bytes Segment(const std::vector<JournalRecord>& records)
+{
+    Bytes bytes;
+    StartJournalSegment(&bytes);
+    for (const JournalRecord& r : records) AppendJournalRecord(r, &bytes);
+    return bytes;
+}
+
+TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
+{
+    JournalRecord header{.type = RecordHeader, .utc = 1700000000000, .seed = 12345, .hash = 0xFEEDu,
+                         .text = "/scenes/garden.talvo"};
+    JournalRecord checkpoint{.type = RecordCheckpoint, .frame = 5, .playMs = 180, .utc = 1700000001000, .hash = 7,
+                             .text = "/scenes/garden.talvo", .rawSize = 3, .data = {1, 2, 3}};
+    JournalRecord input{.type = RecordInput, .frame = 6, .playMs = 216, .message = 0x201, .wParam = 1,
+                        .lParam = 0x00C80064};
+    JournalRecord tick{.type = RecordTick, .frame = 30, .playMs = 1080, .utc = 1700000002000};
+    const std::vector<JournalRecord> all = {header, checkpoint, input, tick};
+    const Bytes bytes = Segment(all);
+    std::vector<JournalRecord> read;
+    ASSERT_EQ(ReadJournalSegment(bytes.data(), bytes.size(), &read), SegmentWhole);
+    ASSERT_EQ(read.size(), 4u);
+    EXPECT_EQ(read[0].text, header.text);
+    EXPECT_EQ(read[0].hash, header.hash);
+    EXPECT_EQ(read[0].seed, 12345u);
+    EXPECT_EQ(read[1].data, checkpoint.data);
+    EXPECT_EQ(read[1].rawSize, 3u);
+    EXPECT_EQ(read[2].lParam, input.lParam);
+    EXPECT_EQ(read[2].frame, 6u);
+    EXPECT_EQ(read[3].utc, tick.utc);
+
+    // Cut at every byte of the last record: the ones before it, whole.
+    const size_t lastStarts = Segment({header, checkpoint, input}).size();
+    for (size_t cut = lastStarts; cut < bytes.size(); ++cut) {
+        read.clear();
+        ASSERT_EQ(ReadJournalSegment(bytes.data(), cut, &read), cut == lastStarts ? SegmentWhole : SegmentCut);
+        ASSERT_EQ(read.size(), 3u) << cut;
+    }
+    // A byte changed in the checkpoint: the reading stops before it.
+    Bytes damaged = bytes;
+    damaged[Segment({header}).size() + 20] ^= 0x40;
+    read.clear();
+    EXPECT_EQ(ReadJournalSegment(damaged.data(), damaged.size(), &read), SegmentCut);
+    EXPECT_EQ(read.size(), 1u);
+    // Not a journal, or one of another version: nothing.
+    const std::string garbage = "PNG\r\n\x1a\n random bytes";
+    const std::string later = "TALVO journal 2\nwhatever follows";
+    read.clear();
+    EXPECT_EQ(ReadJournalSegment(reinterpret_cast<const uint8_t*>(garbage.data()), garbage.size(), &read), SegmentForeign);
+    EXPECT_EQ(ReadJournalSegment(reinterpret_cast<const uint8_t*>(later.data()), later.size(), &read),
+              SegmentOtherVersion);
+    EXPECT_TRUE(read.empty());
+}
+
+// The program started on s.talvo, in this process.
+void StartOnScene()
+{
+    StartProgram();
+    static char scene[] = "s.talvo";
+    static char* args[] = {nullptr, scene, nullptr};
+    SetProgramArguments(2, args);
+    StartUp();
+}
+
+// A session in this process on scene s.talvo at Normal speed, keeping a
+// journal, until `frames` frames have run with the scripted input; then it
+// is dropped as a crash drops it, the lock with it.
+void CrashedSession(const char* events, int frames)
+{
+    SetJournalKept(true);
+    PinClockSeconds(5);
+    StartOnScene();
+    ScheduleEvents(events);
+    for (int frame = 0; frame < frames; ++frame) RunFrame();
+    JournalReset();
+    SetJournalKept(false);
+}
+
+// The state after the frame and the input the note names, by a run that
+// keeps no journal; and the rebuilt one, as a start on the scene finds it.
+struct Rebuilt {
+    Bytes expected, rebuilt;
+    std::string note;
+};
+
+Bytes SceneNow()
+{
+    size_t size = 0;
+    const uint8_t* bytes = EncodedScene(&size);
+    Bytes state(bytes, bytes + size);
+    for (uint32_t v : {StepRandom.s1, StepRandom.s2, StandardRandomState()})
+        for (int i = 0; i < 4; ++i) state.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return state;
+}
+
+Rebuilt Rebuild(const char* events)
+{
+    Rebuilt r;
+    StartOnScene();
+    r.rebuilt = SceneNow();
+    r.note = JournalTakeNote();
+    const size_t at = r.note.find("(frame ");
+    const uint64_t frame = at == std::string::npos ? 0 : std::stoull(r.note.substr(at + 7));
+    std::filesystem::rename("s.talvo", "rebuilt.talvo");
+    PinClockSeconds(5);
+    StartOnScene();
+    ScheduleEvents(events);
+    for (uint64_t i = 0; i < frame; ++i) RunFrame();
+    r.expected = SceneNow();
+    return r;
+}
+
+class Journal : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
+{
+    // Strokes of both tools, Clear and an undo, at Normal speed: 36 ms a
+    // frame, so the journal is flushed every 28 frames or so.
+    const char* events = "1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 mousemove 240 230\n"
+                         "8 lbuttonup 240 230\n40 command 7\n50 rbuttondown 40 80\n51 mousemove 300 320\n"
+                         "52 rbuttonup 300 320\n60 char 26\n70 lbuttondown 20 380\n71 mousemove 320 380\n";
+    CrashedSession(events, 100);
+    const Rebuilt r = Rebuild(events);
+    ASSERT_NE(r.note.find("did not end cleanly"), std::string::npos) << r.note;
+    EXPECT_EQ(r.rebuilt, r.expected);
+    EXPECT_EQ(ReadFileBytes("rebuilt.talvo"), Bytes(r.rebuilt.begin(), r.rebuilt.end() - 12))
+        << "the rebuilt scene is saved at once";
+    // Nothing is left to rebuild afterwards; nor after a clean end.
+    SetJournalKept(true);
+    StartOnScene();
+    EXPECT_EQ(JournalTakeNote(), "");
+    ScheduleEvents(events);
+    for (int frame = 0; frame < 50; ++frame) RunFrame();
+    OnClose(nullptr, 0, 0, 0);
+    JournalReset();
+    SetJournalKept(false);
+    StartOnScene();
+    EXPECT_EQ(JournalTakeNote(), "");
+}
+
+TEST_F(Journal, AReplacedSceneFileGetsTheRebuiltSceneBesideIt)
+{
+    CrashedSession("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n", 60);
+    WriteFileText("s.talvo", "somebody else's file since");
+    StartOnScene();
+    EXPECT_NE(JournalTakeNote().find("s (recovered).talvo"), std::string::npos);
+    EXPECT_EQ(ReadText("s.talvo"), "somebody else's file since");
+    EXPECT_EQ(ReadFileBytes("s (recovered).talvo").size(), 200588u);
+    EXPECT_STREQ(SceneFileName, "s (recovered).talvo");
+}
+
+TEST_F(Journal, WhatIsDamagedIsKeptAsideAndNeverStopsTheStart)
+{
+    CrashedSession("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n", 60);
+    std::string folder;
+    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("XDG_DATA_HOME") + std::string("/talvo/journal")))
+        if (entry.is_directory()) folder = entry.path().string();
+    ASSERT_FALSE(folder.empty());
+    // Garbage where the first segment was: nothing of it can be used.
+    WriteFileText(folder + "/00000000.seg", "this is no journal at all");
+    const Bytes before = ReadFileBytes("s.talvo");
+    StartOnScene();
+    const std::string note = JournalTakeNote();
+    EXPECT_NE(note.find("could not be used"), std::string::npos) << note;
+    EXPECT_NE(note.find("kept aside"), std::string::npos) << note;
+    EXPECT_TRUE(FileExists(folder + "/00000000.seg.damaged"));
+    EXPECT_EQ(ReadFileBytes("s.talvo"), before);
+}
+
+TEST_F(Journal, ASecondProgramOnTheSceneWorksOnACopyOfItsOwn)
+{
+    WriteFileBytes("s.talvo", {});
+    StartOnScene();
+    // The first program holds the scene (its lock, as a lock file of ours).
+    const std::string lock = JournalFolder().substr(0, JournalFolder().size() - 1) + ".lock";
+    int64_t held = -1;
+    JournalReset();
+    ASSERT_EQ(FileLock(lock.c_str(), &held), FileDone);
+    StartOnScene();
+    EXPECT_STREQ(SceneFileName, "s (2).talvo");
+    EXPECT_NE(JournalTakeNote().find("s.talvo is open in another Talvo window"), std::string::npos);
+    FileUnlock(held);
+}
+
+TEST_F(Journal, UndoAndRedoTakeBackStrokesAndClearAndANewStrokeDropsWhatWasUndone)
+{
+    StartProgram();
+    StartUp();
+    // The input alone, no frames between: nothing else changes the scene.
+    auto input = [](const char* events) {
+        ScheduleEvents(events);
+        PumpMessages();
+    };
+    for (int frame = 0; frame < 50; ++frame) RunFrame();
+    const Bytes start = SceneNow();
+    input("1 lbuttondown 100 100\n1 mousemove 150 100\n1 lbuttonup 150 100\n");
+    const Bytes stroke = SceneNow();
+    input("1 command 7\n");
+    const Bytes cleared = SceneNow();
+    ASSERT_EQ(HistoryUndoSteps(), 2u);
+    input("1 char 26\n");
+    EXPECT_EQ(SceneNow(), stroke);
+    input("1 char 26\n1 char 26\n");
+    EXPECT_EQ(SceneNow(), start) << "a second undo past the first stroke changes nothing";
+    input("1 char 25\n1 char 25\n");
+    EXPECT_EQ(SceneNow(), cleared);
+    input("1 char 26\n1 rbuttondown 120 100\n1 mousemove 140 100\n1 rbuttonup 140 100\n");
+    EXPECT_EQ(HistoryRedoSteps(), 0u);
+    input("1 char 25\n");
+    EXPECT_NE(SceneNow(), cleared) << "the new stroke dropped what was undone";
+    // At least 50 strokes within 8 MB.
+    for (int i = 0; i < 60; ++i) input("1 lbuttondown 100 300\n1 mousemove 110 300\n1 lbuttonup 110 300\n");
+    EXPECT_GE(HistoryUndoSteps(), 50u);
+    EXPECT_LE(HistoryBytes(), 8u << 20);
+}
+
+} // namespace
