@@ -215,9 +215,9 @@ var talvoPage = (function () {
       if (/^[A-Z0-9]$/.test(upper)) vk = upper.charCodeAt(0);
       const code = key.charCodeAt(0);
       if (event.ctrlKey) ch = /^[A-Z]$/.test(upper) ? upper.charCodeAt(0) - 64 : -1;
+      else if (code >= 0x20 && code <= 0xFF) ch = code;
       // Ctrl+Shift+Z redoes, as Ctrl+Y does.
       if (event.ctrlKey && event.shiftKey && upper === "Z") ch = 25;
-      else if (code >= 0x20 && code <= 0xFF) ch = code;
     } else if (key === "Enter") {
       ch = event.ctrlKey ? 10 : 13;
     } else if (key === "Escape") {
@@ -423,7 +423,7 @@ var talvoPage = (function () {
     const action = item.dataset.action;
     if (action === "open") fileInput.click();
     else if (action === "download") download();
-    else if (action === "persist") askToKeep(true);
+    else if (action === "persist" && item.getAttribute("aria-checked") !== "true") askToKeep(true);
     else if (action === "scene") goBackTo(item.dataset.scene);
     else if (action === "remove") removeScene(item.dataset.scene);
     else if (item.dataset.command !== undefined) post(WmSysCommand, Number(item.dataset.command), 0);
@@ -1085,26 +1085,28 @@ var talvoPage = (function () {
   // The panel's line and the menu's item change together, once the answer
   // is known: a menu that shifted under the pointer would misplace a click.
   async function showKeeping() {
-    let text, offer = false;
+    let text, kept = false;
     if (!db) {
       text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
              "Download a scene to keep it.";
     } else if (!canAskToKeep()) {
       text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
     } else {
-      let kept = false;
       try {
         kept = await navigator.storage.persisted();
       } catch (error) {
         // Unknown: asking tells.
       }
-      offer = !kept;
       text = kept ? "This browser keeps your scenes until you remove them."
         : persistRefused ? "This browser would not promise to keep your scenes: it may remove them when it runs short of room."
           : "This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.";
     }
     byId("keeping").textContent = text;
-    keepItem.hidden = !offer;
+    // Shown from the start where the browser can be asked, checked once it
+    // keeps them: an item that came and went would move the others.
+    keepItem.hidden = !canAskToKeep();
+    keepItem.setAttribute("role", "menuitemcheckbox");
+    keepItem.setAttribute("aria-checked", kept ? "true" : "false");
   }
 
   async function askToKeep(byPlayer) {
