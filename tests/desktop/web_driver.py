@@ -279,6 +279,9 @@ class Chromium:
             self.tools.call("Input.dispatchKeyEvent", session=tab[1], type=kind, modifiers=modifiers, key=text,
                             code="Key" + key.upper() if len(key) == 1 else key, windowsVirtualKeyCode=ord(key.upper()))
 
+    def activate(self, tab):
+        self.tools.call("Target.activateTarget", targetId=tab[0])
+
     def preload(self, tab, source):
         """Has `source` run first in every page the tab loads from now on."""
         self.tools.call("Page.addScriptToEvaluateOnNewDocument", session=tab[1], source=source)
@@ -422,6 +425,9 @@ class Firefox:
         actions = ([{"type": "keyDown", "value": m} for m in mods] + [{"type": "keyDown", "value": key},
                    {"type": "keyUp", "value": key}] + [{"type": "keyUp", "value": m} for m in reversed(mods)])
         self.call("input.performActions", context=tab, actions=[{"type": "key", "id": "keys", "actions": actions}])
+
+    def activate(self, tab):
+        self.call("browsingContext.activate", context=tab)
 
     def preload(self, tab, source):
         self.call("script.addPreloadScript", functionDeclaration="() => { %s }" % source, contexts=[tab])
@@ -930,6 +936,7 @@ class Driver(driver.Driver):
         other = self.engine.open_tab(self.context, "about:blank")
         wait_until("the page to be hidden", lambda: self.js("document.visibilityState") == "hidden")
         self.engine.close_tab(other)
+        self.engine.activate(self.tab)
         wait_until("the page to show again", lambda: self.js("document.visibilityState") == "visible")
 
     def session_ends(self):
