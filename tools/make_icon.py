@@ -2,8 +2,11 @@
 """Draws Talvo's icon (a heap of sand of both kinds under a trickle, on a
 wall-coloured ledge) and writes every form of it into OUTDIR:
 
-  talvo-SIZE.png  for the icon theme, SIZE in SIZES
+  talvo-SIZE.png  for the icon theme and the web page, SIZE in SIZES
   talvo.png       the 48 x 48 one, for the window and the web page
+  talvo-maskable.png  512 x 512 for the installed web page: the drawing in
+                  the middle of a full square, which a launcher may cut to
+                  a circle or a rounded square
   talvo.svg       the same drawing as shapes, for the scalable theme folder
   talvo.ico       the Windows icon, in ICO_SIZES
 
@@ -29,7 +32,7 @@ HEAP_HALF = 0.36       # half the heap's width at its foot
 TRICKLE_HALF = 0.05    # half the trickle's width
 TRICKLE_TOP = 0.12     # where the trickle starts
 
-SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+SIZES = [16, 22, 24, 32, 48, 64, 128, 192, 256, 512]
 # Sizes from 256 up are kept as PNG inside the .ico, as Windows expects.
 ICO_SIZES = [16, 24, 32, 48, 64, 256]
 
@@ -71,8 +74,23 @@ def rgba_rows(size):
     return rows
 
 
-def png(size):
-    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rgba_rows(size))
+# A maskable icon is cut to any shape that holds the circle of 40 % radius
+# around its middle: the drawing, clear margin and all, fills the square in
+# that circle, on the field's black to the edges.
+MASK_SAFE = 0.56
+
+
+def maskable_rows(size):
+    inner = round(size * MASK_SAFE)
+    at = (size - inner) // 2
+    drawing = rgba_rows(inner)
+    return [[drawing[y - at][x - at] if at <= x < at + inner and at <= y < at + inner and drawing[y - at][x - at][3]
+             else BACK + (255,) for x in range(size)] for y in range(size)]
+
+
+def png(size, rows=None):
+    rows = rows or rgba_rows(size)
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
@@ -162,6 +180,7 @@ def main():
     for s, data in pngs.items():
         write(os.path.join(out, "talvo-%d.png" % s), data)
     write(os.path.join(out, "talvo.png"), pngs[48])
+    write(os.path.join(out, "talvo-maskable.png"), png(512, maskable_rows(512)))
     write(os.path.join(out, "talvo.svg"), svg())
     write(os.path.join(out, "talvo.ico"), ico(ICO_SIZES))
 

@@ -1,18 +1,26 @@
-"""Talvo's web page in headless Chromium, driven over the DevTools protocol.
+"""Talvo's web page in a browser: headless Chromium over the DevTools
+protocol, Firefox ESR over WebDriver BiDi, or WebKitGTK through its WebDriver
+(TALVO_BROWSER=chromium|firefox|webkit; `run firefox` and `run webkit` set
+it). An engine class knows its browser's protocol; the Driver above them is
+the same for all three.
 
 The page is served from build/web on 127.0.0.1. One browser serves every
-test; each test gets a browser context of its own, so its own site storage,
-which plays the part of the program's working folder: start() copies the
-test's folder into it, close() closes the page (the page saves the scene as
-it goes) and copies what the site keeps back into the folder, a dropped
-scene back over the file that was dropped. Input is real browser input:
-mouse events at page positions, drag-and-drop of files.
+test; each test gets a context of its own (a browser context, a user
+context, a WebKit session), so its own site storage, which plays the part of
+the program's working folder: start() copies the test's folder into it,
+close() closes the page (the page saves the scene as it goes) and copies
+what the site keeps back into the folder, a dropped scene back over the file
+that was dropped. Input is browser input: mouse events at page positions;
+files are dropped by drag-and-drop in Chromium, by a drop event carrying
+them in the other two, whose protocols cannot drag files.
 """
 import atexit
 import base64
 import functools
+import glob
 import http.server
 import json
+import math
 import os
 import shutil
 import subprocess
@@ -27,19 +35,37 @@ import driver
 from behaviour import HEIGHT, ROOT, WIDTH, Picture, end_process, wait_until
 
 PAGE = os.environ.get("TALVO_WEB", os.path.join(ROOT, "build/web"))
-EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-evidence"))
-# The site's folder as the page keeps it: IndexedDB "talvo", one record a
-# file in "files", the scene shown last under "current" in "state".
-STORE = """var talvoStore = () => new Promise((ok, no) => {
-    const r = indexedDB.open("talvo", 1);
-    r.onupgradeneeded = () => { r.result.createObjectStore("files"); r.result.createObjectStore("state"); };
-    r.onsuccess = () => ok(r.result);
-    r.onerror = () => no(r.error);
-});
-var talvoDone = q => new Promise((ok, no) => { q.onsuccess = () => ok(q.result); q.onerror = () => no(q.error); });
-var talvoCommitted = tx => new Promise((ok, no) => { tx.oncomplete = ok; tx.onerror = tx.onabort = () => no(tx.error); });
-"""
+ENGINE = os.environ.get("TALVO_BROWSER", "chromium")
+EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-evidence", ENGINE))
+
+
+def in_store(body):
+    """An expression running `body` (statements of an async function) with
+    the site's folder as the page keeps it at hand: IndexedDB "talvo", one
+    record a file in "files", the scene shown last under "current" in
+    "state"."""
+    return """(async () => {
+    const talvoStore = () => new Promise((ok, no) => {
+        const r = indexedDB.open("talvo", 1);
+        r.onupgradeneeded = () => { r.result.createObjectStore("files"); r.result.createObjectStore("state"); };
+        r.onsuccess = () => ok(r.result);
+        r.onerror = () => no(r.error);
+    });
+    const talvoDone = q => new Promise((ok, no) => { q.onsuccess = () => ok(q.result); q.onerror = () => no(q.error); });
+    const talvoCommitted = tx => new Promise((ok, no) => { tx.oncomplete = ok; tx.onerror = tx.onabort = () => no(tx.error); });
+    %s
+})()""" % body
+
+
 BLANK = "/blank"  # a page of the site that is not the program
+FRAMED = "/framed"  # the program in a sandboxed frame, where nothing is kept
+# Where the protocol reports no page errors (WebKit's), the page records
+# them itself from its first line.
+RECORDER = b"""<script>window.talvoProblems = [];
+addEventListener("error", e => talvoProblems.push("uncaught: " + (e.error && e.error.stack || e.message)));
+addEventListener("unhandledrejection", e => talvoProblems.push("unhandled rejection: " + (e.reason && e.reason.stack || e.reason)));
+console.error = (error => (...args) => { talvoProblems.push(args.join(" ")); error.apply(console, args); })(console.error);
+</script>"""
 
 
 class DevTools:
@@ -93,47 +119,93 @@ class DevTools:
 
 
 class Quiet(http.server.SimpleHTTPRequestHandler):
+    recorder = False
+    # The service worker of a later build: a cache of another name.
+    next_build = False
+
     def do_GET(self):
-        if self.path == BLANK:
-            body = b"<!doctype html><title>blank</title>"
-            self.send_response(200)
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-            return
+        path = urllib.parse.urlsplit(self.path).path
+        if path == "/sw.js" and self.next_build:
+            with open(os.path.join(PAGE, "sw.js"), "rb") as f:
+                return self._send(f.read().replace(b'const Cache = "talvo-', b'const Cache = "talvo-next-'), "text/javascript")
+        if path == BLANK:
+            return self._send(b"<!doctype html><title>blank</title>")
+        if path == FRAMED:
+            return self._send(b'<!doctype html><title>framed</title><style>body{margin:0}</style>'
+                              b'<iframe sandbox="allow-scripts" src="/index.html" style="border:0;width:1000px;height:800px">'
+                              b'</iframe>')
+        if self.recorder and path in ("/", "/index.html"):
+            with open(os.path.join(PAGE, "index.html"), "rb") as f:
+                return self._send(f.read().replace(b"<head>", b"<head>" + RECORDER, 1))
         super().do_GET()
+
+    def end_headers(self):
+        # A sandboxed frame's page has no origin: it fetches talvo.wasm as
+        # from another site.
+        self.send_header("Access-Control-Allow-Origin", "*")
+        super().end_headers()
+
+    def _send(self, body, kind="text/html"):
+        self.send_response(200)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def log_message(self, *args):
         pass
 
 
-class Browser:
-    """Chromium and the page's server, started once for all tests."""
-    shared = None
+class Server:
+    """The page's folder on 127.0.0.1; it can stop and start again on the
+    same port, for the page offline."""
 
-    @classmethod
-    def get(cls):
-        if cls.shared is None:
-            cls.shared = Browser()
-            atexit.register(cls.shared.close)
-        return cls.shared
+    def __init__(self, recorder=False, port=0):
+        self.handler = type("Handler", (Quiet,), {"recorder": recorder})
+        self.httpd = None
+        self.port = port
+        self.start()
+        self.origin = "http://127.0.0.1:%d" % self.port
 
-    def __init__(self, profile=None, port=0):
-        """`profile`: a profile folder of the caller's, whose default context
-        keeps the site's storage on disk (and which stays); `port`: the
-        page's, which with the host makes the site whose storage it is."""
+    def start(self):
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), functools.partial(self.handler, directory=PAGE))
+        self.port = self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Chromium:
+    """Headless Chromium over the DevTools protocol: a browser context a
+    test, a target a tab, reached through flat sessions. `preferences` go
+    into the profile before it starts (site data blocked, say)."""
+    name = "chromium"
+    records_problems_itself = False
+    hides_tabs = True
+
+    def __init__(self, server, preferences=None, profile=None):
+        """`profile`: the caller's, kept afterwards, whose own context keeps
+        the site's storage on disk."""
+        self.server = server
         self.kept_profile = profile
-        if not os.path.exists(os.path.join(PAGE, "index.html")):
-            raise RuntimeError("no page in %s: build it with scripts/setup web" % PAGE)
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(Quiet, directory=PAGE))
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
         self.profile = profile or tempfile.mkdtemp(prefix="talvo-chromium-")
-        self.log = open(os.path.join(self.profile, "chromium.log"), "w")
         # A browser that was killed left its port behind.
         if os.path.exists(os.path.join(self.profile, "DevToolsActivePort")):
             os.remove(os.path.join(self.profile, "DevToolsActivePort"))
+        if preferences:
+            os.makedirs(os.path.join(self.profile, "Default"))
+            with open(os.path.join(self.profile, "Default", "Preferences"), "w") as f:
+                json.dump(preferences, f)
+        self.log = open(os.path.join(self.profile, "chromium.log"), "w")
         self.process = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -150,82 +222,491 @@ class Browser:
         self.tools = DevTools("ws://127.0.0.1:%s%s" % (port, path))
         self.tools.call("Target.setDiscoverTargets", discover=True)
 
+    def new_context(self):
+        self.tools.events.clear()  # what earlier tests left
+        context = self.tools.call("Target.createBrowserContext")["browserContextId"]
+        self.tools.call("Browser.grantPermissions", browserContextId=context, origin=self.server.origin,
+                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"])
+        return context
+
+    def dispose_context(self, context):
+        self.tools.call("Target.disposeBrowserContext", browserContextId=context)
+
+    def open_tab(self, context, url):
+        """A new tab; None as the context: the browser's own, lasting one."""
+        params = {"browserContextId": context} if context else {}
+        target = self.tools.call("Target.createTarget", url="about:blank", **params)["targetId"]
+        session = self.tools.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        for domain in ("Page", "Runtime"):
+            self.tools.call(domain + ".enable", session=session)
+        tab = (target, session)
+        self.navigate(tab, url)
+        return tab
+
+    def navigate(self, tab, url):
+        self.tools.call("Page.navigate", session=tab[1], url=url)
+
+    def close_tab(self, tab):
+        self.tools.call("Target.closeTarget", targetId=tab[0])
+        # What the page kept as it went is looked for by whoever needs it;
+        # a slow tear-down (both cores busy) only costs time here.
+        try:
+            self.tools.wait_event("Target.targetDestroyed", lambda p: p.get("targetId") == tab[0], timeout=10)
+        except AssertionError:
+            pass
+
+    def js(self, tab, expression):
+        result = self.tools.call("Runtime.evaluate", session=tab[1], expression=expression, returnByValue=True,
+                                 awaitPromise=True)
+        if "exceptionDetails" in result:
+            details = result["exceptionDetails"]
+            raise RuntimeError("page script failed: %s" % details.get("exception", {}).get("description", details.get("text")))
+        return result["result"].get("value")
+
+    def pointer(self, tab, steps):
+        """steps: (kind, x, y, button) with kind move, down or up."""
+        held = 0
+        for kind, x, y, button in steps:
+            bit = {"left": 1, "right": 2}.get(button, 0)
+            params = {"x": x, "y": y}
+            if kind == "move":
+                params.update(button=button or "none", buttons=held)
+                kind = "mouseMoved"
+            else:
+                held = held | bit if kind == "down" else held & ~bit
+                params.update(button=button, buttons=held, clickCount=1)
+                kind = "mousePressed" if kind == "down" else "mouseReleased"
+            self.tools.call("Input.dispatchMouseEvent", session=tab[1], type=kind, **params)
+
+    def key(self, tab, held, key):
+        modifiers = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in held)
+        text = key.upper() if "shift" in held else key
+        for kind in ("keyDown", "keyUp"):
+            self.tools.call("Input.dispatchKeyEvent", session=tab[1], type=kind, modifiers=modifiers, key=text,
+                            code="Key" + key.upper() if len(key) == 1 else key, windowsVirtualKeyCode=ord(key.upper()))
+
+    def activate(self, tab):
+        self.tools.call("Target.activateTarget", targetId=tab[0])
+
+    def preload(self, tab, source):
+        """Has `source` run first in every page the tab loads from now on."""
+        self.tools.call("Page.addScriptToEvaluateOnNewDocument", session=tab[1], source=source)
+
+    def drop_files(self, tab, paths, x, y):
+        data = {"items": [], "files": [os.path.abspath(p) for p in paths], "dragOperationsMask": 1}
+        for kind in ("dragEnter", "dragOver", "drop"):
+            self.tools.call("Input.dispatchDragEvent", session=tab[1], type=kind, x=x, y=y, data=data)
+
+    def screenshot(self, tab):
+        return base64.b64decode(self.tools.call("Page.captureScreenshot", session=tab[1], format="png")["data"])
+
+    def problems(self, tab):
+        """The page's uncaught errors and console errors since last asked,
+        and every console line."""
+        problems, lines = [], []
+        for event in self.tools.take_events("Runtime.exceptionThrown", tab[1]):
+            details = event["params"]["exceptionDetails"]
+            problems.append(details.get("exception", {}).get("description") or details.get("text"))
+        for event in self.tools.take_events("Runtime.consoleAPICalled", tab[1]):
+            params = event["params"]
+            line = " ".join(str(a.get("value", a.get("description", ""))) for a in params.get("args", []))
+            lines.append(params["type"] + ": " + line)
+            if params["type"] == "error":
+                problems.append(line)
+        return problems, lines
+
     def close(self):
         try:
             self.tools.socket.close()
         except Exception:
             pass
         end_process(self.process, 10)
-        self.server.shutdown()
-        self.server.server_close()
         self.log.close()
         if not self.kept_profile:
             shutil.rmtree(self.profile, ignore_errors=True)
 
 
+class Firefox:
+    """Headless Firefox ESR over WebDriver BiDi on its remote-debugging
+    port: a user context a test, a browsing context a tab."""
+    name = "firefox"
+    records_problems_itself = False
+    hides_tabs = True
+
+    def __init__(self, server):
+        self.server = server
+        self.profile = tempfile.mkdtemp(prefix="talvo-firefox-")
+        with open(os.path.join(self.profile, "user.js"), "w") as f:
+            for key, value in {"browser.shell.checkDefaultBrowser": False, "browser.startup.page": 0,
+                               "datareporting.policy.dataSubmissionEnabled": False,
+                               "toolkit.telemetry.reportingpolicy.firstRun": False,
+                               "browser.aboutwelcome.enabled": False, "app.update.disabledForTesting": True,
+                               "browser.tabs.warnOnClose": False, "network.captive-portal-service.enabled": False,
+                               "browser.download.dir": os.path.join(self.profile, "downloads"),
+                               "remote.prefs.recommended": True}.items():
+                f.write("user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(value)))
+        self.log = open(os.path.join(self.profile, "firefox.log"), "w+")
+        port = free_port()
+        self.process = subprocess.Popen(
+            ["firefox-esr", "--headless", "--no-remote", "--profile", self.profile, "--window-size=1024,900",
+             "--remote-debugging-port=%d" % port, "about:blank"],
+            stdout=self.log, stderr=self.log, env=dict(os.environ, MOZ_CRASHREPORTER_DISABLE="1"))
+
+        def connected():
+            if self.process.poll() is not None:
+                raise RuntimeError("firefox ended; see " + self.log.name)
+            try:
+                return websocket.create_connection("ws://127.0.0.1:%d/session" % port, timeout=30, suppress_origin=True)
+            except (OSError, websocket.WebSocketException):
+                return None
+        self.socket = wait_until("firefox's WebDriver BiDi port", connected, timeout=60, every=0.3)
+        self.last_id = 0
+        self.events = []
+        self.call("session.new", capabilities={"alwaysMatch": {"acceptInsecureCerts": True}})
+        self.call("session.subscribe", events=["log.entryAdded", "browsingContext.contextDestroyed"])
+
+    def call(self, method, timeout=30.0, **params):
+        self.last_id += 1
+        self.socket.send(json.dumps({"id": self.last_id, "method": method, "params": params}))
+        end = time.monotonic() + timeout
+        while True:
+            reply = self._receive(end, method)
+            if reply.get("id") == self.last_id:
+                if reply.get("type") == "error" or "error" in reply and reply.get("type") != "success":
+                    raise RuntimeError("%s: %s %s" % (method, reply.get("error"), reply.get("message")))
+                return reply.get("result", {})
+
+    def _receive(self, end, what):
+        left = end - time.monotonic()
+        if left <= 0:
+            raise AssertionError("timed out waiting for the browser: " + what)
+        self.socket.settimeout(left)
+        try:
+            message = json.loads(self.socket.recv())
+        except websocket.WebSocketTimeoutException:
+            raise AssertionError("timed out waiting for the browser: " + what) from None
+        if message.get("type") == "event":
+            self.events.append(message)
+        return message
+
+    def new_context(self):
+        self.events.clear()
+        return self.call("browser.createUserContext")["userContext"]
+
+    def dispose_context(self, context):
+        self.call("browser.removeUserContext", userContext=context)
+
+    def open_tab(self, context, url):
+        tab = self.call("browsingContext.create", type="tab", userContext=context or "default")["context"]
+        self.navigate(tab, url)
+        return tab
+
+    def navigate(self, tab, url):
+        self.call("browsingContext.navigate", context=tab, url=url, wait="none")
+
+    def close_tab(self, tab):
+        self.call("browsingContext.close", context=tab)
+
+    def js(self, tab, expression):
+        wrapped = "(async () => { const v = await (%s); return v === undefined ? 'null' : JSON.stringify(v); })()" % expression
+        reply = self.call("script.evaluate", expression=wrapped, target={"context": tab}, awaitPromise=True,
+                          resultOwnership="none")
+        if reply.get("type") == "exception":
+            details = reply["exceptionDetails"]
+            raise RuntimeError("page script failed: %s" % details.get("text"))
+        return json.loads(reply["result"]["value"])
+
+    def pointer(self, tab, steps):
+        actions = []
+        for kind, x, y, button in steps:
+            actions.append({"type": "pointerMove", "x": math.floor(x), "y": math.floor(y), "origin": "viewport",
+                            "duration": 0})
+            if kind != "move":
+                actions.append({"type": "pointerDown" if kind == "down" else "pointerUp",
+                                "button": {"left": 0, "right": 2}[button]})
+        self.call("input.performActions", context=tab,
+                  actions=[{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"}, "actions": actions}])
+
+    def key(self, tab, held, key):
+        mods = [{"alt": "\ue00a", "ctrl": "\ue009", "meta": "\ue03d", "shift": "\ue008"}[m] for m in held]
+        actions = ([{"type": "keyDown", "value": m} for m in mods] + [{"type": "keyDown", "value": key},
+                   {"type": "keyUp", "value": key}] + [{"type": "keyUp", "value": m} for m in reversed(mods)])
+        self.call("input.performActions", context=tab, actions=[{"type": "key", "id": "keys", "actions": actions}])
+
+    def activate(self, tab):
+        self.call("browsingContext.activate", context=tab)
+
+    def preload(self, tab, source):
+        self.call("script.addPreloadScript", functionDeclaration="() => { %s }" % source, contexts=[tab])
+
+    def drop_files(self, tab, paths, x, y):
+        synthetic_drop(lambda e: self.js(tab, e), paths, x, y)
+
+    def screenshot(self, tab):
+        return base64.b64decode(self.call("browsingContext.captureScreenshot", context=tab)["data"])
+
+    def problems(self, tab):
+        problems, lines = [], []
+        taken = [e for e in self.events if e["method"] == "log.entryAdded"
+                 and e["params"].get("source", {}).get("context") in (tab, None)]
+        self.events = [e for e in self.events if e not in taken]
+        for event in taken:
+            entry = event["params"]
+            lines.append("%s %s: %s" % (entry.get("type"), entry.get("level"), entry.get("text")))
+            if entry.get("level") == "error":
+                problems.append(entry.get("text"))
+        return problems, lines
+
+    def close(self):
+        try:
+            self.call("session.end", timeout=5)
+            self.socket.close()
+        except Exception:
+            pass
+        end_process(self.process, 10)
+        self.log.close()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def synthetic_drop(js, paths, x, y):
+    """Drops files on the element at page point (x, y) by a drop event that
+    carries them, as a file manager's drop does."""
+    files = []
+    for path in paths:
+        with open(path, "rb") as f:
+            files.append([os.path.basename(path), base64.b64encode(f.read()).decode()])
+    js("""(() => {
+        const transfer = new DataTransfer();
+        for (const [name, text] of %s) {
+            const raw = atob(text), bytes = new Uint8Array(raw.length);
+            for (let i = 0; i < raw.length; ++i) bytes[i] = raw.charCodeAt(i);
+            transfer.items.add(new File([bytes], name));
+        }
+        const target = document.elementFromPoint(%f, %f) || document.body;
+        for (const type of ["dragenter", "dragover", "drop"])
+            target.dispatchEvent(new DragEvent(type, {bubbles: true, cancelable: true, dataTransfer: transfer,
+                                                      clientX: %f, clientY: %f}));
+        return true;
+    })()""" % (json.dumps(files), x, y, x, y))
+
+
+class WebKit:
+    """WebKitGTK's MiniBrowser through WebKitWebDriver and Selenium, on a
+    private Xvfb display: a WebDriver session (a browser of its own, with
+    storage of its own) a test, a window a tab. The page records its own
+    errors (RECORDER), which this protocol does not report."""
+    name = "webkit"
+    records_problems_itself = True
+    hides_tabs = False
+
+    def __init__(self, server):
+        import x11
+        self.server = server
+        self.display = x11.Display("1024x900")
+        os.environ["DISPLAY"] = self.display.name  # for the WebKitWebDriver each session starts
+        self.browser_path = glob.glob("/usr/lib/*/webkit2gtk-4.*/MiniBrowser")[0]
+        self.sessions = {}
+
+    def new_context(self):
+        from selenium import webdriver
+        options = webdriver.WebKitGTKOptions()
+        options.binary_location = self.browser_path
+        options.add_argument("--automation")
+        session = webdriver.WebKitGTK(options=options)
+        session.set_script_timeout(60)
+        session.set_window_rect(0, 0, 1024, 900)
+        # The first window stays open for the session's life: closing the
+        # last one would end the session, and with it the site's storage.
+        self.sessions[session.current_window_handle] = session
+        return session
+
+    def dispose_context(self, session):
+        for key in [k for k, s in self.sessions.items() if s is session]:
+            del self.sessions[key]
+        session.quit()
+
+    def _session(self, tab):
+        session = self.sessions[tab]
+        if session.current_window_handle != tab:
+            session.switch_to.window(tab)
+        return session
+
+    def open_tab(self, session, url):
+        session.switch_to.new_window("window")
+        tab = session.current_window_handle
+        self.sessions[tab] = session
+        session.get(url)
+        return tab
+
+    def navigate(self, tab, url):
+        self._session(tab).get(url)
+
+    def close_tab(self, tab):
+        session = self._session(tab)
+        session.close()
+        del self.sessions[tab]
+        home = [t for t, s in self.sessions.items() if s is session][0]
+        session.switch_to.window(home)
+
+    def js(self, tab, expression):
+        reply = self._session(tab).execute_async_script("""const done = arguments[arguments.length - 1];
+            Promise.resolve().then(() => (%s)).then(v => done(JSON.stringify({value: v === undefined ? null : v})),
+                                                     e => done(JSON.stringify({error: String(e && e.stack || e)})));""" % expression)
+        reply = json.loads(reply)
+        if "error" in reply:
+            raise RuntimeError("page script failed: %s" % reply["error"])
+        return reply["value"]
+
+    def pointer(self, tab, steps):
+        from selenium.webdriver.common.actions import interaction
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        from selenium.webdriver.common.actions.pointer_input import PointerInput
+        actions = ActionBuilder(self._session(tab), mouse=PointerInput(interaction.POINTER_MOUSE, "mouse"), duration=0)
+        for kind, x, y, button in steps:
+            actions.pointer_action.move_to_location(math.floor(x), math.floor(y))
+            if kind != "move":
+                code = {"left": 0, "right": 2}[button]
+                (actions.pointer_action.pointer_down if kind == "down" else actions.pointer_action.pointer_up)(code)
+        actions.perform()
+
+    def key(self, tab, held, key):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        mods = [{"alt": Keys.ALT, "ctrl": Keys.CONTROL, "meta": Keys.META, "shift": Keys.SHIFT}[m] for m in held]
+        chain = ActionChains(self._session(tab))
+        for m in mods:
+            chain.key_down(m)
+        chain.send_keys(key)
+        for m in reversed(mods):
+            chain.key_up(m)
+        chain.perform()
+
+    # WebDriver has no way to run a script before the page's own.
+    preload = None
+
+    def drop_files(self, tab, paths, x, y):
+        synthetic_drop(lambda e: self.js(tab, e), paths, x, y)
+
+    def screenshot(self, tab):
+        return self._session(tab).get_screenshot_as_png()
+
+    def problems(self, tab):
+        problems = self.js(tab, "window.talvoProblems ? talvoProblems.splice(0) : []")
+        return problems, list(problems)
+
+    def close(self):
+        for session in set(self.sessions.values()):
+            try:
+                session.quit()
+            except Exception:
+                pass
+        self.sessions = {}
+        if self.display:
+            self.display.close()
+            self.display = None
+
+
+ENGINES = {"chromium": Chromium, "firefox": Firefox, "webkit": WebKit}
+
+
+class Browser:
+    """The page's server and the engine's browser, started once for all
+    tests."""
+    shared = None
+
+    @classmethod
+    def get(cls):
+        if cls.shared is None:
+            if not os.path.exists(os.path.join(PAGE, "index.html")):
+                raise RuntimeError("no page in %s: build it with scripts/setup web" % PAGE)
+            cls.shared = Browser()
+            atexit.register(cls.shared.close)
+        return cls.shared
+
+    def __init__(self):
+        self.server = Server(recorder=ENGINES[ENGINE].records_problems_itself)
+        self.origin = self.server.origin
+        self.engine = ENGINES[ENGINE](self.server)
+
+    def close(self):
+        self.engine.close()
+        self.server.stop()
+
+
+class OwnChromium:
+    """A Chromium of a test's own on a profile it keeps, whose site is the
+    page on `port` (0: any): what the browser keeps on disk, as a person's
+    browser does, comes back when it starts again on that profile."""
+
+    def __init__(self, profile, port=0):
+        self.server = Server(port=port)
+        self.origin = self.server.origin
+        self.engine = Chromium(self.server, profile=profile)
+
+    def close(self):
+        self.engine.close()
+        self.server.stop()
+
+
 class Driver(driver.Driver):
     def __init__(self, browser=None):
-        """On `browser`, the pages are in its default context (its profile's
-        storage); by default, in a context of each test's own."""
+        """On `browser` (an OwnChromium), the pages are in the browser's own
+        context; by default in one of each test's own."""
         self.persistent = browser is not None
         self.browser = browser or Browser.get()
-        self.tools = self.browser.tools
+        self.engine = self.browser.engine
         self.context = None
-        self.target = None
-        self.session = None
+        self.tab = None
         self.folder = None
         self.dropped = {}
         self.problems = []
         self.console = []
 
+    # --- what Chromium's own checks reach past the engine for
+
+    @property
+    def tools(self):
+        return self.engine.tools
+
+    @property
+    def session(self):
+        return self.tab[1] if self.tab else None
+
+    def call(self, method, **params):
+        return self.engine.tools.call(method, session=self.session, **params)
+
     # --- pages
 
     def _open(self, path):
-        """A new page of this test's context at `path` of the site."""
-        where = {"browserContextId": self.context} if self.context else {}
-        self.target = self.tools.call("Target.createTarget", url="about:blank", **where)["targetId"]
-        self.session = self.tools.call("Target.attachToTarget", targetId=self.target, flatten=True)["sessionId"]
-        for domain in ("Page", "Runtime"):
-            self.call(domain + ".enable")
-        self.call("Page.navigate", url=self.browser.origin + path)
+        """A new tab of this test's context at `path` of the site."""
+        self.tab = self.engine.open_tab(self.context, self.browser.origin + path)
+        self._loaded(path)
+
+    def _loaded(self, path):
         wait_until("the page " + path, lambda: self.js(
             "location.pathname == %s && document.readyState == 'complete'" % json.dumps(path)), timeout=30)
 
     def _close_page(self):
-        if not self.target:
+        if not self.tab:
             return
         self._collect()
-        target, self.target, self.session = self.target, None, None
-        self.tools.call("Target.closeTarget", targetId=target)
-        self.tools.wait_event("Target.targetDestroyed", lambda p: p.get("targetId") == target)
-
-    def call(self, method, **params):
-        return self.tools.call(method, session=self.session, **params)
+        tab, self.tab = self.tab, None
+        self.engine.close_tab(tab)
 
     def js(self, expression):
-        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True, awaitPromise=True)
-        if "exceptionDetails" in result:
-            details = result["exceptionDetails"]
-            raise RuntimeError("page script failed: %s" % details.get("exception", {}).get("description", details.get("text")))
-        return result["result"].get("value")
+        return self.engine.js(self.tab, expression)
 
     def _collect(self):
         """Keeps the page's uncaught errors and console lines."""
-        if not self.session:
+        if not self.tab:
             return
-        for event in self.tools.take_events("Runtime.exceptionThrown", self.session):
-            details = event["params"]["exceptionDetails"]
-            self.problems.append(details.get("exception", {}).get("description") or details.get("text"))
-        for event in self.tools.take_events("Runtime.consoleAPICalled", self.session):
-            params = event["params"]
-            line = " ".join(str(a.get("value", a.get("description", ""))) for a in params.get("args", []))
-            self.console.append(params["type"] + ": " + line)
-            if params["type"] == "error":
-                self.problems.append(line)
+        problems, lines = self.engine.problems(self.tab)
+        self.problems += problems
+        self.console += lines
 
     def _storage(self):
         """The site's stored files, {name: bytes}, and the scene it shows last."""
-        stored = self.js(STORE + """(async () => {
+        stored = self.js(in_store("""
             const db = await talvoStore();
             const tx = db.transaction(["files", "state"]);
             const files = tx.objectStore("files");
@@ -246,15 +727,14 @@ class Driver(driver.Driver):
                 Object.assign(out, journal.files);
                 for (const name of journal.gone) delete out[name];
             }
-            return JSON.stringify({files: out, current: (journal && journal.current) || current || null});
-        })()""")
+            return JSON.stringify({files: out, current: (journal && journal.current) || current || null});"""))
         items = json.loads(stored)
         return {k: base64.b64decode(v) for k, v in items["files"].items()}, items["current"]
 
     def _store(self, files):
         """Puts files {name: bytes} into the site's folder."""
         data = {name: base64.b64encode(b).decode() for name, b in files.items()}
-        self.js(STORE + """(async () => {
+        self.js(in_store("""
             const db = await talvoStore();
             const tx = db.transaction("files", "readwrite");
             for (const [name, text] of Object.entries(%s)) {
@@ -264,10 +744,10 @@ class Driver(driver.Driver):
             }
             await talvoCommitted(tx);
             db.close();
-        })()""" % json.dumps(data))
+            return true;""" % json.dumps(data)))
 
     def _forget_current(self):
-        self.js(STORE + """(async () => {
+        self.js(in_store("""
             const journal = JSON.parse(localStorage.getItem("talvo:journal") || "null");
             if (journal) {
                 journal.current = null;
@@ -278,24 +758,27 @@ class Driver(driver.Driver):
             tx.objectStore("state").delete("current");
             await talvoCommitted(tx);
             db.close();
-        })()""")
+            return true;"""))
+
+    def showing(self):
+        return self.js("typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 0")
 
     def _show(self, args):
         query = "?" + urllib.parse.urlencode([("arg", a) for a in args]) if args else ""
-        self.call("Page.navigate", url=self.browser.origin + "/index.html" + query)
+        self.engine.navigate(self.tab, self.browser.origin + "/index.html" + query)
         wait_until("the page to show the program",
-                   lambda: self.js("typeof Module == 'object' && Module.calledRun && _WebPresentCount() > 0"), timeout=30)
+                   lambda: self.js("location.pathname == '/index.html'") and self.showing(), timeout=30)
+
+    def new_context(self):
+        """A context of its own for this test: empty site storage."""
+        self.stop()
+        self.context = None if self.persistent else self.engine.new_context()
 
     # --- the driver contract
 
     def start(self, folder, args=()):
-        self.stop()
-        self.tools.events.clear()  # what earlier tests left
+        self.new_context()
         self.folder = folder
-        self.context = None if self.persistent else self.tools.call("Target.createBrowserContext")["browserContextId"]
-        where = {"browserContextId": self.context} if self.context else {}
-        self.tools.call("Browser.grantPermissions", origin=self.browser.origin,
-                        permissions=["clipboardReadWrite", "clipboardSanitizedWrite"], **where)
         self._open(BLANK)
         files = {}
         for name in sorted(os.listdir(folder)):
@@ -334,6 +817,7 @@ class Driver(driver.Driver):
             const walk = (list, indent) => {
                 for (const entry of list.children) {
                     const role = entry.getAttribute("role");
+                    if (entry.hidden) continue;
                     if (role === "separator") {
                         lines.push(indent + "----");
                     } else if (role === "none") {
@@ -349,42 +833,45 @@ class Driver(driver.Driver):
             return lines;
         })()""")
 
-    def _centre(self, expression, what):
-        point = wait_until(what, lambda: self.js(expression), timeout=30)
-        return point[0], point[1]
-
-    def click(self, x, y, button="left"):
-        bits = {"left": 1, "right": 2}[button]
-        self.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y)
-        self.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y, button=button, buttons=bits, clickCount=1)
-        self.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y, button=button, buttons=0, clickCount=1)
-
-    def click_element(self, selector, what):
-        self.click(*self._centre("""(() => {
+    def centre(self, selector, what):
+        point = wait_until(what, lambda: self.js("""(() => {
             const e = document.querySelector(%s);
             if (!e || e.offsetParent === null) return null;
             const r = e.getBoundingClientRect();
             return [r.left + r.width / 2, r.top + r.height / 2];
-        })()""" % json.dumps(selector), what))
+        })()""" % json.dumps(selector)), timeout=30)
+        return point[0], point[1]
+
+    def click(self, x, y, button="left"):
+        self.engine.pointer(self.tab, [("move", x, y, None), ("down", x, y, button), ("up", x, y, button)])
+
+    def click_element(self, selector, what):
+        self.click(*self.centre(selector, what))
 
     def wait_idle(self):
         wait_until("the program to take the input", lambda: self.js("_WebIdle()"), timeout=30, every=0.02)
+
+    def menu_item(self, label):
+        """The page position of a menu item shown now: the deepest open list
+        first, since several popups have a "Normal"."""
+        point = wait_until("the menu item " + label, lambda: self.js("""(() => {
+            const open = [...document.querySelectorAll("[role=menu]")].filter(l => l.offsetParent !== null);
+            for (const list of open.reverse())
+                for (const item of list.querySelectorAll(":scope > [role^=menuitem], :scope > li > [role^=menuitem]"))
+                    if (item.textContent === %s) {
+                        item.scrollIntoView({block: "nearest"});
+                        const r = item.getBoundingClientRect();
+                        return [r.left + r.width / 2, r.top + r.height / 2];
+                    }
+            return null;
+        })()""" % json.dumps(label)), timeout=30)
+        return point[0], point[1]
 
     def choose(self, path):
         if self.js("document.getElementById('menu-button').getAttribute('aria-expanded')") != "true":
             self.click_element("#menu-button", "the menu button")
         for label in path.split("/"):
-            # The deepest open list first: several popups have a "Normal".
-            self.click(*self._centre("""(() => {
-                const open = [...document.querySelectorAll("[role=menu]")].filter(l => l.offsetParent !== null);
-                for (const list of open.reverse())
-                    for (const item of list.querySelectorAll(":scope > [role^=menuitem], :scope > li > [role^=menuitem]"))
-                        if (item.textContent === %s) {
-                            const r = item.getBoundingClientRect();
-                            return [r.left + r.width / 2, r.top + r.height / 2];
-                        }
-                return null;
-            })()""" % json.dumps(label), "the menu item " + label))
+            self.click(*self.menu_item(label))
         self.wait_idle()
 
     def field_point(self, x, y):
@@ -396,16 +883,10 @@ class Driver(driver.Driver):
         return left + (x + 0.5) * scale, top + (y + 0.5) * scale
 
     def drag(self, points, button="left"):
-        bits = {"left": 1, "right": 2}[button]
         spots = [self.field_point(x, y) for x, y in points]
         first, last = spots[0], spots[-1]
-        self.call("Input.dispatchMouseEvent", type="mouseMoved", x=first[0], y=first[1])
-        self.call("Input.dispatchMouseEvent", type="mousePressed", x=first[0], y=first[1], button=button,
-                  buttons=bits, clickCount=1)
-        for x, y in spots[1:]:
-            self.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y, button=button, buttons=bits)
-        self.call("Input.dispatchMouseEvent", type="mouseReleased", x=last[0], y=last[1], button=button,
-                  buttons=0, clickCount=1)
+        self.engine.pointer(self.tab, [("move", first[0], first[1], None), ("down", first[0], first[1], button)] +
+                            [("move", x, y, button) for x, y in spots[1:]] + [("up", last[0], last[1], button)])
         self.wait_idle()
 
     def about_is_open(self):
@@ -419,21 +900,14 @@ class Driver(driver.Driver):
 
     def drop_files(self, paths):
         self.dropped.update({os.path.basename(p): p for p in paths})
-        x, y = self.field_point(WIDTH // 2, HEIGHT // 2)
-        data = {"items": [], "files": [os.path.abspath(p) for p in paths], "dragOperationsMask": 1}
-        for kind in ("dragEnter", "dragOver", "drop"):
-            self.call("Input.dispatchDragEvent", type=kind, x=x, y=y, data=data)
+        self.engine.drop_files(self.tab, paths, *self.field_point(WIDTH // 2, HEIGHT // 2))
 
     def key(self, combo):
         """Keys on the field, which a click gives the focus, as a person
         does: 'ctrl+c', 'ctrl+shift+z'."""
         self.click(*self.field_point(WIDTH - 2, HEIGHT - 2))
         *held, key = combo.split("+")
-        modifiers = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in held)
-        text = key.upper() if "shift" in held else key
-        for kind in ("keyDown", "keyUp"):
-            self.call("Input.dispatchKeyEvent", type=kind, modifiers=modifiers, key=text,
-                      code="Key" + key.upper() if len(key) == 1 else key, windowsVirtualKeyCode=ord(key.upper()))
+        self.engine.key(self.tab, held, key)
         self.wait_idle()
 
     def clipboard(self):
@@ -459,13 +933,13 @@ class Driver(driver.Driver):
         return Picture.from_png(base64.b64decode(data)) if data else None
 
     def start_refused(self, folder):
-        self.stop()
+        if not self.engine.preload:
+            return None
+        self.new_context()
         self.folder = folder
-        self.context = self.tools.call("Target.createBrowserContext")["browserContextId"]
         self._open(BLANK)
-        self.call("Page.addScriptToEvaluateOnNewDocument",
-                  source="window.Module = { preRun: [() => { ENV.TALVO_TEST_NO_SURFACE = '1'; }] };")
-        self.call("Page.navigate", url=self.browser.origin + "/index.html")
+        self.engine.preload(self.tab, "window.Module = { preRun: [() => { ENV.TALVO_TEST_NO_SURFACE = '1'; }] };")
+        self.engine.navigate(self.tab, self.browser.origin + "/index.html")
         status = wait_until("the page to say that Talvo ended", lambda: (lambda t: "ended" in t and t)(
             self.js("(document.getElementById('status') || {}).textContent || ''")), timeout=60)
         assert "ERROR" in self.js("document.getElementById('message').textContent"), "no error shown"
@@ -480,10 +954,14 @@ class Driver(driver.Driver):
         self._leave(self._close_page)
 
     def repaint(self):
-        """Another tab in front, then this one again."""
-        other = self.tools.call("Target.createTarget", url="about:blank", browserContextId=self.context)["targetId"]
+        """Another tab in front, then this one again; False where the engine
+        does not hide a page behind another tab."""
+        if not self.engine.hides_tabs:
+            return False
+        other = self.engine.open_tab(self.context, "about:blank")
         wait_until("the page to be hidden", lambda: self.js("document.visibilityState") == "hidden")
-        self.tools.call("Target.closeTarget", targetId=other)
+        self.engine.close_tab(other)
+        self.engine.activate(self.tab)
         wait_until("the page to show again", lambda: self.js("document.visibilityState") == "visible")
 
     def session_ends(self):
@@ -491,7 +969,7 @@ class Driver(driver.Driver):
 
     def end_session(self, how):
         def away():
-            self.call("Page.navigate", url=self.browser.origin + BLANK)
+            self.engine.navigate(self.tab, self.browser.origin + BLANK)
             wait_until("the other page", lambda: self.js("location.pathname") == BLANK)
             self._close_page()
         self._leave(away)
@@ -523,20 +1001,22 @@ class Driver(driver.Driver):
             pass
         if self.context:
             try:
-                self.tools.call("Target.disposeBrowserContext", browserContextId=self.context)
+                self.engine.dispose_context(self.context)
             except Exception:
                 pass
-        self.context = self.target = self.session = None
+        self.context = self.tab = None
+
+    def screenshot(self, path):
+        with open(path, "wb") as f:
+            f.write(self.engine.screenshot(self.tab))
 
     def evidence(self, name):
         os.makedirs(EVIDENCE, exist_ok=True)
         base = os.path.join(EVIDENCE, name)
         try:
             self._collect()
-            if self.session:
-                shot = self.call("Page.captureScreenshot", format="png")["data"]
-                with open(base + ".png", "wb") as f:
-                    f.write(base64.b64decode(shot))
+            if self.tab:
+                self.screenshot(base + ".png")
         except Exception as error:
             self.console.append("no screenshot: %s" % error)
         with open(base + ".log", "w") as f:

@@ -1,7 +1,8 @@
 // The page around the program, put in front of its JavaScript: the canvas
 // painted at the browser's frame pace, pointer input, the menu and the About
-// dialog as page elements, dropped and opened files, and the site's storage
-// that keeps the working folder between visits.
+// dialog as page elements, dropped and opened files, the site's storage that
+// keeps the working folder between visits, one tab at a time, and the
+// service worker that lets the page start offline.
 var talvoPage = (function () {
   "use strict";
   const Folder = "/talvo";
@@ -27,6 +28,7 @@ var talvoPage = (function () {
     byId("note").hidden = false;
   }
 
+  // The status line tells what just happened, until the next thing does.
   function status(text) {
     byId("status").textContent = text;
   }
@@ -45,22 +47,44 @@ var talvoPage = (function () {
     });
   }
 
+  // Input goes to the program at once, also while it waits for a paint.
   function wake() {
     if (wakeUp) wakeUp();
+    if (afterPaint) {
+      turn(afterPaint);
+      afterPaint = null;
+    }
   }
 
-  // A message-channel turn comes back without the clamping of timers.
+  // A message-channel turn comes back without the clamping of timers, but
+  // some browsers (Firefox, WebKit) run such messages ahead of painting for
+  // as long as they keep coming. So once a picture has waited about a frame
+  // for its paint, the program waits for that paint, and goes on in the
+  // turn after it.
   const channel = new MessageChannel();
-  let resume = null;
+  const PaintOverdueMs = 12, PaintWaitMs = 100;
+  let resume = null, afterPaint = null;
   channel.port1.onmessage = () => {
     const next = resume;
     resume = null;
     if (next) next();
   };
+  function turn(next) {
+    resume = next;
+    channel.port2.postMessage(0);
+  }
   function yieldToBrowser() {
     return new Promise(resolve => {
-      resume = resolve;
-      channel.port2.postMessage(0);
+      if (paintAsked && performance.now() - paintAskedAt > PaintOverdueMs && document.visibilityState === "visible") {
+        afterPaint = resolve;
+        // A browser that holds animation frames back (a hidden frame)
+        // does not hold the program up for long.
+        setTimeout(() => {
+          if (afterPaint === resolve) paint();
+        }, PaintWaitMs);
+      } else {
+        turn(resolve);
+      }
     });
   }
 
@@ -72,10 +96,11 @@ var talvoPage = (function () {
 
   // A presented picture is painted at the browser's next frame; while
   // nothing is presented (at Stop) no frames are asked for.
-  let paintAsked = false;
+  let paintAsked = false, paintAskedAt = 0;
   function paintSoon() {
     if (paintAsked) return;
     paintAsked = true;
+    paintAskedAt = performance.now();
     requestAnimationFrame(paint);
   }
 
@@ -83,14 +108,29 @@ var talvoPage = (function () {
     paintAsked = false;
     const at = _WebFramePixels();
     if (at) picture.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, at, Width * Height * 4), Width, Height), 0, 0);
+    if (afterPaint) {
+      turn(afterPaint);
+      afterPaint = null;
+    }
   }
 
-  // Whole multiples only, so every cell stays a square of whole pixels.
+  // Every cell a square of whole device pixels, as many as fit: beside the
+  // side panel where there is room for it, else alone across the window
+  // (the panel then goes below). Only where not even one device pixel a
+  // cell fits is the field shrunk, and smoothed.
   function fit() {
-    const room = Math.min((window.innerWidth - 280) / Width, (window.innerHeight - 40) / Height);
-    const scale = Math.max(1, Math.floor(room));
-    field.style.width = Width * scale + "px";
-    field.style.height = Height * scale + "px";
+    const ratio = window.devicePixelRatio || 1;
+    const body = getComputedStyle(document.body);
+    const wide = document.documentElement.clientWidth - parseFloat(body.paddingLeft) - parseFloat(body.paddingRight);
+    const high = window.innerHeight - parseFloat(body.paddingTop) - parseFloat(body.paddingBottom);
+    const side = byId("side").offsetWidth + parseFloat(getComputedStyle(app).columnGap || "0");
+    const steps = room => Math.floor(Math.min(room * ratio / Width, high * ratio / Height));
+    let step = steps(wide - side);
+    if (step < Math.ceil(ratio)) step = Math.max(step, steps(wide));
+    const css = step >= 1 ? step / ratio : wide / Width;
+    field.classList.toggle("smooth", step < 1);
+    field.style.width = Width * css + "px";
+    field.style.height = Height * css + "px";
   }
 
   // Pointer input. Positions are client coordinates of the field, beyond its
@@ -134,6 +174,7 @@ var talvoPage = (function () {
     }
     const held = ends ? 0 : event.buttons & 3;
     const at = pointAt(event);
+    let released = false;
     for (const button of Buttons) {
       const bit = button[0];
       if ((held & bit) && !(buttons & bit)) {
@@ -142,9 +183,12 @@ var talvoPage = (function () {
       } else if (!(held & bit) && (buttons & bit)) {
         buttons &= ~bit;
         postMouse(button[2], buttons, at);
+        released = true;
       }
     }
     pointer = buttons ? event.pointerId : null;
+    // A finished stroke is something worth keeping.
+    if (released && !buttons) worthKeeping();
   }
 
   // Where the pointer was last seen anywhere on the page, for the program's
@@ -312,13 +356,34 @@ var talvoPage = (function () {
   }
 
   const choices = list => Array.from(list.children)
+    .filter(entry => !entry.hidden)
     .map(entry => (entry.getAttribute("role") === "none" ? entry.firstElementChild : entry))
     .filter(entry => entry.getAttribute("role") !== "separator");
   const submenuOf = item => (item.getAttribute("aria-haspopup") ? item.nextElementSibling : null);
 
+  // An open list stays inside the window: where a popup would go past its
+  // right edge, popups open inside the menu instead, and a list taller than
+  // the room below its top scrolls.
+  function placeList(list) {
+    const room = document.documentElement.clientWidth;
+    if (list !== menus[0] && !menus[0].classList.contains("stacked") && list.getBoundingClientRect().right > room) {
+      menus[0].classList.add("stacked");
+    }
+    const stacked = menus[0].classList.contains("stacked");
+    for (const open of stacked ? [menus[0]] : [list]) {
+      open.style.maxHeight = "";
+      const top = open.getBoundingClientRect().top;
+      open.style.maxHeight = Math.max(80, window.innerHeight - top - 8) + "px";
+      if (open !== menus[0]) open.style.overflowY = "auto";
+    }
+  }
+
   function openMenu(last) {
     menuButton.setAttribute("aria-expanded", "true");
+    menus[0].classList.remove("stacked");
+    menus[0].style.maxHeight = "";
     menus[0].hidden = false;
+    placeList(menus[0]);
     const all = choices(menus[0]);
     all[last ? all.length - 1 : 0].focus();
   }
@@ -344,9 +409,10 @@ var talvoPage = (function () {
   function openSubmenu(item, focusFirst) {
     closeSubmenus(item.closest("[role=menu]"));
     const sub = submenuOf(item);
-    if (sub.id === "kept-scenes") listKeptScenes(sub);
+    if (sub.classList.contains("scenes")) listScenes(sub);
     sub.hidden = false;
     item.setAttribute("aria-expanded", "true");
+    placeList(sub);
     if (focusFirst) choices(sub)[0].focus();
   }
 
@@ -357,9 +423,12 @@ var talvoPage = (function () {
     }
     if (item.getAttribute("aria-disabled") === "true") return;
     closeMenu(true);
-    if (item.dataset.action === "open") fileInput.click();
-    else if (item.dataset.action === "download") download();
-    else if (item.dataset.scene !== undefined) goBackTo(item.dataset.scene);
+    const action = item.dataset.action;
+    if (action === "open") fileInput.click();
+    else if (action === "download") download();
+    else if (action === "persist" && item.getAttribute("aria-checked") !== "true") askToKeep(true);
+    else if (action === "scene") goBackTo(item.dataset.scene);
+    else if (action === "remove") removeScene(item.dataset.scene);
     else if (item.dataset.command !== undefined) post(WmSysCommand, Number(item.dataset.command), 0);
   }
 
@@ -386,6 +455,11 @@ var talvoPage = (function () {
       break;
     case "Enter":
     case " ": activate(item, true); break;
+    case "Delete":
+      if (item.dataset.action !== "scene") return;
+      closeMenu(true);
+      removeScene(item.dataset.scene);
+      break;
     case "Tab": closeMenu(false); return;
     default: return;
     }
@@ -450,6 +524,37 @@ var talvoPage = (function () {
     event.preventDefault();
   });
 
+  // A question of the page's own, answered in the page: the rest of it
+  // inert meanwhile (the program plays on); Escape answers no.
+  const question = byId("question");
+  function ask(text, yes, no) {
+    return new Promise(answer => {
+      byId("question-text").textContent = text;
+      byId("question-yes").textContent = yes;
+      byId("question-no").textContent = no;
+      const before = document.activeElement;
+      const box = field.getBoundingClientRect();
+      question.style.left = Math.max(8, box.left + 8) + "px";
+      question.style.top = Math.max(8, box.top + 74) + "px";
+      app.inert = true;
+      question.hidden = false;
+      byId("question-no").focus();
+      const answered = value => {
+        question.hidden = true;
+        app.inert = false;
+        if (before && before.focus) before.focus();
+        answer(value);
+      };
+      byId("question-yes").onclick = () => answered(true);
+      byId("question-no").onclick = () => answered(false);
+      question.onkeydown = event => {
+        if (event.key !== "Escape") return;
+        event.preventDefault();
+        answered(false);
+      };
+    });
+  }
+
   // Files. The working folder lives in the site's storage, in IndexedDB
   // (bytes, and room for many scenes): one record a file. Every file the
   // program writes is stored as soon as it gives the browser its turn, and
@@ -463,6 +568,17 @@ var talvoPage = (function () {
   // goes, and come back from there at the next visit until IndexedDB holds
   // them.
   const Journal = "talvo:journal";
+  // Where the browser blocks the site's storage, even looking at
+  // localStorage throws.
+  const local = (() => {
+    try {
+      const store = window.localStorage;
+      store.getItem(Journal);
+      return store;
+    } catch (error) {
+      return null;
+    }
+  })();
   let journal = null, syncSerial = 0;
   let db = null;
   const dirty = new Set(), gone = new Set();
@@ -509,12 +625,8 @@ var talvoPage = (function () {
   // The folder of an earlier version moves over once, then leaves
   // localStorage.
   async function migrate() {
-    let old = null;
-    try {
-      old = window.localStorage;
-    } catch (error) {
-      return;
-    }
+    const old = local;
+    if (!old) return;
     const names = [];
     for (let i = 0; i < old.length; ++i) {
       const key = old.key(i);
@@ -538,8 +650,10 @@ var talvoPage = (function () {
     if (!db) return null;
     const tx = db.transaction([FileStore, StateStore], "readonly");
     const files = tx.objectStore(FileStore);
-    const [names, contents, current] = await Promise.all([
-      request(files.getAllKeys()), request(files.getAll()), request(tx.objectStore(StateStore).get("current"))]);
+    const state = tx.objectStore(StateStore);
+    const [names, contents, current, persist] = await Promise.all([request(files.getAllKeys()),
+      request(files.getAll()), request(state.get("current")), request(state.get("persist"))]);
+    persistRefused = persist === "refused";
     names.forEach((name, i) => {
       try {
         makeFolders(inFolder(name));
@@ -556,7 +670,7 @@ var talvoPage = (function () {
   // store missed it; stored again at the first sync.
   function readJournal() {
     try {
-      journal = JSON.parse(window.localStorage.getItem(Journal));
+      journal = local && JSON.parse(local.getItem(Journal));
     } catch (error) {
       journal = null;
     }
@@ -586,7 +700,7 @@ var talvoPage = (function () {
     }
     if (current) journal.current = current;
     try {
-      window.localStorage.setItem(Journal, JSON.stringify(journal));
+      if (local) local.setItem(Journal, JSON.stringify(journal));
     } catch (error) {
       // No room there either: the store is all there is.
     }
@@ -595,7 +709,7 @@ var talvoPage = (function () {
   function clearJournal() {
     journal = null;
     try {
-      window.localStorage.removeItem(Journal);
+      if (local) local.removeItem(Journal);
     } catch (error) {
       // Nothing was kept there.
     }
@@ -716,7 +830,9 @@ var talvoPage = (function () {
     }
   }
 
-  function isScene(name) {
+  // A file that begins as a scene does is the player's, even one the
+  // program cannot load: it is listed to be removed.
+  function beginsAsScene(name) {
     try {
       const stream = FS.open(inFolder(name), "r");
       const head = new Uint8Array(5);
@@ -728,11 +844,36 @@ var talvoPage = (function () {
     }
   }
 
+  function withText(text, use) {
+    const size = lengthBytesUTF8(text) + 1, at = _malloc(size);
+    stringToUTF8(text, at, size);
+    try {
+      return use(at);
+    } finally {
+      _free(at);
+    }
+  }
+
+  // Whether the program would load the file as a scene: it checks by its
+  // own rules, the format's limits and all.
+  const loads = path => withText(path, at => _WebIsScene(at)) === 1;
+  const Checked = "/tmp/talvo-check";
+  function loadsAsScene(bytes) {
+    FS.writeFile(Checked, bytes);
+    try {
+      return loads(Checked);
+    } finally {
+      FS.unlink(Checked);
+    }
+  }
+
   // The program's own save, as when its window closes, but it goes on;
   // whatever it wrote is stored, a rescued scene too. False when the scene
   // is not in its file, and the program has said why.
-  function saveScene(going) {
-    const saved = running ? _WebSaveScene() : 0;
+  // `ending`: the page goes, and the session's journal ends cleanly with
+  // the save; hidden, it only has what it wrote so far stored.
+  function saveScene(going, ending) {
+    const saved = running ? _WebSaveScene(ending ? 1 : 0) : 0;
     if (saved) sync(going === true);
     return saved === 1;
   }
@@ -782,14 +923,15 @@ var talvoPage = (function () {
   // Hands names in the folder to the program as a drop: it saves the scene
   // it leaves, then loads the first.
   function dropNames(names) {
-    const text = names.join("\n"), size = lengthBytesUTF8(text) + 1;
-    const at = _malloc(size);
-    stringToUTF8(text, at, size);
-    _WebDrop(at);
-    _free(at);
+    withText(names.join("\n"), at => _WebDrop(at));
     wake();
   }
 
+  const shownName = name => name.replace(/^dropped\//, "");
+  const quoted = names => names.map(name => "\u201c" + name + "\u201d").join(", ");
+
+  // Dropped or opened files: the side files are kept to shape new scenes,
+  // scenes are kept and the first is opened, and anything else is refused.
   async function receive(files) {
     const list = Array.from(files || []);
     if (!running || !dropsAccepted || aboutOpen || !list.length) return;
@@ -801,36 +943,51 @@ var talvoPage = (function () {
       return;
     }
     if (!running || aboutOpen) return;
-    const scenes = [];
+    const scenes = [], refused = [], told = [];
     list.forEach((file, i) => {
       const bytes = new Uint8Array(contents[i]);
       const side = SideFiles.find(name => name === file.name.toLowerCase());
       if (side) {
         FS.writeFile(inFolder(side), bytes);
-        status(side + " is kept: it shapes every new scene from now on (Clear makes one).");
-      } else {
+        told.push(side + " is kept: it shapes every new scene from now on (Clear makes one).");
+      } else if (loadsAsScene(bytes)) {
         scenes.push(place(file.name, bytes));
+      } else {
+        refused.push(file.name);
       }
     });
-    if (scenes.length) dropNames(scenes);
+    if (refused.length) {
+      told.push(quoted(refused) + (refused.length > 1 ? " are not scenes" : " is not a scene") +
+                " that Talvo can open: not opened, not kept.");
+    }
+    status(told.join(" "));
+    if (scenes.length) {
+      dropNames(scenes);
+      worthKeeping();
+    }
   }
 
-  // The kept scenes, listed afresh each time their menu opens; choosing one
-  // goes back to it as a drop does.
-  function listKeptScenes(list) {
+  // The kept scenes, listed afresh each time their menu opens: those the
+  // program can load to go back to, and every file that begins as a scene
+  // to be removed; the scene on show is in both.
+  function listScenes(list) {
     list.replaceChildren();
     const current = running ? sceneName() : "";
-    const names = folderFiles(Folder, "", []).filter(isScene).sort();
+    const removing = list.id === "remove-scenes";
+    const names = folderFiles(Folder, "", []).filter(name => name === current || beginsAsScene(name)).sort();
     for (const name of names) {
+      const usable = name === current || loads(inFolder(name));
+      if (!usable && !removing) continue;
       const entry = document.createElement("li");
-      entry.setAttribute("role", "menuitemradio");
-      entry.setAttribute("aria-checked", name === current ? "true" : "false");
+      entry.setAttribute("role", removing ? "menuitem" : "menuitemradio");
+      if (!removing) entry.setAttribute("aria-checked", name === current ? "true" : "false");
       entry.tabIndex = -1;
+      entry.dataset.action = removing ? "remove" : "scene";
       entry.dataset.scene = name;
-      entry.textContent = name.replace(/^dropped\//, "");
+      entry.textContent = shownName(name) + (usable ? "" : " (damaged)");
       list.append(entry);
     }
-    if (!names.length) {
+    if (!list.children.length) {
       const entry = document.createElement("li");
       entry.setAttribute("role", "menuitem");
       entry.setAttribute("aria-disabled", "true");
@@ -841,7 +998,54 @@ var talvoPage = (function () {
   }
 
   function goBackTo(name) {
-    if (running && name !== sceneName() && !aboutOpen) dropNames([name]);
+    if (!running || name === sceneName() || aboutOpen) return;
+    status("");
+    dropNames([name]);
+    worthKeeping();
+  }
+
+  function until(test, ms) {
+    const end = performance.now() + ms;
+    return new Promise(done => {
+      const check = () => (test() ? done(true) : performance.now() > end ? done(false) : setTimeout(check, 20));
+      check();
+    });
+  }
+
+  // A kept scene removed, after a question. The scene on show is left
+  // first, for another kept scene or else a new one, so that no later save
+  // brings it back.
+  async function removeScene(name) {
+    if (!running || aboutOpen) return;
+    const others = () => folderFiles(Folder, "", []).filter(n => n !== name && beginsAsScene(n) && loads(inFolder(n))).sort();
+    const onShow = name === sceneName();
+    const next = onShow ? others()[0] : null;
+    const sure = await ask("Remove \u201c" + shownName(name) + "\u201d from this browser? It cannot be brought back" +
+      (!onShow ? "." : next ? "; Talvo goes on with \u201c" + shownName(next) + "\u201d." : "; Talvo goes on with a new scene."),
+      "Remove", "Keep");
+    if (!sure || !running) return;
+    let replaced = false;
+    if (name === sceneName()) {
+      const other = others()[0];
+      let left;
+      if (other) {
+        dropNames([other]);
+        left = await until(() => !running || sceneName() === other, 10000);
+      } else {
+        _WebStartAfresh();
+        wake();
+        left = await until(() => !running || _WebIdle(), 10000);
+        replaced = sceneName() === name;
+      }
+      if (!left || !running) {
+        status("\u201c" + shownName(name) + "\u201d is still kept: Talvo did not leave it in time.");
+        return;
+      }
+    }
+    // The new scene takes the file of the one removed where it has its name.
+    if (replaced) saveScene();
+    else if (exists(name)) FS.unlink(inFolder(name));
+    status("\u201c" + shownName(name) + "\u201d is removed from this browser.");
   }
 
   document.addEventListener("dragover", event => {
@@ -869,7 +1073,12 @@ var talvoPage = (function () {
     if (document.visibilityState === "hidden") saveScene(true);
     else repaint();
   });
-  window.addEventListener("pagehide", () => saveScene(true));
+  window.addEventListener("pagehide", () => saveScene(true, true));
+  // Back from the browser's page cache: the session goes on, and so does its
+  // journal.
+  window.addEventListener("pageshow", event => {
+    if (event.persisted && running) _WebJournalAgain();
+  });
 
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
@@ -885,31 +1094,125 @@ var talvoPage = (function () {
   });
   fit();
 
+  // Whether kept scenes may go: the browser is asked to keep the folder for
+  // good once the player has something worth keeping (a stroke, a scene
+  // opened) or chooses "Keep scenes for good"; a refusal is remembered, and
+  // then only the menu asks again. The side panel says what holds now.
+  const keepItem = byId("keep-for-good");
+  let persistRefused = false, persistAsked = false;
+  const canAskToKeep = () => db && navigator.storage && navigator.storage.persist;
+
+  // The panel's line and the menu's item change together, once the answer
+  // is known: a menu that shifted under the pointer would misplace a click.
+  async function showKeeping() {
+    let text, kept = false;
+    if (!db) {
+      text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
+             "Download a scene to keep it.";
+    } else if (!canAskToKeep()) {
+      text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
+    } else {
+      try {
+        kept = await navigator.storage.persisted();
+      } catch (error) {
+        // Unknown: asking tells.
+      }
+      text = kept ? "This browser keeps your scenes until you remove them."
+        : persistRefused ? "This browser would not promise to keep your scenes: it may remove them when it runs short of room."
+          : "This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.";
+    }
+    byId("keeping").textContent = text;
+    // Shown from the start where the browser can be asked, checked once it
+    // keeps them: an item that came and went would move the others.
+    keepItem.hidden = !canAskToKeep();
+    keepItem.setAttribute("role", "menuitemcheckbox");
+    keepItem.setAttribute("aria-checked", kept ? "true" : "false");
+  }
+
+  async function askToKeep(byPlayer) {
+    if (!canAskToKeep() || (!byPlayer && (persistAsked || persistRefused))) return;
+    persistAsked = true;
+    let granted = false;
+    try {
+      granted = (!byPlayer && await navigator.storage.persisted()) || await navigator.storage.persist();
+    } catch (error) {
+      granted = false;
+    }
+    persistRefused = !granted;
+    try {
+      db.transaction(StateStore, "readwrite").objectStore(StateStore).put(granted ? "granted" : "refused", "persist");
+    } catch (error) {
+      // Asked again at the next visit.
+    }
+    await showKeeping();
+  }
+
+  function worthKeeping() {
+    if (running) askToKeep(false);
+  }
+
   // One tab plays at a time: it holds the folder with a Web Lock, so two
-  // tabs never overwrite each other's scenes. A second tab says so and
-  // waits; "Play here" asks the first to save, end and hand the folder over.
+  // tabs never overwrite each other's scenes. A second tab says so while
+  // another holds it, and waits; "Play here" asks the first to save, end and
+  // hand the folder over. Where the browser grants no lock (site data
+  // blocked, a sandboxed frame), it keeps nothing either: the tab plays.
   const LockName = "talvo-folder";
-  const tabs = "BroadcastChannel" in window ? new BroadcastChannel("talvo") : null;
+  const tabs = (() => {
+    try {
+      return new BroadcastChannel("talvo");
+    } catch (error) {
+      return null;
+    }
+  })();
   const elsewhere = byId("elsewhere");
-  let releaseFolder = null, handingOver = false, ended = false;
+  let releaseFolder = null, handingOver = false, ended = false, askTimer = 0;
 
   function holdFolder() {
-    if (!navigator.locks) return Promise.resolve();
+    let locks = null;
+    try {
+      locks = navigator.locks;
+    } catch (error) {
+      // No locks here.
+    }
+    if (!locks) return Promise.resolve();
     return new Promise(granted => {
-      // A reload's own release takes a moment: said only if it lasts.
-      const told = setTimeout(() => { elsewhere.hidden = false; }, 1000);
-      navigator.locks.request(LockName, () => {
-        clearTimeout(told);
+      let held = false;
+      // Said while another tab holds the folder (a reload's own release
+      // takes a moment, so not at once).
+      const look = () => locks.query().then(state => {
+        if (!held) elsewhere.hidden = !state.held.some(lock => lock.name === LockName);
+      }, () => {});
+      const looking = setInterval(look, 1000);
+      const hold = () => {
+        held = true;
+        clearInterval(looking);
+        clearTimeout(askTimer);
         elsewhere.hidden = true;
         granted();
-        return new Promise(release => { releaseFolder = release; });
-      });
+      };
+      let asked;
+      try {
+        asked = locks.request(LockName, () => {
+          hold();
+          status("");
+          return new Promise(release => { releaseFolder = release; });
+        });
+      } catch (error) {
+        asked = Promise.reject(error);
+      }
+      asked.catch(hold);
     });
   }
 
   byId("play-here").addEventListener("click", () => {
-    if (tabs) tabs.postMessage("hand over");
-    status("Asking the other tab to hand Talvo over…");
+    clearTimeout(askTimer);
+    if (!tabs) {
+      status("This browser cannot reach the other tab: close it, and Talvo starts here.");
+      return;
+    }
+    tabs.postMessage("hand over");
+    status("Asking the other tab to hand Talvo over\u2026");
+    askTimer = setTimeout(() => status("The other tab did not answer: close it, and Talvo starts here."), 5000);
   });
   if (tabs) {
     tabs.onmessage = event => {
@@ -928,6 +1231,32 @@ var talvoPage = (function () {
     if (releaseFolder) releaseFolder();
   }
 
+  // Offline play: the service worker keeps the page's files. A newer
+  // version, once kept, takes over when no tab runs this one.
+  function keepForOffline() {
+    let workers = null;
+    try {
+      workers = navigator.serviceWorker;
+    } catch (error) {
+      // A sandboxed frame: no workers.
+    }
+    if (!workers) return;
+    const ready = () => status("A new version of Talvo is ready: it starts once every Talvo tab is closed.");
+    const watch = registration => {
+      if (!registration) return;
+      if (registration.waiting && workers.controller) ready();
+      registration.addEventListener("updatefound", () => {
+        const next = registration.installing;
+        if (!next || !workers.controller) return;
+        next.addEventListener("statechange", () => {
+          if (next.state === "installed") ready();
+        });
+      });
+    };
+    // Offline the worker cannot be fetched again: the one kept is watched.
+    workers.register("sw.js").then(watch, () => workers.getRegistration().then(watch, () => {}));
+  }
+
   // The folder comes from the store before the program starts, so the
   // scene shown when the page was last left comes back; those named in the
   // address (?arg=NAME) go first.
@@ -939,7 +1268,6 @@ var talvoPage = (function () {
       await migrate();
     } catch (error) {
       db = null;
-      status("This browser keeps nothing for this page: the scene will not come back after you leave.");
     }
     let current = null;
     try {
@@ -953,7 +1281,7 @@ var talvoPage = (function () {
     ENV.XDG_DATA_HOME = Folder + "/rescued";
     const named = new URLSearchParams(location.search).getAll("arg");
     programArguments = named.length ? named : current && exists(current) ? [current] : [];
-    if (db && navigator.storage && navigator.storage.persist) navigator.storage.persist().catch(() => {});
+    showKeeping();
   }
 
   Module.noInitialRun = true;
@@ -962,7 +1290,10 @@ var talvoPage = (function () {
     addRunDependency("talvo-folder");
     begin().finally(() => removeRunDependency("talvo-folder"));
   });
-  Module.onRuntimeInitialized = () => callMain(programArguments);
+  Module.onRuntimeInitialized = () => {
+    callMain(programArguments);
+    keepForOffline();
+  };
   Module.printErr = text => console.warn(text);
   Module.onAbort = what => showError("Talvo stopped: " + what);
 

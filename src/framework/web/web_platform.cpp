@@ -57,6 +57,8 @@ EM_JS(void, JsDownload, (const char* name, const char* kind, const uint8_t* byte
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
 // Lets the browser run its tasks (input, painting) and comes straight back.
 EM_ASYNC_JS(void, JsYield, (), { await talvoPage.yieldToBrowser(); });
+// Never comes back: the program ends asleep.
+EM_ASYNC_JS(void, JsSleepForever, (), { await new Promise(() => {}); });
 
 namespace {
 
@@ -343,8 +345,12 @@ int32_t PlatformText(const PlatformTextRequest& request)
     return 1;
 }
 
+// The program ends asleep instead of through exit(): an exit while Asyncify
+// has the stack thrown would reach the page as an uncaught exception, since
+// the frame loop runs on from a resumed wait.
 void PlatformShutdown(int32_t code)
 {
     std::fflush(stdout);
     JsEnded(code);
+    JsSleepForever();
 }
