@@ -56,8 +56,10 @@ class Session:
     def _boot(self, fresh):
         """Makes the prefix when fresh, else starts its session's services."""
         self.env = dict(self.display.env, WINEARCH="win32", WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        # No Mono or Gecko installers: nothing here needs them.
-                        WINEDLLOVERRIDES="mscoree,mshtml=",
+                        # No Mono or Gecko installers: nothing here needs them;
+                        # no menu entries or file types of the prefix's
+                        # programs in this machine's own desktop.
+                        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=",
                         # Where i386 code runs under qemu-user, Wine's address
                         # space reservation is quick only with a guest space a
                         # little over 2 GiB (ignored where i386 runs natively).
@@ -148,9 +150,11 @@ class Driver(driver.Driver):
         self.origin = None
         self.log = None
 
-    def start(self, folder, args=()):
+    def start(self, folder, args=(), program=EXE):
+        """Starts talvo.exe, or `program` (start.exe /wait, to open a file
+        as Explorer does) that starts it and waits for it."""
         self.log = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(["wine", EXE, *args], cwd=folder, env=self.s.env,
+        self.process = subprocess.Popen(["wine", program, *args], cwd=folder, env=self.s.env,
                                         stdout=self.log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), START_TIMEOUT, every=0.5)
         geometry = dict(line.split("=", 1) for line in
