@@ -150,13 +150,13 @@ class Driver(driver.Driver):
         self.origin = None
         self.log = None
 
-    def start(self, folder, args=(), program=EXE):
+    def start(self, folder, args=(), program=EXE, timeout=START_TIMEOUT):
         """Starts talvo.exe, or `program` (start.exe /wait, to open a file
         as Explorer does) that starts it and waits for it."""
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(["wine", program, *args], cwd=folder, env=self.s.env,
                                         stdout=self.log, stderr=subprocess.STDOUT)
-        window = wait_until("Talvo's window", lambda: self._window("Talvo"), START_TIMEOUT, every=0.5)
+        window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
         geometry = dict(line.split("=", 1) for line in
                         self.d.xdotool("getwindowgeometry", "--shell", window).split())
         size = (int(geometry["WIDTH"]), int(geometry["HEIGHT"]))
