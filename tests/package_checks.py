@@ -328,7 +328,8 @@ def shortcut(link):
     for bit in (0x4, 0x8, 0x10, 0x20, 0x40):  # name, relative path, folder, arguments, icon
         if flags & bit:
             size = struct.unpack_from("<H", link, at)[0] * (2 if flags & 0x80 else 1)
-            strings[bit] = link[at + 2:at + 2 + size].decode("utf-16-le" if flags & 0x80 else "latin-1")
+            # Wine counts the closing NUL too.
+            strings[bit] = link[at + 2:at + 2 + size].decode("utf-16-le" if flags & 0x80 else "latin-1").rstrip("\0")
             at += 2 + size
     return target, strings.get(0x20)
 
