@@ -360,6 +360,11 @@ def wine_installs():
     import behaviour
     import wine_driver
     from behaviour import wait_until
+    @check("Wine: a fresh prefix to install into")
+    def _():
+        wine_driver.session()
+    if not results[-1]:
+        return
     session = wine_driver.session()
     drive = os.path.join(session.prefix, "drive_c")
     user = next(u for u in os.listdir(os.path.join(drive, "users")) if u != "Public")
