@@ -66,37 +66,6 @@ def version_info(exe):
     return fixed, strings
 
 
-def pe_resource(exe, kind, ident):
-    """The bytes of resource `ident` of type `kind` (its first language) in
-    a PE file, or None."""
-    header = struct.unpack_from("<I", exe, 0x3C)[0]
-    sections, optional = struct.unpack_from("<H12xH", exe, header + 6)
-    rva = struct.unpack_from("<I", exe, header + 24 + 96 + 2 * 8)[0]  # PE32: the resource directory
-    for i in range(sections):
-        size, start, _, raw = struct.unpack_from("<IIII", exe, header + 24 + optional + 40 * i + 8)
-        if start <= rva < start + size:
-            base = raw + rva - start
-            break
-    else:
-        return None
-
-    def entry(table, want):
-        named, ids = struct.unpack_from("<HH", exe, base + table + 12)
-        for n in range(named + ids):
-            name, target = struct.unpack_from("<II", exe, base + table + 16 + 8 * n)
-            if want is None or name == want:
-                return target & 0x7FFFFFFF
-        return None
-
-    at = entry(0, kind)
-    at = entry(at, ident) if at is not None else None
-    at = entry(at, None) if at is not None else None
-    if at is None:
-        return None
-    data, size = struct.unpack_from("<II", exe, base + at)
-    return exe[data - start + raw:data - start + raw + size]
-
-
 NS = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
       "os": "urn:schemas-microsoft-com:compatibility.v1", "ws": "http://schemas.microsoft.com/SMI/2005/WindowsSettings"}
 WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
@@ -106,7 +75,10 @@ WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-444
 def manifest(exe):
     """The application manifest (RT_MANIFEST 1): execution level, supported
     systems, common-controls version, DPI awareness."""
-    data = pe_resource(exe, 24, 1)
+    with tempfile.NamedTemporaryFile() as f:
+        f.write(exe)
+        f.flush()
+        data = subprocess.run(["wrestool", "-x", "-R", "--type=24", "--name=1", f.name], capture_output=True).stdout
     assert data, "no application manifest"
     root = ElementTree.fromstring(data)
     level = root.find(".//v3:requestedExecutionLevel", NS)
@@ -360,6 +332,7 @@ def wine_installs():
     import behaviour
     import wine_driver
     from behaviour import wait_until
+
     @check("Wine: a fresh prefix to install into")
     def _():
         wine_driver.session()
@@ -382,8 +355,7 @@ def wine_installs():
         services it may start keep open, as a pipe would be kept."""
         with tempfile.TemporaryFile() as log:
             code = subprocess.run(["wine", *args], env=session.env, stdout=log, stderr=log, timeout=600).returncode
-            log.seek(0)
-            return code, log.read().decode(errors="replace")
+            return code, os.pread(log.fileno(), 4000, 0)
 
     # An uninstaller goes on from a copy of itself in Temp, which Windows is
     # asked to delete at its next start.
@@ -427,11 +399,9 @@ def wine_installs():
         def _():
             code, out = wine(os.path.join(DIST, SETUP), "/S", *(["/AllUsers"] if scope == "machine" else []))
             assert code == 0, (code, out)
-            assert sorted(os.listdir(os.path.join(drive, folder))) == ["README.txt", "talvo-sim.exe", "talvo.exe",
-                                                                       "uninstall.exe"]
+            assert added() == sorted([folder + "/" + f for f in ("README.txt", "talvo-sim.exe", "talvo.exe",
+                                                                 "uninstall.exe")] + [menu + "/Talvo.lnk"]), added()
             assert read(drive, folder, "talvo.exe") == read(ROOT, "build/win32/talvo.exe")
-            assert added() == sorted([folder + "/" + f for f in os.listdir(os.path.join(drive, folder))] +
-                                     [menu + "/Talvo.lnk"]), added()
             link = shortcut(read(drive, menu, "Talvo.lnk"))
             assert link == (exe, "--data-home"), link
 
