@@ -57,8 +57,10 @@ class Session:
     def _boot(self, fresh):
         """Makes the prefix when fresh, else starts its session's services."""
         self.env = dict(self.display.env, WINEARCH="win32", WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        # No Mono or Gecko installers: nothing here needs them.
-                        WINEDLLOVERRIDES="mscoree,mshtml=",
+                        # No Mono or Gecko installers: nothing here needs them;
+                        # no menu entries or file types of the prefix's
+                        # programs in this machine's own desktop.
+                        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=",
                         # Where i386 code runs under qemu-user, Wine's address
                         # space reservation is quick only with a guest space a
                         # little over 2 GiB (ignored where i386 runs natively).
@@ -149,9 +151,11 @@ class Driver(driver.Driver):
         self.origin = None
         self.log = None
 
-    def start(self, folder, args=()):
+    def start(self, folder, args=(), program=EXE, timeout=START_TIMEOUT):
+        """Starts talvo.exe, or `program` (start.exe /wait, to open a file
+        as Explorer does) that starts it and waits for it."""
         self.log = tempfile.TemporaryFile()
-        self._run(folder, [EXE, *args], self.log)
+        self._run(folder, [program, *args], self.log, timeout)
 
     def library_check(self, folder, log):
         self._run(folder, [CHECK_EXE], log)
@@ -159,10 +163,10 @@ class Driver(driver.Driver):
     def x11_display(self):
         return self.d
 
-    def _run(self, folder, command, log):
+    def _run(self, folder, command, log, timeout=START_TIMEOUT):
         self.process = subprocess.Popen(["wine", *command], cwd=folder, env=self.s.env,
                                         stdout=log, stderr=subprocess.STDOUT)
-        window = wait_until("Talvo's window", lambda: self._window("Talvo"), START_TIMEOUT, every=0.5)
+        window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
         geometry = dict(line.split("=", 1) for line in
                         self.d.xdotool("getwindowgeometry", "--shell", window).split())
         size = (int(geometry["WIDTH"]), int(geometry["HEIGHT"]))
