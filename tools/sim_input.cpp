@@ -88,6 +88,30 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.realTime = true;
         } else if (arg == "--no-journal") {
             o.noJournal = true;
+        } else if (arg == "--replay") {
+            if (!take("--replay")) return false;
+            o.replay = value;
+        } else if (arg == "--gif") {
+            if (!take("--gif")) return false;
+            o.gif = value;
+        } else if (arg == "--gif-every") {
+            if (!take("--gif-every")) return false;
+            if (!ParseDecimal(value, 1, INT32_MAX, &number)) {
+                *error = "--gif-every takes a whole number from 1";
+                return false;
+            }
+            o.gifEvery = static_cast<uint64_t>(number);
+        } else if (arg == "--gif-frames") {
+            if (!take("--gif-frames")) return false;
+            const size_t colon = value.find(':');
+            int64_t from = 0, to = INT64_MAX;
+            if (colon == std::string::npos || (colon > 0 && !ParseDecimal(value.substr(0, colon), 0, INT64_MAX, &from)) ||
+                (colon + 1 < value.size() && !ParseDecimal(value.substr(colon + 1), 0, INT64_MAX, &to)) || from > to) {
+                *error = "--gif-frames takes A:B, the first and the last frame (either may be left out)";
+                return false;
+            }
+            o.gifFrom = static_cast<uint64_t>(from);
+            o.gifTo = static_cast<uint64_t>(to);
         } else if (arg == "--menu") {
             o.menu = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -15,6 +15,10 @@ struct SimOptions {
     bool bench = false;
     bool realTime = false;
     bool noJournal = false;
+    std::string replay;
+    std::string gif;
+    uint64_t gifEvery = 0; // 0: the window's pace (a replay), every frame (a scripted run)
+    uint64_t gifFrom = 0, gifTo = UINT64_MAX;
     bool menu = false;
     bool help = false;
     bool version = false;

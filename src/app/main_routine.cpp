@@ -6,6 +6,7 @@
 
 #include "app/history.h"
 #include "app/journal.h"
+#include "app/pictures.h"
 #include "app/scene_handlers.h"
 #include "app/standard_random.h"
 #include "files/background.h"
@@ -28,6 +29,8 @@ int32_t PourCounter = 1750;
 int32_t GateCountdown = 4;
 const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
 FrameStatistics FrameStats = {};
+uint64_t FramesRun = 0;
+void (*FrameEnds)(uint64_t frame) = nullptr;
 
 void ProgramReset()
 {
@@ -42,6 +45,7 @@ void ProgramReset()
     JournalReset();
     PourCounter = 1750;
     GateCountdown = 4;
+    FramesRun = 0;
     // Whether frames are timed is chosen before the start.
     FrameStats = FrameStatistics{FrameStats.enabled, 0, 0, 0, 0, 0};
 }
@@ -76,6 +80,8 @@ void StartUp()
     BeforeStroke = HistoryRecord;
     UndoStep = Undo;
     RedoStep = Redo;
+    PictureStep = SavePicture;
+    AnimationStep = SaveAnimation;
     AddHandler(WmDropFiles, OnDropFiles);
     AddHandler(WmClose, OnClose);
     AddHandler(WmSysCommand, OnSysCommand);
@@ -208,6 +214,8 @@ void RunFrame()
         PumpMessages();
     }
     WaitTicks(-FrameTimes[Speed]);
+    ++FramesRun;
+    if (FrameEnds) FrameEnds(FramesRun);
 }
 
 std::string FrameStatisticsLine()

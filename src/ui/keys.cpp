@@ -4,6 +4,8 @@
 
 void (*UndoStep)() = nullptr;
 void (*RedoStep)() = nullptr;
+void (*PictureStep)() = nullptr;
+void (*AnimationStep)() = nullptr;
 
 int32_t OnChar(WindowHandle, uint32_t, uint32_t wParam, int32_t)
 {
@@ -16,6 +18,14 @@ int32_t OnChar(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         break;
     case CharRedo:
         if (RedoStep) RedoStep();
+        break;
+    case CharPicture:
+    case 'P':
+        if (PictureStep) PictureStep();
+        break;
+    case CharAnimation:
+    case 'G':
+        if (AnimationStep) AnimationStep();
         break;
     default:
         break;

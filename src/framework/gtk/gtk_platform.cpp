@@ -372,6 +372,8 @@ const BarButton BarButtons[] = {
     {"edit-undo-symbolic", "Undo", "Undo the last stroke or Clear (Ctrl+Z)", 26},
     {"edit-redo-symbolic", "Redo", "Redo what was undone (Ctrl+Y)", 25},
     {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
+    {"camera-photo-symbolic", "Save picture", "Save a picture of the field (P)", 'p'},
+    {"media-record-symbolic", "Save animation", "Save an animation of the last minute (G)", 'g'},
 };
 
 void OnBarButton(GtkButton*, gpointer character)
