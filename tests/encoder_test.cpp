@@ -341,4 +341,52 @@ TEST(GifAnimation, TimeIsKeptWhenFramesAddNothingOrComeTooFast)
     EXPECT_TRUE(GifFinish(&gif, 10).empty());
 }
 
+// The field as the talvo-sim picture of that frame shows it.
+Bytes PngRgb(const Bytes& png)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return {};
+    image.format = PNG_FORMAT_RGB;
+    Bytes rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+    return rgb;
+}
+
+// A scripted run's animation, frame by frame, is what the run's picture of
+// each frame shows: strokes, a Clear whose start-up script changes the
+// colours (a table of its own), a change of speed (the delays follow it).
+TEST(TalvoSimAnimation, EveryFrameIsTheFieldOfThatFrame)
+{
+    TempDir dir;
+    // A scene of the default colours; the script's colours come with Clear.
+    ASSERT_EQ(RunSim("--frames 1 --seed 3 start.talvo"), 0);
+    const Bytes start = ReadFileBytes("start.talvo");
+    WriteFileText("init.txt", "WALLCOLOR 30 200 90\nBOX 40 100 120 160 1\n");
+    WriteFileText("events.txt", "2 lbuttondown 30 300\n3 mousemove 300 310\n4 lbuttonup 300 310\n"
+                                "6 command 7\n8 command 42\n9 rbuttondown 60 130\n10 mousemove 110 150\n");
+    const std::string run = "--seed 3 --events events.txt ";
+    WriteFileBytes("a.talvo", start);
+    ASSERT_EQ(RunSim(run + "--frames 12 --gif a.gif a.talvo"), 0) << ReadText("sim.err");
+    const std::vector<GifFrame> frames = ReadGif(ReadFileBytes("a.gif"), FieldWidth, FieldHeight);
+    ASSERT_EQ(frames.size(), 12u);
+    for (int frame = 1; frame <= 12; ++frame) {
+        const std::string name = "f" + std::to_string(frame);
+        WriteFileBytes(name + ".talvo", start);
+        ASSERT_EQ(RunSim(run + "--frames " + std::to_string(frame) + " --png " + name + ".png " + name + ".talvo"), 0);
+        EXPECT_TRUE(frames[static_cast<size_t>(frame - 1)].rgb == PngRgb(ReadFileBytes(name + ".png"))) << frame;
+    }
+    EXPECT_FALSE(frames[4].local);
+    EXPECT_TRUE(frames[5].local) << "the Clear's colours";
+    // "No wait" counts as 20 ms a frame, Normal 36 ms, the rounding carried:
+    // frames 8 to 11 show for 144 ms.
+    EXPECT_EQ(frames[0].delay, 2);
+    int32_t normal = 0;
+    for (size_t i = 7; i < 11; ++i) {
+        EXPECT_TRUE(frames[i].delay == 3 || frames[i].delay == 4) << i;
+        normal += frames[i].delay;
+    }
+    EXPECT_EQ(normal, 14);
+}
+
 } // namespace

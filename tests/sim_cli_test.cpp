@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -265,6 +266,51 @@ TEST(SimCli, FileThatIsNotASceneIsLeftAlone)
     ASSERT_EQ(dir.Rescued().size(), 1u);
     EXPECT_EQ(ReadText("sim.err"), "Talvo: The scene could not be saved to \"notes\": it is not a scene file. It was saved to \"" +
                                        dir.Rescued()[0] + "\" instead.\n");
+}
+
+} // namespace
+
+namespace {
+
+// A session kept by a real-time run replays to the scene it saved; a journal
+// cut short replays its good part and says where it ends; what is no journal
+// of this program (garbage, another version, no folder) is refused and
+// nothing is written.
+TEST(SimCli, ReplayGivesTheSceneOfTheSessionAndRefusesWhatIsNoJournal)
+{
+    TempDir dir;
+    WriteFileText("events.txt", "2 lbuttondown 30 300\n3 mousemove 300 310\n4 lbuttonup 300 310\n5 command 7\n"
+                                "6 char 26\n8 command 53\n");
+    ASSERT_EQ(RunSim("--real-time --frames 40 --seed 4 --events events.txt run.talvo"), 0) << ReadText("sim.err");
+    std::string journal;
+    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("XDG_DATA_HOME") + std::string("/talvo/journal")))
+        if (entry.is_directory()) journal = entry.path().string();
+    ASSERT_FALSE(journal.empty());
+    ASSERT_EQ(RunSim("--replay " + journal + " again.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("again.talvo"), ReadFileBytes("run.talvo"));
+
+    // The last segment cut in its middle: the part before replays.
+    std::vector<std::filesystem::path> segments;
+    for (const auto& entry : std::filesystem::directory_iterator(journal)) segments.push_back(entry.path());
+    std::sort(segments.begin(), segments.end());
+    std::vector<uint8_t> last = ReadFileBytes(segments.back().string());
+    last.resize(last.size() / 2);
+    WriteFileBytes(segments.back().string(), last);
+    ASSERT_EQ(RunSim("--replay " + journal + " cut.talvo"), 0) << ReadText("sim.err");
+    EXPECT_NE(ReadText("sim.err").find("the journal ends at frame"), std::string::npos) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("cut.talvo").size(), 200588u);
+
+    std::filesystem::create_directory("garbage");
+    WriteFileText("garbage/00000000.seg", "PK\x03\x04 not a journal");
+    std::filesystem::create_directory("later");
+    WriteFileText("later/00000000.seg", "TALVO journal 9\nwhatever it holds");
+    for (const std::string& bad : {std::string("garbage"), std::string("later"), std::string("nowhere"), journal + "/.."}) {
+        EXPECT_EQ(RunSim("--replay " + bad + " --gif x.gif x.talvo"), 2) << bad;
+        EXPECT_FALSE(FileExists("x.talvo") || FileExists("x.gif")) << bad;
+    }
+    EXPECT_NE(ReadText("sim.err").find("not a journal"), std::string::npos);
+    EXPECT_EQ(RunSim("--replay later x.talvo"), 2);
+    EXPECT_NE(ReadText("sim.err").find("another version"), std::string::npos);
 }
 
 } // namespace
