@@ -84,7 +84,7 @@ bool LzUnpack(const uint8_t* packed, size_t packedSize, uint8_t* out, size_t siz
         size_t count = token >> 4;
         if (count == 15 && !TakeLength(at, end, &count)) return false;
         if (count > static_cast<size_t>(end - at) || count > size - written) return false;
-        std::memcpy(out + written, at, count);
+        if (count > 0) std::memcpy(out + written, at, count);  // out may be null when size is 0
         at += count;
         written += count;
         if (at == end) return written == size && (token & 15) == 0;
