@@ -460,6 +460,33 @@ def test_undo_takes_back_a_stroke_and_redo_brings_it_again(d, folder):
     assert scene_has_cells(os.path.join(folder, "Default.talvo"), shown), "the redone stroke was not saved"
 
 
+def test_a_picture_and_an_animation_of_the_field_are_saved_as_shown(d, folder):
+    """P saves the field as talvo-sim pictures it, G the last minute: at
+    Stop, one frame, the same picture."""
+    make_scene(folder, "s.talvo", "1 command 40\n" + stroke_events(2, 200, 40, 280))
+    shutil.copy(os.path.join(folder, "s.talvo"), os.path.join(folder, "reference.talvo"))
+    subprocess.run([sim_path(), "--frames", "1", "--png", "reference.png", "reference.talvo"], cwd=folder, check=True,
+                   capture_output=True)
+    with open(os.path.join(folder, "reference.png"), "rb") as f:
+        reference = Picture.from_png(f.read())
+    d.start(folder, ["s.talvo"])
+    wait_until("the scene", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+    saved = os.path.join(folder, "picture.png")
+    if d.save_file("p", saved) is None:
+        d.close()
+        return "skipped: this engine's protocol takes no downloads"
+    with open(saved, "rb") as f:
+        assert Picture.from_png(f.read()) == reference, "the picture is not talvo-sim's of the same scene"
+    animation = os.path.join(folder, "animation.gif")
+    d.save_file("g", animation)
+    frames = subprocess.run(["convert", animation, "-coalesce", "-depth", "8", "rgb:-"], check=True,
+                            capture_output=True).stdout
+    size = WIDTH * HEIGHT * 3
+    assert len(frames) >= size and len(frames) % size == 0, len(frames)
+    assert Picture(frames[-size:]) == reference, "the animation does not end with the field as shown"
+    d.close()
+
+
 def test_two_programs_on_one_scene_lose_no_work(d, folder):
     """A second program on a scene the first has open works on a copy of
     its own and says so: each keeps its own strokes."""

@@ -61,6 +61,12 @@ class Driver:
         and returns its exit status; None where that cannot be shown."""
         return None
 
+    def save_file(self, key, path):
+        """Presses `key` (p: a picture, g: an animation) and saves what the
+        program offers at `path`, through the platform's own save dialog
+        (or its download); returns once the file is there."""
+        raise NotImplementedError
+
     def another(self):
         """A second driver of this backend, for a second program beside the
         first; None where one program is all a user can run."""

@@ -232,6 +232,10 @@ class Chromium:
     def dispose_context(self, context):
         self.tools.call("Target.disposeBrowserContext", browserContextId=context)
 
+    def allow_downloads(self, context, folder):
+        where = {"browserContextId": context} if context else {}
+        self.tools.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=folder, **where)
+
     def open_tab(self, context, url):
         """A new tab; None as the context: the browser's own, lasting one."""
         params = {"browserContextId": context} if context else {}
@@ -931,6 +935,22 @@ class Driver(driver.Driver):
             return handed ? await base64(await handed) : null;
         })()""")
         return Picture.from_png(base64.b64decode(data)) if data else None
+
+    def save_file(self, key, path):
+        """The page saves by a download, named by the program; None where
+        the engine's protocol cannot take downloads."""
+        if not hasattr(self.engine, "allow_downloads"):
+            return None
+        downloads = tempfile.mkdtemp(prefix="talvo-downloads-")
+        try:
+            self.engine.allow_downloads(self.context, downloads)
+            self.key(key)
+            found = wait_until("the download", lambda: [n for n in os.listdir(downloads)
+                                                       if not n.endswith((".crdownload", ".part"))], 120)
+            shutil.move(os.path.join(downloads, found[0]), path)
+        finally:
+            shutil.rmtree(downloads, ignore_errors=True)
+        return True
 
     def start_refused(self, folder):
         if not self.engine.preload:

@@ -274,6 +274,18 @@ class Driver(driver.Driver):
         self._pointer_on_window()
         self.d.xdotool("key", "alt+F4")
 
+    def save_file(self, key, path):
+        self.key(key)
+        # Windows' common dialog: the name field has the focus, the name chosen.
+        dialog = self.d.wait_window("Save As", 240)
+        geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
+        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2, int(geometry["Y"]) + 10)
+        self.d.xdotool("key", "ctrl+a")
+        self.d.xdotool("type", "--delay", "20", "Z:" + path.replace("/", "\\"))
+        self.d.xdotool("key", "Return")
+        wait_until("the saved file", lambda: os.path.exists(path) and os.path.getsize(path) > 0, 240)
+        return True
+
     def another(self):
         return Driver()
 

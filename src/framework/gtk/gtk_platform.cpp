@@ -405,7 +405,9 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     if (TalvoIcon()) gtk_window_set_icon(window, TalvoIcon());
 
     GtkWidget* bar = gtk_header_bar_new();
-    gtk_header_bar_set_title(GTK_HEADER_BAR(bar), title);
+    // The bar is as wide as the field: its buttons leave no room for the
+    // title, which the desktop shows for the window anyway.
+    gtk_header_bar_set_custom_title(GTK_HEADER_BAR(bar), gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0));
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
     MenuButton = gtk_menu_button_new();
     gtk_button_set_image(GTK_BUTTON(MenuButton), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
@@ -451,6 +453,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
     // Notes show below the field, which they neither cover nor stop.
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_halign(Area, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(column), Area, FALSE, FALSE, 0);
     NoteBar = gtk_info_bar_new();
     gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
