@@ -207,7 +207,10 @@ STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count
     if (i + 4 < count) StepGrain<P, 4>(field, list + i + 4, table2, n);
     if (i + 5 < count) StepGrain<P, 5>(field, list + i + 5, table1, n);
     if (i + 6 < count) StepGrain<P, 6>(field, list + i + 6, table2, n);
-    return n;
+    // A copy, not n itself: where a struct is returned through memory
+    // (WebAssembly), n would otherwise live there, and every draw would
+    // load and store the generator.
+    return StepCounters{n.t1, n.t2, n.skipped, n.boxed};
 }
 
 bool BoxedInStays(const int32_t* table)
