@@ -116,8 +116,9 @@ void AdvanceStepRandom(uint32_t n)
     StepRandom.s2 = c * s1 + d * s2;
 }
 
-// One grain, whatever its neighbourhood. Its index modulo 8 is a template
-// argument, so the unrolled loop below needs no per-grain colour logic.
+// One grain, whatever its neighbourhood. Its slot, the index modulo 8, is a
+// constant in the unrolled loop below, which so needs no per-grain colour
+// logic; only the last few grains take it as a variable.
 //
 // Whether the grain moves is not branched on: in a pour about half of the
 // grains do, at random. The next grains' loads start long before this
@@ -130,10 +131,9 @@ void AdvanceStepRandom(uint32_t n)
 // nothing reads it. Before, a grain that stayed wrote its own cell back
 // through the target's address, and one grain in ten to twenty in a pour
 // has such a cell among its neighbours a few grains later.
-template <int Slot>
-STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, StepCounters& n)
+STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
 {
-    constexpr uint32_t Kind = GrainKind(Slot);
+    const uint32_t kind = GrainKind(slot);
     uint8_t* const cell = field + p;
     const uint32_t here = cell[0];
     const uint32_t vacated = Lookups.vacated[here];
@@ -146,18 +146,18 @@ STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, StepCounte
         if (!(topByte & KindMask)) {
             ++n.tally;
             cell[0] = static_cast<uint8_t>(vacated);
-            *top = static_cast<uint8_t>((topByte & ShadeMask) | Kind);
+            *top = static_cast<uint8_t>((topByte & ShadeMask) | kind);
             *entry = p - WrapDistance;
             return;
         }
         state += Lookups.below[CellWall];
     } else {
         state += Lookups.below[cell[FieldWidth]];
-        if constexpr (Slot < 2) n.tally += static_cast<uint32_t>(state == BoxedIn) << 16;
+        if (slot < 2) n.tally += static_cast<uint32_t>(state == BoxedIn) << 16;
     }
-    const int32_t move = StepRules[Slot & 1][state + n.Column()];
+    const int32_t move = StepRules[slot & 1][state + n.Column()];
     // Both cells are read before either is written.
-    const uint32_t marked = (cell[move] & ShadeMask) | Kind;
+    const uint32_t marked = (cell[move] & ShadeMask) | kind;
     const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
     uint8_t* target = cell + move;
     if (STEP_COIN_TOSS(move == 0)) target = &Unread;
@@ -171,8 +171,8 @@ enum class Pass {
     Pile, // grains boxed in on all four sides only draw
 };
 
-template <Pass P, int Slot>
-STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, StepCounters& n)
+template <Pass P>
+STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, int32_t slot, StepCounters& n)
 {
     const int32_t p = *entry;
     if constexpr (P == Pass::Pile) {
@@ -181,13 +181,13 @@ STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, StepCounters& n)
         // by one load, so the few grains that fail it cost little.
         if (!(field[p - FieldWidth] & KindMask) || !(field[p + FieldWidth] & KindMask) ||
             !(field[p - 1] & KindMask) || !(field[p + 1] & KindMask) || p > BottomBandStart) [[unlikely]] {
-            MoveGrain<Slot>(field, entry, p, n);
+            MoveGrain(field, entry, p, slot, n);
             return;
         }
-        if constexpr (Slot < 2) n.tally += 1u << 16;
+        if (slot < 2) n.tally += 1u << 16;
         n.Draw();
     } else {
-        MoveGrain<Slot>(field, entry, p, n);
+        MoveGrain(field, entry, p, slot, n);
     }
 }
 
@@ -199,23 +199,17 @@ STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count
     StepCounters n = start;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        StepGrain<P, 0>(field, list + i + 0, n);
-        StepGrain<P, 1>(field, list + i + 1, n);
-        StepGrain<P, 2>(field, list + i + 2, n);
-        StepGrain<P, 3>(field, list + i + 3, n);
-        StepGrain<P, 4>(field, list + i + 4, n);
-        StepGrain<P, 5>(field, list + i + 5, n);
-        StepGrain<P, 6>(field, list + i + 6, n);
-        StepGrain<P, 7>(field, list + i + 7, n);
+        StepGrain<P>(field, list + i + 0, 0, n);
+        StepGrain<P>(field, list + i + 1, 1, n);
+        StepGrain<P>(field, list + i + 2, 2, n);
+        StepGrain<P>(field, list + i + 3, 3, n);
+        StepGrain<P>(field, list + i + 4, 4, n);
+        StepGrain<P>(field, list + i + 5, 5, n);
+        StepGrain<P>(field, list + i + 6, 6, n);
+        StepGrain<P>(field, list + i + 7, 7, n);
     }
-    // The tail starts at a multiple of 8, so its slots are 0..6.
-    if (i + 0 < count) StepGrain<P, 0>(field, list + i + 0, n);
-    if (i + 1 < count) StepGrain<P, 1>(field, list + i + 1, n);
-    if (i + 2 < count) StepGrain<P, 2>(field, list + i + 2, n);
-    if (i + 3 < count) StepGrain<P, 3>(field, list + i + 3, n);
-    if (i + 4 < count) StepGrain<P, 4>(field, list + i + 4, n);
-    if (i + 5 < count) StepGrain<P, 5>(field, list + i + 5, n);
-    if (i + 6 < count) StepGrain<P, 6>(field, list + i + 6, n);
+    // The tail starts at a multiple of 8: slots 0..6, one copy of the code.
+    for (int32_t slot = 0; i + slot < count; ++slot) StepGrain<P>(field, list + i + slot, slot, n);
     // A copy, not n itself: where a struct is returned through memory
     // (WebAssembly), n would otherwise live there, and every draw would
     // load and store the generator.
