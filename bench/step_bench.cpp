@@ -1,22 +1,33 @@
-// The particle step against a plain reference step, on a fresh scene, a
-// settled pile and a scene mid-pour. Each scene reports both per-grain times
-// and their ratio, measured side by side in the same iterations so that a
-// busy machine slows both alike.
+// The particle step against the plain reference step of the tests, on the
+// scenes the program makes: a new scene, a settled pile, a scene mid-pour
+// and talvo-sim's own benchmark run halfway. Each scene reports both
+// per-grain times and their ratio, measured side by side in the same
+// iterations so that a busy machine slows both alike.
+//
+//   talvo_bench [GOOGLE BENCHMARK OPTIONS]   agreement, then the timings
+//   talvo_bench --check [FRAMES]             agreement alone (the suite's)
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/main_routine.h"
+#include "framework/headless/headless.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
+#include "framework/pump.h"
+#include "framework/start.h"
 #include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
@@ -34,21 +45,20 @@ void PlainStep(int32_t* list, int32_t count, const int32_t* table1, const int32_
 
 using StepFunction = void (*)(int32_t*, int32_t, const int32_t*, const int32_t*);
 
-std::vector<uint8_t> Surface(FieldSize);
-std::vector<int32_t> Rules(RuleTextLength);
-std::vector<int32_t> Grains(ParticleCapacity);
-
-void MakeNewScene()
+// A new scene made as the program makes it at its first start, seed 1: the
+// headless window and its surface, then the main routine's start-up, which
+// finds no scene file, no init.txt and no background in the empty folder
+// the benchmark runs in.
+bool MakeNewScene()
 {
-    SurfaceBits = Field = Surface.data();
-    RuleBlock = Rules.data();
-    ParticleList = Grains.data();
-    BuildAllRuleTables(RuleBlock);
-    SetMirror(0);
-    BuildBasePalette();
-    NewScene();
+    HeadlessReset();
+    FrameworkReset();
+    ProgramReset();
+    PinClockSeconds(1);
+    if (!AppCreateWindow()) return false;
+    StartUp();
+    return true;
 }
-
 void Step(StepFunction step)
 {
     step(ParticleList, ParticleCount, RuleBlock + RuleTableSize * SlotKind1, RuleBlock + RuleTableSize * SlotKind2);
@@ -57,6 +67,7 @@ void Step(StepFunction step)
 struct Snapshot {
     std::vector<uint8_t> field;
     std::vector<int32_t> grains;
+    int16_t count;
     StepRandomState random;
     int16_t kind1;
     int16_t kind2;
@@ -65,7 +76,10 @@ struct Snapshot {
 Snapshot Take()
 {
     return Snapshot{std::vector<uint8_t>(Field, Field + FieldSize),
-                    std::vector<int32_t>(ParticleList, ParticleList + ParticleCapacity), StepRandom, SlotKind1,
+                    std::vector<int32_t>(ParticleList, ParticleList + ParticleCapacity),
+                    ParticleCount,
+                    StepRandom,
+                    SlotKind1,
                     SlotKind2};
 }
 
@@ -73,6 +87,7 @@ void Restore(const Snapshot& s)
 {
     std::memcpy(Field, s.field.data(), FieldSize);
     std::memcpy(ParticleList, s.grains.data(), s.grains.size() * sizeof(int32_t));
+    ParticleCount = s.count;
     StepRandom = s.random;
     SlotKind1 = s.kind1;
     SlotKind2 = s.kind2;
@@ -104,6 +119,15 @@ Snapshot MidPour()
     MakeNewScene();
     OpenGate(3);
     for (int i = 0; i < 450; ++i) Step(StepParticles);
+    return Take();
+}
+
+// Halfway through talvo-sim's benchmark run (--frames 5000 --seed 1): the
+// frame loop itself, pouring cycle and all.
+Snapshot SimRunHalfway()
+{
+    MakeNewScene();
+    for (int i = 0; i < 2500; ++i) RunFrame();
     return Take();
 }
 
@@ -142,17 +166,26 @@ double TimeFrames(const Snapshot& start, StepFunction step)
 }
 
 // Per iteration, the real step and the reference each run the same frames
-// from the same start; the reported time is the real step's.
+// from the same start, taking turns at going first; the reported time is the
+// real step's.
 void RunScene(benchmark::State& state, const Snapshot& start)
 {
     double real = 0, reference = 0;
+    bool realFirst = true;
     for (auto _ : state) {
-        const double r = TimeFrames(start, StepParticles);
-        reference += TimeFrames(start, PlainStep);
+        double r;
+        if (realFirst) {
+            r = TimeFrames(start, StepParticles);
+            reference += TimeFrames(start, PlainStep);
+        } else {
+            reference += TimeFrames(start, PlainStep);
+            r = TimeFrames(start, StepParticles);
+        }
+        realFirst = !realFirst;
         real += r;
         state.SetIterationTime(r);
     }
-    const double grains = static_cast<double>(state.iterations()) * FramesPerIteration * ParticleCount;
+    const double grains = static_cast<double>(state.iterations()) * FramesPerIteration * start.count;
     state.SetItemsProcessed(static_cast<int64_t>(grains));
     state.counters["real_ns"] = real * 1e9 / grains;
     state.counters["reference_ns"] = reference * 1e9 / grains;
@@ -160,38 +193,98 @@ void RunScene(benchmark::State& state, const Snapshot& start)
     state.counters["moving"] = MovingShare(start);
 }
 
-// The scenes are built once, before any timing.
-Snapshot NewSceneSnapshot, SettledPileSnapshot, MidPourSnapshot;
+struct Scene {
+    const char* name;
+    Snapshot (*make)();
+    Snapshot start;
+};
 
-void BM_StepNewScene(benchmark::State& state) { RunScene(state, NewSceneSnapshot); }
-void BM_StepSettledPile(benchmark::State& state) { RunScene(state, SettledPileSnapshot); }
-void BM_StepMidPour(benchmark::State& state) { RunScene(state, MidPourSnapshot); }
-BENCHMARK(BM_StepNewScene)->Unit(benchmark::kMicrosecond)->UseManualTime();
-BENCHMARK(BM_StepSettledPile)->Unit(benchmark::kMicrosecond)->UseManualTime();
-BENCHMARK(BM_StepMidPour)->Unit(benchmark::kMicrosecond)->UseManualTime();
+Scene Scenes[] = {
+    {"new_scene", NewSceneStart, {}},
+    {"settled_pile", SettledPile, {}},
+    {"mid_pour", MidPour, {}},
+    {"sim_halfway", SimRunHalfway, {}},
+};
 
-// A figure measured against the wrong yardstick is worse than none: before
-// timing, both steps run every scene under every sand kind and must leave the
-// same field, grains and generator.
-bool SameAsReference(const Snapshot& start, const char* name)
+// A scene made without a window would be all surface colour: no frame, no
+// walls, grains the field does not show. Every scene has its frame, and a
+// grain is marked in most of its cells after a few frames.
+bool SceneIsReal(const Scene& scene)
 {
-    for (int16_t kind = 0; kind < SandKindCount; ++kind) {
-        Snapshot from = start;
-        from.kind1 = kind;
-        from.kind2 = static_cast<int16_t>(SandKindCount - 1 - kind);
-        Restore(from);
-        for (int i = 0; i < 60; ++i) Step(StepParticles);
-        const Snapshot real = Take();
-        Restore(from);
-        for (int i = 0; i < 60; ++i) Step(PlainStep);
-        const Snapshot reference = Take();
-        if (real.field != reference.field || real.grains != reference.grains ||
-            real.random.s1 != reference.random.s1 || real.random.s2 != reference.random.s2) {
-            std::fprintf(stderr, "talvo_bench: the step and the reference step differ on %s (kinds %d and %d)\n",
-                         name, from.kind1, from.kind2);
-            return false;
+    const Snapshot& s = scene.start;
+    bool frame = true;
+    for (int32_t x = 0; x < FieldWidth; ++x)
+        frame = frame && (s.field[FieldPos(x, 0)] & KindMask) == CellWall &&
+                (s.field[FieldPos(x, FieldHeight - 1)] & KindMask) == CellWall;
+    for (int32_t y = 0; y < FieldHeight; ++y)
+        frame = frame && (s.field[FieldPos(0, y)] & KindMask) == CellWall &&
+                (s.field[FieldPos(FieldWidth - 1, y)] & KindMask) == CellWall;
+    Restore(s);
+    for (int i = 0; i < 20; ++i) Step(StepParticles);
+    int32_t marked = 0;
+    for (int32_t i = 0; i < ParticleCount; ++i) marked += (Field[ParticleList[i]] & KindMask) >= CellSand1A;
+    if (frame && s.count > 0 && marked * 10 >= s.count * 9) return true;
+    std::fprintf(stderr, "talvo_bench: the scene %s is not what the program makes (frame %s, %d of %d grains shown)\n",
+                 scene.name, frame ? "whole" : "missing", marked, s.count);
+    return false;
+}
+
+// A figure measured against the wrong yardstick is worse than none: both
+// steps run the scene under every pair of sand kinds and must leave the same
+// field, grains and generator.
+bool SameAsReference(const Scene& scene, int frames)
+{
+    for (int16_t kind1 = 0; kind1 < SandKindCount; ++kind1) {
+        for (int16_t kind2 = 0; kind2 < SandKindCount; ++kind2) {
+            Snapshot from = scene.start;
+            from.kind1 = kind1;
+            from.kind2 = kind2;
+            Restore(from);
+            for (int i = 0; i < frames; ++i) Step(StepParticles);
+            const Snapshot real = Take();
+            Restore(from);
+            for (int i = 0; i < frames; ++i) Step(PlainStep);
+            const Snapshot reference = Take();
+            if (real.field != reference.field || real.grains != reference.grains ||
+                real.random.s1 != reference.random.s1 || real.random.s2 != reference.random.s2) {
+                std::fprintf(stderr,
+                             "talvo_bench: the step and the reference step differ on the scene %s (kinds %d and %d, "
+                             "%d frames)\n",
+                             scene.name, kind1, kind2, frames);
+                return false;
+            }
         }
     }
+    return true;
+}
+
+// Builds every scene in an empty folder of its own, so that no scene file,
+// init.txt or background where the benchmark is started shapes them.
+bool MakeScenes()
+{
+    char pattern[] = "/tmp/talvo-bench-XXXXXX";
+    const char* folder = mkdtemp(pattern);
+    if (!folder) {
+        std::perror("talvo_bench: mkdtemp");
+        return false;
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    bool made = true;
+    for (Scene& scene : Scenes) {
+        scene.start = scene.make();
+        made = made && SceneIsReal(scene);
+    }
+    std::error_code ignored;
+    std::filesystem::current_path(previous, ignored);
+    std::filesystem::remove_all(folder, ignored);
+    return made;
+}
+
+bool AllAgree(int frames)
+{
+    for (const Scene& scene : Scenes)
+        if (!SameAsReference(scene, frames)) return false;
     return true;
 }
 
@@ -263,15 +356,26 @@ std::string ProcessorName()
 
 int main(int argc, char** argv)
 {
-    NewSceneSnapshot = NewSceneStart();
-    SettledPileSnapshot = SettledPile();
-    MidPourSnapshot = MidPour();
-    if (!SameAsReference(NewSceneSnapshot, "the new scene") ||
-        !SameAsReference(SettledPileSnapshot, "the settled pile") ||
-        !SameAsReference(MidPourSnapshot, "the scene mid-pour")) {
+    if (argc >= 2 && std::strcmp(argv[1], "--check") == 0) {
+        int frames = 60;
+        if (argc > 3 || (argc == 3 && (std::sscanf(argv[2], "%d", &frames) != 1 || frames < 1))) {
+            std::fprintf(stderr, "usage: talvo_bench --check [FRAMES]\n");
+            return 2;
+        }
+        if (!MakeScenes() || !AllAgree(frames)) return 1;
+        std::printf("talvo_bench: the step and the reference step agree on %zu scenes, every pair of kinds, "
+                    "%d frames each\n",
+                    std::size(Scenes), frames);
+        return 0;
+    }
+    if (!MakeScenes() || !AllAgree(60)) {
         std::fprintf(stderr, "talvo_bench: MISMATCH, no figures\n");
         return 1;
     }
+    for (const Scene& scene : Scenes)
+        benchmark::RegisterBenchmark(scene.name, [&scene](benchmark::State& state) { RunScene(state, scene.start); })
+            ->Unit(benchmark::kMicrosecond)
+            ->UseManualTime();
     const std::string processor = ProcessorName();
     benchmark::AddCustomContext("processor", processor);
     benchmark::Initialize(&argc, argv);

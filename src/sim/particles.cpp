@@ -1,5 +1,9 @@
 #include "sim/particles.h"
 
+#include <cstring>
+
+#include "sim/rules.h"
+
 int32_t* ParticleList = nullptr;
 int16_t ParticleCount = 0;
 StepRandomState StepRandom = {257, 1023};
@@ -20,9 +24,13 @@ uint32_t DrawStepColumn()
 #if defined(__GNUC__) || defined(__clang__)
 #define STEP_INLINE inline __attribute__((always_inline))
 #define STEP_OUTLINE __attribute__((noinline))
+// A condition that holds about half of the time, at random: a select, not a
+// branch.
+#define STEP_COIN_TOSS(condition) __builtin_expect_with_probability((condition), 1, 0.5)
 #else
 #define STEP_INLINE inline
 #define STEP_OUTLINE
+#define STEP_COIN_TOSS(condition) (condition)
 #endif
 
 namespace {
@@ -57,14 +65,23 @@ constexpr StepLookups MakeStepLookups()
 constexpr StepLookups Lookups = MakeStepLookups();
 constexpr uint32_t BoxedIn = 16 * 15;
 
+// Where a grain that stays writes its target byte: nothing reads it.
+uint8_t Unread;
+
+// The two rule tables of this step at a fixed address, even grains' first:
+// no register holds them, and the unrolled loop needs every one it has.
+int32_t StepRules[2][RuleTableSize];
+
 struct StepCounters {
     // The generator's low 20 bits, kept in the top 20 bits of each word: the
     // sums agree there, and the column is then just the top nibble. The full
     // state is brought forward once, at the end of the step.
     uint32_t t1;
     uint32_t t2;
-    uint32_t skipped; // grains that wrapped without a draw
-    uint32_t boxed;   // boxed-in grains in slots 0 and 1, one of each population
+    // Grains that wrapped without a draw in the low half; in the high half
+    // the boxed-in grains in slots 0 and 1, one of each population. One
+    // register for both.
+    uint32_t tally;
 
     STEP_INLINE void Draw()
     {
@@ -99,39 +116,53 @@ void AdvanceStepRandom(uint32_t n)
     StepRandom.s2 = c * s1 + d * s2;
 }
 
-// One grain, whatever its neighbourhood. Its index modulo 8 is a template
-// argument, so the unrolled loop below needs no per-grain colour logic.
-template <int Slot>
-STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, const int32_t* table, StepCounters& n)
+// One grain, whatever its neighbourhood. Its slot, the index modulo 8, is a
+// constant in the unrolled loop below, which so needs no per-grain colour
+// logic; only the last few grains take it as a variable.
+//
+// Whether the grain moves is not branched on: in a pour about half of the
+// grains do, at random. The next grains' loads start long before this
+// grain's table read ends, and nearby grains read each other's cells; a
+// load that ran ahead of an older store to the same byte, whose address was
+// not known yet, costs a pipeline clear on Intel processors. So the grain's
+// own cell is written at its known address, its new byte chosen by a select
+// (a load of it waits for that byte instead), and a target cell is written
+// only by a grain that moves: one that stays writes its target byte where
+// nothing reads it. Before, a grain that stayed wrote its own cell back
+// through the target's address, and one grain in ten to twenty in a pour
+// has such a cell among its neighbours a few grains later.
+STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
 {
-    constexpr uint32_t Kind = GrainKind(Slot);
-    const uint32_t here = field[p];
-    int32_t move;
+    const uint32_t kind = GrainKind(slot);
+    uint8_t* const cell = field + p;
+    const uint32_t here = cell[0];
+    const uint32_t vacated = Lookups.vacated[here];
+    uint32_t state = Lookups.above[cell[-FieldWidth]] + Lookups.left[cell[-1]] + Lookups.right[cell[1]];
     if (p > BottomBandStart) [[unlikely]] {
         // Re-enter in row 1 when that cell is empty; otherwise the wrap
         // target counts as the cell below.
-        move = -WrapDistance;
-        if (field[p - WrapDistance] & KindMask) {
-            const uint32_t index = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
-                                   Lookups.right[field[p + 1]] + Lookups.below[CellWall];
-            move = table[index + n.Column()];
-        } else {
-            ++n.skipped;
+        uint8_t* const top = cell - WrapDistance;
+        const uint32_t topByte = *top;
+        if (!(topByte & KindMask)) {
+            ++n.tally;
+            cell[0] = static_cast<uint8_t>(vacated);
+            *top = static_cast<uint8_t>((topByte & ShadeMask) | kind);
+            *entry = p - WrapDistance;
+            return;
         }
+        state += Lookups.below[CellWall];
     } else {
-        const uint32_t state = Lookups.above[field[p - FieldWidth]] + Lookups.left[field[p - 1]] +
-                               Lookups.right[field[p + 1]] + Lookups.below[field[p + FieldWidth]];
-        if constexpr (Slot < 2) n.boxed += state == BoxedIn;
-        move = table[state + n.Column()];
+        state += Lookups.below[cell[FieldWidth]];
+        if (slot < 2) n.tally += static_cast<uint32_t>(state == BoxedIn) << 16;
     }
-    // Both cells are read before either is written. A grain that stays
-    // writes its own byte back, by a select, not a branch: in a pour about
-    // half of the grains move, at random.
-    uint8_t* const cell = field + p;
-    const uint32_t marked = (cell[move] & ShadeMask) | Kind;
+    const int32_t move = StepRules[slot & 1][state + n.Column()];
+    // Both cells are read before either is written.
+    const uint32_t marked = (cell[move] & ShadeMask) | kind;
     const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
-    cell[0] = Lookups.vacated[here];
-    cell[move] = static_cast<uint8_t>(marked ^ ((marked ^ here) & stays));
+    uint8_t* target = cell + move;
+    if (STEP_COIN_TOSS(move == 0)) target = &Unread;
+    cell[0] = static_cast<uint8_t>(vacated ^ ((vacated ^ here) & stays));
+    *target = static_cast<uint8_t>(marked);
     *entry = p + move;
 }
 
@@ -140,8 +171,8 @@ enum class Pass {
     Pile, // grains boxed in on all four sides only draw
 };
 
-template <Pass P, int Slot>
-STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table, StepCounters& n)
+template <Pass P>
+STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, int32_t slot, StepCounters& n)
 {
     const int32_t p = *entry;
     if constexpr (P == Pass::Pile) {
@@ -150,43 +181,39 @@ STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, const int32_t* table,
         // by one load, so the few grains that fail it cost little.
         if (!(field[p - FieldWidth] & KindMask) || !(field[p + FieldWidth] & KindMask) ||
             !(field[p - 1] & KindMask) || !(field[p + 1] & KindMask) || p > BottomBandStart) [[unlikely]] {
-            MoveGrain<Slot>(field, entry, p, table, n);
+            MoveGrain(field, entry, p, slot, n);
             return;
         }
-        if constexpr (Slot < 2) ++n.boxed;
+        if (slot < 2) n.tally += 1u << 16;
         n.Draw();
     } else {
-        MoveGrain<Slot>(field, entry, p, table, n);
+        MoveGrain(field, entry, p, slot, n);
     }
 }
 
 // Each pass in a function of its own, with the counters in locals: the two
 // unrolled loops together hold more than the registers do.
 template <Pass P>
-STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count, const int32_t* table1,
-                                    const int32_t* table2, const StepCounters start)
+STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count, const StepCounters start)
 {
     StepCounters n = start;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        StepGrain<P, 0>(field, list + i + 0, table2, n);
-        StepGrain<P, 1>(field, list + i + 1, table1, n);
-        StepGrain<P, 2>(field, list + i + 2, table2, n);
-        StepGrain<P, 3>(field, list + i + 3, table1, n);
-        StepGrain<P, 4>(field, list + i + 4, table2, n);
-        StepGrain<P, 5>(field, list + i + 5, table1, n);
-        StepGrain<P, 6>(field, list + i + 6, table2, n);
-        StepGrain<P, 7>(field, list + i + 7, table1, n);
+        StepGrain<P>(field, list + i + 0, 0, n);
+        StepGrain<P>(field, list + i + 1, 1, n);
+        StepGrain<P>(field, list + i + 2, 2, n);
+        StepGrain<P>(field, list + i + 3, 3, n);
+        StepGrain<P>(field, list + i + 4, 4, n);
+        StepGrain<P>(field, list + i + 5, 5, n);
+        StepGrain<P>(field, list + i + 6, 6, n);
+        StepGrain<P>(field, list + i + 7, 7, n);
     }
-    // The tail starts at a multiple of 8, so its slots are 0..6.
-    if (i + 0 < count) StepGrain<P, 0>(field, list + i + 0, table2, n);
-    if (i + 1 < count) StepGrain<P, 1>(field, list + i + 1, table1, n);
-    if (i + 2 < count) StepGrain<P, 2>(field, list + i + 2, table2, n);
-    if (i + 3 < count) StepGrain<P, 3>(field, list + i + 3, table1, n);
-    if (i + 4 < count) StepGrain<P, 4>(field, list + i + 4, table2, n);
-    if (i + 5 < count) StepGrain<P, 5>(field, list + i + 5, table1, n);
-    if (i + 6 < count) StepGrain<P, 6>(field, list + i + 6, table2, n);
-    return n;
+    // The tail starts at a multiple of 8: slots 0..6, one copy of the code.
+    for (int32_t slot = 0; i + slot < count; ++slot) StepGrain<P>(field, list + i + slot, slot, n);
+    // A copy, not n itself: where a struct is returned through memory
+    // (WebAssembly), n would otherwise live there, and every draw would
+    // load and store the generator.
+    return StepCounters{n.t1, n.t2, n.tally};
 }
 
 bool BoxedInStays(const int32_t* table)
@@ -205,14 +232,20 @@ bool LastWasPile = false;
 void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2)
 {
     if (count <= 0) return;
-    const StepCounters start{StepRandom.s1 << 12, StepRandom.s2 << 12, 0, 0};
-    const StepCounters n = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2)
-                               ? StepRange<Pass::Pile>(Field, list, count, table1, table2, start)
-                               : StepRange<Pass::Flow>(Field, list, count, table1, table2, start);
+    const StepCounters start{StepRandom.s1 << 12, StepRandom.s2 << 12, 0};
+    std::memcpy(StepRules[0], table2, sizeof StepRules[0]);
+    std::memcpy(StepRules[1], table1, sizeof StepRules[1]);
+    // Called through a table: a WebAssembly optimiser then keeps each pass a
+    // function of its own, and the engine compiles and optimises each alone
+    // (the pile's only once a pile comes).
+    static StepCounters (*const passes[2])(uint8_t*, int32_t*, int32_t, StepCounters) = {
+        StepRange<Pass::Flow>, StepRange<Pass::Pile>};
+    const bool pile = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2);
+    const StepCounters n = passes[pile](Field, list, count, start);
     // A pile: seven in eight of the grains looked at were boxed in. Below
     // that the mispredicted tests cost about what the skipped grains save.
     const uint32_t total = static_cast<uint32_t>(count);
     const uint32_t sampled = (total + 7) / 8 + (total + 6) / 8;
-    LastWasPile = n.boxed * 8 >= sampled * 7;
-    AdvanceStepRandom(total - n.skipped);
+    LastWasPile = (n.tally >> 16) * 8 >= sampled * 7;
+    AdvanceStepRandom(total - (n.tally & 0xFFFF));
 }
