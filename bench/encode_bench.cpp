@@ -31,8 +31,10 @@ std::vector<int32_t> Rules(RuleTextLength);
 std::vector<int32_t> Grains(ParticleCapacity);
 uint8_t Colours[256][4];
 
+// The same pour every time, however often the library runs a benchmark.
 void NewPour()
 {
+    ParticlesReset();
     SurfaceBits = Field = Surface.data();
     SurfaceColours = Colours;
     RuleBlock = Rules.data();
