@@ -73,13 +73,14 @@ Bytes Segment(const std::vector<JournalRecord>& records)
 
 TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
 {
-    JournalRecord header{.type = RecordHeader, .utc = 1700000000000, .seed = 12345, .hash = 0xFEEDu,
-                         .text = "/scenes/garden.talvo"};
-    JournalRecord checkpoint{.type = RecordCheckpoint, .frame = 5, .playMs = 180, .utc = 1700000001000, .hash = 7,
-                             .text = "/scenes/garden.talvo", .rawSize = 3, .data = {1, 2, 3}};
-    JournalRecord input{.type = RecordInput, .frame = 6, .playMs = 216, .message = 0x201, .wParam = 1,
-                        .lParam = 0x00C80064};
-    JournalRecord tick{.type = RecordTick, .frame = 30, .playMs = 1080, .utc = 1700000002000};
+    JournalRecord header, checkpoint, input, tick;
+    header.type = RecordHeader, header.utc = 1700000000000, header.seed = 12345, header.hash = 0xFEEDu;
+    header.text = "/scenes/garden.talvo";
+    checkpoint.type = RecordCheckpoint, checkpoint.frame = 5, checkpoint.playMs = 180, checkpoint.utc = 1700000001000;
+    checkpoint.hash = 7, checkpoint.text = "/scenes/garden.talvo", checkpoint.rawSize = 3, checkpoint.data = {1, 2, 3};
+    input.type = RecordInput, input.frame = 6, input.playMs = 216, input.message = 0x201, input.wParam = 1;
+    input.lParam = 0x00C80064;
+    tick.type = RecordTick, tick.frame = 30, tick.playMs = 1080, tick.utc = 1700000002000;
     const std::vector<JournalRecord> all = {header, checkpoint, input, tick};
     const Bytes bytes = Segment(all);
     std::vector<JournalRecord> read;
