@@ -116,6 +116,15 @@ void AdvanceStepRandom(uint32_t n)
     StepRandom.s2 = c * s1 + d * s2;
 }
 
+// A grain's neighbours as offsets from the cell above and left of it, all
+// positive: WebAssembly folds only such offsets into its loads, and would
+// add each negative one apart. The field's address comes into the passes as
+// a number, so the optimiser cannot turn them back into negative offsets
+// from the grain's own cell.
+constexpr int32_t Above = 1, Left = FieldWidth, Here = FieldWidth + 1, Right = FieldWidth + 2,
+                  Below = 2 * FieldWidth + 1;
+constexpr uintptr_t CornerOffset = Here;
+
 // One grain, whatever its neighbourhood. Its slot, the index modulo 8, is a
 // constant in the unrolled loop below, which so needs no per-grain colour
 // logic; only the last few grains take it as a variable.
@@ -131,13 +140,13 @@ void AdvanceStepRandom(uint32_t n)
 // nothing reads it. Before, a grain that stayed wrote its own cell back
 // through the target's address, and one grain in ten to twenty in a pour
 // has such a cell among its neighbours a few grains later.
-STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
+STEP_INLINE void MoveGrain(uint8_t* corner, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
 {
     const uint32_t kind = GrainKind(slot);
-    uint8_t* const cell = field + p;
+    uint8_t* const cell = corner + Here;
     const uint32_t here = cell[0];
     const uint32_t vacated = Lookups.vacated[here];
-    uint32_t state = Lookups.above[cell[-FieldWidth]] + Lookups.left[cell[-1]] + Lookups.right[cell[1]];
+    uint32_t state = Lookups.above[corner[Above]] + Lookups.left[corner[Left]] + Lookups.right[corner[Right]];
     if (p > BottomBandStart) [[unlikely]] {
         // Re-enter in row 1 when that cell is empty; otherwise the wrap
         // target counts as the cell below.
@@ -152,7 +161,7 @@ STEP_INLINE void MoveGrain(uint8_t* field, int32_t* entry, int32_t p, int32_t sl
         }
         state += Lookups.below[CellWall];
     } else {
-        state += Lookups.below[cell[FieldWidth]];
+        state += Lookups.below[corner[Below]];
         if (slot < 2) n.tally += static_cast<uint32_t>(state == BoxedIn) << 16;
     }
     const int32_t move = StepRules[slot & 1][state + n.Column()];
@@ -172,44 +181,45 @@ enum class Pass {
 };
 
 template <Pass P>
-STEP_INLINE void StepGrain(uint8_t* field, int32_t* entry, int32_t slot, StepCounters& n)
+STEP_INLINE void StepGrain(uintptr_t corners, int32_t* entry, int32_t slot, StepCounters& n)
 {
     const int32_t p = *entry;
+    uint8_t* const corner = reinterpret_cast<uint8_t*>(corners + static_cast<uint32_t>(p));
     if constexpr (P == Pass::Pile) {
         // In a pile most grains are boxed in, and every kind leaves such a
         // grain where it is. The test goes cell by cell, each branch settled
         // by one load, so the few grains that fail it cost little.
-        if (!(field[p - FieldWidth] & KindMask) || !(field[p + FieldWidth] & KindMask) ||
-            !(field[p - 1] & KindMask) || !(field[p + 1] & KindMask) || p > BottomBandStart) [[unlikely]] {
-            MoveGrain(field, entry, p, slot, n);
+        if (!(corner[Above] & KindMask) || !(corner[Below] & KindMask) || !(corner[Left] & KindMask) ||
+            !(corner[Right] & KindMask) || p > BottomBandStart) [[unlikely]] {
+            MoveGrain(corner, entry, p, slot, n);
             return;
         }
         if (slot < 2) n.tally += 1u << 16;
         n.Draw();
     } else {
-        MoveGrain(field, entry, p, slot, n);
+        MoveGrain(corner, entry, p, slot, n);
     }
 }
 
 // Each pass in a function of its own, with the counters in locals: the two
 // unrolled loops together hold more than the registers do.
 template <Pass P>
-STEP_OUTLINE StepCounters StepRange(uint8_t* field, int32_t* list, int32_t count, const StepCounters start)
+STEP_OUTLINE StepCounters StepRange(uintptr_t corners, int32_t* list, int32_t count, const StepCounters start)
 {
     StepCounters n = start;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        StepGrain<P>(field, list + i + 0, 0, n);
-        StepGrain<P>(field, list + i + 1, 1, n);
-        StepGrain<P>(field, list + i + 2, 2, n);
-        StepGrain<P>(field, list + i + 3, 3, n);
-        StepGrain<P>(field, list + i + 4, 4, n);
-        StepGrain<P>(field, list + i + 5, 5, n);
-        StepGrain<P>(field, list + i + 6, 6, n);
-        StepGrain<P>(field, list + i + 7, 7, n);
+        StepGrain<P>(corners, list + i + 0, 0, n);
+        StepGrain<P>(corners, list + i + 1, 1, n);
+        StepGrain<P>(corners, list + i + 2, 2, n);
+        StepGrain<P>(corners, list + i + 3, 3, n);
+        StepGrain<P>(corners, list + i + 4, 4, n);
+        StepGrain<P>(corners, list + i + 5, 5, n);
+        StepGrain<P>(corners, list + i + 6, 6, n);
+        StepGrain<P>(corners, list + i + 7, 7, n);
     }
     // The tail starts at a multiple of 8: slots 0..6, one copy of the code.
-    for (int32_t slot = 0; i + slot < count; ++slot) StepGrain<P>(field, list + i + slot, slot, n);
+    for (int32_t slot = 0; i + slot < count; ++slot) StepGrain<P>(corners, list + i + slot, slot, n);
     // A copy, not n itself: where a struct is returned through memory
     // (WebAssembly), n would otherwise live there, and every draw would
     // load and store the generator.
@@ -238,10 +248,10 @@ void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const in
     // Called through a table: a WebAssembly optimiser then keeps each pass a
     // function of its own, and the engine compiles and optimises each alone
     // (the pile's only once a pile comes).
-    static StepCounters (*const passes[2])(uint8_t*, int32_t*, int32_t, StepCounters) = {
+    static StepCounters (*const passes[2])(uintptr_t, int32_t*, int32_t, StepCounters) = {
         StepRange<Pass::Flow>, StepRange<Pass::Pile>};
     const bool pile = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2);
-    const StepCounters n = passes[pile](Field, list, count, start);
+    const StepCounters n = passes[pile](reinterpret_cast<uintptr_t>(Field) - CornerOffset, list, count, start);
     // A pile: seven in eight of the grains looked at were boxed in. Below
     // that the mispredicted tests cost about what the skipped grains save.
     const uint32_t total = static_cast<uint32_t>(count);
