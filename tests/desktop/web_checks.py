@@ -61,14 +61,17 @@ def test_talvo_sim_js_writes_what_the_native_build_writes(d, folder):
     for name, command in (("native", [sim_path()]), ("node", ["node", SIM_JS])):
         os.mkdir(os.path.join(folder, name))
         result = run_sim(command, os.path.join(folder, name), "--seed", "11", "--frames", "300",
-                         "--events", "../events.txt", "--menu", "--png", "scene.png", "scene.talvo")
+                         "--events", "../events.txt", "--menu", "--png", "scene.png", "--gif", "scene.gif",
+                         "--gif-every", "4", "scene.talvo")
         assert result.returncode == 0, (name, result.stderr)
         with open(os.path.join(folder, name, "scene.talvo"), "rb") as f, \
-                open(os.path.join(folder, name, "scene.png"), "rb") as png:
-            outputs.append((f.read(), result.stdout, png.read()))
+                open(os.path.join(folder, name, "scene.png"), "rb") as png, \
+                open(os.path.join(folder, name, "scene.gif"), "rb") as gif:
+            outputs.append((f.read(), result.stdout, png.read(), gif.read()))
     assert outputs[0][0] == outputs[1][0], "talvo-sim.js wrote other scene bytes than the native build"
     assert outputs[0][1] == outputs[1][1], "talvo-sim.js printed another menu:\n" + outputs[1][1]
     assert outputs[0][2] == outputs[1][2], "talvo-sim.js wrote another picture than the native build"
+    assert outputs[0][3] == outputs[1][3], "talvo-sim.js wrote another animation than the native build"
 
 
 def test_download_is_the_scene_the_native_program_saves(d, folder):

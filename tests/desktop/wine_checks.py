@@ -34,23 +34,26 @@ def scripted_session(seed):
 def test_talvo_sim_exe_writes_what_native_talvo_sim_writes(d, folder):
     """talvo-sim.exe under Wine and the native talvo-sim, given the same seed
     and input, write the same scene file byte for byte, and at the last seed
-    the same picture; from the second seed on each loads the scene it saved
-    before and saves over it."""
+    the same picture and animation; from the second seed on each loads the
+    scene it saved before and saves over it."""
     for seed in (1, 7, 40):
         with open(os.path.join(folder, "events.txt"), "w") as f:
             f.write(scripted_session(seed))
         args = ["--frames", "200", "--seed", str(seed), "--events", "events.txt"]
         png = seed == 40
-        subprocess.run([behaviour.sim_path(), *args, *(["--png", "native.png"] if png else []), "native.talvo"],
+        pictures = lambda name: ["--png", name + ".png", "--gif", name + ".gif", "--gif-every", "3"] if png else []
+        subprocess.run([behaviour.sim_path(), *args, *pictures("native"), "native.talvo"],
                        cwd=folder, check=True, capture_output=True)
-        wine = subprocess.run(["wine", SIM_EXE, *args, *(["--png", "wine.png"] if png else []), "wine.talvo"],
+        wine = subprocess.run(["wine", SIM_EXE, *args, *pictures("wine"), "wine.talvo"],
                               cwd=folder, env=d.s.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
         assert wine.returncode == 0, wine.stdout.decode(errors="replace")
         native = behaviour.Scene(os.path.join(folder, "native.talvo"))
         windows = behaviour.Scene(os.path.join(folder, "wine.talvo"))
         assert native.data == windows.data, "seed %d: the scene files differ" % seed
-    with open(os.path.join(folder, "native.png"), "rb") as a, open(os.path.join(folder, "wine.png"), "rb") as b:
-        assert a.read() == b.read(), "talvo-sim.exe wrote another picture than the native build"
+    for ending in ("png", "gif"):
+        with open(os.path.join(folder, "native." + ending), "rb") as a, \
+                open(os.path.join(folder, "wine." + ending), "rb") as b:
+            assert a.read() == b.read(), "talvo-sim.exe wrote another %s than the native build" % ending
 
 
 def sim_exe(d, folder, *args):
