@@ -478,7 +478,9 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     DeleteDC(memory);
     OpenClipboard(Window);
     EmptyClipboard();
-    SetClipboardData(CF_BITMAP, picture);
+    // The clipboard owns the bitmap once it takes it; one it refused (another
+    // program holds the clipboard) would otherwise leak a GDI object a copy.
+    if (!SetClipboardData(CF_BITMAP, picture)) DeleteObject(picture);
     CloseClipboard();
 }
 
