@@ -131,18 +131,19 @@ def journal_segments(d):
     return count
 
 
-def test_a_program_ended_by_terminate_process_is_rebuilt_at_the_next_start(d, folder):
-    """Ended with TerminateProcess (taskkill /F), talvo.exe saved nothing:
-    the next start rebuilds the scene, with its stroke, and says so."""
+def test_a_program_killed_is_rebuilt_at_the_next_start(d, folder):
+    """Killed from outside, talvo.exe saves nothing: the next start rebuilds
+    the scene, with its stroke, and says so. (Wine's taskkill finds no
+    process of a 32-bit program run under qemu; a SIGKILL ends it as
+    abruptly, without a message to the program.)"""
     d.start(folder, ["s.talvo"])
     d.choose("Speed/Slow")
     shown = behaviour.draw_stroke(d, 330)
     # Two flushes after the stroke: it is in the journal.
     after = journal_segments(d)
     wait_until("the journal flushed twice", lambda: journal_segments(d) >= after + 2, 60)
-    subprocess.run(["wine", "taskkill", "/F", "/IM", "talvo.exe"], env=d.s.env, capture_output=True, timeout=120)
-    code = d.process.wait(60)
-    assert code != 0, "talvo.exe ended as if closed"
+    d.process.kill()
+    assert d.process.wait(60) != 0, "talvo.exe ended as if closed"
     d.start(folder, ["s.talvo"])
     wait_until("the note of the rebuild", d.note_shown, 60)
     wait_until("the rebuilt stroke", lambda: behaviour.shows_cells(d.shot(), shown))

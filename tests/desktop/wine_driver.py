@@ -150,6 +150,8 @@ class Driver(driver.Driver):
         self.process = None
         self.origin = None
         self.log = None
+        # A second program's driver leaves the first one's windows alone.
+        self.others = set()
 
     def start(self, folder, args=(), program=EXE, timeout=START_TIMEOUT):
         """Starts talvo.exe, or `program` (start.exe /wait, to open a file
@@ -177,8 +179,15 @@ class Driver(driver.Driver):
     def _window(self, name):
         if self.process.poll() is not None:
             raise AssertionError("talvo.exe ended with %s" % self.process.returncode)
-        windows = self.d.windows(name)
-        return windows[0] if windows else None
+        for window in self._own(name):
+            geometry = self.d.xdotool("getwindowgeometry", "--shell", window, check=False)
+            if "WIDTH=%d" % WIDTH in geometry.split() and "HEIGHT=%d" % HEIGHT in geometry.split():
+                return window
+        return None
+
+    def _own(self, name="Talvo"):
+        """This program's windows of that title (its main window, a note, a box)."""
+        return [w for w in self.d.windows(name) if w not in self.others]
 
     def shot(self):
         return self.d.picture(*self.origin)
@@ -287,19 +296,21 @@ class Driver(driver.Driver):
         return True
 
     def another(self):
-        return Driver()
+        other = Driver()
+        other.others = set(self.d.windows("Talvo"))
+        return other
 
     def note_shown(self):
         # The note is a window of its own, with the program's title.
-        return len(self.d.windows("Talvo")) > 2
+        return len(self._own()) > 1
 
     def error_boxes(self):
         # Wine's message box has the caption the program gave it, "Talvo",
         # the window's own title.
-        return len(self.d.windows("Talvo")) - 1
+        return len(self._own()) - 1
 
     def dismiss_error(self):
-        box = self.d.windows("Talvo")[-1]
+        box = self._own()[-1]
         geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
         self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
                        int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
@@ -318,7 +329,7 @@ class Driver(driver.Driver):
             self.process.kill()
             self.process.wait()
         # Whatever it left open (a dialog, a menu) goes with it.
-        wait_until("Talvo's windows to go", lambda: not self.d.windows("Talvo") and not self._popups(), 30)
+        wait_until("Talvo's windows to go", lambda: not self._own() and (self.others or not self._popups()), 30)
 
     def evidence(self, name):
         folder = os.path.join(ROOT, "build", "win32", "evidence")

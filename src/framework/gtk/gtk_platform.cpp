@@ -400,7 +400,6 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
 {
     Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* window = GTK_WINDOW(Window);
-    gtk_window_set_title(window, title);
     gtk_window_set_resizable(window, FALSE);
     if (TalvoIcon()) gtk_window_set_icon(window, TalvoIcon());
 
@@ -427,6 +426,9 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
         gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
     }
     gtk_window_set_titlebar(window, bar);
+    // After the bar: a title set before a bar with a title widget of its own
+    // is dropped, and the window goes by the program's name.
+    gtk_window_set_title(window, title);
 
     // The platform's own items that apply to a window of fixed size.
     GtkWidget* own = MenuNumbered(0);
