@@ -150,13 +150,17 @@ class Driver(driver.Driver):
         self.process = None
         self.origin = None
         self.log = None
-        # A second program's driver leaves the first one's windows alone.
+        # A second program's driver leaves the first one's windows alone:
+        # those open as it starts.
+        self.beside = False
         self.others = set()
 
     def start(self, folder, args=(), program=EXE, timeout=START_TIMEOUT):
         """Starts talvo.exe, or `program` (start.exe /wait, to open a file
         as Explorer does) that starts it and waits for it."""
         self.log = tempfile.TemporaryFile()
+        if self.beside:
+            self.others = set(self.d.windows("Talvo"))
         self._run(folder, [program, *args], self.log, timeout)
 
     def library_check(self, folder, log):
@@ -297,7 +301,7 @@ class Driver(driver.Driver):
 
     def another(self):
         other = Driver()
-        other.others = set(self.d.windows("Talvo"))
+        other.beside = True
         return other
 
     def note_shown(self):

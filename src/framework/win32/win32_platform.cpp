@@ -187,9 +187,18 @@ void OpenNoteWindow(const char* text, const char* caption)
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
     RECT owner = {};
     GetWindowRect(Window, &owner);
+    // Below the window, where it covers none of the field; above it where the
+    // screen ends first; over its foot only where neither has room.
+    const int height = frame.bottom - frame.top;
+    MONITORINFO screen = {};
+    screen.cbSize = sizeof screen;
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
+    int top = owner.bottom + 4;
+    if (top + height > work.bottom) top = owner.top - 4 - height;
+    if (top < work.top) top = owner.bottom - height - 8;
     const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
-                                      owner.bottom - (frame.bottom - frame.top) - 8, frame.right - frame.left,
-                                      frame.bottom - frame.top, Window, nullptr, Instance, nullptr);
+                                      top, frame.right - frame.left, height, Window, nullptr, Instance, nullptr);
     if (!note) return;
     const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 72, note,
