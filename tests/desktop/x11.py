@@ -111,6 +111,21 @@ class Display:
         finally:
             d.close()
 
+    def ask_to_close(self, window):
+        """Asks `window` to close as a window manager's close button does
+        (WM_DELETE_WINDOW)."""
+        from Xlib import X, display
+        from Xlib.protocol import event
+        d = display.Display(self.name)
+        try:
+            target = d.create_resource_object("window", window)
+            target.send_event(event.ClientMessage(window=target, client_type=d.intern_atom("WM_PROTOCOLS"),
+                                                  data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime,
+                                                             0, 0, 0])))
+            d.flush()
+        finally:
+            d.close()
+
     def cover(self, x, y, w, h, timeout=10.0):
         """Puts a window of our own over the screen rectangle and takes it
         away again, as another program's window comes and goes: what lay
