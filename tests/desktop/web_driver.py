@@ -907,9 +907,10 @@ class Driver(driver.Driver):
         self.engine.drop_files(self.tab, paths, *self.field_point(WIDTH // 2, HEIGHT // 2))
 
     def key(self, combo):
-        """Keys on the field, which a click gives the focus, as a person
-        does: 'ctrl+c', 'ctrl+shift+z'."""
-        self.click(*self.field_point(WIDTH - 2, HEIGHT - 2))
+        """Keys on the field: 'ctrl+c', 'ctrl+shift+z'. The field gets the
+        focus as by the Tab key: a click on it can draw (WebKit's driver
+        moves the pointer between press and release), which undo would take."""
+        self.js("document.getElementById('field').focus(), true")
         *held, key = combo.split("+")
         self.engine.key(self.tab, held, key)
         self.wait_idle()
