@@ -190,7 +190,8 @@ def _():
     raw = read(DIST, WEB)
     assert raw[4:8] == b"\0\0\0\0" and not raw[3] & 8, "gzip header holds a time or a name"
     t = tarfile.open(fileobj=io.BytesIO(raw))
-    names = [folder + "/" + n for n in ("", "index.html", "talvo.js", "talvo.png", "talvo.wasm")]
+    names = [folder + "/" + n for n in ("", "index.html", "manifest.webmanifest", "sw.js", "talvo-192.png",
+                                        "talvo-512.png", "talvo-maskable.png", "talvo.js", "talvo.png", "talvo.wasm")]
     assert [m.name + ("/" if m.isdir() else "") for m in t] == names, t.getnames()
     assert all(m.mtime == EPOCH and m.uid == m.gid == 0 for m in t)
     assert all(t.extractfile(m).read() == read(ROOT, "build/web", os.path.basename(m.name)) for m in t.getmembers()[1:])
