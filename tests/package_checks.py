@@ -375,10 +375,12 @@ def wine_installs():
     def files():
         return {os.path.relpath(os.path.join(top, f), drive) for top, _, names in os.walk(drive) for f in names}
 
+    journal = "users/%s/AppData/Local/Talvo/journal/" % user
+
     def added():
         """The files of drive C: since the prefix was made, but the user's
-        scene and an uninstaller's copy."""
-        return sorted(f for f in files() - before - {kept} if not copy.match(f))
+        scene, the journal of its last session and an uninstaller's copy."""
+        return sorted(f for f in files() - before - {kept} if not copy.match(f) and not f.startswith(journal))
 
     def stray(scope):
         """Talvo's keys in the saved registry of HKCU or HKLM."""
