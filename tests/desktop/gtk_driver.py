@@ -276,13 +276,8 @@ class Driver(driver.Driver):
 
     def save_file(self, key, path):
         self.key(key)
-        # GTK's own chooser: its name field has the focus, the name chosen.
-        dialog = self.x.wait_window("Save", 60)
-        geometry = dict(line.split("=", 1) for line in self.x.xdotool("getwindowgeometry", "--shell", dialog).split())
-        self.x.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2, int(geometry["Y"]) + 10)
-        self.x.xdotool("key", "ctrl+a")
-        self.x.xdotool("type", "--delay", "20", path)
-        self.x.xdotool("key", "Return")
+        # GTK's own chooser.
+        self.x.answer_save_dialog("Save", path, 60)
         wait_until("the saved file", lambda: os.path.exists(path) and os.path.getsize(path) > 0, 120)
         return True
 

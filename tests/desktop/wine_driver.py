@@ -294,13 +294,8 @@ class Driver(driver.Driver):
 
     def save_file(self, key, path):
         self.key(key)
-        # Windows' common dialog: the name field has the focus, the name chosen.
-        dialog = self.d.wait_window("Save As", 240)
-        geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
-        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2, int(geometry["Y"]) + 10)
-        self.d.xdotool("key", "ctrl+a")
-        self.d.xdotool("type", "--delay", "20", "Z:" + path.replace("/", "\\"))
-        self.d.xdotool("key", "Return")
+        # Windows' common dialog, given the Unix path as Wine's drive Z:.
+        self.d.answer_save_dialog("Save As", "Z:" + path.replace("/", "\\"), 240)
         wait_until("the saved file", lambda: os.path.exists(path) and os.path.getsize(path) > 0, 240)
         return True
 

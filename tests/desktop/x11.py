@@ -111,6 +111,20 @@ class Display:
         finally:
             d.close()
 
+    def geometry(self, window):
+        """X, Y, WIDTH and HEIGHT of `window` on the screen."""
+        out = self.xdotool("getwindowgeometry", "--shell", window)
+        return {k: int(v) for k, v in (line.split("=", 1) for line in out.split()) if k != "SCREEN"}
+
+    def answer_save_dialog(self, title, name, timeout):
+        """Types `name` into the save dialog titled `title`, whose name field
+        has the focus, and accepts it."""
+        at = self.geometry(self.wait_window(title, timeout))
+        self.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
+        self.xdotool("key", "ctrl+a")
+        self.xdotool("type", "--delay", "20", name)
+        self.xdotool("key", "Return")
+
     def ask_to_close(self, window):
         """Asks `window` to close as a window manager's close button does
         (WM_DELETE_WINDOW)."""
