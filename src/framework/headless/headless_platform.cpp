@@ -154,6 +154,11 @@ void PlatformPresent(int32_t width, int32_t height)
     ++S.presents;
     const int32_t w = width < 0 ? 0 : (width > S.width ? S.width : width);
     const int32_t h = height < 0 ? 0 : (height > S.height ? S.height : height);
+    if (w == S.width) {
+        // Whole rows: one copy (one memory.copy in WebAssembly).
+        std::memcpy(S.windowBytes.data(), S.surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
+        return;
+    }
     for (int32_t y = 0; y < h; ++y)
         std::memcpy(&S.windowBytes[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
                     static_cast<size_t>(w));

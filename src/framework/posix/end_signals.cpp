@@ -61,8 +61,11 @@ void EndSignalsWatch()
 
 int32_t EndSignalTake()
 {
+    // Asked every frame: nothing to read until a handler has run, since it
+    // sets Received before it writes.
+    if (!Received) return 0;
     Drain();
-    if (!Received || Taken) return 0;
+    if (Taken) return 0;
     Taken = true;
     return Received;
 }
