@@ -24,13 +24,9 @@ uint32_t DrawStepColumn()
 #if defined(__GNUC__) || defined(__clang__)
 #define STEP_INLINE inline __attribute__((always_inline))
 #define STEP_OUTLINE __attribute__((noinline))
-// A condition that holds about half of the time, at random: a select, not a
-// branch.
-#define STEP_COIN_TOSS(condition) __builtin_expect_with_probability((condition), 1, 0.5)
 #else
 #define STEP_INLINE inline
 #define STEP_OUTLINE
-#define STEP_COIN_TOSS(condition) (condition)
 #endif
 
 namespace {
@@ -64,9 +60,6 @@ constexpr StepLookups MakeStepLookups()
 
 constexpr StepLookups Lookups = MakeStepLookups();
 constexpr uint32_t BoxedIn = 16 * 15;
-
-// Where a grain that stays writes its target byte: nothing reads it.
-uint8_t Unread;
 
 // The two rule tables of this step at a fixed address, even grains' first:
 // no register holds them, and the unrolled loop needs every one it has.
@@ -133,13 +126,17 @@ constexpr uintptr_t CornerOffset = Here;
 // grains do, at random. The next grains' loads start long before this
 // grain's table read ends, and nearby grains read each other's cells; a
 // load that ran ahead of an older store to the same byte, whose address was
-// not known yet, costs a pipeline clear on Intel processors. So the grain's
-// own cell is written at its known address, its new byte chosen by a select
-// (a load of it waits for that byte instead), and a target cell is written
-// only by a grain that moves: one that stays writes its target byte where
-// nothing reads it. Before, a grain that stayed wrote its own cell back
-// through the target's address, and one grain in ten to twenty in a pour
-// has such a cell among its neighbours a few grains later.
+// not known yet, costs a pipeline clear on Intel processors. So the target
+// cell is written first, at the address the table gives (the grain's own
+// cell when it stays), and the grain's own cell last, at its known address,
+// its new byte chosen by a select: the youngest store to that byte is then
+// always the one whose address was known early, and a later load of it
+// takes its byte from there. Before, a grain that stayed wrote its own cell
+// back through the target's address after the store at the known one, and
+// one grain in ten to twenty in a pour has such a cell among its
+// neighbours a few grains later. Nor does a stayer need a byte of its own
+// to write to: one register fewer, which the WebAssembly engines' register
+// allocators feel most.
 STEP_INLINE void MoveGrain(uint8_t* corner, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
 {
     const uint32_t kind = GrainKind(slot);
@@ -165,13 +162,13 @@ STEP_INLINE void MoveGrain(uint8_t* corner, int32_t* entry, int32_t p, int32_t s
         if (slot < 2) n.tally += static_cast<uint32_t>(state == BoxedIn) << 16;
     }
     const int32_t move = StepRules[slot & 1][state + n.Column()];
-    // Both cells are read before either is written.
+    // Both cells are read before either is written. The target is written
+    // first: it is the own cell when the grain stays, and the store after it
+    // at the known address leaves that byte.
     const uint32_t marked = (cell[move] & ShadeMask) | kind;
     const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
-    uint8_t* target = cell + move;
-    if (STEP_COIN_TOSS(move == 0)) target = &Unread;
+    cell[move] = static_cast<uint8_t>(marked);
     cell[0] = static_cast<uint8_t>(vacated ^ ((vacated ^ here) & stays));
-    *target = static_cast<uint8_t>(marked);
     *entry = p + move;
 }
 
