@@ -126,17 +126,13 @@ constexpr uintptr_t CornerOffset = Here;
 // grains do, at random. The next grains' loads start long before this
 // grain's table read ends, and nearby grains read each other's cells; a
 // load that ran ahead of an older store to the same byte, whose address was
-// not known yet, costs a pipeline clear on Intel processors. So the target
-// cell is written first, at the address the table gives (the grain's own
-// cell when it stays), and the grain's own cell last, at its known address,
-// its new byte chosen by a select: the youngest store to that byte is then
-// always the one whose address was known early, and a later load of it
-// takes its byte from there. Before, a grain that stayed wrote its own cell
-// back through the target's address after the store at the known one, and
-// one grain in ten to twenty in a pour has such a cell among its
-// neighbours a few grains later. Nor does a stayer need a byte of its own
-// to write to: one register fewer, which the WebAssembly engines' register
-// allocators feel most.
+// not known yet, costs a pipeline clear on Intel processors. So the grain's
+// own cell is written last, at its known address, with a byte chosen by a
+// select on the move: a later load of that cell waits for the byte, and by
+// then the target's address (the own cell's when the grain stays) is known
+// too. Before, a grain wrote its vacated byte at once and, when it stayed,
+// its own byte back through the target's address; one grain in ten to twenty
+// in a pour has such a cell among its neighbours a few grains later.
 STEP_INLINE void MoveGrain(uint8_t* corner, int32_t* entry, int32_t p, int32_t slot, StepCounters& n)
 {
     const uint32_t kind = GrainKind(slot);
