@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """The page in headless Chromium against the native talvo-sim, frames a
 second at "No wait" (the speed a new scene starts at), in turns: each round
-runs talvo-sim --real-time --bench for FRAMES frames, then counts the
-page's frames for SECONDS; the last line gives the median ratio.
+runs talvo-sim --real-time --bench for FRAMES frames with the page frozen,
+then counts the page's frames for SECONDS; the last line gives the median
+ratio.
   bench/page_ratio.py [ROUNDS [SECONDS [FRAMES]]]
-Needs the page (scripts/setup web), the release build and python3-websocket.
-The page keeps running while talvo-sim does: leave a processor free for it."""
+Needs the page (scripts/setup web), the release build and python3-websocket."""
 import functools
 import http.server
 import json
@@ -87,10 +87,14 @@ try:
 
     native_fps, page_fps, ratios = [], [], []
     for turn in range(1, rounds + 1):
+        # The page is frozen meanwhile, so that neither run takes the other's processor.
+        call("Page.setWebLifecycleState", session, state="frozen")
         with tempfile.TemporaryDirectory() as folder:
             out = subprocess.run([NATIVE, "--real-time", "--bench", "--frames", str(frames), "--seed", "1",
                                   "scene.talvo"], cwd=folder, capture_output=True, text=True, check=True).stdout
+        call("Page.setWebLifecycleState", session, state="active")
         native_fps.append(float(re.search(r"fps=([0-9.]+)", out).group(1)))
+        time.sleep(1)
         first = presents()
         time.sleep(seconds)
         last = presents()

@@ -71,8 +71,9 @@ void WaitTicks(int32_t milliseconds)
         span = 0u - static_cast<uint32_t>(milliseconds);
     }
     // Compare before each drain, so nothing is handled once the span has
-    // passed; block in the platform's wait instead of spinning.
-    while (PlatformTicks() - origin < span) {
+    // passed; block in the platform's wait instead of spinning. A span of
+    // nothing ("No wait") has passed without a look at the clock.
+    while (span != 0 && PlatformTicks() - origin < span) {
         DrainMessages();
         const uint32_t elapsed = PlatformTicks() - origin;
         if (elapsed >= span) break;

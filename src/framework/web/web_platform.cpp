@@ -79,6 +79,11 @@ struct State {
     std::vector<uint8_t> shown;
     uint8_t shownColours[256][4] = {};
     std::vector<uint32_t> pixels;
+    // A present not yet copied to shown, and its size.
+    bool presentPending = false;
+    // The loop's turn to give way came while a present was pending.
+    bool yieldWanted = false;
+    int32_t presentWidth = 0, presentHeight = 0;
     bool fresh = false;
     uint32_t presents = 0;
     uint32_t lastYield = 0;
@@ -91,6 +96,24 @@ constexpr uintptr_t MainWindowId = 1;
 constexpr uintptr_t DialogWindowId = 2;
 
 WindowHandle HandleOf(uintptr_t id) { return reinterpret_cast<WindowHandle>(id); }
+
+// The page can paint only while the program waits, so a present is copied
+// for it only when the program is about to give way: at "No wait" thousands
+// of presents a second come and go between two paints.
+void KeepPresented()
+{
+    if (!S.presentPending) return;
+    S.presentPending = false;
+    const int32_t w = S.presentWidth, h = S.presentHeight;
+    if (w == S.width) {
+        std::memcpy(S.shown.data(), S.surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
+    } else {
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(&S.shown[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
+                        static_cast<size_t>(w));
+    }
+    std::memcpy(S.shownColours, S.colours, sizeof S.colours);
+}
 
 } // namespace
 
@@ -204,10 +227,14 @@ void PlatformPresent(int32_t width, int32_t height)
     if (!S.windowExists || S.surface.empty()) return;
     const int32_t w = width < 0 ? 0 : (width > S.width ? S.width : width);
     const int32_t h = height < 0 ? 0 : (height > S.height ? S.height : height);
-    for (int32_t y = 0; y < h; ++y)
-        std::memcpy(&S.shown[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
-                    static_cast<size_t>(w));
-    std::memcpy(S.shownColours, S.colours, sizeof S.colours);
+    // A present of another size keeps what the earlier one showed beyond it.
+    if (S.presentPending && (w != S.presentWidth || h != S.presentHeight)) KeepPresented();
+    S.presentPending = true;
+    S.presentWidth = w;
+    S.presentHeight = h;
+    // The loop gives way at the start of a frame, after the step has drawn
+    // again: the picture is taken now, while the surface still holds it.
+    if (S.yieldWanted) KeepPresented();
     if (!S.fresh) JsPaintSoon();
     S.fresh = true;
     ++S.presents;
@@ -229,13 +256,24 @@ void PlatformWaitInput(uint32_t milliseconds)
 {
     if (milliseconds == 0) {
         S.started = true;
-        if (PlatformTicks() - S.lastYield >= YieldEveryMs) {
-            JsYield();
-            S.lastYield = PlatformTicks();
+        const uint32_t since = PlatformTicks() - S.lastYield;
+        if (since < YieldEveryMs) return;
+        // A present not taken yet is followed by the present of this frame:
+        // the turn waits for that one, unless no present came for a while.
+        if (S.presentPending && since < 2 * YieldEveryMs) {
+            S.yieldWanted = true;
+            return;
         }
+        S.yieldWanted = false;
+        KeepPresented();
+        JsYield();
+        S.lastYield = PlatformTicks();
         return;
     }
     if (QueuePending()) return;
+    // Frames end with their present: the surface still holds it here.
+    S.yieldWanted = false;
+    KeepPresented();
     JsWait(milliseconds == PlatformForever ? -1.0 : static_cast<double>(milliseconds));
     S.lastYield = PlatformTicks();
 }
@@ -351,6 +389,7 @@ int32_t PlatformText(const PlatformTextRequest& request)
 void PlatformShutdown(int32_t code)
 {
     std::fflush(stdout);
+    KeepPresented();
     JsEnded(code);
     JsSleepForever();
 }
