@@ -428,3 +428,30 @@ TEST(RasterText, CoverageOfHalfOrMoreInksTheBoxIsPaperAndTheEdgesClip)
     EXPECT_EQ(t.At(1, 0), 9); // coverage[7]
     EXPECT_EQ(t.Count(), 2);
 }
+
+TEST(RasterCopyBlock, CopiesTheBlockAndNothingBesideIt)
+{
+    std::vector<uint8_t> from(12 * 5);
+    for (size_t i = 0; i < from.size(); ++i) from[i] = static_cast<uint8_t>(i + 1);
+    // Whole rows of equal strides: the first height rows, no byte after them.
+    std::vector<uint8_t> whole(12 * 5, 0);
+    RasterCopyBlock(whole.data(), 12, from.data(), 12, 12, 3);
+    EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + 36, from.begin()));
+    EXPECT_EQ(std::count(whole.begin() + 36, whole.end(), 0), 24);
+    // Part of each row, into a narrower target: row by row, each row's own.
+    std::vector<uint8_t> part(7 * 5, 0);
+    RasterCopyBlock(part.data(), 7, from.data(), 12, 4, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            EXPECT_EQ(part[static_cast<size_t>(y * 7 + x)], x < 4 ? from[static_cast<size_t>(y * 12 + x)] : 0)
+                << x << "," << y;
+    // Rows as wide as the target's but not the source's are still row by row.
+    std::vector<uint8_t> narrow(4 * 2, 0);
+    RasterCopyBlock(narrow.data(), 4, from.data(), 12, 4, 2);
+    EXPECT_EQ(narrow[4], from[12]);
+    // Nothing to copy: nothing written.
+    std::vector<uint8_t> none(4, 0);
+    RasterCopyBlock(none.data(), 4, from.data(), 12, 0, 2);
+    RasterCopyBlock(none.data(), 4, from.data(), 12, 4, -1);
+    EXPECT_EQ(std::count(none.begin(), none.end(), 0), 4);
+}

@@ -910,3 +910,16 @@ void RasterTextMask(const RasterTarget& t, int32_t x, int32_t y, const uint8_t* 
         }
     }
 }
+
+void RasterCopyBlock(uint8_t* to, int32_t toStride, const uint8_t* from, int32_t fromStride, int32_t width,
+                     int32_t height)
+{
+    if (width <= 0 || height <= 0) return;
+    if (width == toStride && width == fromStride) {
+        std::memcpy(to, from, static_cast<size_t>(width) * static_cast<size_t>(height));
+        return;
+    }
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(to + static_cast<ptrdiff_t>(y) * toStride, from + static_cast<ptrdiff_t>(y) * fromStride,
+                    static_cast<size_t>(width));
+}

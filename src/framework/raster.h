@@ -19,3 +19,8 @@ void RasterEllipse(const RasterTarget& t, int32_t left, int32_t top, int32_t rig
 // pixels `ink`, clipped to the target.
 void RasterTextMask(const RasterTarget& t, int32_t x, int32_t y, const uint8_t* coverage, int32_t width,
                     int32_t height, uint8_t ink, uint8_t paper);
+// The top-left width x height pixels of `from` (rows fromStride bytes apart)
+// into `to` (rows toStride apart); the caller clips. Whole rows on both sides
+// go in one copy: a present of the full window is one memory.copy on the web.
+void RasterCopyBlock(uint8_t* to, int32_t toStride, const uint8_t* from, int32_t fromStride, int32_t width,
+                     int32_t height);

@@ -796,9 +796,7 @@ int32_t PlatformText(const PlatformTextRequest& request)
         const uint8_t* data = cairo_image_surface_get_data(mask);
         const int stride = cairo_image_surface_get_stride(mask);
         std::vector<uint8_t> coverage(static_cast<size_t>(w) * static_cast<size_t>(h));
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(&coverage[static_cast<size_t>(y) * static_cast<size_t>(w)], data + static_cast<size_t>(y) * static_cast<size_t>(stride),
-                        static_cast<size_t>(w));
+        RasterCopyBlock(coverage.data(), w, data, stride, w, h);
         cairo_surface_destroy(mask);
         RasterTextMask(RasterTarget{Surface.data(), Width, Height, Width}, request.x, request.y, coverage.data(), w, h,
                        request.ink, request.paper);

@@ -15,6 +15,7 @@
 #include "framework/headless/headless.h"
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
+#include "framework/raster.h"
 #include "framework/save_file.h"
 #include "resources/string_table.h"
 
@@ -154,14 +155,7 @@ void PlatformPresent(int32_t width, int32_t height)
     ++S.presents;
     const int32_t w = width < 0 ? 0 : (width > S.width ? S.width : width);
     const int32_t h = height < 0 ? 0 : (height > S.height ? S.height : height);
-    if (w == S.width) {
-        // Whole rows: one copy (one memory.copy in WebAssembly).
-        std::memcpy(S.windowBytes.data(), S.surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
-        return;
-    }
-    for (int32_t y = 0; y < h; ++y)
-        std::memcpy(&S.windowBytes[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
-                    static_cast<size_t>(w));
+    RasterCopyBlock(S.windowBytes.data(), S.width, S.surface.data(), S.width, w, h);
 }
 
 // A true-colour display: nothing to match, but the request is counted.
@@ -278,9 +272,7 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     picture.width = width < S.width ? width : S.width;
     picture.height = height < S.height ? height : S.height;
     picture.pixels.assign(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height), 0);
-    for (int32_t y = 0; y < picture.height; ++y)
-        std::memcpy(&picture.pixels[static_cast<size_t>(y * picture.width)], &S.surface[static_cast<size_t>(y * S.width)],
-                    static_cast<size_t>(picture.width));
+    RasterCopyBlock(picture.pixels.data(), picture.width, S.surface.data(), S.width, picture.width, picture.height);
     std::memcpy(picture.colours, S.colours, sizeof S.colours);
     ++picture.copies;
 }

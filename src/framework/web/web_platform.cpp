@@ -104,14 +104,7 @@ void KeepPresented()
 {
     if (!S.presentPending) return;
     S.presentPending = false;
-    const int32_t w = S.presentWidth, h = S.presentHeight;
-    if (w == S.width) {
-        std::memcpy(S.shown.data(), S.surface.data(), static_cast<size_t>(w) * static_cast<size_t>(h));
-    } else {
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(&S.shown[static_cast<size_t>(y * S.width)], &S.surface[static_cast<size_t>(y * S.width)],
-                        static_cast<size_t>(w));
-    }
+    RasterCopyBlock(S.shown.data(), S.width, S.surface.data(), S.width, S.presentWidth, S.presentHeight);
     std::memcpy(S.shownColours, S.colours, sizeof S.colours);
 }
 
