@@ -72,6 +72,15 @@ def test_talvo_sim_js_writes_what_the_native_build_writes(d, folder):
     assert outputs[0][1] == outputs[1][1], "talvo-sim.js printed another menu:\n" + outputs[1][1]
     assert outputs[0][2] == outputs[1][2], "talvo-sim.js wrote another picture than the native build"
     assert outputs[0][3] == outputs[1][3], "talvo-sim.js wrote another animation than the native build"
+    # Long enough for grains to wrap from the bottom to the top and to pile
+    # up (the step's other pass), each of which moves grains by its own code.
+    scenes = []
+    for name, command in (("native", [sim_path()]), ("node", ["node", SIM_JS])):
+        result = run_sim(command, os.path.join(folder, name), "--seed", "3", "--frames", "6000", "long.talvo")
+        assert result.returncode == 0, (name, result.stderr)
+        with open(os.path.join(folder, name, "long.talvo"), "rb") as f:
+            scenes.append(f.read())
+    assert scenes[0] == scenes[1], "after 6000 frames talvo-sim.js has other scene bytes than the native build"
 
 
 def test_download_is_the_scene_the_native_program_saves(d, folder):

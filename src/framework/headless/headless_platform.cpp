@@ -16,6 +16,7 @@
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
+#include "framework/surface_bytes.h"
 #include "framework/save_file.h"
 #include "resources/string_table.h"
 
@@ -24,7 +25,7 @@ namespace {
 struct State {
     bool windowExists = false;
     int32_t width = 0, height = 0;
-    std::vector<uint8_t> surface;
+    SurfaceBytes surface;
     uint8_t colours[256][4] = {};
     std::vector<uint8_t> windowBytes;
     int32_t presents = 0;

@@ -15,6 +15,7 @@
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
+#include "framework/surface_bytes.h"
 #include "framework/web/web.h"
 #include "resources/about.h"
 #include "resources/string_table.h"
@@ -72,7 +73,7 @@ struct State {
     bool windowExists = false;
     bool started = false;
     int32_t width = 0, height = 0;
-    std::vector<uint8_t> surface;
+    SurfaceBytes surface;
     uint8_t colours[256][4] = {};
     // What the window shows: the surface bytes and colour table as last
     // presented, turned into canvas pixels when the page paints.
