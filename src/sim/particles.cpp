@@ -183,11 +183,18 @@ struct Cells {
         if constexpr (FixedAt != 0) return *reinterpret_cast<uint8_t*>(corner + (FixedAt + offset));
         return reinterpret_cast<uint8_t*>(corner)[offset];
     }
-    // The cell `move` away from the grain's own; natively one address
-    // computation with the move as it comes from the rule table.
-    STEP_INLINE uint8_t& Moved(int32_t move) const
+    // The cell `move` away from the grain's own, at position p + move: with
+    // FixedAt addressed from that position, which the grain's entry takes
+    // too; natively from the corner, with the move as the rule table gives it.
+    STEP_INLINE uint8_t& Moved(int32_t p, int32_t move) const
     {
-        if constexpr (FixedAt != 0) return *reinterpret_cast<uint8_t*>(corner + (FixedAt + Here) + move);
+        if constexpr (FixedAt != 0) {
+            const uint32_t target = static_cast<uint32_t>(p + move);
+#if defined(__clang__)
+            __builtin_assume(target < FieldSize);
+#endif
+            return *reinterpret_cast<uint8_t*>(target + (FixedAt + Here));
+        }
         return (reinterpret_cast<uint8_t*>(corner) + Here)[move];
     }
 };
@@ -238,9 +245,9 @@ STEP_INLINE void MoveGrain(Cells<FixedAt> corner, int32_t* entry, int32_t p, int
     // Both cells are read before either is written. The target is written
     // first: it is the own cell when the grain stays, and the store after it
     // at the known address leaves that byte.
-    const uint32_t marked = (corner.Moved(move) & ShadeMask) | kind;
+    const uint32_t marked = (corner.Moved(p, move) & ShadeMask) | kind;
     const uint32_t stays = static_cast<uint32_t>(move != 0) - 1u;
-    corner.Moved(move) = static_cast<uint8_t>(marked);
+    corner.Moved(p, move) = static_cast<uint8_t>(marked);
     const uint32_t vacated = FixedAt == 0 ? early : Lookups().vacated[here];
     corner[Here] = static_cast<uint8_t>(vacated ^ ((vacated ^ here) & stays));
     *entry = p + move;
