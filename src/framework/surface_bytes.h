@@ -11,7 +11,7 @@
 
 class SurfaceBytes {
 public:
-    // `size` bytes, all 0; what was there before is gone.
+    // `size` bytes, each `value`; what was there before is gone.
     void assign(size_t size, uint8_t value);
     uint8_t* data() { return bits_; }
     const uint8_t* data() const { return bits_; }
