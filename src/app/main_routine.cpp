@@ -109,16 +109,25 @@ void StartUp()
     CopyToWindow();
 }
 
+// Its own loop: inside NewScene the WebAssembly optimiser folded the rest of
+// NewScene into this loop, so the engine, which charges each turn of a loop
+// by the loop's length, took NewScene (run once) for hot and compiled it
+// again, optimised, while the first frames ran.
+static int16_t FillReservoir(int32_t* list)
+{
+    int32_t i = 0;
+    for (int32_t j = 1; j <= 334; ++j)
+        for (int32_t k = 0; k <= 48; ++k) list[i++] = (j * 47 % 334) + (k * 37 % 49) * FieldWidth + 2017;
+    return static_cast<int16_t>(i);
+}
+
 void NewScene()
 {
     DrawRect(0, 0, FieldWidth, FieldHeight, 3, PaletteColour(CellEmpty));
     DrawRect(0, 0, FieldWidth, GateRow + 1, 1, PaletteColour(CellWall));
     // 47 is prime to 334 and 37 to 49, so every cell of columns 1..334, rows
     // 6..54 gets one grain, and both populations are scattered over the block.
-    int32_t i = 0;
-    for (int32_t j = 1; j <= 334; ++j)
-        for (int32_t k = 0; k <= 48; ++k) ParticleList[i++] = (j * 47 % 334) + (k * 37 % 49) * FieldWidth + 2017;
-    ParticleCount = static_cast<int16_t>(i);
+    ParticleCount = FillReservoir(ParticleList);
     RunInitScript();
     DrawFieldFrame();
     LoadBackgroundImage();
