@@ -17,7 +17,12 @@ GRAINS = 8  # per turn of the unrolled loop
 
 listing = subprocess.run(["objdump", "-d", "-C", "--no-show-raw-insn", obj], capture_output=True, text=True,
                          check=True).stdout.splitlines()
-start = next(i for i, line in enumerate(listing) if line.endswith(">:") and "Pass)0>(" in line)
+# The flow pass for a field anywhere (a second template argument of 0, where
+# the build has one): the one the native program runs.
+flow = re.compile(r"StepRange<\(\(anonymous namespace\)::Pass\)0(, 0ul)?>\(.*>:$")
+start = next((i for i, line in enumerate(listing) if flow.search(line)), None)
+if start is None:
+    sys.exit("mca: no flow pass (StepRange<Pass 0>) in " + obj)
 body = []
 for line in listing[start + 1:]:
     if line.endswith(">:") or not line.strip():
