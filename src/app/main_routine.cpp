@@ -109,12 +109,14 @@ void StartUp()
     CopyToWindow();
 }
 
-// Its own loop: inside NewScene the WebAssembly optimiser folded the rest of
-// NewScene into this loop, so the engine, which charges each turn of a loop
-// by the loop's length, took NewScene (run once) for hot and compiled it
-// again, optimised, while the first frames ran.
+// A function of its own: written inside NewScene, this loop had the rest of
+// NewScene folded into it by the WebAssembly optimiser, and the engine, which
+// charges each turn of a loop by the loop's length, took NewScene (run once)
+// for hot and compiled it again, optimised, during the first frames.
 static int16_t FillReservoir(int32_t* list)
 {
+    // 47 is prime to 334 and 37 to 49, so every cell of columns 1..334, rows
+    // 6..54 gets one grain, and both populations are scattered over the block.
     int32_t i = 0;
     for (int32_t j = 1; j <= 334; ++j)
         for (int32_t k = 0; k <= 48; ++k) list[i++] = (j * 47 % 334) + (k * 37 % 49) * FieldWidth + 2017;
@@ -125,8 +127,6 @@ void NewScene()
 {
     DrawRect(0, 0, FieldWidth, FieldHeight, 3, PaletteColour(CellEmpty));
     DrawRect(0, 0, FieldWidth, GateRow + 1, 1, PaletteColour(CellWall));
-    // 47 is prime to 334 and 37 to 49, so every cell of columns 1..334, rows
-    // 6..54 gets one grain, and both populations are scattered over the block.
     ParticleCount = FillReservoir(ParticleList);
     RunInitScript();
     DrawFieldFrame();
