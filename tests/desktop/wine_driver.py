@@ -321,11 +321,24 @@ class Driver(driver.Driver):
         self.d.xdotool("key", "Return")
 
     def close(self):
+        by_button = len(self._own()) > 1
         self.request_close()
-        try:
-            code = self.process.wait(60)
-        except subprocess.TimeoutExpired:
-            raise AssertionError("talvo.exe did not end after Alt+F4")
+        end = time.monotonic() + 60
+        while True:
+            try:
+                code = self.process.wait(10)
+                break
+            except subprocess.TimeoutExpired:
+                if time.monotonic() > end:
+                    raise AssertionError("talvo.exe did not end after %s" % ("its close button" if by_button
+                                                                               else "Alt+F4"))
+            # Wine under qemu now and then loses a WM_DELETE_WINDOW sent just
+            # after a stroke: its event log never shows it, while the pointer
+            # moves after it do show and the field goes on running; one sent
+            # again is taken. The button is pressed again, as a user would;
+            # only this window is asked, never whatever lies under the pointer.
+            if by_button and self.window in self._own():
+                self.d.ask_to_close(self.window)
         assert code == 0, "talvo.exe ended with %d" % code
 
     def stop(self):
