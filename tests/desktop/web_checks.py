@@ -367,11 +367,12 @@ def test_paints_at_the_display_pace_at_every_speed_and_input_comes_within_a_fram
     """The display's pace is the rate of animation frames while nothing
     runs (at Stop). At every speed the field is painted that often (50 times
     where the display gives 60), or as often as the program presents where
-    that is less. Where the browser cannot paint that often here even while
-    the program sleeps between frames (WebKitGTK painting in software on two
-    busy cores), running flat out may cost it no more than four paints in
-    ten of those it makes at Fast. A press on the field reaches the program
-    within three frames."""
+    that is less. Running flat out may cost the browser no more than three
+    paints in ten of those it makes at Fast, while the program sleeps between
+    frames: WebKitGTK painting in software on two busy cores makes fewer at
+    either speed than the display gives. A press on the field reaches the program
+    within three frames: the display's, or from Fast on those the browser
+    paints at Fast where it paints less often (at most two of the display's)."""
     d.start(folder)
     d.js(PROBE)
     d.choose("Speed/Stop")
@@ -389,10 +390,12 @@ def test_paints_at_the_display_pace_at_every_speed_and_input_comes_within_a_fram
                                                                                         latency, handed))
         if speed == "Fast":
             best = paints
-        wanted = 0 if speed == "Stop" else min(display * 50 / 60, presents * 0.8)
-        if best < display * 50 / 60:
-            wanted = min(wanted, best * 0.6)
-        if paints < wanted or latency > 3000 / display or (speed != "Stop" and presents < 10):
+        # best is the display's pace until Fast is measured, and Fast's paints
+        # after: they measure the browser, so Fast itself is not held to them.
+        # A frame is never taken for longer than two of the display's.
+        wanted = 0 if speed == "Stop" else min(display * 50 / 60, presents * 0.8, best * 0.7)
+        frame = 1000 / min(display, max(best, display / 2))
+        if paints < wanted or latency > 3 * frame or (speed != "Stop" and presents < 10):
             slow.append(seen[-1])
     note = "display %.0f/s; " % display + "; ".join(seen)
     assert not slow, "painted or answered too slowly: %s (%s)" % (slow, note)
