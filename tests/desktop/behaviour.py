@@ -6,12 +6,15 @@ file and close it; everything here is backend-neutral.
 Run: tests/desktop/run BACKEND [TEST...]
 """
 import os
+import random
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 import traceback
+
+import journal
 
 WALL = (200, 160, 64)
 GRAINS = {(0, 240, 220), (0, 160, 200), (255, 0, 0), (160, 0, 0)}
@@ -511,6 +514,112 @@ def test_two_programs_on_one_scene_lose_no_work(d, folder):
     assert scene_has_cells(copy, second) and not scene_has_cells(copy, first), "the second program's copy"
 
 
+def scripted_session(seed):
+    """Strokes, erasing, menu commands (a stand-still among them), for some
+    seeds Clear, and undo and redo back past the Clear or the last strokes
+    and forward: talvo-sim's scripted input."""
+    lines = ["5 lbuttondown 40 %d" % (150 + seed % 50)]
+    lines += ["6 mousemove %d %d" % (40 + 20 * i, 150 + seed % 50 + 3 * i) for i in range(1, 12)]
+    lines += ["7 lbuttonup 260 200",
+              "20 command 22", "22 lbuttondown 30 320", "23 mousemove 170 330", "23 mousemove 310 320",
+              "24 lbuttonup 310 320",
+              "40 command %d" % (50 + seed % 5), "40 command %d" % (60 + (seed // 5) % 5),
+              "60 rbuttondown 100 %d" % (150 + seed % 50), "61 mousemove 160 200", "62 rbuttonup 160 200",
+              "70 command 30", "80 command 40", "85 lbuttondown 10 100", "86 mousemove 40 130", "86 lbuttonup 40 130",
+              "90 command 43", "100 command 10", "101 lbuttondown 200 100", "102 mousemove 220 120",
+              "102 lbuttonup 220 120", "110 command 10"]
+    if seed % 2:
+        lines += ["130 command 7", "135 command 41"]
+    lines += ["140 char 26", "141 char 26", "142 char 25", "150 char 26"]
+    return "\n".join(lines) + "\n"
+
+
+def test_this_builds_talvo_sim_writes_what_the_native_one_writes(d, folder):
+    """This platform's talvo-sim and the native one, given the same seed and
+    input, write the same scene file byte for byte, from the second seed on
+    each loading the scene it saved before and saving over it; at the last
+    seed the same picture, animation and menu; and after 6000 frames, when
+    grains have wrapped from the bottom to the top and piled up (each by
+    code of its own in the step), the same scene."""
+    other = d.talvo_sim()
+    if other is None:
+        return "skipped: this backend's talvo-sim is the native one"
+    command, env = other
+    builds = (("native", [sim_path()], os.environ), ("this", command, env))
+    for name, _, _ in builds:
+        os.mkdir(os.path.join(folder, name))
+
+    def run(*args):
+        written = []
+        for name, program, environment in builds:
+            result = subprocess.run(program + list(args), cwd=os.path.join(folder, name), env=environment,
+                                    capture_output=True, timeout=300)
+            assert result.returncode == 0, (name, result.stderr.decode(errors="replace"))
+            written.append(result.stdout)
+        return written
+
+    def same(file, what):
+        with open(os.path.join(folder, "native", file), "rb") as a, open(os.path.join(folder, "this", file), "rb") as b:
+            assert a.read() == b.read(), "this build wrote another %s than the native one" % what
+
+    for seed in (1, 7, 40):
+        with open(os.path.join(folder, "events.txt"), "w") as f:
+            f.write(scripted_session(seed))
+        args = ["--frames", "200", "--seed", str(seed), "--events", "../events.txt"]
+        if seed == 40:
+            args += ["--menu", "--png", "scene.png", "--gif", "scene.gif", "--gif-every", "3"]
+        menus = run(*args, "scene.talvo")
+        same("scene.talvo", "scene file at seed %d" % seed)
+    same("scene.png", "picture")
+    same("scene.gif", "animation")
+    assert menus[0].replace(b"\r\n", b"\n") == menus[1].replace(b"\r\n", b"\n"), "another menu:\n%s" % menus[1]
+    run("--seed", "3", "--frames", "6000", "long.talvo")
+    same("long.talvo", "scene after 6000 frames")
+
+
+def test_a_killed_program_is_rebuilt_as_its_journal_kept_it(d, folder):
+    """Ended with no chance to save, each way the platform has, the program
+    rebuilds at its next start the scene of the last frame its journal
+    flushed, and says so. The journal as the end left it shows every input
+    flushed in time by the program's own clock; the rebuilt scene, saved at
+    once, is what an independent talvo-sim run of that input gives at that
+    frame; the stroke flushed before the end is in the window and stays."""
+    kills = d.kills()
+    if not kills:
+        return "skipped: this backend's program cannot be ended with no chance to save"
+    # The end comes a moment after the stroke's flush: now and then before
+    # the next flush has reached the disk, now and then after.
+    rng = random.Random(1209)
+    done = []
+    for number, how in enumerate(kills):
+        k = d.for_kill(how)
+        work, name = os.path.join(folder, "kill-%d" % number), "Default.talvo"
+        os.mkdir(work)
+        try:
+            k.start(work)
+            k.choose("Speed/Slow")
+            shown = draw_stroke(k, 330)
+            wait_until("the stroke in the journal", lambda: (lambda r: r and journal.holds(r, 0x202))(
+                k.journal_of(work, name)), 60)
+            time.sleep(rng.uniform(0, 1.0))
+            k.kill(how)
+            frame, expected = journal.rebuild_expected(sim_path(), k.journal_of(work, name))
+            before = k.scene_bytes(work, name)
+            k.restart(work, name)
+            wait_until("the note of the rebuild", k.note_shown, 60)
+            rebuilt = wait_until("the rebuilt scene saved", lambda: (lambda b: b != before and b)(
+                k.scene_bytes(work, name)), 60)
+            assert rebuilt == expected, "%s: the rebuilt scene is not the independent run's at frame %d" % (how, frame)
+            wait_until("the rebuilt stroke", lambda: shows_cells(k.shot(), shown))
+            k.close()
+            assert scene_has_cells(os.path.join(work, name), shown), how + ": the rebuilt stroke was not saved"
+        finally:
+            if k is not d:
+                k.stop()
+        done.append("%s at frame %d" % (how, frame))
+    return "rebuilt after " + ", ".join(done)
+
+
 TESTS = [(name, fn) for name, fn in globals().items() if name.startswith("test_")]
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -519,6 +628,10 @@ def main(make_driver, names, platform_tests=()):
     """Runs the flows above, then any the backend's driver adds for its own
     platform, each as (name, function(driver, folder))."""
     failed = 0
+    unknown = set(names) - {name for name, _ in TESTS + list(platform_tests)}
+    if unknown:
+        print("FAIL no such flows: %s" % ", ".join(sorted(unknown)), flush=True)
+        return 1
     for name, test in TESTS + list(platform_tests):
         if names and name not in names:
             continue

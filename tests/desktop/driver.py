@@ -1,6 +1,7 @@
 """What a backend's driver does for the behaviour suite. Every method acts as
 a person would (pointer, keys, the menu they see) and waits, with a time
 limit, for what it did to take effect on the screen where it can."""
+import os
 
 
 class Driver:
@@ -91,6 +92,45 @@ class Driver:
         """Ends the session that way and waits for the program to end; fails
         unless it ended as documented for that way."""
         raise NotImplementedError
+
+    def talvo_sim(self):
+        """(command, environment) of this platform's build of talvo-sim;
+        None where it is the native one."""
+        return None
+
+    def kills(self):
+        """The ways this platform's program can be ended with no chance to
+        save (a kill, a crash): names for for_kill() and kill()."""
+        return []
+
+    def for_kill(self, how):
+        """The driver whose program can be ended that way (this one, or
+        one of a browser of its own); its stop() ends what it started."""
+        return self
+
+    def kill(self, how):
+        """Ends the program that way and waits until it is gone; restart()
+        then starts it again as its user would."""
+        raise NotImplementedError
+
+    def journals(self):
+        """The journals the program keeps, each as {segment name: bytes},
+        where this platform keeps them; None where they cannot be read."""
+        return None
+
+    def journal_of(self, folder, name):
+        """The records of the journal the program keeps for scene file
+        `name` in `folder`; None where there is none."""
+        import journal
+        return journal.of_scene(self.journals() or [], name, folder)
+
+    def scene_bytes(self, folder, name):
+        """The scene file `name` as the program's folder holds it now."""
+        path = os.path.join(folder, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
 
     def request_close(self):
         """Closes the window as the user does, and returns at once."""

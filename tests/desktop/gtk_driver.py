@@ -4,6 +4,7 @@ pointer and keys go through xdotool, the menu and the About dialog are read
 and pressed through the tree, drops come from an XDND source."""
 import atexit
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -11,6 +12,7 @@ import tempfile
 import time
 
 import driver
+import journal
 import x11
 from behaviour import HEIGHT, ROOT, WIDTH, Picture, wait_until
 
@@ -51,6 +53,8 @@ def _as_a_desktop_starts_it():
     as they are for this runner under nohup or a background job."""
     for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(number, signal.SIG_DFL)
+    # The kills of the crash flows leave no core files.
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
 class Driver(driver.Driver):
@@ -268,6 +272,19 @@ class Driver(driver.Driver):
         except subprocess.TimeoutExpired:
             raise AssertionError("talvo did not end after " + how)
         assert code == want, "talvo ended with %d after %s (not %d): %s" % (code, how, want, self._stderr())
+
+    def kills(self):
+        # From outside, with no crash hooks in the program.
+        return ["SIGKILL", "SIGSEGV", "SIGABRT"]
+
+    def kill(self, how):
+        number = getattr(signal, how)
+        self.process.send_signal(number)
+        code = self.process.wait(30)
+        assert code == -number, "ended with %d, not by %s" % (code, how)
+
+    def journals(self):
+        return [journal.segments_in(f) for f in journal.folders(self.data_home)]
 
     def request_close(self):
         close = self._named("Close", self.at.ROLE_PUSH_BUTTON)

@@ -22,6 +22,7 @@ import http.server
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -32,11 +33,17 @@ import urllib.parse
 import websocket  # Debian's python3-websocket
 
 import driver
+import journal
 from behaviour import HEIGHT, ROOT, WIDTH, Picture, end_process, wait_until
 
 PAGE = os.environ.get("TALVO_WEB", os.path.join(ROOT, "build/web"))
 ENGINE = os.environ.get("TALVO_BROWSER", "chromium")
 EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-evidence", ENGINE))
+# Keys by the name the page's events give them: (WebDriver's code point,
+# the Windows key code, the text the key types).
+NAMED_KEYS = {"Tab": ("\ue004", 9, None), "Enter": ("\ue007", 13, "\r"), "Escape": ("\ue00c", 27, None),
+              "End": ("\ue010", 35, None), "ArrowUp": ("\ue013", 38, None), "ArrowRight": ("\ue014", 39, None),
+              " ": (" ", 32, " ")}
 
 
 def in_store(body):
@@ -284,6 +291,13 @@ class Chromium:
 
     def key(self, tab, held, key):
         modifiers = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in held)
+        if key in NAMED_KEYS:
+            _, code, typed = NAMED_KEYS[key]
+            params = {"key": key, "code": "Space" if key == " " else key, "windowsVirtualKeyCode": code}
+            self.tools.call("Input.dispatchKeyEvent", session=tab[1], type="keyDown" if typed else "rawKeyDown",
+                            modifiers=modifiers, **params, **({"text": typed} if typed else {}))
+            self.tools.call("Input.dispatchKeyEvent", session=tab[1], type="keyUp", modifiers=modifiers, **params)
+            return
         text = key.upper() if "shift" in held else key
         for kind in ("keyDown", "keyUp"):
             self.tools.call("Input.dispatchKeyEvent", session=tab[1], type=kind, modifiers=modifiers, key=text,
@@ -433,6 +447,7 @@ class Firefox:
 
     def key(self, tab, held, key):
         mods = [{"alt": "\ue00a", "ctrl": "\ue009", "meta": "\ue03d", "shift": "\ue008"}[m] for m in held]
+        key = NAMED_KEYS.get(key, (key,))[0]
         actions = ([{"type": "keyDown", "value": m} for m in mods] + [{"type": "keyDown", "value": key},
                    {"type": "keyUp", "value": key}] + [{"type": "keyUp", "value": m} for m in reversed(mods)])
         self.call("input.performActions", context=tab, actions=[{"type": "key", "id": "keys", "actions": actions}])
@@ -580,7 +595,7 @@ class WebKit:
         chain = ActionChains(self._session(tab))
         for m in mods:
             chain.key_down(m)
-        chain.send_keys(key)
+        chain.send_keys(NAMED_KEYS.get(key, (key,))[0])
         for m in reversed(mods):
             chain.key_up(m)
         chain.perform()
@@ -775,7 +790,7 @@ class Driver(driver.Driver):
 
     def new_context(self):
         """A context of its own for this test: empty site storage."""
-        self.stop()
+        self._end_context()
         self.context = None if self.persistent else self.engine.new_context()
 
     # --- the driver contract
@@ -968,6 +983,70 @@ class Driver(driver.Driver):
         code = status.partition("(code ")[2].partition(")")[0]
         return int(code) if code else 0
 
+    def note_shown(self):
+        return self.js("!document.getElementById('note').hidden")
+
+    def talvo_sim(self):
+        return ["node", os.path.join(PAGE, "talvo-sim.js")], os.environ
+
+    def kills(self):
+        # Chromium's protocol alone crashes a tab.
+        return ["the tab crashed", "the browser killed"] if ENGINE == "chromium" else []
+
+    def for_kill(self, how):
+        if how != "the browser killed":
+            return self
+        # A browser of its own, whose profile keeps the site's storage on
+        # disk as a person's does.
+        profile = tempfile.mkdtemp(prefix="talvo-profile-")
+        own = Driver(OwnChromium(profile))
+        own.profile = profile
+        return own
+
+    def kill(self, how):
+        if how == "the tab crashed":
+            try:
+                self.tools.call("Page.crash", session=self.session, timeout=5)
+            except (AssertionError, RuntimeError):
+                pass  # the page is gone before it answers
+            self.engine.close_tab(self.tab)
+        else:
+            self.engine.process.kill()
+            self.engine.process.wait()
+            port = self.browser.server.port
+            self.browser.close()
+            self.browser = OwnChromium(self.profile, port)
+            self.engine = self.browser.engine
+        self.tab = None
+        self.problems = []
+
+    def _stored(self):
+        """The site's stored files, from a page of the site opened for it
+        where none is open."""
+        if self.tab:
+            return self._storage()[0]
+        self._open(BLANK)
+        try:
+            return self._storage()[0]
+        finally:
+            self._close_page()
+
+    def journals(self):
+        kept = {}
+        for name, data in self._stored().items():
+            found = re.match(r"(.*/journal/[^/]+)/([0-9A-F]{8}\.seg)$", name)
+            if found:
+                kept.setdefault(found.group(1), {})[found.group(2)] = data
+        return list(kept.values())
+
+    def journal_of(self, folder, name):
+        # The site is the one folder.
+        return journal.of_scene(self.journals(), name)
+
+    def scene_bytes(self, folder, name):
+        files = self._stored()
+        return files.get(name, files.get("dropped/" + name))
+
     def close(self):
         """Closes the page, which saves the scene as it goes, then copies what
         the site keeps into the test's folder (a dropped scene back over the
@@ -1015,7 +1094,7 @@ class Driver(driver.Driver):
             with open(target, "wb") as f:
                 f.write(data)
 
-    def stop(self):
+    def _end_context(self):
         try:
             self._collect()
         except Exception:
@@ -1026,6 +1105,13 @@ class Driver(driver.Driver):
             except Exception:
                 pass
         self.context = self.tab = None
+
+    def stop(self):
+        self._end_context()
+        if getattr(self, "profile", None):
+            self.browser.close()
+            shutil.rmtree(self.profile, ignore_errors=True)
+            self.profile = None
 
     def screenshot(self, path):
         with open(path, "wb") as f:

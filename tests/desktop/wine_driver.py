@@ -15,12 +15,14 @@ import time
 
 import behaviour
 import driver
+import journal
 from behaviour import HEIGHT, WIDTH, wait_until
 from x11 import Display
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXE = os.environ.get("TALVO_EXE", os.path.join(ROOT, "build/win32/talvo.exe"))
 CHECK_EXE = os.path.join(os.path.dirname(EXE), "talvo-library-check.exe")
+SIM_EXE = os.environ.get("TALVO_SIM_EXE", os.path.join(os.path.dirname(EXE), "talvo-sim.exe"))
 START_TIMEOUT = 180.0
 
 
@@ -282,6 +284,26 @@ class Driver(driver.Driver):
         except subprocess.TimeoutExpired:
             raise AssertionError("talvo.exe did not end with the session")
         assert code == 0, "talvo.exe ended with %d" % code
+
+    def talvo_sim(self):
+        return ["wine", SIM_EXE], self.s.env
+
+    def kills(self):
+        # Wine's taskkill finds no process of a 32-bit program run under
+        # qemu; a SIGKILL ends it as abruptly, without a message to it.
+        return ["SIGKILL"]
+
+    def kill(self, how):
+        self.process.kill()
+        assert self.process.wait(60) != 0, "talvo.exe ended as if closed"
+        wait_until("Talvo's windows to go", lambda: not self._own(), 30)
+
+    def journals(self):
+        found = []
+        for top, folders, _ in os.walk(os.path.join(self.s.prefix, "drive_c", "users")):
+            if os.path.basename(top) == "journal" and os.path.basename(os.path.dirname(top)) == "Talvo":
+                found += [journal.segments_in(os.path.join(top, f)) for f in folders]
+        return found
 
     def request_close(self):
         if len(self._own()) > 1:
