@@ -63,9 +63,11 @@ def test_talvo_sim_in_real_time_killed_at_any_moment_is_rebuilt_as_it_was(d, fol
         process = subprocess.Popen([behaviour.sim_path(), "--real-time", "--seed", str(round_), "--frames", "100000",
                                     "--events", "strokes.txt", "s.talvo"], cwd=work, preexec_fn=no_core,
                                    env=dict(os.environ, XDG_DATA_HOME=data_home), stderr=subprocess.DEVNULL)
-        wait_until("the journal", lambda: journal.folders(data_home) and os.listdir(journal.folders(data_home)[0]))
+        # A stroke on disk first: the kill then finds flushes to judge.
+        wait_until("a stroke in the journal", lambda: journal.folders(data_home) and
+                   journal.holds(journal.read(journal.folders(data_home)[0]), 0x201), 60)
         # The moment of the kill is chosen, not waited for.
-        time.sleep(rng.uniform(0.2, 3.0))
+        time.sleep(rng.uniform(0, 2.5))
         process.kill()
         process.wait()
         frames.append(check_rebuild(work, data_home, script))
