@@ -2,18 +2,22 @@
 
 #include <cstring>
 #include <set>
+#include <vector>
 
 #include "app/main_routine.h"
 #include "app/standard_random.h"
 #include "framework/headless/headless.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
+#include "framework/pump.h"
+#include "framework/queue/message_queue.h"
 #include "sim/palette.h"
 #include "framework/platform.h"
 #include "framework/window.h"
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "test_support.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/settings.h"
 
@@ -326,4 +330,51 @@ TEST_F(MainRoutine, CtrlCPutsThePictureTheWindowShowsOnTheClipboard)
     // picture, through the same colours.
     EXPECT_EQ(std::memcmp(copied.pixels.data(), HeadlessWindowBytes(), copied.pixels.size()), 0);
     EXPECT_EQ(std::memcmp(copied.colours, SurfaceColours, sizeof copied.colours), 0);
+}
+
+namespace {
+
+int Undos, Redos, Pictures, Animations;
+
+} // namespace
+
+// A key press as each platform posts it: the key by its Latin meaning, the
+// character the layout makes (none, or one beyond ASCII, on a Cyrillic
+// layout) and the modifiers held. Each shortcut acts once, whether the
+// character follows or not; a character alone (a button, a script) acts too.
+TEST_F(MainRoutine, ShortcutsGoByTheKeyOnEveryLayoutAndActOnce)
+{
+    StartUp();
+    UndoStep = [] { ++Undos; };
+    RedoStep = [] { ++Redos; };
+    PictureStep = [] { ++Pictures; };
+    AnimationStep = [] { ++Animations; };
+    const auto press = [](uint32_t key, int32_t character, uint32_t held) {
+        Undos = Redos = Pictures = Animations = 0;
+        QueuePostKey(key, character, held);
+        PumpMessages();
+        return std::vector<int>{Undos, Redos, Pictures, Animations};
+    };
+    using Counts = std::vector<int>;
+    EXPECT_EQ(press('Z', 26, MkControl), (Counts{1, 0, 0, 0})) << "US, or Russian where Win32 makes the character";
+    EXPECT_EQ(press('Z', -1, MkControl), (Counts{1, 0, 0, 0})) << "no character made";
+    EXPECT_EQ(press('Z', 25, MkControl | MkShift), (Counts{0, 1, 0, 0}));
+    EXPECT_EQ(press('Y', 25, MkControl), (Counts{0, 1, 0, 0}));
+    EXPECT_EQ(press('P', 'p', 0), (Counts{0, 0, 1, 0}));
+    EXPECT_EQ(press('P', -1, 0), (Counts{0, 0, 1, 0})) << "a letter beyond Latin-1 on the P key";
+    EXPECT_EQ(press('G', 'G', MkShift), (Counts{0, 0, 0, 1}));
+    EXPECT_EQ(press('Z', 'z', 0), (Counts{0, 0, 0, 0}));
+    EXPECT_EQ(press('P', 16, MkControl), (Counts{0, 0, 0, 0})) << "Ctrl+P is the browser's and the desktop's";
+    EXPECT_EQ(press(0, 26, 0), (Counts{1, 0, 0, 0})) << "the character alone";
+    EXPECT_EQ(press(0, 'g', 0), (Counts{0, 0, 0, 1}));
+    // A character that the key taken before did not make is taken for itself.
+    Undos = Pictures = 0;
+    QueuePostKey('Z', -1, MkControl);
+    QueuePostKey(0, 'p', 0);
+    PumpMessages();
+    EXPECT_EQ(Undos, 1);
+    EXPECT_EQ(Pictures, 1);
+    const int before = HeadlessClipboard().copies;
+    press('C', 3, MkControl);
+    EXPECT_EQ(HeadlessClipboard().copies, before + 1);
 }

@@ -36,6 +36,7 @@ void ProgramReset()
 {
     SetDefaultSettings();
     PenReset();
+    KeysReset();
     MenuReset();
     SceneFileReset();
     InitScriptReset();
@@ -90,6 +91,7 @@ void StartUp()
     AddHandler(WmLButtonDown, OnLButtonDown);
     AddHandler(WmLButtonUp, OnLButtonUp);
     AddHandler(WmMouseMove, OnMouseMove);
+    AddHandler(WmKeyDown, OnKeyDown);
     AddHandler(WmChar, OnChar);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];

@@ -55,3 +55,5 @@ MouseEvent MousePoll()
     PlatformPointer(&now.x, &now.y, &now.buttons);
     return now;
 }
+
+uint32_t KeyModifiers() { return PlatformKeyModifiers(); }

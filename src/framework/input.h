@@ -27,5 +27,9 @@ int32_t MouseHit();
 // nor touches the queue.
 MouseEvent MousePoll();
 
+// The modifier keys held with the key message being handled (MkShift,
+// MkControl).
+uint32_t KeyModifiers();
+
 // Back to the state at process start.
 void InputReset();

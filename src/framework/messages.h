@@ -42,6 +42,10 @@ constexpr uint32_t ScRestore = 0xF120;
 // Mouse-message wParam bits: which buttons are held.
 constexpr uint32_t MkLButton = 0x0001;
 constexpr uint32_t MkRButton = 0x0002;
+// Shift and Ctrl, as a mouse message's wParam carries them; also what
+// PlatformKeyModifiers gives for a key.
+constexpr uint32_t MkShift = 0x0004;
+constexpr uint32_t MkControl = 0x0008;
 
 constexpr uint32_t VkBack = 0x08;
 constexpr uint32_t VkTab = 0x09;

@@ -67,6 +67,9 @@ void PlatformHandleMessage(const PlatformMessage& msg);
 // no limit). A wait of 0 takes in what has arrived without waiting; each
 // pump of the framework starts with one.
 void PlatformWaitInput(uint32_t milliseconds);
+// The modifier keys held as the message being handled was made (MkShift,
+// MkControl), as Win32's GetKeyState tells them in step with the messages.
+uint32_t PlatformKeyModifiers();
 // Ends the message loop: WmQuit with the code comes after what is waiting.
 void PlatformPostQuit(uint32_t code);
 // The platform's own handling of a message the program leaves to it (its

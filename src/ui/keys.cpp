@@ -1,5 +1,6 @@
 #include "ui/keys.h"
 
+#include "framework/input.h"
 #include "framework/window.h"
 
 void (*UndoStep)() = nullptr;
@@ -7,25 +8,71 @@ void (*RedoStep)() = nullptr;
 void (*PictureStep)() = nullptr;
 void (*AnimationStep)() = nullptr;
 
+namespace {
+
+// The key whose shortcut was just taken: the character its press makes,
+// which comes next, is not taken again.
+uint32_t TakenKey = 0;
+
+void Run(void (*step)())
+{
+    if (step) step();
+}
+
+// Whether `character` is one the press of letter key `key` makes: the
+// letter in either case, the control character of Ctrl with it (Ctrl+Shift+Z
+// makes Ctrl+Y's), or a letter of a layout beyond ASCII.
+bool MadeBy(uint32_t key, uint32_t character)
+{
+    return character == key || character == key - 'A' + 'a' || character == key - 'A' + 1 ||
+           (key == 'Z' && character == CharRedo) || character > 0x7F;
+}
+
+} // namespace
+
+void KeysReset() { TakenKey = 0; }
+
+int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    TakenKey = 0;
+    const uint32_t held = KeyModifiers();
+    const bool control = (held & MkControl) != 0, shift = (held & MkShift) != 0;
+    void (*step)() = nullptr;
+    bool copy = false;
+    if (control && wParam == 'Z') step = shift ? RedoStep : UndoStep;
+    else if (control && wParam == 'Y') step = RedoStep;
+    else if (control && wParam == 'C') copy = true;
+    else if (!control && wParam == 'P') step = PictureStep;
+    else if (!control && wParam == 'G') step = AnimationStep;
+    else return 0;
+    TakenKey = wParam;
+    if (copy) CopyToClipboard();
+    else Run(step);
+    return 0;
+}
+
 int32_t OnChar(WindowHandle, uint32_t, uint32_t wParam, int32_t)
 {
+    const uint32_t taken = TakenKey;
+    TakenKey = 0;
+    if (taken && MadeBy(taken, wParam)) return 0;
     switch (wParam) {
     case CharCopy:
         CopyToClipboard();
         break;
     case CharUndo:
-        if (UndoStep) UndoStep();
+        Run(UndoStep);
         break;
     case CharRedo:
-        if (RedoStep) RedoStep();
+        Run(RedoStep);
         break;
     case CharPicture:
     case 'P':
-        if (PictureStep) PictureStep();
+        Run(PictureStep);
         break;
     case CharAnimation:
     case 'G':
-        if (AnimationStep) AnimationStep();
+        Run(AnimationStep);
         break;
     default:
         break;

@@ -1,6 +1,8 @@
-// The window's keys beyond the menu: each arrives as the character Win32
-// makes of it (Ctrl+C is character 3), from the keyboard or from a button
-// that posts the same character.
+// The window's keys beyond the menu. From the keyboard they are taken by
+// the key (Win32's virtual key, which names a letter key by its Latin
+// meaning on every layout) with Ctrl or without; a button, or a script,
+// posts the character the key makes on a US keyboard (Ctrl+C is character 3),
+// which is taken too.
 #pragma once
 #include <cstdint>
 
@@ -27,4 +29,6 @@ extern void (*RedoStep)();
 extern void (*PictureStep)();
 extern void (*AnimationStep)();
 
+void KeysReset();
+int32_t OnKeyDown(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnChar(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);

@@ -463,6 +463,44 @@ def test_undo_takes_back_a_stroke_and_redo_brings_it_again(d, folder):
     assert scene_has_cells(os.path.join(folder, "Default.talvo"), shown), "the redone stroke was not saved"
 
 
+# The keys labelled Z and Y on keyboards of each layout (setxkbmap's names):
+# what the key types there, the key's place as a browser names it, and its
+# X keycode (the evdev driver's). "ru,us" is Russian with its Cyrillic group
+# in force and a Latin one beside it.
+LAYOUT_KEYS = {
+    "us": {"z": ("z", "KeyZ", 52), "y": ("y", "KeyY", 29)},
+    "de": {"z": ("z", "KeyY", 29), "y": ("y", "KeyZ", 52)},
+    "fr": {"z": ("z", "KeyW", 25), "y": ("y", "KeyY", 29)},
+    "ru": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
+    "ru,us": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
+}
+
+
+def test_undo_and_redo_keys_work_on_every_keyboard_layout(d, folder):
+    """Ctrl with the key labelled Z takes the last stroke back and Ctrl with
+    the one labelled Y brings it again, wherever the layout puts them and
+    whatever letters its keys type (the key's Latin meaning counts, as in
+    the platform's own shortcuts)."""
+    layouts = d.layouts()
+    if not layouts:
+        return "skipped: this backend's keyboard layout cannot be chosen"
+    try:
+        for layout in layouts:
+            d.use_layout(layout)
+            d.start(folder, ["%s.talvo" % layout.replace(",", "-")])
+            d.choose("Speed/Slow")
+            shown = draw_stroke(d, 330)
+            d.key_on_layout(layout, "ctrl", "z")
+            wait_until("the stroke taken back on the %s layout" % layout,
+                       lambda: (lambda picture: not any(picture.at(*cell) == WALL for cell in shown))(d.shot()))
+            d.key_on_layout(layout, "ctrl", "y")
+            wait_until("the stroke back on the %s layout" % layout, lambda: shows_cells(d.shot(), shown))
+            d.close()
+    finally:
+        d.use_layout("us")
+    return "on " + ", ".join(layouts)
+
+
 def test_a_picture_and_an_animation_of_the_field_are_saved_as_shown(d, folder):
     """P saves the field as talvo-sim pictures it, G the last minute: at
     Stop, one frame, the same picture."""

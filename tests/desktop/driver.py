@@ -51,6 +51,19 @@ class Driver:
         'ctrl+c')."""
         raise NotImplementedError
 
+    def layouts(self):
+        """The keyboard layouts this backend's user can type with, of
+        behaviour.LAYOUT_KEYS; empty where none can be chosen."""
+        return []
+
+    def use_layout(self, layout):
+        """Types with that layout from the next start on."""
+
+    def key_on_layout(self, layout, held, letter):
+        """Presses, with the modifier `held`, the key labelled `letter` on
+        a keyboard of that layout, as its user would."""
+        raise NotImplementedError
+
     def clipboard(self):
         """The picture on the system clipboard as a behaviour.Picture, None
         while there is none; False where it cannot be read from outside."""

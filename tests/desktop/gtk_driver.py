@@ -14,7 +14,7 @@ import time
 import driver
 import journal
 import x11
-from behaviour import HEIGHT, ROOT, WIDTH, Picture, wait_until
+from behaviour import HEIGHT, LAYOUT_KEYS, ROOT, WIDTH, Picture, wait_until
 
 TALVO = os.environ.get("TALVO", os.path.join(ROOT, "build/release/talvo"))
 CHECK = os.path.join(os.path.dirname(TALVO), "talvo-library-check")
@@ -225,6 +225,17 @@ class Driver(driver.Driver):
     def key(self, combo):
         self.x.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))
         self.x.xdotool("key", combo)
+
+    def layouts(self):
+        return list(LAYOUT_KEYS)
+
+    def use_layout(self, layout):
+        self.x.use_layout(layout)
+
+    def key_on_layout(self, layout, held, letter):
+        self.x.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))
+        self.x.press_keycodes(*[{"ctrl": 37, "shift": 50}[m] for m in held.split("+") if m],
+                              LAYOUT_KEYS[layout][letter][2])
 
     def clipboard(self):
         got = subprocess.run(["xclip", "-selection", "clipboard", "-t", "image/png", "-o"], env=self.x.env,

@@ -34,7 +34,7 @@ import websocket  # Debian's python3-websocket
 
 import driver
 import journal
-from behaviour import HEIGHT, ROOT, WIDTH, Picture, end_process, wait_until
+from behaviour import HEIGHT, LAYOUT_KEYS, ROOT, WIDTH, Picture, end_process, wait_until
 
 PAGE = os.environ.get("TALVO_WEB", os.path.join(ROOT, "build/web"))
 ENGINE = os.environ.get("TALVO_BROWSER", "chromium")
@@ -928,6 +928,20 @@ class Driver(driver.Driver):
         self.js("document.getElementById('field').focus(), true")
         *held, key = combo.split("+")
         self.engine.key(self.tab, held, key)
+        self.wait_idle()
+
+    def layouts(self):
+        # Chromium's protocol alone gives a key event both the letter it
+        # types and the key's place.
+        return list(LAYOUT_KEYS) if ENGINE == "chromium" else []
+
+    def key_on_layout(self, layout, held, letter):
+        self.js("document.getElementById('field').focus(), true")
+        typed, place, _ = LAYOUT_KEYS[layout][letter]
+        modifiers = sum({"alt": 1, "ctrl": 2, "shift": 8}[m] for m in held.split("+") if m)
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, modifiers=modifiers, key=typed, code=place,
+                      windowsVirtualKeyCode=ord(place[-1]))
         self.wait_idle()
 
     def clipboard(self):

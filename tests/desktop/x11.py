@@ -35,6 +35,23 @@ class Display:
     def xdotool(self, *args, check=True):
         return self.run("xdotool", *[str(a) for a in args], check=check)
 
+    def use_layout(self, layout):
+        """The keyboard layout(s) of setxkbmap, the first group in force."""
+        self.run("setxkbmap", "-layout", layout)
+
+    def press_keycodes(self, *keycodes):
+        """Presses the keys in order and lets them go in reverse, by their X
+        keycodes, as the keyboard does whatever the layout."""
+        from Xlib import X, display
+        from Xlib.ext import xtest
+        d = display.Display(self.name)
+        try:
+            for kind, code in [(X.KeyPress, c) for c in keycodes] + [(X.KeyRelease, c) for c in reversed(keycodes)]:
+                xtest.fake_input(d, kind, code)
+                d.sync()
+        finally:
+            d.close()
+
     def grab(self, x, y, w, h):
         """Raw RGB bytes of a screen rectangle."""
         out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],

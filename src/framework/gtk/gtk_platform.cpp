@@ -128,6 +128,36 @@ void OpenMenu()
     if (MenuButton) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(MenuButton), TRUE);
 }
 
+// A letter key's Latin meaning, as Win32's virtual keys give it on every
+// layout and GTK's own shortcuts find it: the key's keyval where that is a
+// Latin letter, else the first Latin letter the same key has in another
+// group of the keymap, else the letter at that place of a US keyboard (a
+// layout with no Latin group, such as plain Russian). 0 for no letter key.
+guint LatinLetter(const GdkEventKey* event)
+{
+    const auto latin = [](guint keyval) {
+        const gunichar c = g_unichar_toupper(gdk_keyval_to_unicode(keyval));
+        return c >= 'A' && c <= 'Z' ? c : 0;
+    };
+    if (const guint c = latin(event->keyval)) return c;
+    GdkKeymapKey* keys = nullptr;
+    guint* keyvals = nullptr;
+    gint count = 0;
+    guint found = 0;
+    if (gdk_keymap_get_entries_for_keycode(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                           event->hardware_keycode, &keys, &keyvals, &count)) {
+        for (gint i = 0; i < count && !found; ++i)
+            if (keys[i].level == 0) found = latin(keyvals[i]);
+        g_free(keys);
+        g_free(keyvals);
+    }
+    if (found || gdk_keyval_to_unicode(event->keyval) < 0x80) return found;
+    // X keycodes of the evdev driver: the letter rows of a US keyboard.
+    static const char Rows[] = "QWERTYUIOP\0\0\0\0ASDFGHJKL\0\0\0\0\0ZXCVBNM";
+    const guint at = event->hardware_keycode;
+    return at >= 24 && at < 24 + sizeof Rows - 1 ? static_cast<guchar>(Rows[at - 24]) : 0;
+}
+
 uint32_t VirtualKey(guint keyval)
 {
     switch (keyval) {
@@ -165,10 +195,11 @@ int32_t KeyCharacter(const GdkEventKey* event, bool control)
     }
     const gunichar c = gdk_keyval_to_unicode(event->keyval);
     if (control) {
-        const gunichar upper = g_unichar_toupper(c);
+        // By the key's Latin meaning, as Win32 makes control characters.
+        const guint upper = LatinLetter(event);
         // Ctrl+Shift+Z redoes, as Ctrl+Y does.
         if (upper == 'Z' && (event->state & GDK_SHIFT_MASK)) return 25;
-        return upper >= 'A' && upper <= 'Z' ? static_cast<int32_t>(upper - 'A' + 1) : -1;
+        return upper ? static_cast<int32_t>(upper - 'A' + 1) : -1;
     }
     return c >= 0x20 && c <= 0xFF && c != 0x7F ? static_cast<int32_t>(c) : -1;
 }
@@ -185,10 +216,11 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     // Alt and Super keys are the desktop's (Win32 gives them no WM_KEYDOWN).
     if (mods & (GDK_MOD1_MASK | GDK_SUPER_MASK)) return FALSE;
     if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
-    const uint32_t key = VirtualKey(event->keyval);
+    const guint letter = LatinLetter(event);
+    const uint32_t key = letter ? letter : VirtualKey(event->keyval);
     const int32_t character = KeyCharacter(event, (mods & GDK_CONTROL_MASK) != 0);
     if (!key && character < 0) return FALSE;
-    QueuePostKey(key, character);
+    QueuePostKey(key, character, ((mods & GDK_SHIFT_MASK) ? MkShift : 0u) | ((mods & GDK_CONTROL_MASK) ? MkControl : 0u));
     return TRUE;
 }
 
@@ -537,6 +569,7 @@ void PlatformCaptureMouse(bool) {}
 
 bool PlatformNextMessage(PlatformMessage* msg) { return QueueNext(msg); }
 void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
+uint32_t PlatformKeyModifiers() { return QueueKeyModifiers(); }
 void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
 void PlatformWaitInput(uint32_t milliseconds)

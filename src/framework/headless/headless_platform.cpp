@@ -172,6 +172,7 @@ void PlatformCaptureMouse(bool held) { S.captured = held; }
 
 bool PlatformNextMessage(PlatformMessage* msg) { return QueueNext(msg); }
 void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
+uint32_t PlatformKeyModifiers() { return QueueKeyModifiers(); }
 void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
 // A wait of 0 starts a frame: the scheduled events of the frame arrive. A

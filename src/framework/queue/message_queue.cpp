@@ -8,7 +8,15 @@ namespace {
 
 WindowHandle Window = nullptr;
 MessageHandler Procedure = nullptr;
-std::deque<PlatformMessage> Pending;
+// Each message with the modifier keys held as it was made.
+struct Queued {
+    PlatformMessage msg;
+    uint32_t modifiers;
+};
+std::deque<Queued> Pending;
+// Those of the message taken last, which is the one being handled.
+uint32_t TakenModifiers = 0;
+uint32_t PostModifiers = 0;
 // Like the Win32 queue: a paint comes only once nothing else is waiting, and
 // several requests make one paint.
 bool PaintPending = false;
@@ -38,6 +46,7 @@ void QueueReset()
     Window = nullptr;
     Procedure = nullptr;
     Pending.clear();
+    TakenModifiers = PostModifiers = 0;
     PaintPending = false;
     Drops.clear();
     LastDrop = 0;
@@ -50,7 +59,7 @@ int32_t QueueSend(uint32_t message, uint32_t wParam, int32_t lParam)
 
 void QueuePost(WindowHandle to, uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    if (Window) Pending.push_back(PlatformMessage{to, message, wParam, lParam});
+    if (Window) Pending.push_back(Queued{PlatformMessage{to, message, wParam, lParam}, PostModifiers});
 }
 
 void QueuePost(uint32_t message, uint32_t wParam, int32_t lParam)
@@ -82,23 +91,29 @@ bool QueuePending() { return !Pending.empty() || (PaintPending && Window); }
 bool QueueNext(PlatformMessage* msg)
 {
     if (!Pending.empty()) {
-        *msg = Pending.front();
+        *msg = Pending.front().msg;
+        TakenModifiers = Pending.front().modifiers;
         Pending.pop_front();
         return true;
     }
     if (PaintPending && Window) {
         PaintPending = false;
+        TakenModifiers = 0;
         *msg = PlatformMessage{Window, WmPaint, 0, 0};
         return true;
     }
     return false;
 }
 
-void QueuePostKey(uint32_t virtualKey, int32_t character)
+void QueuePostKey(uint32_t virtualKey, int32_t character, uint32_t modifiers)
 {
+    PostModifiers = modifiers;
     if (virtualKey) QueuePost(WmKeyDown, virtualKey, 1);
     if (character >= 0) QueuePost(WmChar, static_cast<uint32_t>(character), 1);
+    PostModifiers = 0;
 }
+
+uint32_t QueueKeyModifiers() { return TakenModifiers; }
 
 int32_t QueueKeyCharacter(uint32_t key)
 {
@@ -119,7 +134,7 @@ void QueueHandle(const PlatformMessage& msg)
 
 void QueuePostQuit(uint32_t code)
 {
-    Pending.push_back(PlatformMessage{nullptr, WmQuit, code, 0});
+    Pending.push_back(Queued{PlatformMessage{nullptr, WmQuit, code, 0}, 0});
 }
 
 uint32_t QueueTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)

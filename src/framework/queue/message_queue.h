@@ -31,8 +31,11 @@ void QueuePost(uint32_t message, uint32_t wParam, int32_t lParam);
 void QueuePostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y);
 // A key press as Win32 delivers it: WmKeyDown with the virtual key (none
 // when 0), then WmChar with the character it makes (none when negative),
-// as TranslateMessage adds it.
-void QueuePostKey(uint32_t virtualKey, int32_t character);
+// as TranslateMessage adds it; `modifiers` (MkShift, MkControl) the keys
+// held with it.
+void QueuePostKey(uint32_t virtualKey, int32_t character, uint32_t modifiers = 0);
+// The modifiers held with the message taken last (PlatformKeyModifiers).
+uint32_t QueueKeyModifiers();
 // The character an unmodified key makes on a US keyboard (digits, letters in
 // lower case, and the control keys that make one); -1 when none.
 int32_t QueueKeyCharacter(uint32_t virtualKey);

@@ -211,7 +211,11 @@ var talvoPage = (function () {
     let vk = VirtualKeys[key] || 0, ch = -1;
     if (/^F([1-9]|1[0-2])$/.test(key)) vk = 0x6F + Number(key.slice(1));
     if (key.length === 1) {
-      const upper = key.toUpperCase();
+      let upper = key.toUpperCase();
+      // A letter of a layout beyond Latin means the Latin letter of its key
+      // (by the key's place, as on a US keyboard), as Win32's virtual keys.
+      const place = /^Key([A-Z])$/.exec(event.code || "");
+      if (!/^[A-Z0-9]$/.test(upper) && key.charCodeAt(0) > 0x7F && place) upper = place[1];
       if (/^[A-Z0-9]$/.test(upper)) vk = upper.charCodeAt(0);
       const code = key.charCodeAt(0);
       if (event.ctrlKey) {
@@ -234,7 +238,7 @@ var talvoPage = (function () {
     // The browser's own keys (find, print, reload...) stay the browser's.
     if (event.ctrlKey && ch < 0) return;
     event.preventDefault();
-    _WebPostKey(vk, ch);
+    _WebPostKey(vk, ch, (event.shiftKey ? 4 : 0) | (event.ctrlKey ? 8 : 0));
     wake();
   }
 

@@ -120,10 +120,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPost(uint32_t message, uint32_t wParam, 
     QueuePost(message, wParam, lParam);
 }
 
-// A key press and the character it makes (negative: none).
-extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKey(uint32_t virtualKey, int32_t character)
+// A key press, the character it makes (negative: none) and the modifier
+// keys held (MkShift, MkControl).
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKey(uint32_t virtualKey, int32_t character, uint32_t modifiers)
 {
-    QueuePostKey(virtualKey, character);
+    QueuePostKey(virtualKey, character, modifiers);
 }
 
 // A mouse message at field cell (x, y), beyond the edges while captured.
@@ -244,6 +245,7 @@ void PlatformCaptureMouse(bool held) { JsCapture(held ? 1 : 0); }
 
 bool PlatformNextMessage(PlatformMessage* msg) { return QueueNext(msg); }
 void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
+uint32_t PlatformKeyModifiers() { return QueueKeyModifiers(); }
 void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
 void PlatformWaitInput(uint32_t milliseconds)

@@ -359,6 +359,11 @@ void PlatformHandleMessage(const PlatformMessage& msg)
     DispatchMessageA(&record);
 }
 
+uint32_t PlatformKeyModifiers()
+{
+    return (GetKeyState(VK_SHIFT) < 0 ? MK_SHIFT : 0u) | (GetKeyState(VK_CONTROL) < 0 ? MK_CONTROL : 0u);
+}
+
 void PlatformWaitInput(uint32_t milliseconds)
 {
     // PeekMessage takes in what has arrived.
