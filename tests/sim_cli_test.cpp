@@ -268,6 +268,31 @@ TEST(SimCli, FileThatIsNotASceneIsLeftAlone)
                                        dir.Rescued()[0] + "\" instead.\n");
 }
 
+// A scene with 50 MB of zeros after it is no scene: named, it is kept aside
+// whole by the first save under its name; dropped, it is left as it is and
+// the run goes on with its own scene, as after any drop that does not load.
+TEST(SimCli, AFileLongerThanAnySceneIsRefusedAndKeptWhole)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--frames 1 --seed 7 big.talvo"), 0) << ReadText("sim.err");
+    const uint64_t length = std::filesystem::file_size("big.talvo") + (uint64_t{50} << 20);
+    std::filesystem::resize_file("big.talvo", length);
+    ASSERT_EQ(RunSim("--frames 3 --seed 7 x.talvo"), 0) << ReadText("sim.err");
+    std::filesystem::copy_file("x.talvo", "y.talvo");
+    WriteFileText("drop.txt", "2 drop big.talvo\n");
+    ASSERT_EQ(RunSim("--frames 4 --seed 9 --events drop.txt x.talvo"), 0) << ReadText("sim.err");
+    ASSERT_EQ(RunSim("--frames 4 --seed 9 y.talvo"), 0) << ReadText("sim.err");
+    EXPECT_TRUE(ReadFileBytes("x.talvo") == ReadFileBytes("y.talvo")) << "the drop changed the scene";
+    EXPECT_EQ(std::filesystem::file_size("big.talvo"), length);
+    EXPECT_FALSE(FileExists("big.talvo.damaged"));
+
+    ASSERT_EQ(RunSim("--frames 2 --seed 7 big.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(std::filesystem::file_size("big.talvo.damaged"), length);
+    Scene scene;
+    ReadScene("big.talvo", &scene);
+    EXPECT_EQ(scene.b.size(), NewSceneSize);
+}
+
 } // namespace
 
 namespace {

@@ -105,16 +105,17 @@ std::string HexOf(uint64_t value)
     return text;
 }
 
+// A file longer than any scene is hashed by its first bytes alone: it is no
+// scene the program saved either way, and it is never read whole.
 uint64_t FileHash(const char* name)
 {
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes(SceneMaxSize + 1);
+    size_t got = 0;
     if (std::FILE* file = FileOpenRegular(name, "rb")) {
-        uint8_t chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+        got = std::fread(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
-    return Fnv64(bytes.data(), bytes.size());
+    return Fnv64(bytes.data(), got);
 }
 
 // The file the scene name stands for, as one text for every way of naming

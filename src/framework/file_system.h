@@ -68,6 +68,9 @@ const char* FileLastError();
 // O_NONBLOCK and a check with fstat; Win32: CreateFileW, then GetFileType
 // must be FILE_TYPE_DISK and the attributes no directory).
 std::FILE* FileOpenRegular(const char* name, const char* mode);
+// The same, with the file's length in bytes in *length, so that a file too
+// long to be what the caller reads is refused before it is read whole.
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length);
 
 // Looks at what a save to `name` would write: follows symbolic links to the
 // file they lead to (or, for a link that leads nowhere, to the name it

@@ -165,6 +165,12 @@ const char* FileLastError()
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
 {
+    int64_t length = 0;
+    return FileOpenRegular(name, mode, &length);
+}
+
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
+{
     struct stat st;
     if (!name || stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     // Checked again on the open file: the name may have changed meanwhile.
@@ -178,6 +184,7 @@ std::FILE* FileOpenRegular(const char* name, const char* mode)
     if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     std::FILE* file = fdopen(fd, mode);
     if (!file) close(fd);
+    *length = static_cast<int64_t>(st.st_size);
     return file;
 }
 

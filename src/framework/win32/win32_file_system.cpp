@@ -309,6 +309,12 @@ const char* FileLastError()
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
 {
+    int64_t length = 0;
+    return FileOpenRegular(name, mode, &length);
+}
+
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
+{
     std::wstring path;
     if (!name || !FullPath(name, &path)) return nullptr;
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -328,6 +334,7 @@ std::FILE* FileOpenRegular(const char* name, const char* mode)
     }
     std::FILE* stream = _fdopen(fd, mode);
     if (!stream) _close(fd);
+    *length = static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
     return stream;
 }
 
