@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/file_system.h"
 #include "talvo_version.h"
 #include "test_support.h"
 
@@ -412,6 +413,17 @@ TEST(SimCli, AReplayWritesNoSceneItWasNotGivenAndFindsAJournalByItsScene)
         EXPECT_EQ(ReadFileBytes("again.talvo"), ReadFileBytes("garden.talvo"));
         std::filesystem::remove("again.talvo");
     }
+    // Onto a scene another program has open: a copy of its own, and said so.
+    int64_t held = -1;
+    ASSERT_EQ(FileLock((journal + ".lock").c_str(), &held), FileDone);
+    const Bytes garden = ReadFileBytes("garden.talvo");
+    ASSERT_EQ(RunSim("--replay " + journal + " garden.talvo"), 0) << ReadText("sim.err");
+    FileUnlock(held);
+    EXPECT_EQ(ReadFileBytes("garden.talvo"), garden);
+    EXPECT_EQ(ReadFileBytes("garden (2).talvo"), garden);
+    EXPECT_NE(ReadText("sim.err").find("garden.talvo is open in another Talvo window"), std::string::npos)
+        << ReadText("sim.err");
+
     // A scene without a journal: refused, nothing written.
     ASSERT_EQ(RunSim("--frames 1 plain.talvo"), 0);
     EXPECT_EQ(RunSim("--replay plain.talvo again.talvo"), 2);

@@ -175,6 +175,10 @@ void ReplayMain()
     ProgramReset();
     if (Opts.scene.empty()) SceneFileName[0] = 0;
     StartUp();
+    // A scene another program has open is saved to a copy: said now, as
+    // no frame of the window's will say it.
+    const std::string note = JournalTakeNote();
+    if (!note.empty()) ShowNote(note.c_str(), "Talvo");
     const std::string scene = SceneFileName;
     int64_t from = LastCheckpointAtOrBefore(Journal.records, Opts.gifFrom);
     if (from < 0) from = LastCheckpointAtOrBefore(Journal.records, ~uint64_t{0});
