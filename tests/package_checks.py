@@ -3,7 +3,8 @@
 .deb here (as root), looks scenes up and opens one as a desktop does, removes
 the package (deb); installs the Windows installer under Wine for one user and
 for all, opens a scene by its file type there and uninstalls it (wine); and
-packs the same sources in another folder to compare bytes (again).
+packs the same sources in another folder to compare bytes (again), in the
+background while the others run.
     tests/package_checks.py [deb|wine|again]...   (all three by default)"""
 import atexit
 import hashlib
@@ -30,7 +31,10 @@ DEB, ZIP, WEB = "talvo_%s_amd64.deb" % VERSION, "talvo-%s-windows-x86.zip" % VER
 SETUP = "talvo-%s-windows-x86-setup.exe" % VERSION
 WINGET = ["Talvo.Talvo.yaml", "Talvo.Talvo.installer.yaml", "Talvo.Talvo.locale.en-US.yaml"]
 SCENE_TYPE = "application/x-talvo-scene"
-EPOCH = int(os.environ.get("SOURCE_DATE_EPOCH") or subprocess.check_output(["git", "-C", ROOT, "log", "-1", "--format=%ct"]))
+EPOCH = int(os.environ.get("SOURCE_DATE_EPOCH") or
+            subprocess.check_output(["git", "-C", ROOT, "log", "-1", "--format=%ct"], timeout=60))
+SECTIONS = sys.argv[1:] or ["deb", "wine", "again"]
+assert not set(SECTIONS) - {"deb", "wine", "again"}, __doc__
 results = []
 
 
@@ -39,8 +43,13 @@ def read(*path):
         return f.read()
 
 
-def run(*args, **kw):
-    return subprocess.run(args, capture_output=True, text=True, **kw)
+def run(*args, timeout=600, **kw):
+    """Runs a program to its end, or for `timeout` seconds: one that runs
+    past it is killed and reads as failed, with no status."""
+    try:
+        return subprocess.run(args, capture_output=True, text=True, timeout=timeout, **kw)
+    except subprocess.TimeoutExpired:
+        return subprocess.CompletedProcess(args, None, "", "%s ran past %d s" % (args[0], timeout))
 
 
 def check(name):
@@ -78,7 +87,8 @@ def manifest(exe):
     with tempfile.NamedTemporaryFile() as f:
         f.write(exe)
         f.flush()
-        data = subprocess.run(["wrestool", "-x", "-R", "--type=24", "--name=1", f.name], capture_output=True).stdout
+        data = subprocess.run(["wrestool", "-x", "-R", "--type=24", "--name=1", f.name], capture_output=True,
+                              timeout=60).stdout
     assert data, "no application manifest"
     root = ElementTree.fromstring(data)
     level = root.find(".//v3:requestedExecutionLevel", NS)
@@ -87,6 +97,65 @@ def manifest(exe):
     systems = {e.get("Id") for e in root.iterfind(".//os:supportedOS", NS)}
     return (level.get("level") if level is not None else None, systems, controls,
             root.findtext(".//ws:dpiAware", namespaces=NS))
+
+
+# The second packing builds three configurations from nothing, the longest
+# part by far: it runs beside the other checks, which mostly wait on Wine,
+# apt and the window.
+AGAIN_LIMIT = 1200
+
+
+def pack_again():
+    """Starts scripts/package on a copy of the sources in another folder;
+    gives the check of its bytes against dist/, which waits for it."""
+    folder = tempfile.mkdtemp(prefix="talvo-again-")
+    atexit.register(shutil.rmtree, folder, True)
+    again = os.path.join(folder, "talvo")
+    log = open(os.path.join(folder, "package.log"), "w+")
+    started, packing, failed = time.monotonic(), None, None
+    try:
+        files = run("git", "ls-files", "-z", "--cached", "--others", "--exclude-standard", cwd=ROOT)
+        assert files.returncode == 0, files.stderr
+        for f in filter(os.path.isfile, (os.path.join(ROOT, f) for f in files.stdout.split("\0") if f)):
+            os.makedirs(os.path.dirname(again + f[len(ROOT):]), exist_ok=True)
+            shutil.copy2(f, again + f[len(ROOT):])
+        # A group of its own, so that a packing that runs too long goes with
+        # every compiler it started.
+        packing = subprocess.Popen([again + "/scripts/package"], stdin=subprocess.DEVNULL,
+                                   stdout=log, stderr=subprocess.STDOUT, start_new_session=True,
+                                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(EPOCH)))
+    except Exception as e:
+        failed = e
+
+    def end():
+        if packing and packing.poll() is None:
+            os.killpg(packing.pid, 9)
+            packing.wait()
+    atexit.register(end)
+
+    def checked():
+        # Also proves that no folder's name is in any program.
+        @check("reproducible: the same sources packed in another folder give the same bytes")
+        def _():
+            if failed:
+                raise failed
+            joined = time.monotonic()
+            try:
+                code = packing.wait(max(1.0, AGAIN_LIMIT - (joined - started)))
+            except subprocess.TimeoutExpired:
+                end()
+                raise AssertionError("scripts/package in %s ran past %d s" % (again, AGAIN_LIMIT))
+            print("# packed again in %.0f s, %.0f s of it after the other checks" %
+                  (time.monotonic() - started, time.monotonic() - joined), flush=True)
+            log.seek(0)
+            assert code == 0, log.read()[-6000:]
+            names = [n for n in sorted(os.listdir(DIST)) if n != "winget"] + ["winget/" + n for n in WINGET]
+            differ = [n for n in names if read(DIST, n) != read(again, "dist", n)]
+            assert not differ, "differ: %s (diffoscope shows where)" % differ
+    return checked
+
+
+packed_again = pack_again() if "again" in SECTIONS else None
 
 
 @check("dist holds the four packages, their checksums and the winget manifest, named by the version in CMakeLists.txt")
@@ -200,7 +269,7 @@ def _():
 def debian():
     """The .deb installed on this machine, used as a desktop does, removed."""
     installed = run("apt-get", "-o", "DPkg::Lock::Timeout=900", "install", "-y", os.path.join(DIST, DEB),
-                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), timeout=1200)
     work = tempfile.mkdtemp(prefix="talvo-package-")
     # A desktop's view: gio answers for xdg-mime, as on GNOME.
     desk = dict(os.environ, XDG_CURRENT_DESKTOP="GNOME", XDG_DATA_HOME=work + "/data", XDG_CONFIG_HOME=work + "/config")
@@ -253,7 +322,7 @@ def debian():
                 # Talvo keeps gio's output: a file, not a pipe that would stay open.
                 with open(work + "/gio.log", "w") as log:
                     opened = subprocess.run(["gio", "open", bare], env=dict(desk, DISPLAY=screen.name), stdout=log,
-                                            stderr=log)
+                                            stderr=log, timeout=120)
                 assert opened.returncode == 0, open(work + "/gio.log").read()
                 window = screen.wait_window("Talvo")
                 pid = int(screen.xdotool("getwindowpid", window))
@@ -275,10 +344,7 @@ def debian():
                 w.send_event(event.ClientMessage(window=w, client_type=d.intern_atom("WM_PROTOCOLS"),
                                                  data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
                 d.close()
-                end = time.monotonic() + 60
-                while os.path.exists("/proc/%d" % pid) and open("/proc/%d/stat" % pid).read().split(") ")[1][0] != "Z":
-                    assert time.monotonic() < end, "talvo did not end"
-                    time.sleep(0.1)
+                behaviour.wait_until("talvo to end after the close", lambda: ended(pid), 60)
                 pid = None
             finally:
                 if pid:
@@ -288,13 +354,23 @@ def debian():
             assert saved[:5] == b"TALVO" and saved[24] == 2 and saved != bytes(data), "the scene was not saved back"
             assert not os.path.exists(work + "/data/talvo/Default.talvo")
     finally:
-        removed = run("apt-get", "remove", "-y", "talvo")
+        removed = run("apt-get", "-o", "DPkg::Lock::Timeout=900", "remove", "-y", "talvo", timeout=1200)
         shutil.rmtree(work, ignore_errors=True)
 
 
     @check("apt removes the package again")
     def _():
         assert removed.returncode == 0 and not os.path.exists("/usr/games/talvo"), removed.stderr
+
+
+def ended(pid):
+    """Whether the process is gone or a zombie; its /proc entry may go
+    while it is read."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(") ", 1)[1][0] == "Z"
+    except FileNotFoundError:
+        return True
 
 
 def shortcut(link):
@@ -317,22 +393,36 @@ def shortcut(link):
     return target, strings.get(0x20)
 
 
-def saved_registry(prefix, scope):
-    """A Wine prefix's registry as its server last saved it (user.reg for
-    HKCU, system.reg for HKLM; it saves a change within about 30 s), as
-    {lower-case key: {value name ('' the default): data}}."""
+ROOT_KEYS = {"user": "HKEY_CURRENT_USER", "machine": "HKEY_LOCAL_MACHINE"}
+
+
+def registry(env, scope, key, *options):
+    """`key` and every key under it in HKCU ('user') or HKLM ('machine'), as
+    Wine's server holds them now, asked with reg query (the files the server
+    saves, user.reg and system.reg, lag behind by up to half a minute), as
+    {lower-case key: {value name ('' the default): data as reg shows it}};
+    {} where the key is not there. `options` replace /s (/v NAME: one value
+    of the key alone)."""
+    root = ROOT_KEYS[scope]
+    command = ["wine", "reg", "query", root + "\\" + key, *(options or ["/s"])]
+    with tempfile.TemporaryFile() as log:
+        # reg's words and the name of the default value in English.
+        code = subprocess.run(command, env=dict(env, LC_ALL="C.UTF-8"), stdin=subprocess.DEVNULL, stdout=log,
+                              stderr=log, timeout=120).returncode
+        # Read with pread, as wine() does: services it woke keep the file.
+        out = os.pread(log.fileno(), os.fstat(log.fileno()).st_size, 0).decode("cp437", "replace")
+    if code == 1 and "Unable to find the specified registry key" in out:
+        return {}
+    assert code == 0, "%s: status %s: %s" % (" ".join(command[1:]), code, out[-2000:])
     keys, at = {}, None
-    with open(os.path.join(prefix, "user.reg" if scope == "user" else "system.reg"), encoding="utf-8",
-              errors="replace") as f:
-        for line in f:
-            if line.startswith("["):
-                at = keys.setdefault(line[1:line.rindex("]")].replace("\\\\", "\\").lower(), {})
-            found = re.match(r'(@|"((?:[^"\\]|\\.)*)")=(.*)', line.rstrip("\n"))
-            if at is not None and found:
-                data = found.group(3)
-                if data.startswith('"') and data.endswith('"'):
-                    data = re.sub(r"\\(.)", r"\1", data[1:-1])
-                at[re.sub(r"\\(.)", r"\1", found.group(2) or "")] = data
+    for line in out.splitlines():
+        if line.lower().startswith(root.lower() + "\\"):
+            at = keys.setdefault(line[len(root) + 1:].lower(), {})
+        elif line.strip():
+            # "    NAME    TYPE    DATA"; a REG_MULTI_SZ's strings are joined by \0.
+            value = re.fullmatch(r"    (.*?)    (REG_\w+)(?:    (.*))?", line)
+            assert value and at is not None, "%s: %r in %s" % (" ".join(command[1:]), line, out[-2000:])
+            at["" if value.group(1) == "(Default)" else value.group(1)] = value.group(3) or ""
     return keys
 
 
@@ -358,6 +448,7 @@ def wine_installs():
     kept = "users/%s/AppData/Local/Talvo/Default.talvo" % user
     uninstall = "software\\microsoft\\windows\\currentversion\\uninstall\\talvo"
     keys = [uninstall, "software\\classes\\.talvo", "software\\classes\\talvo.scene"]
+    session_manager = "system\\currentcontrolset\\control\\session manager"
     work = tempfile.mkdtemp(prefix="talvo-wine-install-")
     atexit.register(shutil.rmtree, work, True)
 
@@ -382,9 +473,15 @@ def wine_installs():
         scene, the journal of its last session and an uninstaller's copy."""
         return sorted(f for f in files() - before - {kept} if not copy.match(f) and not f.startswith(journal))
 
+    def talvo_keys(scope):
+        """Talvo's keys in HKCU or HKLM, with their values."""
+        found = {}
+        for key in keys:
+            found.update(registry(session.env, scope, key))
+        return found
+
     def stray(scope):
-        """Talvo's keys in the saved registry of HKCU or HKLM."""
-        return sorted(k for k in saved_registry(session.prefix, scope) if k.startswith(tuple(keys)))
+        return sorted(talvo_keys(scope))
 
     def windows(path):
         return "C:\\" + path.replace("/", "\\")
@@ -421,9 +518,9 @@ def wine_installs():
         @check("Wine, %s: the uninstall entry (version, publisher, icon, uninstaller) and the .talvo type, there alone"
                % scope)
         def _():
-            keys_of = wait_until("the install's keys in the saved registry",
-                                 lambda: all(k in saved_registry(session.prefix, scope) for k in keys) and
-                                 saved_registry(session.prefix, scope), 120, every=2)
+            # The installer wrote them before it ended.
+            keys_of = talvo_keys(scope)
+            assert all(k in keys_of for k in keys), sorted(keys_of)
             entry = keys_of[uninstall]
             assert entry["DisplayName"] == "Talvo" and entry["DisplayVersion"] == VERSION, entry
             assert entry["Publisher"] == "The Talvo team" and entry["DisplayIcon"] == exe + ",0", entry
@@ -459,30 +556,20 @@ def wine_installs():
             assert code == 0, (code, out)
             wait_until("the uninstall to end", lambda: not added() and not stray(scope), 300, every=2)
             assert os.path.exists(os.path.join(drive, kept)), "the user's scene went"
-            pending = saved_registry(session.prefix, "machine")["system\\currentcontrolset\\control\\session manager"]
-            for f in filter(copy.match, files()):
-                assert windows(f).replace("\\", "\\\\") in pending["PendingFileRenameOperations"], f + " stays"
+            # The uninstaller asked for it as it started its copy.
+            pending = registry(session.env, "machine", session_manager, "/v", "PendingFileRenameOperations")
+            pending = pending.get(session_manager, {}).get("PendingFileRenameOperations", "")
+            copies = list(filter(copy.match, files()))
+            assert copies, "no uninstaller's copy in Temp"
+            for f in copies:
+                assert windows(f) in pending, f + " stays: " + pending
 
 
-# Also proves that no folder's name is in any program.
-def packed_again():
-    @check("reproducible: the same sources packed in another folder give the same bytes")
-    def _():
-        with tempfile.TemporaryDirectory(prefix="talvo-again-") as d:
-            again = os.path.join(d, "talvo")
-            files = run("git", "ls-files", "-z", "--cached", "--others", "--exclude-standard", cwd=ROOT).stdout
-            for f in filter(os.path.isfile, (os.path.join(ROOT, f) for f in files.split("\0") if f)):
-                os.makedirs(os.path.dirname(again + f[len(ROOT):]), exist_ok=True)
-                shutil.copy2(f, again + f[len(ROOT):])
-            out = run(again + "/scripts/package", env=dict(os.environ, SOURCE_DATE_EPOCH=str(EPOCH)))
-            assert out.returncode == 0, out.stdout[-3000:] + out.stderr[-3000:]
-            names = [n for n in sorted(os.listdir(DIST)) if n != "winget"] + ["winget/" + n for n in WINGET]
-            differ = [n for n in names if read(DIST, n) != read(again, "dist", n)]
-            assert not differ, "differ: %s (diffoscope shows where)" % differ
-
-
-# The checks of dist/ itself ran above; then the sections asked for.
-for section in sys.argv[1:] or ["deb", "wine", "again"]:
-    {"deb": debian, "wine": wine_installs, "again": packed_again}[section]()
+# The checks of dist/ itself ran above; then the sections asked for, the
+# second packing's last, once it is done.
+for section in SECTIONS:
+    {"deb": debian, "wine": wine_installs, "again": lambda: None}[section]()
+if packed_again:
+    packed_again()
 print("packages: %d passed, %d failed" % (results.count(True), results.count(False)))
 sys.exit(0 if all(results) else 1)

@@ -70,7 +70,7 @@ class Session:
         # The server outlives every program of the run, so the prefix's
         # services start once. Its output goes to a file: the services
         # inherit it and keep it open.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False, timeout=60)
         started = time.monotonic()
         # Only this attempt's output counts, read with pread: a seek would
         # move the offset that the programs writing it share.

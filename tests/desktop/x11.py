@@ -30,7 +30,7 @@ class Display:
         self.width, self.height = (int(v) for v in size.split("x"))
 
     def run(self, *args, check=True):
-        return subprocess.run(args, env=self.env, check=check, capture_output=True, text=True).stdout
+        return subprocess.run(args, env=self.env, check=check, capture_output=True, text=True, timeout=120).stdout
 
     def xdotool(self, *args, check=True):
         return self.run("xdotool", *[str(a) for a in args], check=check)
@@ -55,7 +55,7 @@ class Display:
     def grab(self, x, y, w, h):
         """Raw RGB bytes of a screen rectangle."""
         out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
-                             env=self.env, check=True, capture_output=True).stdout
+                             env=self.env, check=True, capture_output=True, timeout=120).stdout
         return out
 
     def picture(self, x, y):
