@@ -362,7 +362,7 @@ TEST_F(Journal, EachSceneHasAJournalOfItsOwn)
 {
     std::filesystem::create_directory("sub");
     std::vector<std::string> folders;
-    for (const char* name : {"s.talvo", "t.talvo", "s.talvp", "sub/s.talvo", "S.talvo"}) {
+    for (const char* name : {"s.talvo", "t.talvo", "s.talvp", "sub/s.talvo", "S.talvo", "st.talvo", "ts.talvo"}) {
         WriteFileBytes(name, {});
         StartOnScene(name);
         folders.push_back(JournalFolder());

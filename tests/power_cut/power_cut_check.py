@@ -61,17 +61,21 @@ def journal_records(files, folder):
 
 def expected_rebuild(files, data, work, scene, before):
     """None when the disk holds no unfinished session of the scene, else the
-    frame of the run that session began after, and the frame of the run its
-    rebuild must give (the journal's last frame)."""
+    frame of the run that session began after, the frame of the run its
+    rebuild must give (the journal's last frame), and whether the scene file
+    was replaced since the journal last saw it (the rebuild goes beside it)."""
     folder = os.path.join(data, "talvo", "journal", "%016X" % fnv64(os.path.realpath(os.path.join(work, scene)).encode()))
     records = journal_records(files, folder)
     if not records or records[-1][0] == 7:
         return None
     # Its header names the scene file's hash as the session began.
     header_hash = next((struct.unpack_from("<Q", r[2], 24)[0] for r in records if r[0] == 1), None)
+    # The hash of the file as the session began, as it saved it, as a checkpoint expects it.
+    seen = [struct.unpack_from("<Q", r[2], 16 if r[0] == 6 else 24)[0] for r in records if r[0] in (1, 2, 6)][-1]
+    replaced = fnv64(files.get(os.path.join(work, scene), b"")) != seen
     for name, first, began in SESSIONS:
         if name == scene and first == (header_hash == fnv64(before[os.path.join(work, scene)])):
-            return began, began + records[-1][1]
+            return began, began + records[-1][1], replaced
     raise AssertionError("a journal of %s from no session of the run" % scene)
 
 
@@ -186,7 +190,7 @@ def main():
         ops = read_log(log)
         syncs = sum(1 for op in ops if op[0] == "s")
         assert syncs > 10, "only %d flushes were recorded" % syncs
-        failed, rebuilt, compared = 0, 0, 0
+        failed, rebuilt, compared, beside = 0, 0, 0, 0
         originals = {scene: before[os.path.join(work, scene)] for scene in ("s.talvo", "other.talvo")}
         straight = {}
         cuts = sorted({len(ops) * i // CUTS for i in range(1, CUTS + 1)})
@@ -202,7 +206,7 @@ def main():
             os.makedirs(there, exist_ok=True)
             problems = []
             for name in ("s.talvo", "other.talvo"):
-                began, expected = expected_rebuild(disk, data, work, name, before) or (0, None)
+                began, expected, replaced = expected_rebuild(disk, data, work, name, before) or (0, None, False)
                 start = subprocess.run([SIM, "--frames", "1", name], cwd=there, capture_output=True, text=True,
                                        timeout=120, env=env)
                 note = REBUILT.search(start.stderr)
@@ -212,11 +216,14 @@ def main():
                 if start.returncode != 0 or scene[:5] != b"TALVO" or len(scene) not in (200588, 201588):
                     problems.append("%s: exit %d, %s of %d bytes" % (name, start.returncode, saved, len(scene)))
                 rebuilt += bool(note)
+                beside += saved != name
                 if expected is None and note:
                     problems.append("%s rebuilt with no unfinished session on the disk" % name)
                 elif expected is not None and not note:
                     problems.append("%s not rebuilt: its session up to frame %d is lost" % (name, expected))
                 elif note:
+                    if (saved != name) != replaced:
+                        problems.append("%s rebuilt to %s, its file %s" % (name, saved, "replaced since" if replaced else "unchanged"))
                     if int(note.group(1)) + began != expected:
                         problems.append("%s rebuilt at frame %s of its session; its journal reaches %d"
                                         % (name, note.group(1), expected - began))
@@ -232,7 +239,8 @@ def main():
                 failed += 1
                 print("FAIL: cut after %d of %d writes: %s\n%s" % (cut, len(ops), "; ".join(problems), start.stderr))
         print("power cuts: %d of %d cuts started cleanly (%d rebuilt from the journal, %d of them equal to a straight "
-              "run; %d writes, %d flushes recorded)" % (len(cuts) - failed, len(cuts), rebuilt, compared, len(ops), syncs))
+              "run, %d beside a file replaced since; %d writes, %d flushes recorded)"
+              % (len(cuts) - failed, len(cuts), rebuilt, compared, beside, len(ops), syncs))
         return 1 if failed else 0
     finally:
         shutil.rmtree(top)
