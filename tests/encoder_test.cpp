@@ -5,7 +5,11 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -388,6 +392,101 @@ TEST(TalvoSimAnimation, EveryFrameIsTheFieldOfThatFrame)
         normal += frames[i].delay;
     }
     EXPECT_EQ(normal, 14);
+}
+
+} // namespace
+
+namespace {
+
+// The frame of the run each frame of the animation is (1 the first, 0 none).
+std::vector<size_t> FramesOf(const std::string& gif, const std::vector<GifFrame>& run)
+{
+    std::vector<size_t> numbers;
+    for (const GifFrame& frame : ReadGif(ReadFileBytes(gif), FieldWidth, FieldHeight)) {
+        size_t n = 0;
+        while (n < run.size() && run[n].rgb != frame.rgb) ++n;
+        numbers.push_back(n < run.size() ? n + 1 : 0);
+    }
+    return numbers;
+}
+
+std::string JournalOf(const std::string& scene)
+{
+    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("XDG_DATA_HOME") + std::string("/talvo/journal")))
+        if (ReadText(entry.path().string() + "/00000000.seg").find("/" + scene) != std::string::npos)
+            return entry.path().string();
+    return "";
+}
+
+// --gif-frames and --gif-every at their bounds pick frames of the whole
+// run's animation; a run in real time animates the same; G in it, and a
+// replay of a journal at the window's pace, the frames the window showed
+// (which depend on its timing: compared with what the journal recorded);
+// what is out of range is refused before anything runs.
+TEST(TalvoSimAnimation, FrameRangesStepsRealTimeAndReplayGiveTheFramesOfTheRun)
+{
+    TempDir dir;
+    WriteFileText("events.txt", "2 lbuttondown 30 300\n3 mousemove 300 310\n4 lbuttonup 300 310\n6 command 42\n");
+    const std::string run = "--seed 3 --frames 12 --events events.txt ";
+    ASSERT_EQ(RunSim(run + "--gif all.gif --png all.png all.talvo"), 0) << ReadText("sim.err");
+    const std::vector<GifFrame> all = ReadGif(ReadFileBytes("all.gif"), FieldWidth, FieldHeight);
+    ASSERT_EQ(all.size(), 12u);
+    const std::vector<size_t> every = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const std::pair<const char*, std::vector<size_t>> picks[] = {
+        {"--gif-frames 3:7", {3, 4, 5, 6, 7}},
+        {"--gif-frames 5:5", {5}},
+        {"--gif-frames 10:", {10, 11, 12}},
+        {"--gif-frames :2", {1, 2}},
+        {"--gif-frames 0:4611686018427387904", every},
+        {"--gif-every 5", {5, 10}},
+        {"--gif-every 4 --gif-frames 2:", {2, 6, 10}},
+        {"--gif-every 1 --gif-frames :", every},
+    };
+    for (const auto& [options, frames] : picks) {
+        std::filesystem::remove("p.talvo");
+        ASSERT_EQ(RunSim(run + options + " --gif p.gif p.talvo"), 0) << options << ReadText("sim.err");
+        EXPECT_EQ(FramesOf("p.gif", all), frames) << options;
+    }
+    for (const char* options : {"--gif-frames 5:4", "--gif-frames 7", "--gif-frames 1:x", "--gif-frames -1:",
+                                "--gif-frames 4611686018427387905:", "--gif-every 0", "--gif-every 2147483648",
+                                "--gif-every -3"}) {
+        EXPECT_EQ(RunSim(run + options + " --gif x.gif x.talvo"), 2) << options;
+        EXPECT_EQ(RunSim(std::string(options) + " x.talvo"), 2) << options << ": no --gif";
+        EXPECT_FALSE(FileExists("x.gif") || FileExists("x.talvo")) << options;
+    }
+
+    // In real time: the same animation, byte for byte.
+    ASSERT_EQ(RunSim("--real-time " + run + "--gif rt.gif rt.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("rt.gif"), ReadFileBytes("all.gif"));
+    // Its journal played again: the scene and picture of the run; at the
+    // window's pace, shown frames in order; by frames, those asked for.
+    const std::string rt = JournalOf("rt.talvo");
+    ASSERT_EQ(RunSim("--replay " + rt + " --png r.png --gif r.gif r.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("r.png"), ReadFileBytes("all.png"));
+    EXPECT_EQ(ReadFileBytes("r.talvo"), ReadFileBytes("all.talvo"));
+    const std::vector<size_t> shown = FramesOf("r.gif", all);
+    EXPECT_GE(shown.size(), 3u);
+    EXPECT_TRUE(shown.front() > 0 && std::adjacent_find(shown.begin(), shown.end(), std::greater_equal<size_t>()) == shown.end())
+        << ::testing::PrintToString(shown);
+    std::vector<size_t> middle;
+    std::copy_if(shown.begin(), shown.end(), std::back_inserter(middle), [](size_t n) { return n >= 7 && n <= 9; });
+    ASSERT_EQ(RunSim("--replay " + rt + " --gif r3.gif --gif-frames 7:9 r3.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(FramesOf("r3.gif", all), middle);
+    ASSERT_EQ(RunSim("--replay " + rt + " --gif r2.gif --gif-every 3 --gif-frames 2:11 r2.talvo"), 0)
+        << ReadText("sim.err");
+    EXPECT_EQ(FramesOf("r2.gif", all), (std::vector<size_t>{2, 5, 8, 11}));
+    EXPECT_EQ(RunSim("--replay " + rt + " --gif x.gif --gif-frames 9:8 x.talvo"), 2);
+    EXPECT_FALSE(FileExists("x.gif") || FileExists("x.talvo"));
+
+    // G at frame 9: the frames shown until then, as the journal has them;
+    // the session goes on as it was.
+    WriteFileText("g.txt", "1 command 42\n" + ReadText("events.txt") + "9 char g\n");
+    ASSERT_EQ(RunSim("--real-time --seed 3 --frames 12 --events g.txt g.talvo"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("g.talvo"), ReadFileBytes("all.talvo"));
+    ASSERT_EQ(RunSim("--replay " + JournalOf("g.talvo") + " --gif gr.gif --gif-frames :8 gr.talvo"), 0);
+    const std::vector<size_t> untilG = FramesOf("gr.gif", all);
+    EXPECT_GE(untilG.size(), 2u);
+    EXPECT_EQ(FramesOf("Talvo.gif", all), untilG);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // scene's lock, and the undo history.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -13,7 +14,9 @@
 #include "app/journal.h"
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
+#include "app/session_state.h"
 #include "app/standard_random.h"
+#include "files/checksum.h"
 #include "files/journal_file.h"
 #include "files/lz_pack.h"
 #include "files/scene_file.h"
@@ -31,6 +34,17 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The scene file's bytes with both generators: what a later frame depends on.
+Bytes SceneNow()
+{
+    size_t size = 0;
+    const uint8_t* bytes = EncodedScene(&size);
+    Bytes state(bytes, bytes + size);
+    for (uint32_t v : {StepRandom.s1, StepRandom.s2, StandardRandomState()})
+        for (int i = 0; i < 4; ++i) state.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return state;
+}
 
 Bytes Packed(const Bytes& raw)
 {
@@ -61,6 +75,91 @@ TEST(Packing, ComesBackWholeAndRefusesWhatIsCutOrWrong)
     }
     // A pouring scene's field is mostly runs and repeats.
     EXPECT_LT(Packed(field).size(), field.size() / 4);
+}
+
+// Literal runs and repeats whose lengths end on and around each place where
+// a length goes on into another byte (15, then every 255 more), repeats at
+// the farthest distance there is and just past it, and the longest ones.
+TEST(Packing, LengthsAndDistancesAtTheFormatsLimitsComeBackWhole)
+{
+    std::mt19937 random(11);
+    auto noise = [&random](size_t n) {
+        Bytes b(n);
+        for (uint8_t& v : b) v = static_cast<uint8_t>(random());
+        return b;
+    };
+    std::vector<Bytes> cases;
+    for (size_t literals : {1, 13, 14, 15, 16, 17, 268, 269, 270, 271, 272, 523, 524, 525, 526, 527, 780})
+        for (size_t repeat : {0, 4, 17, 18, 19, 20, 21, 272, 273, 274, 275, 276, 527, 528, 529, 530, 531, 784}) {
+            // The repeat: one byte again and again, a match at distance 1.
+            Bytes b = noise(literals);
+            b.insert(b.end(), repeat, b.back());
+            cases.push_back(b);
+        }
+    for (size_t distance : {65534, 65535, 65536}) {
+        Bytes b = noise(16);
+        b.resize(distance, 0);
+        const Bytes tail = noise(40);
+        b.insert(b.end(), b.begin(), b.begin() + 16);
+        b.insert(b.end(), tail.begin(), tail.end());
+        cases.push_back(b);
+    }
+    cases.push_back(noise(70000));
+    cases.push_back(Bytes(1u << 20, 9));
+    for (const Bytes& raw : cases) {
+        const Bytes packed = Packed(raw);
+        Bytes back(raw.size());
+        ASSERT_TRUE(LzUnpack(packed.data(), packed.size(), back.data(), back.size())) << raw.size();
+        ASSERT_EQ(back, raw);
+        ASSERT_FALSE(LzUnpack(packed.data(), packed.size() - 1, back.data(), back.size())) << raw.size();
+    }
+}
+
+// Scenes the program makes, many of them: each checkpoint's state packs and
+// comes back whole, and a stroke on it is undone to exactly the scene before
+// and redone to exactly the one after.
+TEST(Packing, RealScenesAndTheirUndoStepsComeBackWhole)
+{
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        PinClockSeconds(seed);
+        StartProgram();
+        StartUp();
+        for (int frame = 1; frame <= 1200; ++frame) {
+            RunFrame();
+            if (frame % 25) continue;
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " frame " << frame);
+            Bytes state;
+            CaptureSessionState(&state);
+            const Bytes packed = Packed(state);
+            Bytes back(state.size());
+            ASSERT_TRUE(LzUnpack(packed.data(), packed.size(), back.data(), back.size()));
+            ASSERT_EQ(back, state);
+            const Bytes before = SceneNow();
+            const std::string y = std::to_string(70 + frame % 320), x = std::to_string(10 + frame % 300);
+            ScheduleEvents("1 lbuttondown 20 " + y + "\n1 mousemove " + x + " " + y + "\n1 lbuttonup 0 0\n");
+            PumpMessages();
+            const Bytes after = SceneNow();
+            ScheduleEvents("1 char 26\n");
+            PumpMessages();
+            ASSERT_EQ(SceneNow(), before);
+            ScheduleEvents("1 char 25\n");
+            PumpMessages();
+            ASSERT_EQ(SceneNow(), after);
+        }
+    }
+}
+
+TEST(Checksums, KnownAnswers)
+{
+    auto fnv = [](const std::string& s) { return Fnv64(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
+    EXPECT_EQ(fnv(""), 0xcbf29ce484222325u);
+    EXPECT_EQ(fnv("a"), 0xaf63dc4c8601ec8cu);
+    EXPECT_EQ(fnv("foobar"), 0x85944171f73967e8u);
+    const std::string digits = "123456789";
+    const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
+    EXPECT_EQ(Crc32(d, 9), 0xCBF43926u);
+    EXPECT_EQ(Crc32(d + 4, 5, Crc32(d, 4)), 0xCBF43926u) << "continued from a first part";
+    EXPECT_EQ(Crc32(d, 0), 0u);
 }
 
 Bytes Segment(const std::vector<JournalRecord>& records)
@@ -118,12 +217,14 @@ TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
     EXPECT_TRUE(read.empty());
 }
 
-// The program started on s.talvo, in this process.
-void StartOnScene()
+// The program started on a scene, s.talvo unless named, in this process.
+void StartOnScene(const std::string& name = "s.talvo")
 {
     StartProgram();
-    static char scene[] = "s.talvo";
-    static char* args[] = {nullptr, scene, nullptr};
+    static std::string scene;
+    scene = name;
+    static char* args[] = {nullptr, nullptr, nullptr};
+    args[1] = scene.data();
     SetProgramArguments(2, args);
     StartUp();
 }
@@ -144,22 +245,23 @@ void CrashedSession(const char* events, int frames)
 
 // The state after the frame and the input the note names, by a run that
 // keeps no journal; and the rebuilt one, as a start on the scene finds it.
+// With `after`, both go on with that input for a few frames: a stroke the
+// end cut off is over after the rebuild, so the straight run has its button
+// released first.
 struct Rebuilt {
     Bytes expected, rebuilt;
+    Bytes expectedAfter, rebuiltAfter;
     std::string note;
 };
 
-Bytes SceneNow()
+Bytes GoOn(const std::string& events)
 {
-    size_t size = 0;
-    const uint8_t* bytes = EncodedScene(&size);
-    Bytes state(bytes, bytes + size);
-    for (uint32_t v : {StepRandom.s1, StepRandom.s2, StandardRandomState()})
-        for (int i = 0; i < 4; ++i) state.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return state;
+    ScheduleEvents(events);
+    for (int frame = 0; frame < 4; ++frame) RunFrame();
+    return SceneNow();
 }
 
-Rebuilt Rebuild(const char* events)
+Rebuilt Rebuild(const std::string& events, const std::string& after = "")
 {
     Rebuilt r;
     StartOnScene();
@@ -168,11 +270,13 @@ Rebuilt Rebuild(const char* events)
     const size_t at = r.note.find("(frame ");
     const uint64_t frame = at == std::string::npos ? 0 : std::stoull(r.note.substr(at + 7));
     std::filesystem::rename("s.talvo", "rebuilt.talvo");
+    if (!after.empty()) r.rebuiltAfter = GoOn(after);
     PinClockSeconds(5);
     StartOnScene();
     ScheduleEvents(events);
     for (uint64_t i = 0; i < frame; ++i) RunFrame();
     r.expected = SceneNow();
+    if (!after.empty()) r.expectedAfter = GoOn("1 lbuttonup 0 0\n1 rbuttonup 0 0\n" + after);
     return r;
 }
 
@@ -189,9 +293,11 @@ TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
                          "8 lbuttonup 240 230\n40 command 7\n50 rbuttondown 40 80\n51 mousemove 300 320\n"
                          "52 rbuttonup 300 320\n60 char 26\n70 lbuttondown 20 380\n71 mousemove 320 380\n";
     CrashedSession(events, 100);
-    const Rebuilt r = Rebuild(events);
+    // The stroke of frame 70 was under way: moves after the rebuild draw nothing.
+    const Rebuilt r = Rebuild(events, "2 mousemove 100 250\n3 mousemove 200 260\n3 mousemove 60 120\n");
     ASSERT_NE(r.note.find("did not end cleanly"), std::string::npos) << r.note;
     EXPECT_EQ(r.rebuilt, r.expected);
+    EXPECT_EQ(r.rebuiltAfter, r.expectedAfter) << "the stroke cut off by the end went on drawing";
     EXPECT_EQ(ReadFileBytes("rebuilt.talvo"), Bytes(r.rebuilt.begin(), r.rebuilt.end() - 12))
         << "the rebuilt scene is saved at once";
     // Nothing is left to rebuild afterwards; nor after a clean end.
@@ -205,6 +311,70 @@ TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
     SetJournalKept(false);
     StartOnScene();
     EXPECT_EQ(JournalTakeNote(), "");
+}
+
+// A long session at Slow (a checkpoint every minute of play, 1200 frames,
+// and a flush every ten frames): the segments before the newest checkpoint
+// a minute old are gone, and what is left rebuilds the scene. After the
+// last periodic checkpoint come Clear, undo and redo (each a checkpoint of
+// its own), then every other command that changes the scene, each followed
+// by a stroke, which the rebuild replays.
+TEST_F(Journal, ALongSessionOfEveryCommandIsRebuiltFromWhatIsLeftOfItsJournal)
+{
+    std::string events = "1 command 41\n";
+    auto stroke = [&events](int frame, const char* down, int y) {
+        const std::string f = std::to_string(frame), up = std::string(down) == "lbuttondown" ? "lbuttonup" : "rbuttonup";
+        events += f + " " + down + " 30 " + std::to_string(y) + "\n" + f + " mousemove 150 " + std::to_string(y + 9) +
+                  "\n" + std::to_string(frame + 1) + " mousemove 300 " + std::to_string(y) + "\n" +
+                  std::to_string(frame + 2) + " " + up + " 300 0\n";
+    };
+    for (int frame = 100; frame < 2400; frame += 230) stroke(frame, "lbuttondown", 90 + frame % 290);
+    events += "2450 command 7\n";
+    stroke(2455, "lbuttondown", 200);
+    stroke(2460, "lbuttondown", 300);
+    events += "2470 char 26\n2475 char 25\n";
+    int frame = 2480;
+    for (const int command : {22, 32, 54, 64, 43, 20, 30, 50, 60, 10, 41, 10, 21, 31}) {
+        events += std::to_string(frame) + " command " + std::to_string(command) + "\n";
+        stroke(frame + 1, "lbuttondown", 100 + frame % 250);
+        stroke(frame + 4, "rbuttondown", 95 + frame % 250);
+        frame += 10;
+    }
+    CrashedSession(events.c_str(), 2640);
+    int segments = 0;
+    bool first = false;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::getenv("XDG_DATA_HOME"))) {
+        segments += entry.path().extension() == ".seg";
+        first = first || entry.path().filename() == JournalSegmentName(0);
+    }
+    EXPECT_FALSE(first) << "the oldest segments stay";
+    EXPECT_GT(segments, 50);
+    const Rebuilt r = Rebuild(events);
+    ASSERT_NE(r.note.find("did not end cleanly"), std::string::npos) << r.note;
+    EXPECT_NE(r.note.find("(frame 26"), std::string::npos) << r.note;
+    EXPECT_EQ(r.rebuilt, r.expected);
+}
+
+// Each scene has a journal of its own, found by its real path: a start on
+// another scene leaves a crashed session's journal for its own scene's next
+// start, however that scene is named.
+TEST_F(Journal, EachSceneHasAJournalOfItsOwn)
+{
+    std::filesystem::create_directory("sub");
+    std::vector<std::string> folders;
+    for (const char* name : {"s.talvo", "t.talvo", "s.talvp", "sub/s.talvo", "S.talvo", "st.talvo", "ts.talvo"}) {
+        WriteFileBytes(name, {});
+        StartOnScene(name);
+        folders.push_back(JournalFolder());
+    }
+    const std::string own = folders[0];
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(std::unique(folders.begin(), folders.end()), folders.end()) << "two scenes share a journal";
+    CrashedSession("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n", 60);
+    StartOnScene("t.talvo");
+    StartOnScene("sub/../s.talvo");
+    EXPECT_EQ(JournalFolder(), own);
+    EXPECT_NE(JournalTakeNote().find("did not end cleanly"), std::string::npos) << "the session was lost";
 }
 
 // Standing at Stop, the journal writes what the input brought within the
