@@ -311,8 +311,6 @@ def debian():
         def _():
             import behaviour
             import x11
-            from Xlib import X, display
-            from Xlib.protocol import event
             data = bytearray(read(bare))
             data[24] = 2  # a mark that a new scene would not have
             open(bare, "wb").write(data)
@@ -338,12 +336,7 @@ def debian():
                     wall = bytes((200, 160, 64))
                     return sum(1 for i in range(0, len(rgb), 3) if rgb[i:i + 3] == wall) >= 2 * (336 + 402) - 4
                 behaviour.wait_until("the scene in Talvo's window", shows_the_field, 60, every=0.2)
-                # What a window manager sends for the close box.
-                d = display.Display(screen.name)
-                w = d.create_resource_object("window", window)
-                w.send_event(event.ClientMessage(window=w, client_type=d.intern_atom("WM_PROTOCOLS"),
-                                                 data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
-                d.close()
+                screen.ask_to_close(window)
                 behaviour.wait_until("talvo to end after the close", lambda: ended(pid), 60)
                 pid = None
             finally:
