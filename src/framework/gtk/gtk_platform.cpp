@@ -63,6 +63,8 @@ uint32_t ButtonBits(guint state)
     uint32_t bits = 0;
     if (state & GDK_BUTTON1_MASK) bits |= MkLButton;
     if (state & GDK_BUTTON3_MASK) bits |= MkRButton;
+    if (state & GDK_SHIFT_MASK) bits |= MkShift;
+    if (state & GDK_CONTROL_MASK) bits |= MkControl;
     return bits;
 }
 
@@ -221,6 +223,17 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     const int32_t character = KeyCharacter(event, (mods & GDK_CONTROL_MASK) != 0);
     if (!key && character < 0) return FALSE;
     QueuePostKey(key, character, ((mods & GDK_SHIFT_MASK) ? MkShift : 0u) | ((mods & GDK_CONTROL_MASK) ? MkControl : 0u));
+    return TRUE;
+}
+
+// A key let go: the keyboard's pen lifts what the key held down.
+gboolean OnKeyRelease(GtkWidget*, GdkEventKey* event, gpointer)
+{
+    if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    const guint letter = LatinLetter(event);
+    const uint32_t key = letter ? letter : VirtualKey(event->keyval);
+    if (!key) return FALSE;
+    QueuePost(WmKeyUp, key, 0);
     return TRUE;
 }
 
@@ -502,6 +515,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_container_add(GTK_CONTAINER(Window), column);
 
     g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
+    g_signal_connect(Window, "key-release-event", G_CALLBACK(OnKeyRelease), nullptr);
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);

@@ -72,9 +72,12 @@ void Deliver(const HeadlessEvent& event)
             if (event.wParam == VkEscape) QueuePost(HandleOf(DialogWindowId), WmCommand, 2, 0);
             break;
         }
-        // A scripted key is pressed with no other key held.
+        // A scripted key comes with the modifiers its line names (in lParam).
         if (event.message == WmKeyDown)
-            QueuePostKey(event.wParam, QueueKeyCharacter(event.wParam));
+            QueuePostKey(event.wParam, QueueKeyCharacter(event.wParam, static_cast<uint32_t>(event.lParam)),
+                         static_cast<uint32_t>(event.lParam));
+        else if (event.message == WmKeyUp)
+            QueuePost(event.message, event.wParam, 0);
         else
             QueuePost(event.message, event.wParam, event.lParam);
         break;

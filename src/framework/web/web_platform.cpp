@@ -127,6 +127,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKey(uint32_t virtualKey, int32_t cha
     QueuePostKey(virtualKey, character, modifiers);
 }
 
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKeyUp(uint32_t virtualKey) { QueuePost(WmKeyUp, virtualKey, 0); }
+
 // A mouse message at field cell (x, y), beyond the edges while captured.
 extern "C" EMSCRIPTEN_KEEPALIVE void WebPostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y)
 {
