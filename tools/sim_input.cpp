@@ -208,7 +208,8 @@ bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events,
         };
         bool known = false, ok = true;
         int64_t a = 0, b = 0;
-        // Shift and Ctrl held with a mouse message or a key: words after it.
+        // Shift and Ctrl held with a mouse message or a key, and "keyboard"
+        // for a mouse message the keyboard's pen made: words after it.
         uint32_t held = 0;
         auto modifiers = [&](size_t from) {
             for (size_t i = from; i < words.size(); ++i) {
@@ -216,6 +217,8 @@ bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events,
                     held |= MkShift;
                 } else if (words[i] == "ctrl") {
                     held |= MkControl;
+                } else if (words[i] == "keyboard") {
+                    held |= MkKeyboard;
                 } else {
                     why = "unknown modifier " + QuoteText(words[i], 40);
                     return false;

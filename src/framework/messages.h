@@ -47,6 +47,8 @@ constexpr uint32_t MkRButton = 0x0002;
 // PlatformKeyModifiers gives for a key.
 constexpr uint32_t MkShift = 0x0004;
 constexpr uint32_t MkControl = 0x0008;
+// A mouse message the keyboard's pen made, which no platform sends.
+constexpr uint32_t MkKeyboard = 0x0100;
 
 constexpr uint32_t VkBack = 0x08;
 constexpr uint32_t VkTab = 0x09;

@@ -24,6 +24,9 @@ struct PenState {
     int32_t shape = ShapeFree;
     ToolPoint anchor = {0, 0};
     ToolPoint end = {0, 0};
+    // Whether the keyboard's pen made the press: the mouse's own moves
+    // then draw nothing until the release.
+    bool byKeyboard = false;
     // The keyboard's cell cursor, and which button it holds down (0: none).
     bool cursorShown = false;
     ToolPoint cursor = {FieldWidth / 2, FieldHeight / 2};
@@ -140,6 +143,7 @@ int32_t BeginStroke(int32_t tool, uint32_t wParam, int32_t lParam)
     P.stamped = false;
     const bool shift = (wParam & MkShift) != 0, control = (wParam & MkControl) != 0;
     P.shape = control ? (shift ? ShapeFilledBox : ShapeBox) : shift ? ShapeLine : ShapeFree;
+    P.byKeyboard = (wParam & MkKeyboard) != 0;
     // A straight wall goes on from where the last stroke was (its press or
     // its last step); at the session's first, from the press.
     const ToolPoint before = LastPoint;
@@ -165,6 +169,7 @@ int32_t EndStroke(int32_t tool, int32_t lParam)
     const bool shaped = P.shape != ShapeFree;
     ToolState = ToolIdle;
     P.shape = ShapeFree;
+    P.byKeyboard = false;
     CaptureMouse(false);
     if (shaped) ShowOverlayNow();
     return 0;
@@ -196,12 +201,14 @@ int32_t OnRButtonDown(WindowHandle, uint32_t, uint32_t wParam, int32_t lParam)
 }
 int32_t OnRButtonUp(WindowHandle, uint32_t, uint32_t, int32_t lParam) { return EndStroke(ToolEraser, lParam); }
 
-int32_t OnMouseMove(WindowHandle, uint32_t, uint32_t, int32_t lParam)
+int32_t OnMouseMove(WindowHandle, uint32_t, uint32_t wParam, int32_t lParam)
 {
     const ToolPoint cursor = CursorOf(lParam);
-    // The mouse takes over from the keyboard's cursor, but for the moves
-    // the cursor makes itself.
-    if (P.cursorShown && (cursor.x != P.cursor.x || cursor.y != P.cursor.y) && !P.cursorButton) {
+    const bool mouse = (wParam & MkKeyboard) == 0;
+    // The mouse takes over from the keyboard's cursor, but not in the middle
+    // of the keyboard's stroke, which the mouse does not draw in.
+    if (mouse && P.byKeyboard && ToolState != ToolIdle) return 0;
+    if (mouse && P.cursorShown && (cursor.x != P.cursor.x || cursor.y != P.cursor.y)) {
         P.cursorShown = false;
         ShowOverlayNow();
     }
@@ -243,8 +250,8 @@ int32_t OnPenKeyDown(uint32_t key, uint32_t held)
         P.cursorShown = true;
         P.cursorButton = key == VkSpace ? MkLButton : MkRButton;
         const int32_t at = PackedPoint(P.cursor);
-        WndProc(MainWindow, key == VkSpace ? WmLButtonDown : WmRButtonDown, P.cursorButton, at);
-        WndProc(MainWindow, WmMouseMove, P.cursorButton, at);
+        WndProc(MainWindow, key == VkSpace ? WmLButtonDown : WmRButtonDown, P.cursorButton | MkKeyboard, at);
+        WndProc(MainWindow, WmMouseMove, P.cursorButton | MkKeyboard, at);
         ShowOverlayNow();
         return 1;
     }
@@ -256,7 +263,7 @@ int32_t OnPenKeyDown(uint32_t key, uint32_t held)
     const bool moved = to.x != P.cursor.x || to.y != P.cursor.y;
     P.cursor = to;
     P.cursorShown = true;
-    if (moved && P.cursorButton) WndProc(MainWindow, WmMouseMove, P.cursorButton, PackedPoint(P.cursor));
+    if (moved && P.cursorButton) WndProc(MainWindow, WmMouseMove, P.cursorButton | MkKeyboard, PackedPoint(P.cursor));
     ShowOverlayNow();
     return 1;
 }
@@ -266,7 +273,7 @@ int32_t OnPenKeyUp(uint32_t key)
     const uint32_t button = key == VkSpace ? MkLButton : key == VkDelete ? MkRButton : 0;
     if (!button || P.cursorButton != button) return 0;
     P.cursorButton = 0;
-    WndProc(MainWindow, button == MkLButton ? WmLButtonUp : WmRButtonUp, 0, PackedPoint(P.cursor));
+    WndProc(MainWindow, button == MkLButton ? WmLButtonUp : WmRButtonUp, MkKeyboard, PackedPoint(P.cursor));
     ShowOverlayNow();
     return 1;
 }
@@ -288,18 +295,19 @@ void ShowField()
     for (size_t i = P.overlay.size(); i-- > 0;) Field[P.overlay[i]] = P.under[i];
 }
 
-void PenStrokeShape(int32_t out[5])
+void PenStrokeShape(int32_t out[PenStrokeValues])
 {
-    const int32_t values[5] = {P.shape, P.anchor.x, P.anchor.y, P.end.x, P.end.y};
-    std::copy(values, values + 5, out);
+    const int32_t values[PenStrokeValues] = {P.shape, P.anchor.x, P.anchor.y, P.end.x, P.end.y, P.byKeyboard};
+    std::copy(values, values + PenStrokeValues, out);
 }
 
-bool SetPenStrokeShape(const int32_t in[5])
+bool SetPenStrokeShape(const int32_t in[PenStrokeValues])
 {
-    if (in[0] < ShapeFree || in[0] > ShapeFilledBox) return false;
+    if (in[0] < ShapeFree || in[0] > ShapeFilledBox || in[5] < 0 || in[5] > 1) return false;
     P.shape = in[0];
     P.anchor = {in[1], in[2]};
     P.end = {in[3], in[4]};
+    P.byKeyboard = in[5] != 0;
     return true;
 }
 

@@ -50,7 +50,9 @@ bool KeyboardCursorShown(ToolPoint* at);
 // The field to the window, with what the pen shows over it.
 void ShowField();
 
-// The shape of the stroke under way (kind, anchor x and y, end x and y), for
-// a checkpoint to keep; false when given values no stroke can have.
-void PenStrokeShape(int32_t out[5]);
-bool SetPenStrokeShape(const int32_t in[5]);
+// The shape of the stroke under way (kind, anchor x and y, end x and y,
+// whether the keyboard made it), for a checkpoint to keep; false when given
+// values no stroke can have.
+constexpr int PenStrokeValues = 6;
+void PenStrokeShape(int32_t out[PenStrokeValues]);
+bool SetPenStrokeShape(const int32_t in[PenStrokeValues]);
