@@ -565,7 +565,13 @@ def scripted_session(seed):
               "60 rbuttondown 100 %d" % (150 + seed % 50), "61 mousemove 160 200", "62 rbuttonup 160 200",
               "70 command 30", "80 command 40", "85 lbuttondown 10 100", "86 mousemove 40 130", "86 lbuttonup 40 130",
               "90 command 43", "100 command 10", "101 lbuttondown 200 100", "102 mousemove 220 120",
-              "102 lbuttonup 220 120", "110 command 10"]
+              "102 lbuttonup 220 120", "110 command 10",
+              # Straight walls and boxes, the keyboard's pen, one frame at
+              # a time at Stop and on again.
+              "115 lbuttondown 30 200 shift", "116 lbuttonup 200 250 shift", "118 lbuttondown 40 300 ctrl",
+              "119 lbuttonup 120 360 ctrl shift", "120 rbuttondown 50 310 ctrl", "121 rbuttonup 90 340 ctrl",
+              "122 key 39", "122 key 32", "123 key 40 shift", "124 keyup 32", "125 char .", "126 char .",
+              "127 command 42"]
     if seed % 2:
         lines += ["130 command 7", "135 command 41"]
     lines += ["140 char 26", "141 char 26", "142 char 25", "150 char 26"]
