@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "app/history.h"
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/input.h"
@@ -245,6 +247,16 @@ TEST_F(Pen, ShiftDrawsAStraightWallAndCtrlABoxAtTheRelease)
     SendHeld(WmRButtonDown, MkRButton | MkControl, 120, 80);
     SendHeld(WmRButtonUp, MkControl, 180, 170);
     EXPECT_TRUE(SquareIs(120, 80, 180, 170, CellEmpty)) << "the eraser clears the box's inside";
+
+    // Each shape is one step of undo.
+    const std::vector<uint8_t> unboxed(Field, Field + FieldSize);
+    const size_t steps = HistoryUndoSteps();
+    SendHeld(WmLButtonDown, MkLButton | MkControl, 20, 20);
+    SendHeld(WmMouseMove, MkLButton | MkControl, 60, 60);
+    SendHeld(WmLButtonUp, MkControl, 90, 90);
+    EXPECT_EQ(HistoryUndoSteps(), steps + 1);
+    ASSERT_TRUE(HistoryUndo());
+    EXPECT_TRUE(std::equal(unboxed.begin(), unboxed.end(), Field));
 
     // With drawing off a shape changes nothing; a plain drag is as before.
     before.assign(Field, Field + FieldSize);

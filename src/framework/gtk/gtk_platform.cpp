@@ -419,6 +419,7 @@ const BarButton BarButtons[] = {
     {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
     {"camera-photo-symbolic", "Save picture", "Save a picture of the field (P)", 'p'},
     {"media-record-symbolic", "Save animation", "Save an animation of the last minute (G)", 'g'},
+    {"media-skip-forward-symbolic", "One frame", "Stop, then one frame at a time (.)", '.'},
 };
 
 void OnBarButton(GtkButton*, gpointer character)
@@ -470,6 +471,17 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
         gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
     }
+    // Seven buttons and the window's own two in the width of the field.
+    GtkCssProvider* compact = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(compact,
+                                    "headerbar.talvo-bar { padding-left: 3px; padding-right: 3px; }"
+                                    "headerbar.talvo-bar button { min-width: 18px; padding-left: 5px; padding-right: 5px; }",
+                                    -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(compact),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    gtk_style_context_add_class(gtk_widget_get_style_context(bar), "talvo-bar");
+    g_object_set(bar, "spacing", 2, nullptr);
+    g_object_unref(compact);
     gtk_window_set_titlebar(window, bar);
     // After the bar: a title set before a bar with a title widget of its own
     // is dropped, and the window goes by the program's name.
