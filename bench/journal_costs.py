@@ -83,10 +83,14 @@ def main():
             finally:
                 shutil.rmtree(folder)
         (cpu0, wall0, _), (cpu1, wall1, line) = results[False], results[True]
+        # At "No wait" the bytes go with the frames: a checkpoint every 10000
+        # and the script's moves, so the frame rate is printed with them.
+        frames = field(line, "frames")
         print("%s, drawing, %.0f s: processor %.2f%% of a core without the journal, %.2f%% with it "
-              "(%+.2f points); journal %.1f KB/s in %d files" %
+              "(%+.2f points); journal %.1f KB/s in %d files, at %.0f frames a second (%.1f bytes a frame)" %
               (speed, wall1, 100 * cpu0 / wall0, 100 * cpu1 / wall1, 100 * (cpu1 / wall1 - cpu0 / wall0),
-               field(line, "journal_bytes") / 1000 / wall1, field(line, "journal_files")))
+               field(line, "journal_bytes") / 1000 / wall1, field(line, "journal_files"), frames / wall1,
+               field(line, "journal_bytes") / max(frames, 1)))
     took, frame = rebuild("Normal", 65)
     print("Normal: a start rebuilds 65 s of play (frame %d) in %.2f s" % (frame, took))
     took, frame = rebuild("No wait", 5)

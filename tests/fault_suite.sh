@@ -123,6 +123,17 @@ check "truncated scene kept aside" eval 'cmp -s cut.talvo.damaged old-cut.talvo 
 run "$sim" range.talvo
 check "out-of-range scene kept aside" eval 'cmp -s range.talvo.damaged-2 old-range.talvo && is_scene range.talvo'
 
+# A scene with 50 MB after it, named and dropped, in a run that keeps a
+# journal and has far less memory than the file: refused before it is read
+# whole, kept aside whole by the save under its name, the dropped one untouched.
+case_dir
+scene big.talvo 1 && truncate -s +50M big.talvo && cp --sparse=always big.talvo old-big.talvo
+cp --sparse=always big.talvo dropped.talvo && echo "1 drop dropped.talvo" >drop.txt
+(ulimit -v 60000 && run "$sim" --real-time --events drop.txt big.talvo && echo $status >status)
+status=$(cat status)
+check "scene with 50 MB after it" eval '[ $status = 0 ] && cmp -s big.talvo.damaged old-big.talvo && is_scene big.talvo &&
+  cmp -s dropped.talvo old-big.talvo'
+
 # Failed saves: each is told, leaves the old scene and rescues the new one.
 case_dir
 scene '~talvo.save' 1 && cp '~talvo.save' old.talvo && before=$(rescues)

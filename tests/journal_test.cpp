@@ -277,7 +277,9 @@ TEST_F(Journal, WhatIsDamagedIsKeptAsideAndNeverStopsTheStart)
 TEST_F(Journal, ASecondProgramOnTheSceneWorksOnACopyOfItsOwn)
 {
     WriteFileBytes("s.talvo", {});
+    SetJournalKept(true);
     StartOnScene();
+    SetJournalKept(false);
     // The first program holds the scene (its lock, as a lock file of ours).
     const std::string lock = JournalFolder().substr(0, JournalFolder().size() - 1) + ".lock";
     int64_t held = -1;

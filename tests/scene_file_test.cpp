@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/main_routine.h"
 #include "app/scene_handlers.h"
 #include "files/scene_file.h"
+#include "files/side_files.h"
 #include "framework/headless/headless.h"
 #include "framework/messages.h"
 #include "framework/palette_builder.h"
@@ -401,6 +403,75 @@ TEST(SceneFileLoad, DamagedFilesAreRefusedWithNothingChanged)
     EXPECT_EQ(LoadScene(), 0);
     ExpectSame(before, Take());
     EXPECT_FALSE(FileExists("absent.talvo"));
+}
+
+// --- Files longer than any the program reads.
+
+// What this process has read from files so far (Linux's count).
+uint64_t BytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return 0;
+}
+
+// `text`, then zeros up to `length` (a sparse tail, quick to make).
+void WriteLong(const char* name, const std::string& text, uint64_t length)
+{
+    WriteFileText(name, text);
+    std::filesystem::resize_file(name, length);
+}
+
+TEST(SceneFileLoad, LongerFilesThanAnyTheProgramReadsAreRefusedUnreadAndChangeNothing)
+{
+    TempDir dir;
+    ASSERT_GT(BytesRead(), 0u) << "no count of the bytes read here";
+    StartWithNewScene();
+    size_t size = 0;
+    const uint8_t* encoded = EncodedScene(&size);
+    const Bytes fresh(encoded, encoded + size);
+    std::string scene(fresh.begin(), fresh.end());
+    scene[26] = 1; // Slow: a scene of its own
+    // Up to the largest scene's length a tail is left unused, as ever; past
+    // it the file is kept aside whole by the save, and the scene stays.
+    for (const uint64_t length : {uint64_t{SceneMaxSize}, uint64_t{SceneMaxSize} + 1, uint64_t{50} << 20}) {
+        SCOPED_TRACE(length);
+        StartWithNewScene();
+        WriteLong("Default.talvo", scene, length);
+        const uint64_t before = BytesRead();
+        ASSERT_EQ(LoadScene(), length == SceneMaxSize ? 1 : 0);
+        if (length == SceneMaxSize) continue;
+        EXPECT_LT(BytesRead() - before, 65536u) << "the file was read";
+        ASSERT_EQ(SaveSceneAndTell(), 1);
+        EXPECT_EQ(std::filesystem::file_size("Default.talvo.damaged"), length);
+        EXPECT_EQ(ReadFileBytes("Default.talvo"), fresh);
+        std::filesystem::remove("Default.talvo.damaged");
+    }
+    // A side file at the limit shapes a new scene; a byte more, and the new
+    // scene is made as without it.
+    std::string pal = "one\ntwo\nthree\n";
+    for (int shade = 0; shade < 32; ++shade) pal += std::to_string(8 * shade) + " 7 9\n";
+    for (const std::string longer : {"init.txt", "bg.raw", "bg.pal"})
+        for (const uint64_t length : {uint64_t{SideFileLimit}, uint64_t{SideFileLimit} + 1}) {
+            SCOPED_TRACE(longer + " of " + std::to_string(length));
+            for (const char* name : {"init.txt", "bg.raw", "bg.pal"}) std::filesystem::remove(name);
+            if (longer == "init.txt") {
+                WriteLong("init.txt", "BGCOLOR 10 20 30\n", length);
+            } else {
+                WriteLong("bg.raw", std::string(FieldSize, '\x11'), longer == "bg.raw" ? length : FieldSize);
+                WriteLong("bg.pal", pal, longer == "bg.pal" ? length : pal.size());
+            }
+            const uint64_t before = BytesRead();
+            StartWithNewScene();
+            const bool used = std::memcmp(EncodedScene(&size), fresh.data(), 40) != 0;
+            EXPECT_EQ(used, length == SideFileLimit);
+            if (!used) {
+                EXPECT_LT(BytesRead() - before, 2u * FieldSize) << "the long file was read";
+            }
+        }
 }
 
 // --- Save safeguards.

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/journal.h"
+#include "framework/file_system.h"
 #include "talvo_version.h"
 #include "test_support.h"
 
@@ -311,6 +313,91 @@ TEST(SimCli, ReplayGivesTheSceneOfTheSessionAndRefusesWhatIsNoJournal)
     EXPECT_NE(ReadText("sim.err").find("not a journal"), std::string::npos);
     EXPECT_EQ(RunSim("--replay later x.talvo"), 2);
     EXPECT_NE(ReadText("sim.err").find("another version"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// Without a scene named, a replay writes none (the user's Default.talvo
+// stays as it is); a scene named for the journal finds its journal as the
+// program does, through links; onto a scene another program has open, it
+// goes to a copy and says so.
+TEST(SimCli, AReplayWritesOnlyTheSceneNamedAndFindsAJournalByItsScene)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--real-time --frames 30 --seed 4 garden.talvo"), 0) << ReadText("sim.err");
+    ASSERT_EQ(RunSim("--frames 3 --seed 1 Default.talvo"), 0) << ReadText("sim.err");
+    const Bytes mine = ReadFileBytes("Default.talvo"), garden = ReadFileBytes("garden.talvo");
+    std::filesystem::create_symlink("garden.talvo", "link.talvo");
+    ASSERT_EQ(RunSim("--replay link.talvo --gif out.gif"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadFileBytes("Default.talvo"), mine);
+    EXPECT_TRUE(FileExists("out.gif"));
+    EXPECT_TRUE(dir.Rescued().empty());
+    const std::string journal = JournalFolderOf("garden.talvo");
+    int64_t held = -1;
+    ASSERT_EQ(FileLock((journal.substr(0, journal.size() - 1) + ".lock").c_str(), &held), FileDone);
+    ASSERT_EQ(RunSim("--replay " + journal + " garden.talvo"), 0) << ReadText("sim.err");
+    FileUnlock(held);
+    EXPECT_EQ(ReadFileBytes("garden.talvo"), garden);
+    EXPECT_EQ(ReadFileBytes("garden (2).talvo"), garden);
+    EXPECT_NE(ReadText("sim.err").find("garden.talvo is open in another Talvo window"), std::string::npos);
+    EXPECT_EQ(RunSim("--replay Default.talvo again.talvo"), 2);
+    EXPECT_NE(ReadText("sim.err").find("no journal of the scene Default.talvo"), std::string::npos);
+    EXPECT_FALSE(FileExists("again.talvo"));
+}
+
+// A picture or animation that cannot be written fails the run, replay or
+// not; the scene is saved all the same.
+TEST(SimCli, APictureThatCannotBeWrittenFailsTheRun)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--real-time --frames 5 --seed 4 garden.talvo"), 0) << ReadText("sim.err");
+    for (const std::string run : {"--frames 3 --png", "--frames 3 --gif", "--replay garden.talvo --png"}) {
+        std::filesystem::remove("x.talvo");
+        EXPECT_EQ(RunSim(run + " nowhere/p x.talvo"), 1) << run;
+        EXPECT_EQ(ReadText("sim.err"), "talvo-sim: cannot write nowhere/p: No such file or directory\n");
+        EXPECT_TRUE(FileExists("x.talvo")) << run;
+    }
+}
+
+// Options that would do nothing in the mode chosen: refused with the usage.
+TEST(SimCli, OptionsThatDoNothingInTheModeChosenAreRefused)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--real-time --frames 5 --seed 4 garden.talvo"), 0) << ReadText("sim.err");
+    WriteFileText("events.txt", "1 close\n");
+    for (const std::string options : {"--frames 10", "--seed 3", "--real-time", "--no-journal", "--events events.txt",
+                                      "y.talvo"}) {
+        EXPECT_EQ(RunSim("--replay garden.talvo " + options + " x.talvo"), 2) << options;
+        EXPECT_NE(ReadText("sim.err").find("\nusage: talvo-sim"), std::string::npos) << options;
+    }
+    for (const char* options : {"--no-journal", "--gif-every 2", "--gif-frames 0:"})
+        EXPECT_EQ(RunSim(std::string(options) + " x.talvo"), 2) << options;
+    EXPECT_FALSE(FileExists("x.talvo") || FileExists("y.talvo") || FileExists("Default.talvo"));
+}
+
+// --help describes each option the usage names and the events, and so does
+// the manual page.
+TEST(SimCli, HelpAndTheManualPageDescribeEveryOptionAndTheEventsFile)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--help"), 0);
+    const std::string help = ReadText("sim.out"), usage = help.substr(0, help.find("\n\n"));
+    std::string man; // as a reader sees it
+    for (const char c : ReadText(TALVO_SIM_MAN_PAGE))
+        if (c != '\\') man += c;
+    for (size_t at = usage.find("--"); at != std::string::npos; at = usage.find("--", at + 2)) {
+        const std::string option = usage.substr(at, usage.find_first_of(" ]|\n", at) - at);
+        EXPECT_TRUE(help.find("\n  " + option + " ") != std::string::npos || help.find("\n  " + option + ",") != std::string::npos)
+            << option;
+        EXPECT_NE(man.find(option), std::string::npos) << option << " not in the manual page";
+    }
+    for (const char* word : {"(1000", "lbuttondown", "rbuttonup", "mousemove", "command", "drop", "key", "char", "close",
+                             "does nothing in the mode"}) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+        EXPECT_NE(man.find(word), std::string::npos) << word << " not in the manual page";
+    }
 }
 
 } // namespace

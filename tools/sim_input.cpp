@@ -1,5 +1,6 @@
 #include "sim_input.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "framework/messages.h"
@@ -61,6 +62,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             return true;
         };
         int64_t number = 0;
+        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') o.given.push_back(arg);
         if (arg == "--frames") {
             if (!take("--frames")) return false;
             if (!ParseDecimal(value, 1, INT32_MAX, &number)) {
@@ -126,6 +128,29 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
         } else {
             o.scene.push_back(arg);
         }
+    }
+    if (o.help || o.version) return true;
+    const auto given = [&o](const char* name) { return std::find(o.given.begin(), o.given.end(), name) != o.given.end(); };
+    if (o.gif.empty() && (given("--gif-every") || given("--gif-frames"))) {
+        *error = "--gif-every and --gif-frames need --gif";
+        return false;
+    }
+    if (o.replay.empty()) {
+        if (o.noJournal && !o.realTime) {
+            *error = "--no-journal goes with --real-time: a run in simulated time keeps no journal";
+            return false;
+        }
+        return true;
+    }
+    // A replay's frames, input and times are the recorded session's.
+    for (const char* name : {"--frames", "--seed", "--real-time", "--no-journal", "--events"})
+        if (given(name)) {
+            *error = std::string("--replay plays a recorded session: it takes no ") + name;
+            return false;
+        }
+    if (o.scene.size() > 1) {
+        *error = "--replay saves to one scene at most";
+        return false;
     }
     return true;
 }

@@ -24,12 +24,16 @@ struct SimOptions {
     bool version = false;
     std::string events;
     std::vector<std::string> scene;
+    // The options given, by name, as given.
+    std::vector<std::string> given;
 };
 
 // A whole decimal number in [low, high], with an optional sign.
 bool ParseDecimal(const std::string& text, int64_t low, int64_t high, int64_t* out);
 
-// False, with the reason in *error, when the command line cannot be used.
+// False, with the reason in *error, when the command line cannot be used:
+// a bad option or value, or an option that does nothing in the mode chosen
+// (a run, or a replay).
 bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error);
 
 // One event a line: FRAME EVENT ARGS; a word that begins with # starts a

@@ -105,16 +105,17 @@ std::string HexOf(uint64_t value)
     return text;
 }
 
+// A file longer than any scene is hashed by its first bytes alone: it is no
+// scene the program saved either way, and it is never read whole.
 uint64_t FileHash(const char* name)
 {
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes(SceneMaxSize + 1);
+    size_t got = 0;
     if (std::FILE* file = FileOpenRegular(name, "rb")) {
-        uint8_t chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+        got = std::fread(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
-    return Fnv64(bytes.data(), bytes.size());
+    return Fnv64(bytes.data(), got);
 }
 
 // The file the scene name stands for, as one text for every way of naming
@@ -307,23 +308,89 @@ void JournalReset()
 
 namespace {
 
+// Journals stay for this many scenes, those used last: enough to go back
+// to the last session of each scene in use with talvo-sim --replay, and few
+// enough that the folder stays small however many scenes come and go.
+constexpr size_t ScenesJournalled = 8;
+
+std::string JournalsIn(const char* data) { return std::string(data) + "journal/"; }
+
+// The folder of the scene's journal (no separator at the end); its lock is
+// the file beside it, FOLDER.lock.
+std::string FolderOf(const char* data, const std::string& realPath)
+{
+    return JournalsIn(data) + HexOf(Fnv64(reinterpret_cast<const uint8_t*>(realPath.data()), realPath.size()));
+}
+
+bool FolderThere(const std::string& folder)
+{
+    std::vector<std::string> names;
+    return FileListFolder(folder.c_str(), &names);
+}
+
+// What is left in the folder goes with it; the lock's file goes too.
+void RemoveJournal(const std::string& folder, int64_t lock)
+{
+    std::vector<std::string> names;
+    FileListFolder(folder.c_str(), &names);
+    for (const std::string& name : names) FileRemove((folder + "/" + name).c_str());
+    FileRemoveFolder(folder.c_str());
+    FileUnlockAndRemove(lock, (folder + ".lock").c_str());
+}
+
+// The journals of scenes beyond the ones used last are removed, unless
+// another program holds one or it holds a session still to be rebuilt,
+// which waits for the next start on its scene.
+void RemoveOldJournals(const char* data)
+{
+    const std::string journals = JournalsIn(data);
+    std::vector<FolderEntry> folders;
+    if (!FileListFolders(journals.c_str(), &folders)) return;
+    std::sort(folders.begin(), folders.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.changedMs > b.changedMs; });
+    for (size_t i = ScenesJournalled; i < folders.size(); ++i) {
+        const std::string folder = journals + folders[i].name;
+        int64_t lock = -1;
+        if (folder + "/" == Folder || FileLock((folder + ".lock").c_str(), &lock) != FileDone) continue;
+        if (JournalFinished(folder + "/"))
+            RemoveJournal(folder, lock);
+        else
+            FileUnlock(lock);
+    }
+}
+
 // Takes the scene's lock (moving to a copy of its own when another program
 // holds it), recovers what an unclean end left, and clears the folder.
-// False when there is no journal folder for it.
+// False when no journal folder is kept for it: none can be made, or this
+// program keeps no journal (and then leaves neither folder nor lock).
 bool LockAndRecover(const char* data)
 {
     for (int round = 0;; ++round) {
         const std::string original = SceneFileName;
         int copy = 1;
+        bool held = true;
         for (;;) {
             ScenePath = RealPath(SceneFileName);
-            Folder = std::string(data) + "journal/" +
-                     HexOf(Fnv64(reinterpret_cast<const uint8_t*>(ScenePath.data()), ScenePath.size()));
-            if (!FileMakeFolders(Folder.c_str())) {
-                if (Kept) GiveUp("cannot make " + Folder);
+            Folder = FolderOf(data, ScenePath);
+            const std::string lock = Folder + ".lock";
+            // Where there is neither, no program holds the scene and no
+            // session of it is left to rebuild.
+            if (!Kept && !FolderThere(Folder) && !Exists(lock)) {
+                held = false;
+                break;
+            }
+            const std::string journals = JournalsIn(data);
+            if (!FileMakeFolders(journals.c_str())) {
+                if (Kept) GiveUp("cannot make " + journals);
                 return false;
             }
-            const FileStatus locked = FileLock((Folder + ".lock").c_str(), &Lock);
+            const FileStatus locked = FileLock(lock.c_str(), &Lock);
+            // Made once the lock is held: the program that held it before
+            // may have removed the folder as it let go.
+            if (locked == FileDone && Kept && !FileMakeFolders(Folder.c_str())) {
+                GiveUp("cannot make " + Folder);
+                return false;
+            }
             Folder += "/";
             if (locked == FileDone) break;
             Lock = -1;
@@ -339,6 +406,10 @@ bool LockAndRecover(const char* data)
         if (original != SceneFileName)
             AddNote(original + " is open in another Talvo window. This one works on a copy of its own, " +
                     std::string(SceneFileName) + ", so that neither overwrites the other.");
+        if (!held) {
+            Folder.clear();
+            return false;
+        }
 
         JournalReading reading;
         bool moved = false;
@@ -352,6 +423,15 @@ bool LockAndRecover(const char* data)
                 AddNote("Part of the journal was damaged and is kept aside in " + Folder + ".");
         }
         ClearFolder(reading.damaged);
+        if (!Kept) {
+            // Nothing of this program's stays, but what was kept aside.
+            const std::string folder = Folder.substr(0, Folder.size() - 1);
+            FileRemoveFolder(folder.c_str());
+            FileUnlockAndRemove(Lock, (folder + ".lock").c_str());
+            Lock = -1;
+            Folder.clear();
+            return false;
+        }
         if (!moved || round > 0) return true;
         // The session goes on beside the replaced file, under its own lock.
         FileUnlock(Lock);
@@ -361,15 +441,24 @@ bool LockAndRecover(const char* data)
 
 } // namespace
 
+std::string JournalFolderOf(const char* scene)
+{
+    char data[FilePathLimit];
+    if (!scene[0] || !FileRescueFolder(data, sizeof data, false)) return "";
+    return FolderOf(data, RealPath(scene)) + "/";
+}
+
 void JournalOpenScene()
 {
     if (Open) JournalEndCleanly();
     if (Lock >= 0) FileUnlock(Lock);
     Lock = -1;
     Folder.clear();
+    // Another scene, another history, with or without a journal.
+    HistoryReset();
     if (!SceneFileName[0]) return;
     char data[FilePathLimit];
-    if (!FileRescueFolder(data, sizeof data)) {
+    if (!FileRescueFolder(data, sizeof data, Kept)) {
         if (Kept) GiveUp("no data folder");
         return;
     }
@@ -377,8 +466,8 @@ void JournalOpenScene()
         Folder.clear();
         return;
     }
-    HistoryReset();
     if (!Kept) return;
+    RemoveOldJournals(data);
 
     // A new session, from the scene as it is now.
     Open = true;

@@ -23,7 +23,10 @@ void SetJournalKept(bool kept);
 bool JournalKept();
 
 // After the scene is loaded or made at start-up, and after another scene
-// was loaded: the lock, the recovery of an unclean end, a new journal.
+// was loaded: the lock, the recovery of an unclean end, a new journal, and
+// the journals of scenes long unused removed. A program that keeps none
+// rebuilds what an unclean end left all the same, and then leaves no
+// journal folder or lock behind.
 void JournalOpenScene();
 // At the top of every frame, before its step: flushes once a second and
 // takes the periodic checkpoints.
@@ -48,6 +51,11 @@ void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam);
 // The note for the user after the first frame (a recovery, a second
 // program on the scene); empty when there is none. Taken once.
 std::string JournalTakeNote();
+
+// Where the journal of the scene `name` is kept, found as the program finds
+// it (by the scene file's real path); made or not. Empty without a data
+// folder.
+std::string JournalFolderOf(const char* name);
 
 // Where the journal of the scene open now is (empty when none), and how
 // many frames it has run.

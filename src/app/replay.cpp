@@ -75,6 +75,25 @@ bool ReadJournal(const std::string& folder, JournalReading* out)
     return any || out->otherVersion || !out->damaged.empty();
 }
 
+bool JournalFinished(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (!FileListFolder(folder.c_str(), &names)) return false;
+    int64_t last = -1;
+    for (const std::string& name : names) last = std::max(last, JournalSegmentNumber(name));
+    if (last < 0) return true;
+    // The last segment alone tells most: an unclean end is not read further.
+    std::vector<uint8_t> bytes;
+    std::vector<JournalRecord> records;
+    if (!ReadWhole(folder + JournalSegmentName(static_cast<uint32_t>(last)), &bytes) ||
+        ReadJournalSegment(bytes.data(), bytes.size(), &records) != SegmentWhole || records.empty() ||
+        records.back().type != RecordEnd)
+        return false;
+    JournalReading reading;
+    return ReadJournal(folder, &reading) && !reading.otherVersion && !reading.records.empty() &&
+           reading.records.back().type == RecordEnd;
+}
+
 int64_t LastCheckpointAtOrBefore(const std::vector<JournalRecord>& records, uint64_t frame)
 {
     int64_t found = -1;

@@ -30,6 +30,11 @@ bool IsSceneInput(uint32_t message, uint32_t wParam);
 // when there is no journal there (no segment, or none of this program).
 bool ReadJournal(const std::string& folder, JournalReading* out);
 
+// Whether the journal in `folder` (a name ending in the separator) has
+// nothing left to rebuild: no segment at all, or a session of this program
+// that ended cleanly, as a start on its scene would read it.
+bool JournalFinished(const std::string& folder);
+
 // The last checkpoint at or before `frame` (or at all), -1 when none.
 int64_t LastCheckpointAtOrBefore(const std::vector<JournalRecord>& records, uint64_t frame);
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "framework/file_system.h"
+#include "files/side_files.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 
@@ -28,11 +28,11 @@ int32_t ReadColourLine(const char* line, int32_t numbers[3])
 
 void LoadBackgroundImage()
 {
-    std::FILE* raw = FileOpenRegular("bg.raw", "rb");
+    std::FILE* raw = OpenSideFile("bg.raw", "rb");
     if (!raw) return;
     // Without its palette the shades would show in colours nobody chose, so
     // both files must be there before the field is touched.
-    std::FILE* pal = FileOpenRegular("bg.pal", "r");
+    std::FILE* pal = OpenSideFile("bg.pal", "r");
     if (!pal) {
         std::fclose(raw);
         return;

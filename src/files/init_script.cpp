@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "framework/file_system.h"
+#include "files/side_files.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "sim/palette.h"
@@ -99,7 +99,7 @@ void ExecuteCommand(const ScriptCommand& command, int32_t count)
 
 int32_t RunInitScript()
 {
-    std::FILE* file = FileOpenRegular("init.txt", "r");
+    std::FILE* file = OpenSideFile("init.txt", "r");
     if (!file) return 0;
     ColoursSetFlag = 0;
     char line[ScriptLineSize];

@@ -15,7 +15,8 @@ extern int32_t ColoursSetFlag;
 // As at process start: no colour set by a script.
 void InitScriptReset();
 
-// 1 when init.txt was opened and read, 0 when it cannot be opened.
+// 1 when init.txt was opened and read, 0 when it cannot be opened or is
+// longer than a start-up script can be (files/side_files.h).
 int32_t RunInitScript();
 // Fills the command from one line; returns the tokens read (1..8), or 0 for
 // a comment or a line with an over-long token.

@@ -131,16 +131,20 @@ static bool SceneAcceptable(const uint8_t* in, size_t length)
 
 int32_t ReadScene(const char* name)
 {
-    std::FILE* file = FileOpenRegular(name, "rb");
+    int64_t length = 0;
+    std::FILE* file = FileOpenRegular(name, "rb", &length);
     if (!file) return 0;
-    ReadLength = std::fread(SceneBuffer, 1, sizeof SceneBuffer, file);
+    // A file longer than the largest scene is none, whatever it begins
+    // with, and only its magic is read.
+    const bool fits = length <= SceneMaxSize;
+    ReadLength = std::fread(SceneBuffer, 1, fits ? sizeof SceneBuffer : 5, file);
     std::fclose(file);
     const uint8_t* in = SceneBuffer;
     if (ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
     // A scene that cannot be used is still the user's: kept aside at the
     // first save under its name.
     if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
-    if (!SceneAcceptable(in, ReadLength)) return 0;
+    if (!fits || !SceneAcceptable(in, ReadLength)) return 0;
     DamagedScene[0] = 0;
     return 1;
 }

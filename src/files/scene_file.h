@@ -20,7 +20,8 @@ extern char DamagedScene[SceneFileNameSize];
 int32_t SaveScene();
 // Reads and checks the scene file `name`, changing nothing that is in force:
 // 1 when it can be used; 0 when it cannot be read or breaks any limit of
-// the format (a file that begins like a scene is then DamagedScene).
+// the format (a file that begins like a scene is then DamagedScene). A file
+// longer than SceneMaxSize is refused before it is read.
 int32_t ReadScene(const char* name);
 // Puts the scene ReadScene accepted in force (settings, palette, field and
 // grains); `name` becomes SceneFileName.

@@ -68,6 +68,9 @@ const char* FileLastError();
 // O_NONBLOCK and a check with fstat; Win32: CreateFileW, then GetFileType
 // must be FILE_TYPE_DISK and the attributes no directory).
 std::FILE* FileOpenRegular(const char* name, const char* mode);
+// The same, with the file's length in bytes in *length, so that a file too
+// long to be what the caller reads is refused before it is read whole.
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length);
 
 // Looks at what a save to `name` would write: follows symbolic links to the
 // file they lead to (or, for a link that leads nowhere, to the name it
@@ -110,9 +113,10 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size);
 
 // The folder for files the user did not name (XDG_DATA_HOME/talvo, else
 // ~/.local/share/talvo; Win32: the local application data folder\Talvo),
-// made when missing, with its separator at the end so that a name can be
-// appended. False when there is none.
-bool FileRescueFolder(char* folder, size_t size);
+// made when missing (unless `make` is false: then only named), with its
+// separator at the end so that a name can be appended. False when there is
+// none.
+bool FileRescueFolder(char* folder, size_t size, bool make = true);
 
 // Makes the folder, and the folders on the way to it, where missing (new
 // ones private to the user). False when it is not there afterwards.
@@ -123,9 +127,22 @@ bool FileListFolder(const char* folder, std::vector<std::string>* names);
 // Removes the regular file: FileDone once it is gone (also when it was not
 // there).
 FileStatus FileRemove(const char* path);
+// The folders in the folder (links to folders not among them), each with
+// when it last changed, in milliseconds since 1970; in no order. False when
+// it cannot be read.
+struct FolderEntry {
+    std::string name;
+    int64_t changedMs;
+};
+bool FileListFolders(const char* folder, std::vector<FolderEntry>* folders);
+// Removes the folder if it is empty: FileDone once it is gone.
+FileStatus FileRemoveFolder(const char* path);
 // Holds the lock that the file `path` (made when missing) stands for, until
 // FileUnlock or the end of the process however it ends: FileDone with
 // *handle set; FileTaken when another process holds it; another status when
 // no lock can be had there.
 FileStatus FileLock(const char* path, int64_t* handle);
 void FileUnlock(int64_t handle);
+// Lets the lock go and removes its file; a program that takes the lock
+// meanwhile holds it all the same (and its file stays).
+void FileUnlockAndRemove(int64_t handle, const char* path);

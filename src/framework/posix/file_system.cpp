@@ -165,6 +165,12 @@ const char* FileLastError()
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
 {
+    int64_t length = 0;
+    return FileOpenRegular(name, mode, &length);
+}
+
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
+{
     struct stat st;
     if (!name || stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     // Checked again on the open file: the name may have changed meanwhile.
@@ -178,6 +184,7 @@ std::FILE* FileOpenRegular(const char* name, const char* mode)
     if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     std::FILE* file = fdopen(fd, mode);
     if (!file) close(fd);
+    *length = static_cast<int64_t>(st.st_size);
     return file;
 }
 
@@ -366,7 +373,7 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
     return error == EEXIST ? Fail(FileTaken, error) : FailWith(error);
 }
 
-bool FileRescueFolder(char* folder, size_t size)
+bool FileRescueFolder(char* folder, size_t size, bool make)
 {
     std::string path;
     const char* data = std::getenv("XDG_DATA_HOME");
@@ -382,6 +389,11 @@ bool FileRescueFolder(char* folder, size_t size)
         path = std::string(home) + "/.local/share";
     }
     path += "/talvo/";
+    if (!make) {
+        if (path.size() >= size) return false;
+        std::memcpy(folder, path.c_str(), path.size() + 1);
+        return true;
+    }
     // Every folder on the way, made private where it is new.
     for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
         const std::string part = path.substr(0, at);
@@ -425,27 +437,66 @@ FileStatus FileRemove(const char* path)
 
 FileStatus FileLock(const char* path, int64_t* handle)
 {
-    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd < 0) return FailWith(errno);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return Fail(FileNotRegular, EINVAL);
-    }
-    // flock goes with the process: a program that died holds nothing.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        // A file system without locks (Emscripten's) has only this program.
-        if (error != ENOSYS && error != EOPNOTSUPP) {
+    for (int attempt = 0;; ++attempt) {
+        const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd < 0) return FailWith(errno);
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             close(fd);
-            return error == EWOULDBLOCK ? Fail(FileTaken, error) : FailWith(error);
+            return Fail(FileNotRegular, EINVAL);
         }
+        // flock goes with the process: a program that died holds nothing.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            // A file system without locks (Emscripten's) has only this program.
+            if (error != ENOSYS && error != EOPNOTSUPP) {
+                close(fd);
+                return error == EWOULDBLOCK ? Fail(FileTaken, error) : FailWith(error);
+            }
+        }
+        // The file may have been removed by the one who held it until now
+        // (FileUnlockAndRemove): a lock on it would hold nothing, so it is
+        // taken again on the file that the name stands for now.
+        struct stat now;
+        if (stat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+            *handle = fd;
+            return FileDone;
+        }
+        close(fd);
+        if (attempt == 20) return Fail(FileFailed, EAGAIN);
     }
-    *handle = fd;
-    return FileDone;
 }
 
 void FileUnlock(int64_t handle)
 {
     if (handle >= 0) close(static_cast<int>(handle));
+}
+
+void FileUnlockAndRemove(int64_t handle, const char* path)
+{
+    // Removed while still held: nobody can take a lock on the old file
+    // that a later FileLock would not see.
+    unlink(path);
+    FileUnlock(handle);
+}
+
+bool FileListFolders(const char* folder, std::vector<FolderEntry>* folders)
+{
+    DIR* listing = opendir(folder);
+    if (!listing) return false;
+    const std::string base = std::string(folder) + "/";
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        struct stat st;
+        if (name == "." || name == ".." || lstat((base + name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        folders->push_back({name, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000});
+    }
+    closedir(listing);
+    return true;
+}
+
+FileStatus FileRemoveFolder(const char* path)
+{
+    if (rmdir(path) == 0 || errno == ENOENT) return FileDone;
+    return FailWith(errno);
 }

@@ -944,7 +944,8 @@ var talvoPage = (function () {
     if (!running || !dropsAccepted || aboutOpen || !list.length) return;
     let contents;
     try {
-      contents = await Promise.all(list.map(file => file.arrayBuffer()));
+      // Over the program's largest (files/side_files.h): refused unread.
+      contents = await Promise.all(list.map(file => (file.size > 1 << 20 ? null : file.arrayBuffer())));
     } catch (error) {
       showError("The dropped file could not be read: " + error.message);
       return;
@@ -952,9 +953,11 @@ var talvoPage = (function () {
     if (!running || aboutOpen) return;
     const scenes = [], refused = [], told = [];
     list.forEach((file, i) => {
-      const bytes = new Uint8Array(contents[i]);
+      const bytes = contents[i] && new Uint8Array(contents[i]);
       const side = SideFiles.find(name => name === file.name.toLowerCase());
-      if (side) {
+      if (!bytes) {
+        refused.push(file.name);
+      } else if (side) {
         FS.writeFile(inFolder(side), bytes);
         told.push(side + " is kept: it shapes every new scene from now on (Clear makes one).");
       } else if (loadsAsScene(bytes)) {

@@ -309,6 +309,12 @@ const char* FileLastError()
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
 {
+    int64_t length = 0;
+    return FileOpenRegular(name, mode, &length);
+}
+
+std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
+{
     std::wstring path;
     if (!name || !FullPath(name, &path)) return nullptr;
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -328,6 +334,7 @@ std::FILE* FileOpenRegular(const char* name, const char* mode)
     }
     std::FILE* stream = _fdopen(fd, mode);
     if (!stream) _close(fd);
+    *length = static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
     return stream;
 }
 
@@ -515,7 +522,7 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
     return FailWith(error);
 }
 
-bool FileRescueFolder(char* folder, size_t size)
+bool FileRescueFolder(char* folder, size_t size, bool make)
 {
     // shell32 only once a save has failed: talvo-sim.exe starts without it.
     using Call = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
@@ -526,9 +533,14 @@ bool FileRescueFolder(char* folder, size_t size)
     if (!call || call(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
         return false;
     const std::wstring path = std::wstring(base) + L"\\Talvo";
+    std::string text;
+    if (!make) {
+        if (!Win32Narrow(path + L"\\", &text) || text.size() >= size) return false;
+        std::memcpy(folder, text.c_str(), text.size() + 1);
+        return true;
+    }
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    std::string text;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !Win32Narrow(path + L"\\", &text) || text.size() >= size)
         return false;
@@ -596,4 +608,42 @@ FileStatus FileLock(const char* path, int64_t* handle)
 void FileUnlock(int64_t handle)
 {
     if (handle >= 0) CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)));
+}
+
+// The lock is the open file itself: once it is closed, a program that opens
+// it first holds it, and then the removal fails for want of sharing.
+void FileUnlockAndRemove(int64_t handle, const char* path)
+{
+    FileUnlock(handle);
+    FileRemove(path);
+}
+
+bool FileListFolders(const char* folder, std::vector<FolderEntry>* folders)
+{
+    std::wstring pattern;
+    if (!FullPath(std::string(folder) + "\\*", &pattern)) return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        std::string name;
+        const bool folderItself = !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                                  (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (!folderItself || !Win32Narrow(found.cFileName, &name) || name == "." || name == "..") continue;
+        // File times count 100 ns from 1601.
+        const uint64_t time = static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                              found.ftLastWriteTime.dwLowDateTime;
+        folders->push_back({name, static_cast<int64_t>(time / 10000) - 11644473600000});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+FileStatus FileRemoveFolder(const char* path)
+{
+    std::wstring wide;
+    if (!FullPath(path, &wide)) return FailWith(LastCode);
+    if (RemoveDirectoryW(wide.c_str())) return FileDone;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileDone : FailWith(error);
 }
