@@ -31,9 +31,11 @@ struct PenState {
     bool cursorShown = false;
     ToolPoint cursor = {FieldWidth / 2, FieldHeight / 2};
     uint32_t cursorButton = 0;
-    // The cells the window shows over the field, and what they hold.
+    // The cells the window shows over the field, and the bytes it shows
+    // there; made again when what the pen shows has changed.
     std::vector<int32_t> overlay;
     std::vector<uint8_t> under;
+    bool overlayDirty = false;
 };
 
 PenState P;
@@ -114,8 +116,7 @@ std::vector<int32_t> ShapeCells(int32_t shape, int32_t tool, ToolPoint a, ToolPo
 
 // What the window shows over the field and nowhere else: the cells of the
 // shape being dragged, and the outline of the square the keyboard's cursor
-// would stamp. Each shows as what it is not (a wall as empty, anything else
-// as wall), so that it shows over anything.
+// would stamp.
 void SetOverlay()
 {
     P.overlay.clear();
@@ -130,10 +131,12 @@ void SetOverlay()
     }
 }
 
+// What the pen shows changed: the window shows it now (not in a replay).
 void ShowOverlayNow()
 {
-    SetOverlay();
-    if (PreviewOnWindow) ShowField();
+    if (!PreviewOnWindow) return;
+    P.overlayDirty = true;
+    ShowField();
 }
 
 int32_t BeginStroke(int32_t tool, uint32_t wParam, int32_t lParam)
@@ -183,6 +186,7 @@ void PenReset()
     LastPoint = {0, 0};
     P = PenState{};
     PreviewOnWindow = true;
+    SetWindowOverlay(nullptr, nullptr, 0);
 }
 
 void StampSquare(int32_t x, int32_t y, int32_t r, uint8_t kind)
@@ -280,19 +284,18 @@ int32_t OnPenKeyUp(uint32_t key)
 
 void ShowField()
 {
-    SetOverlay();
-    if (P.overlay.empty() || !PreviewOnWindow) {
-        CopyToWindow();
-        return;
+    if (P.overlayDirty) {
+        P.overlayDirty = false;
+        SetOverlay();
+        // Each shows as what it is not: a wall as empty, anything else as wall.
+        P.under.resize(P.overlay.size());
+        for (size_t i = 0; i < P.overlay.size(); ++i) {
+            const uint8_t byte = Field[P.overlay[i]];
+            P.under[i] = static_cast<uint8_t>((byte & ShadeMask) | ((byte & KindMask) == CellWall ? CellEmpty : CellWall));
+        }
+        SetWindowOverlay(P.overlay.data(), P.under.data(), P.overlay.size());
     }
-    // Put over the field for the copy to the window alone, then taken off
-    // before anything else can see it.
-    P.under.resize(P.overlay.size());
-    for (size_t i = 0; i < P.overlay.size(); ++i) P.under[i] = Field[P.overlay[i]];
-    for (size_t i = 0; i < P.overlay.size(); ++i)
-        SetCellKind(P.overlay[i], (P.under[i] & KindMask) == CellWall ? CellEmpty : CellWall);
     CopyToWindow();
-    for (size_t i = P.overlay.size(); i-- > 0;) Field[P.overlay[i]] = P.under[i];
 }
 
 void PenStrokeShape(int32_t out[PenStrokeValues])

@@ -650,8 +650,13 @@ def test_straight_walls_boxes_the_keyboards_pen_and_one_frame_at_a_time(d, folde
     d.start(folder, ["s.talvo"])
     settled(d)
     script = ""
-    for (_, points, button, held), events in PRECISE:
-        d.drag(points, button, held)
+    # While the button is held the window shows the line and the box's
+    # outline that the release will draw, though nothing is drawn yet.
+    previews = {0: [(170, 100), (115, 90)], 2: [(100, 150), (150, 200)]}
+    for number, ((_, points, button, held), events) in enumerate(PRECISE):
+        cells = previews.get(number)
+        d.drag(points, button, held, during=cells and (lambda: wait_until("the shape shown while it is dragged",
+                                                                           lambda: shows_cells(d.shot(), cells))))
         script += events
     # Each shape shows as it is drawn, at Stop too.
     wait_until("the filled box", lambda: shows_cells(d.shot(), [(185, 155), (245, 195)]))

@@ -200,12 +200,16 @@ class Driver(driver.Driver):
         wait_until("the menu to close", lambda: not self._menu_open())
         wait_until("the field to keep the keyboard focus", lambda: self._field().getState().contains(self.at.STATE_FOCUSED))
 
-    def drag(self, points, button="left", held=()):
+    def drag(self, points, button="left", held=(), during=None):
         number = {"left": 1, "right": 3}[button]
         keys = [{"shift": "shift", "ctrl": "ctrl"}[k] for k in held]
         args = (["keydown", *keys] if keys else []) + ["mousemove", *self._point(*points[0]), "mousedown", number]
         for p in points[1:]:
             args += ["mousemove", *self._point(*p)]
+        if during:
+            self.x.xdotool(*args)
+            during()
+            args = []
         self.x.xdotool(*args, "mouseup", number, *(["keyup", *keys] if keys else []))
 
     def key_down(self, name, held=()):

@@ -903,16 +903,20 @@ class Driver(driver.Driver):
         })()""" % WIDTH)
         return left + (x + 0.5) * scale, top + (y + 0.5) * scale
 
-    def drag(self, points, button="left", held=()):
+    def drag(self, points, button="left", held=(), during=None):
         spots = [self.field_point(x, y) for x, y in points]
         first, last = spots[0], spots[-1]
         steps = [("move", first[0], first[1], None), ("down", first[0], first[1], button)] + \
             [("move", x, y, button) for x, y in spots[1:]] + [("up", last[0], last[1], button)]
-        if held:
-            assert ENGINE == "chromium", "keys held with a drag need Chromium's protocol"
-            self.engine.pointer(self.tab, steps, held)
-        else:
-            self.engine.pointer(self.tab, steps)
+        parts = [steps[:-1], steps[-1:]] if during else [steps]
+        for number, part in enumerate(parts):
+            if number:
+                during()
+            if held:
+                assert ENGINE == "chromium", "keys held with a drag need Chromium's protocol"
+                self.engine.pointer(self.tab, part, held)
+            else:
+                self.engine.pointer(self.tab, part)
         self.wait_idle()
 
     # xdotool's names of the keys the pen takes: the page's key, its place,

@@ -219,7 +219,7 @@ class Driver(driver.Driver):
             self.d.xdotool("key", key)
         wait_until("the menu to close", lambda: self._popups() == 0, 30)
 
-    def drag(self, points, button="left", held=()):
+    def drag(self, points, button="left", held=(), during=None):
         number = 1 if button == "left" else 3
         if held:
             self.d.xdotool("keydown", *held)
@@ -227,6 +227,8 @@ class Driver(driver.Driver):
         self.d.xdotool("mousedown", number)
         for x, y in points[1:]:
             self.d.xdotool("mousemove", *self._point(x, y))
+        if during:
+            during()
         self.d.xdotool("mouseup", number)
         if held:
             self.d.xdotool("keyup", *held)

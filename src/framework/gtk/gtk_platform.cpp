@@ -102,6 +102,10 @@ void OnAreaRealize(GtkWidget* area, gpointer)
 
 // GTK paints only between two frames (inside a pump), so the surface is
 // whole whenever it is shown.
+// What the window shows over the surface (PlatformSetOverlay).
+std::vector<int32_t> OverlayAt;
+std::vector<uint8_t> OverlayBytes;
+
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 {
     DrawQueued = false;
@@ -116,6 +120,10 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
         auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
         const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
         for (int32_t x = 0; x < Width; ++x) out[x] = rgb[in[x]];
+    }
+    for (size_t i = 0; i < OverlayAt.size(); ++i) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(OverlayAt[i] / Width) * static_cast<size_t>(stride));
+        row[OverlayAt[i] % Width] = rgb[OverlayBytes[i]];
     }
     cairo_surface_mark_dirty(Picture);
     cairo_set_source_surface(cr, Picture, 0, 0);
@@ -575,6 +583,17 @@ void PlatformCloseWindow()
 
 // Asks for a paint; the conversion waits for GTK's next one, so a frame loop
 // without waits is never held to the refresh rate.
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    OverlayAt.clear();
+    OverlayBytes.clear();
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i] >= 0 && positions[i] < Width * Height) {
+            OverlayAt.push_back(positions[i]);
+            OverlayBytes.push_back(bytes[i]);
+        }
+}
+
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!Area || Surface.empty() || width <= 0 || height <= 0) return;
