@@ -377,6 +377,23 @@ TEST_F(Journal, EachSceneHasAJournalOfItsOwn)
     EXPECT_NE(JournalTakeNote().find("did not end cleanly"), std::string::npos) << "the session was lost";
 }
 
+// Straight walls, boxes, the keyboard's pen and frames one at a time come
+// back exactly, a box cut off by the end included (it is not drawn).
+TEST_F(Journal, ShapesTheKeyboardsPenAndSteppedFramesAreRebuiltExactly)
+{
+    const char* events = "1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n"
+                         "10 lbuttondown 20 20 shift\n11 mousemove 30 30 shift\n12 lbuttonup 300 40 shift\n"
+                         "15 lbuttondown 50 250 ctrl\n16 lbuttonup 200 330 ctrl\n"
+                         "18 rbuttondown 60 260 ctrl shift\n19 rbuttonup 120 300 ctrl shift\n"
+                         "22 key 39\n22 key 32\n23 key 39 shift\n23 key 40 shift\n24 keyup 32\n"
+                         "25 key 46\n26 keyup 46\n30 char .\n32 char .\n33 command 42\n"
+                         "34 lbuttondown 10 100 ctrl shift\n35 mousemove 100 200 ctrl shift\n";
+    CrashedSession(events, 60);
+    const Rebuilt r = Rebuild(events);
+    ASSERT_NE(r.note.find("did not end cleanly"), std::string::npos) << r.note;
+    EXPECT_EQ(r.rebuilt, r.expected);
+}
+
 // Standing at Stop, the journal writes what the input brought within the
 // second, and then nothing however long the scene stands.
 TEST_F(Journal, AtStopWithNoInputNothingIsWritten)

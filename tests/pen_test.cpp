@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "app/history.h"
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/input.h"
@@ -192,3 +194,109 @@ TEST_F(Pen, ButtonPressesAreStillQueued)
 }
 
 } // namespace
+
+namespace {
+
+void SendHeld(uint32_t message, uint32_t held, int32_t x, int32_t y)
+{
+    WndProc(MainWindow, message, held, PackPoint(x, y));
+}
+
+// What the window shows of cell (x, y): its kind in the last picture.
+uint8_t ShownKind(int32_t x, int32_t y) { return HeadlessWindowBytes()[FieldPos(x, y)] & KindMask; }
+
+} // namespace
+
+// Shift at the press: a straight wall from where the last stroke was to the
+// release, in the pen's size, shown while dragged and drawn at the release
+// alone; Ctrl: a box's outline; Ctrl+Shift: a filled box; the eraser clears
+// a box's inside. Each is one step of undo.
+TEST_F(Pen, ShiftDrawsAStraightWallAndCtrlABoxAtTheRelease)
+{
+    WndProc(MainWindow, WmSysCommand, CmdPenBase + 0, 0);
+    // A stroke that ends at (40, 50); then a Shift press elsewhere.
+    Send(WmLButtonDown, 40, 50);
+    Send(WmLButtonUp, 40, 50);
+    SendHeld(WmLButtonDown, MkLButton | MkShift, 200, 300);
+    SendHeld(WmMouseMove, MkLButton | MkShift, 140, 50);
+    EXPECT_TRUE(Changed().empty()) << "a line is drawn at the release";
+    EXPECT_EQ(ShownKind(90, 50), CellWall) << "but shown while dragged";
+    EXPECT_EQ(ShownKind(90, 49), CellWall);
+    SendHeld(WmLButtonUp, MkShift, 140, 50);
+    // A thin pen's stamps along row 50 from x 40 to 140.
+    EXPECT_TRUE(SquareIs(39, 49, 140, 50, CellWall));
+    EXPECT_EQ(Changed().size(), 102u * 2);
+    // The next one goes on from there: a diagonal from (140, 50).
+    before.assign(Field, Field + FieldSize);
+    SendHeld(WmLButtonDown, MkLButton | MkShift, 0, 0);
+    SendHeld(WmLButtonUp, MkShift, 240, 150);
+    for (int32_t i = 0; i <= 100; ++i) EXPECT_EQ(Field[FieldPos(140 + i, 50 + i)] & KindMask, CellWall) << i;
+
+    for (int32_t i = 1; i < FieldSize; ++i) Field[i] &= ShadeMask;
+    DrawFieldFrame();
+    before.assign(Field, Field + FieldSize);
+    SendHeld(WmLButtonDown, MkLButton | MkControl, 100, 100);
+    SendHeld(WmLButtonUp, MkControl, 200, 160);
+    EXPECT_TRUE(SquareIs(99, 99, 200, 100, CellWall)) << "the top edge";
+    EXPECT_TRUE(SquareIs(99, 159, 200, 160, CellWall)) << "the bottom edge";
+    EXPECT_TRUE(SquareIs(99, 99, 100, 160, CellWall) && SquareIs(199, 99, 200, 160, CellWall)) << "the sides";
+    EXPECT_TRUE(SquareIs(101, 101, 198, 158, CellEmpty)) << "an outline only";
+    SendHeld(WmLButtonDown, MkLButton | MkControl | MkShift, 10, 300);
+    SendHeld(WmLButtonUp, MkControl | MkShift, 0, 390);
+    EXPECT_TRUE(SquareIs(1, 300, 10, 390, CellWall)) << "filled, clipped inside the frame";
+    SendHeld(WmRButtonDown, MkRButton | MkControl, 120, 80);
+    SendHeld(WmRButtonUp, MkControl, 180, 170);
+    EXPECT_TRUE(SquareIs(120, 80, 180, 170, CellEmpty)) << "the eraser clears the box's inside";
+
+    // Each shape is one step of undo.
+    const std::vector<uint8_t> unboxed(Field, Field + FieldSize);
+    const size_t steps = HistoryUndoSteps();
+    SendHeld(WmLButtonDown, MkLButton | MkControl, 20, 20);
+    SendHeld(WmMouseMove, MkLButton | MkControl, 60, 60);
+    SendHeld(WmLButtonUp, MkControl, 90, 90);
+    EXPECT_EQ(HistoryUndoSteps(), steps + 1);
+    ASSERT_TRUE(HistoryUndo());
+    EXPECT_TRUE(std::equal(unboxed.begin(), unboxed.end(), Field));
+
+    // With drawing off a shape changes nothing; a plain drag is as before.
+    before.assign(Field, Field + FieldSize);
+    WndProc(MainWindow, WmSysCommand, CmdDrawingOn, 0);
+    SendHeld(WmLButtonDown, MkLButton | MkShift, 30, 30);
+    SendHeld(WmLButtonUp, MkShift, 300, 30);
+    EXPECT_TRUE(Changed().empty());
+}
+
+// The keyboard's pen: the arrows move a cursor that only the window shows,
+// Space held draws and Delete held erases as the buttons do, through the
+// same messages.
+TEST_F(Pen, TheKeyboardMovesACursorAndHoldsThePenDownThere)
+{
+    ToolPoint at{};
+    EXPECT_FALSE(KeyboardCursorShown(&at));
+    EXPECT_TRUE(OnPenKeyDown(VkRight, 0));
+    ASSERT_TRUE(KeyboardCursorShown(&at));
+    EXPECT_EQ(at.x, FieldWidth / 2 + 1);
+    OnPenKeyDown(VkUp, MkShift);
+    ASSERT_TRUE(KeyboardCursorShown(&at));
+    EXPECT_EQ(at.y, FieldHeight / 2 - 10);
+    EXPECT_TRUE(Changed().empty()) << "the cursor is never in the field";
+    ShowField();
+    EXPECT_NE(ShownKind(at.x - 3, at.y - 3), CellEmpty) << "but on the window, as the pen's square";
+    OnPenKeyDown(VkSpace, 0);
+    for (int i = 0; i < 20; ++i) OnPenKeyDown(VkRight, 0);
+    OnPenKeyDown(VkSpace, 0);  // held: the repeat changes nothing
+    OnPenKeyUp(VkSpace);
+    EXPECT_EQ(ToolState, ToolIdle);
+    EXPECT_TRUE(SquareIs(at.x - 3, at.y - 3, at.x + 20 + 2, at.y + 2, CellWall));
+    OnPenKeyDown(VkDelete, 0);
+    OnPenKeyDown(VkLeft, MkShift);
+    OnPenKeyUp(VkDelete);
+    EXPECT_TRUE(SquareIs(at.x + 10 - 5, at.y - 5, at.x + 20 + 4, at.y + 4, CellEmpty));
+    // The cursor stays on the window's cells.
+    for (int i = 0; i < 60; ++i) OnPenKeyDown(VkDown, MkShift);
+    ASSERT_TRUE(KeyboardCursorShown(&at));
+    EXPECT_EQ(at.y, FieldHeight - 1);
+    // The mouse takes over.
+    Send(WmMouseMove, 10, 10);
+    EXPECT_FALSE(KeyboardCursorShown(nullptr));
+}

@@ -126,6 +126,26 @@ TEST(Session, ALaterSpeedChoiceEndsTheStandStill)
     EXPECT_EQ(resumed[26], 4);
 }
 
+// The period at Stop runs one frame of the loop, no more, each time; at
+// any other speed it stops first.
+TEST(Session, APeriodAtStopRunsOneFrame)
+{
+    TempDir dir;
+    // At Stop the script's clock goes on to its next line: the run ends at
+    // its frame 12 with five frames run.
+    WriteFileText("steps.txt", "2 char .\n3 lbuttondown 50 300\n3 mousemove 250 300\n3 lbuttonup 250 300\n"
+                               "4 char .\n6 char .\n8 char .\n");
+    ASSERT_EQ(Sim("--frames 12 --seed 5 --events steps.txt stepped.talvo"), 0);
+    WriteFileText("ran.txt", "3 lbuttondown 50 300\n3 mousemove 250 300\n3 lbuttonup 250 300\n");
+    ASSERT_EQ(Sim("--frames 5 --seed 5 --events ran.txt ran.talvo"), 0);
+    std::vector<uint8_t> stepped = ReadFileBytes("stepped.talvo");
+    const std::vector<uint8_t> ran = ReadFileBytes("ran.talvo");
+    ASSERT_EQ(stepped.size(), ran.size());
+    EXPECT_EQ(stepped[26], 0) << "stopped by the first period";
+    stepped[26] = ran[26];
+    EXPECT_TRUE(stepped == ran) << "two frames, then one a period: the scene of five frames";
+}
+
 TEST(Session, MalformedEventLinesStopTheRunBeforeItStarts)
 {
     TempDir dir;

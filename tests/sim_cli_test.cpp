@@ -393,7 +393,8 @@ TEST(SimCli, HelpAndTheManualPageDescribeEveryOptionAndTheEventsFile)
             << option;
         EXPECT_NE(man.find(option), std::string::npos) << option << " not in the manual page";
     }
-    for (const char* word : {"(1000", "lbuttondown", "rbuttonup", "mousemove", "command", "drop", "key", "char", "close",
+    for (const char* word : {"(1000", "lbuttondown", "rbuttonup", "mousemove", "command", "drop", "key", "keyup", "char",
+                             "close", "shift", "ctrl", "keyboard",
                              "does nothing in the mode"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
         EXPECT_NE(man.find(word), std::string::npos) << word << " not in the manual page";

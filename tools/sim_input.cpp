@@ -233,13 +233,35 @@ bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events,
         };
         bool known = false, ok = true;
         int64_t a = 0, b = 0;
+        // Shift and Ctrl held with a mouse message or a key, and "keyboard"
+        // for a mouse message the keyboard's pen made: words after it.
+        uint32_t held = 0;
+        auto modifiers = [&](size_t from) {
+            for (size_t i = from; i < words.size(); ++i) {
+                if (words[i] == "shift") {
+                    held |= MkShift;
+                } else if (words[i] == "ctrl") {
+                    held |= MkControl;
+                } else if (words[i] == "keyboard") {
+                    held |= MkKeyboard;
+                } else {
+                    why = "unknown modifier " + QuoteText(words[i], 40);
+                    return false;
+                }
+            }
+            return true;
+        };
+        auto argsFrom = [&](size_t count) {
+            if (words.size() < count + 2) return argsAre(count);
+            return modifiers(count + 2);
+        };
         for (const auto& m : mouse) {
             if (name != m.name) continue;
             known = true;
-            ok = argsAre(2) && number(2, -32768, 65535, &a) && number(3, -32768, 65535, &b);
+            ok = argsFrom(2) && number(2, -32768, 65535, &a) && number(3, -32768, 65535, &b);
             buttons = (buttons | m.setButtons) & ~m.clearButtons;
             event.message = m.message;
-            event.wParam = buttons;
+            event.wParam = buttons | held;
             event.lParam = PackPoint(static_cast<int32_t>(a), static_cast<int32_t>(b));
         }
         if (known) {
@@ -247,10 +269,11 @@ bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events,
             ok = argsAre(1) && number(2, 0, UINT32_MAX, &a);
             event.message = WmSysCommand;
             event.wParam = static_cast<uint32_t>(a);
-        } else if (name == "key") {
-            ok = argsAre(1) && number(2, 0, 255, &a);
-            event.message = WmKeyDown;
+        } else if (name == "key" || name == "keyup") {
+            ok = argsFrom(1) && number(2, 0, 255, &a);
+            event.message = name == "key" ? WmKeyDown : WmKeyUp;
             event.wParam = static_cast<uint32_t>(a);
+            event.lParam = static_cast<int32_t>(held);
         } else if (name == "char") {
             ok = argsAre(1);
             event.message = WmChar;

@@ -31,6 +31,8 @@ const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
 FrameStatistics FrameStats = {};
 uint64_t FramesRun = 0;
 void (*FrameEnds)(uint64_t frame) = nullptr;
+// A frame asked for at Stop, not yet run.
+static bool FrameAsked = false;
 
 void ProgramReset()
 {
@@ -47,6 +49,7 @@ void ProgramReset()
     PourCounter = 1750;
     GateCountdown = 4;
     FramesRun = 0;
+    FrameAsked = false;
     // Whether frames are timed is chosen before the start.
     FrameStats = FrameStatistics{FrameStats.enabled, 0, 0, 0, 0, 0};
 }
@@ -68,6 +71,17 @@ static void UndoOrRedo(bool (*step)())
     CopyToWindow();
 }
 
+// One frame at a time: asked at Stop, the loop runs one; asked at any
+// other speed, it stops first (as the menu's Stop, kept by the journal).
+static void OneFrame()
+{
+    if (Speed != 0) {
+        WndProc(MainWindow, WmSysCommand, CmdSpeedBase, 0);
+        return;
+    }
+    FrameAsked = true;
+}
+
 static void Undo() { UndoOrRedo(HistoryUndo); }
 static void Redo() { UndoOrRedo(HistoryRedo); }
 
@@ -83,6 +97,7 @@ void StartUp()
     RedoStep = Redo;
     PictureStep = SavePicture;
     AnimationStep = SaveAnimation;
+    FrameStep = OneFrame;
     AddHandler(WmDropFiles, OnDropFiles);
     AddHandler(WmClose, OnClose);
     AddHandler(WmSysCommand, OnSysCommand);
@@ -92,6 +107,7 @@ void StartUp()
     AddHandler(WmLButtonUp, OnLButtonUp);
     AddHandler(WmMouseMove, OnMouseMove);
     AddHandler(WmKeyDown, OnKeyDown);
+    AddHandler(WmKeyUp, OnKeyUp);
     AddHandler(WmChar, OnChar);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
@@ -216,14 +232,15 @@ void RunFrame()
     const std::string note = JournalTakeNote();
     if (!note.empty()) ShowNote(note.c_str(), "Talvo");
     PumpMessages();
-    CopyToWindow();
+    ShowField();
     JournalFrameShown();
     // Standing still waits for the next message instead of spinning, and
     // only as long as the journal can wait.
-    while (Speed == 0) {
+    while (Speed == 0 && !FrameAsked) {
         AwaitMessage(JournalIdle());
         PumpMessages();
     }
+    FrameAsked = false;
     WaitTicks(-FrameTimes[Speed]);
     ++FramesRun;
     if (FrameEnds) FrameEnds(FramesRun);

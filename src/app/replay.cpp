@@ -8,6 +8,7 @@
 #include "framework/file_system.h"
 #include "framework/window.h"
 #include "ui/menu.h"
+#include "ui/pen.h"
 
 namespace {
 
@@ -105,9 +106,10 @@ namespace {
 
 bool Replaying = false;
 
+// What the pen shows over the field is the player's, not the replay's.
 struct Running {
-    Running() { Replaying = true; }
-    ~Running() { Replaying = false; }
+    Running() { Replaying = true, PreviewOnWindow = false; }
+    ~Running() { Replaying = false, PreviewOnWindow = true; }
 };
 
 } // namespace

@@ -76,6 +76,10 @@ void CaptureSessionState(std::vector<uint8_t>* out)
         Put32(out, v);
     PutBytes(out, SceneFileName, std::strlen(SceneFileName));
     PutBytes(out, DamagedScene, std::strlen(DamagedScene));
+    // Last, so that a state kept before strokes had shapes still reads.
+    int32_t shape[PenStrokeValues];
+    PenStrokeShape(shape);
+    for (int32_t v : shape) Put32(out, static_cast<uint32_t>(v));
 }
 
 bool RestoreSessionState(const uint8_t* bytes, size_t size)
@@ -94,7 +98,10 @@ bool RestoreSessionState(const uint8_t* bytes, size_t size)
     for (uint32_t& value : v) value = in.Take32();
     const uint8_t* name = in.TakeBytes(&nameSize);
     const uint8_t* damaged = in.TakeBytes(&damagedSize);
-    if (!in.ok || in.at != in.end || tableSize != sizeof ColourTable || (surfaceSize && surfaceSize != tableSize) ||
+    int32_t shape[PenStrokeValues] = {ShapeFree, 0, 0, 0, 0, 0};
+    if (in.ok && in.at != in.end)
+        for (int32_t& value : shape) value = static_cast<int32_t>(in.Take32());
+    if (!in.ok || in.at != in.end || shape[0] < ShapeFree || shape[0] > ShapeFilledBox || shape[5] < 0 || shape[5] > 1 || tableSize != sizeof ColourTable || (surfaceSize && surfaceSize != tableSize) ||
         entries < 0 || entries > 256 || v[3] > 1760 || v[4] > 7 || v[5] > 1 || v[6] > ToolEraser ||
         nameSize >= SceneFileNameSize || damagedSize >= SceneFileNameSize || !AcceptSceneBytes(scene, sceneSize))
         return false;
@@ -121,6 +128,7 @@ bool RestoreSessionState(const uint8_t* bytes, size_t size)
     DrawingEnabled = static_cast<int32_t>(v[5]);
     ToolState = static_cast<int32_t>(v[6]);
     LastPoint = {static_cast<int32_t>(v[7]), static_cast<int32_t>(v[8])};
+    SetPenStrokeShape(shape);
     MarkSettings(true);
     MarkDrawingOn();
     return true;

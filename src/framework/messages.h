@@ -16,6 +16,7 @@ constexpr uint32_t WmQuit = 0x0012;
 constexpr uint32_t WmQueryEndSession = 0x0011;
 constexpr uint32_t WmEndSession = 0x0016;
 constexpr uint32_t WmKeyDown = 0x0100;
+constexpr uint32_t WmKeyUp = 0x0101;
 constexpr uint32_t WmChar = 0x0102;
 constexpr uint32_t WmInitDialog = 0x0110;
 constexpr uint32_t WmCommand = 0x0111;
@@ -46,6 +47,8 @@ constexpr uint32_t MkRButton = 0x0002;
 // PlatformKeyModifiers gives for a key.
 constexpr uint32_t MkShift = 0x0004;
 constexpr uint32_t MkControl = 0x0008;
+// A mouse message the keyboard's pen made, which no platform sends.
+constexpr uint32_t MkKeyboard = 0x0100;
 
 constexpr uint32_t VkBack = 0x08;
 constexpr uint32_t VkTab = 0x09;

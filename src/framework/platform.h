@@ -67,6 +67,11 @@ void PlatformHandleMessage(const PlatformMessage& msg);
 // no limit). A wait of 0 takes in what has arrived without waiting; each
 // pump of the framework starts with one.
 void PlatformWaitInput(uint32_t milliseconds);
+// What the window shows over the surface until the next call: at each of
+// `count` positions of the surface the byte given, through the same colour
+// table (the pen's preview, the keyboard's cursor). The surface is not
+// changed; every present and repaint from now on shows them.
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count);
 // The modifier keys held as the message being handled was made (MkShift,
 // MkControl), as Win32's GetKeyState tells them in step with the messages.
 uint32_t PlatformKeyModifiers();

@@ -79,6 +79,11 @@ int32_t CopyToWindow()
     return 1;
 }
 
+void SetWindowOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    PlatformSetOverlay(positions, bytes, count);
+}
+
 void SetMirror(int32_t flag) { MirrorFlag = flag; }
 
 void SetPenWidth(int32_t width) { PenWidth = width; }

@@ -3,6 +3,7 @@
 // platform's own font (the program draws none: fonts differ between
 // platforms, and the field's bytes must not).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 extern int32_t MirrorFlag;
@@ -15,6 +16,9 @@ void DrawRect(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t 
 void DrawEllipse(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, uint32_t colour);
 void ClearSurface();
 int32_t CopyToWindow();
+// Bytes the window shows in place of the surface's at those positions, from
+// the next copy to the window on; none: the surface alone.
+void SetWindowOverlay(const int32_t* positions, const uint8_t* bytes, size_t count);
 void SetMirror(int32_t flag);
 void SetPenWidth(int32_t width);
 void SetBackColour(uint32_t colour);

@@ -2,11 +2,13 @@
 
 #include "framework/input.h"
 #include "framework/window.h"
+#include "ui/pen.h"
 
 void (*UndoStep)() = nullptr;
 void (*RedoStep)() = nullptr;
 void (*PictureStep)() = nullptr;
 void (*AnimationStep)() = nullptr;
+void (*FrameStep)() = nullptr;
 
 namespace {
 
@@ -44,10 +46,17 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     else if (control && wParam == 'C') copy = true;
     else if (!control && wParam == 'P') step = PictureStep;
     else if (!control && wParam == 'G') step = AnimationStep;
+    else if (!control && OnPenKeyDown(wParam, held)) return 0;
     else return 0;
     TakenKey = wParam;
     if (copy) CopyToClipboard();
     else Run(step);
+    return 0;
+}
+
+int32_t OnKeyUp(WindowHandle, uint32_t, uint32_t wParam, int32_t)
+{
+    OnPenKeyUp(wParam);
     return 0;
 }
 
@@ -73,6 +82,9 @@ int32_t OnChar(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     case CharAnimation:
     case 'G':
         Run(AnimationStep);
+        break;
+    case CharFrame:
+        Run(FrameStep);
         break;
     default:
         break;

@@ -20,6 +20,8 @@ enum KeyCharacter : uint32_t {
     // last minute. Keys no desktop or browser takes for itself.
     CharPicture = 'p',
     CharAnimation = 'g',
+    // The period: at Stop, one frame of the loop; at any other speed, Stop.
+    CharFrame = '.',
 };
 
 // What undo and redo do: the program's history (set at start-up).
@@ -28,7 +30,10 @@ extern void (*RedoStep)();
 // What saving a picture and an animation do (set at start-up).
 extern void (*PictureStep)();
 extern void (*AnimationStep)();
+// What one frame at a time does (set at start-up).
+extern void (*FrameStep)();
 
 void KeysReset();
 int32_t OnKeyDown(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
+int32_t OnKeyUp(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnChar(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);

@@ -1,10 +1,16 @@
 // The pen (left button, walls) and the eraser (right button, empty cells).
+// Shift held at the press draws a straight line from where the last stroke
+// was to the release; Ctrl a box's outline between press and release,
+// Ctrl+Shift a filled one (the eraser clears the box's inside); each shows
+// on the window while dragged and changes the field at the release. The
+// keyboard moves a cell cursor and holds either button down there.
 #pragma once
 #include <cstdint>
 
 #include "framework/messages.h"
 
 enum ToolStates : int32_t { ToolIdle = 0, ToolPen = 1, ToolEraser = 2 };
+enum ToolShapes : int32_t { ShapeFree = 0, ShapeLine = 1, ShapeBox = 2, ShapeFilledBox = 3 };
 
 struct ToolPoint {
     int32_t x;
@@ -16,6 +22,10 @@ extern ToolPoint LastPoint;
 // Called once a stroke, just before its first stamp changes the field (the
 // program keeps what the field was, for undo); null: nothing.
 extern void (*BeforeStroke)();
+
+// Whether what the pen shows over the field reaches the window (not while a
+// replay runs the handlers).
+extern bool PreviewOnWindow;
 
 // No stroke under way.
 void PenReset();
@@ -29,3 +39,20 @@ int32_t OnLButtonUp(WindowHandle window, uint32_t message, uint32_t wParam, int3
 int32_t OnRButtonDown(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnRButtonUp(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnMouseMove(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
+
+// The keyboard's pen: arrow keys move the cursor (ten cells with Shift),
+// Space and Delete hold the pen and the eraser down at it. 1 when the key
+// was the pen's.
+int32_t OnPenKeyDown(uint32_t key, uint32_t held);
+int32_t OnPenKeyUp(uint32_t key);
+bool KeyboardCursorShown(ToolPoint* at);
+
+// The field to the window, with what the pen shows over it.
+void ShowField();
+
+// The shape of the stroke under way (kind, anchor x and y, end x and y,
+// whether the keyboard made it), for a checkpoint to keep; false when given
+// values no stroke can have.
+constexpr int PenStrokeValues = 6;
+void PenStrokeShape(int32_t out[PenStrokeValues]);
+bool SetPenStrokeShape(const int32_t in[PenStrokeValues]);

@@ -565,7 +565,13 @@ def scripted_session(seed):
               "60 rbuttondown 100 %d" % (150 + seed % 50), "61 mousemove 160 200", "62 rbuttonup 160 200",
               "70 command 30", "80 command 40", "85 lbuttondown 10 100", "86 mousemove 40 130", "86 lbuttonup 40 130",
               "90 command 43", "100 command 10", "101 lbuttondown 200 100", "102 mousemove 220 120",
-              "102 lbuttonup 220 120", "110 command 10"]
+              "102 lbuttonup 220 120", "110 command 10",
+              # Straight walls and boxes, the keyboard's pen, one frame at
+              # a time at Stop and on again.
+              "115 lbuttondown 30 200 shift", "116 lbuttonup 200 250 shift", "118 lbuttondown 40 300 ctrl",
+              "119 lbuttonup 120 360 ctrl shift", "120 rbuttondown 50 310 ctrl", "121 rbuttonup 90 340 ctrl",
+              "122 key 39", "122 key 32", "123 key 40 shift", "124 keyup 32", "125 char .", "126 char .",
+              "127 command 42"]
     if seed % 2:
         lines += ["130 command 7", "135 command 41"]
     lines += ["140 char 26", "141 char 26", "142 char 25", "150 char 26"]
@@ -613,6 +619,76 @@ def test_this_builds_talvo_sim_writes_what_the_native_one_writes(d, folder):
     assert menus[0].replace(b"\r\n", b"\n") == menus[1].replace(b"\r\n", b"\n"), "another menu:\n%s" % menus[1]
     run("--seed", "3", "--frames", "6000", "long.talvo")
     same("long.talvo", "scene after 6000 frames")
+
+
+# Shapes by the mouse with keys held, and a wall by the keyboard alone:
+# (what the window is given, talvo-sim's scripted input of the same).
+PRECISE = [
+    (("drag", [(60, 80), (150, 100), (280, 120)], "left", ("shift",)),
+     "2 lbuttondown 60 80 shift\n2 lbuttonup 280 120 shift\n"),
+    (("drag", [(20, 20), (300, 300)], "left", ("shift",)), "2 lbuttondown 20 20 shift\n2 lbuttonup 300 300 shift\n"),
+    (("drag", [(50, 150), (100, 200), (150, 250)], "left", ("ctrl",)),
+     "2 lbuttondown 50 150 ctrl\n2 lbuttonup 150 250 ctrl\n"),
+    (("drag", [(180, 150), (250, 200)], "left", ("ctrl", "shift")),
+     "2 lbuttondown 180 150 ctrl shift\n2 lbuttonup 250 200 ctrl shift\n"),
+    (("drag", [(200, 160), (230, 190)], "right", ("ctrl",)), "2 rbuttondown 200 160 ctrl\n2 rbuttonup 230 190 ctrl\n"),
+]
+KEYBOARD_WALL = [("Right", ()), ("Right", ()), ("Right", ()), ("space", ()), ("Down", ("shift",)),
+                 ("Down", ("shift",)), ("Down", ("shift",))]
+KEY_EVENTS = {"Right": "key 39", "Down": "key 40", "space": "key 32"}
+
+
+def test_straight_walls_boxes_the_keyboards_pen_and_one_frame_at_a_time(d, folder):
+    """At Stop: Shift-drags draw straight walls, the second on from the
+    first's end; a Ctrl-drag a box's outline, Ctrl+Shift a filled box, and
+    with the right button the box's inside is cleared; the arrow keys with
+    Space held draw a wall with no mouse; Ctrl+Z takes that wall back in one
+    step and Ctrl+Y brings it again; the period runs one frame. The scene
+    then is the one talvo-sim makes of the same input."""
+    make_scene(folder, "s.talvo", "1 command 40\n1 command 20\n")
+    shutil.copy(os.path.join(folder, "s.talvo"), os.path.join(folder, "alone.talvo"))
+    d.start(folder, ["s.talvo"])
+    settled(d)
+    script = ""
+    # While the button is held the window shows the line and the box's
+    # outline that the release will draw, though nothing is drawn yet.
+    previews = {0: [(170, 100), (115, 90)], 2: [(100, 150), (150, 200)]}
+    for number, ((_, points, button, held), events) in enumerate(PRECISE):
+        cells = previews.get(number)
+        d.drag(points, button, held, during=cells and (lambda: wait_until("the shape shown while it is dragged",
+                                                                           lambda: shows_cells(d.shot(), cells))))
+        script += events
+    # Each shape shows as it is drawn, at Stop too.
+    wait_until("the filled box", lambda: shows_cells(d.shot(), [(185, 155), (245, 195)]))
+    for name, held in KEYBOARD_WALL:
+        d.key_down(name, held)
+        if name != "space":
+            d.key_up(name)
+        script += "2 %s%s\n" % (KEY_EVENTS[name], "".join(" " + h for h in held))
+    d.key_up("space")
+    script += "2 keyup 32\n"
+    # From the cursor's start at the middle, three cells right, then down by
+    # tens: the thin pen's stamps and the halfway ones between them (the
+    # last under the cursor, which shows over it).
+    wall = [(170, 200), (171, 201), (170, 206), (171, 211), (170, 221), (171, 226)]
+    wait_until("the keyboard's wall", lambda: shows_cells(d.shot(), wall))
+    d.key("ctrl+z")
+    wait_until("the keyboard's wall taken back", lambda: (lambda p: not any(p.at(*c) == WALL for c in wall))(d.shot()))
+    d.key("ctrl+y")
+    wait_until("the keyboard's wall again", lambda: shows_cells(d.shot(), wall))
+    script += "2 char 26\n2 char 25\n"
+    before = d.shot()
+    d.key_down("period")
+    d.key_up("period")
+    wait_until("one frame run", lambda: d.shot() != before)
+    script += "2 char .\n"
+    d.close()
+    with open(os.path.join(folder, "events.txt"), "w") as f:
+        f.write(script)
+    subprocess.run([sim_path(), "--frames", "10", "--events", "events.txt", "alone.talvo"], cwd=folder, check=True,
+                   capture_output=True)
+    with open(os.path.join(folder, "s.talvo"), "rb") as a, open(os.path.join(folder, "alone.talvo"), "rb") as b:
+        assert a.read() == b.read(), "the window's scene is not talvo-sim's of the same input"
 
 
 def test_a_killed_program_is_rebuilt_as_its_journal_kept_it(d, folder):

@@ -30,9 +30,18 @@ class Driver:
         """Chooses a menu item: 'Clear', 'Speed/Stop', 'About talvo'."""
         raise NotImplementedError
 
-    def drag(self, points, button="left"):
+    def drag(self, points, button="left", held=()):
         """Presses the button at the first client point, moves through the
-        others and releases at the last."""
+        others and releases at the last, with the keys `held` ("shift",
+        "ctrl") held down throughout."""
+        raise NotImplementedError
+
+    def key_down(self, name, held=()):
+        """Presses a key and holds it, by xdotool's name ("space", "Right",
+        "Delete", "period"), with the keys `held` down as it goes down."""
+        raise NotImplementedError
+
+    def key_up(self, name):
         raise NotImplementedError
 
     def about_is_open(self):

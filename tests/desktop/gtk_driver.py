@@ -200,12 +200,24 @@ class Driver(driver.Driver):
         wait_until("the menu to close", lambda: not self._menu_open())
         wait_until("the field to keep the keyboard focus", lambda: self._field().getState().contains(self.at.STATE_FOCUSED))
 
-    def drag(self, points, button="left"):
+    def drag(self, points, button="left", held=(), during=None):
         number = {"left": 1, "right": 3}[button]
-        args = ["mousemove", *self._point(*points[0]), "mousedown", number]
+        keys = [{"shift": "shift", "ctrl": "ctrl"}[k] for k in held]
+        args = (["keydown", *keys] if keys else []) + ["mousemove", *self._point(*points[0]), "mousedown", number]
         for p in points[1:]:
             args += ["mousemove", *self._point(*p)]
-        self.x.xdotool(*args, "mouseup", number)
+        if during:
+            self.x.xdotool(*args)
+            during()
+            args = []
+        self.x.xdotool(*args, "mouseup", number, *(["keyup", *keys] if keys else []))
+
+    def key_down(self, name, held=()):
+        self.x.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))
+        self.x.xdotool(*(["keydown", *held] if held else []), "keydown", name, *(["keyup", *held] if held else []))
+
+    def key_up(self, name):
+        self.x.xdotool("keyup", name)
 
     def _about(self):
         return self._named("About Talvo", self.at.ROLE_DIALOG, self.app)

@@ -94,7 +94,9 @@ def events(records, until):
             lines.append("%d command %d" % (r["frame"], r["wparam"]))
         else:
             x, y = r["lparam"] & 0xFFFF, (r["lparam"] >> 16) & 0xFFFF
-            lines.append("%d %s %d %d" % (r["frame"], EVENTS[r["message"]], x, y))
+            held = "".join(" " + word for bit, word in ((4, "shift"), (8, "ctrl"), (0x100, "keyboard"))
+                           if r["wparam"] & bit)
+            lines.append("%d %s %d %d%s" % (r["frame"], EVENTS[r["message"]], x, y, held))
     return "".join(line + "\n" for line in lines)
 
 

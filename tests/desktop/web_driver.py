@@ -274,12 +274,14 @@ class Chromium:
             raise RuntimeError("page script failed: %s" % details.get("exception", {}).get("description", details.get("text")))
         return result["result"].get("value")
 
-    def pointer(self, tab, steps):
-        """steps: (kind, x, y, button) with kind move, down or up."""
+    def pointer(self, tab, steps, modifiers=()):
+        """steps: (kind, x, y, button) with kind move, down or up;
+        `modifiers` the keys held throughout ("shift", "ctrl")."""
         held = 0
+        mask = sum({"alt": 1, "ctrl": 2, "meta": 4, "shift": 8}[m] for m in modifiers)
         for kind, x, y, button in steps:
             bit = {"left": 1, "right": 2}.get(button, 0)
-            params = {"x": x, "y": y}
+            params = {"x": x, "y": y, "modifiers": mask}
             if kind == "move":
                 params.update(button=button or "none", buttons=held)
                 kind = "mouseMoved"
@@ -901,11 +903,47 @@ class Driver(driver.Driver):
         })()""" % WIDTH)
         return left + (x + 0.5) * scale, top + (y + 0.5) * scale
 
-    def drag(self, points, button="left"):
+    def drag(self, points, button="left", held=(), during=None):
         spots = [self.field_point(x, y) for x, y in points]
         first, last = spots[0], spots[-1]
-        self.engine.pointer(self.tab, [("move", first[0], first[1], None), ("down", first[0], first[1], button)] +
-                            [("move", x, y, button) for x, y in spots[1:]] + [("up", last[0], last[1], button)])
+        steps = [("move", first[0], first[1], None), ("down", first[0], first[1], button)] + \
+            [("move", x, y, button) for x, y in spots[1:]] + [("up", last[0], last[1], button)]
+        parts = [steps[:-1], steps[-1:]] if during else [steps]
+        for number, part in enumerate(parts):
+            if number:
+                during()
+            if held:
+                assert ENGINE == "chromium", "keys held with a drag need Chromium's protocol"
+                self.engine.pointer(self.tab, part, held)
+            else:
+                self.engine.pointer(self.tab, part)
+        self.wait_idle()
+
+    # xdotool's names of the keys the pen takes: the page's key, its place,
+    # the Windows key code, what it types.
+    HELD_KEYS = {"space": (" ", "Space", 32, " "), "Delete": ("Delete", "Delete", 46, None),
+                 "Right": ("ArrowRight", "ArrowRight", 39, None), "Left": ("ArrowLeft", "ArrowLeft", 37, None),
+                 "Down": ("ArrowDown", "ArrowDown", 40, None), "Up": ("ArrowUp", "ArrowUp", 38, None),
+                 "period": (".", "Period", 190, ".")}
+
+    def _key_event(self, kind, name, held):
+        key, code, number, typed = self.HELD_KEYS[name]
+        modifiers = sum({"ctrl": 2, "shift": 8}[m] for m in held)
+        params = dict(key=key, code=code, windowsVirtualKeyCode=number, modifiers=modifiers)
+        if kind == "keyDown" and typed:
+            params["text"] = typed
+        elif kind == "keyDown":
+            kind = "rawKeyDown"
+        self.call("Input.dispatchKeyEvent", type=kind, **params)
+
+    def key_down(self, name, held=()):
+        assert ENGINE == "chromium", "keys held down need Chromium's protocol"
+        self.js("document.activeElement.id == 'field' || document.getElementById('field').focus(), true")
+        self._key_event("keyDown", name, held)
+        self.wait_idle()
+
+    def key_up(self, name):
+        self._key_event("keyUp", name, ())
         self.wait_idle()
 
     def about_is_open(self):

@@ -219,13 +219,31 @@ class Driver(driver.Driver):
             self.d.xdotool("key", key)
         wait_until("the menu to close", lambda: self._popups() == 0, 30)
 
-    def drag(self, points, button="left"):
+    def drag(self, points, button="left", held=(), during=None):
         number = 1 if button == "left" else 3
+        if held:
+            self.d.xdotool("keydown", *held)
         self.d.xdotool("mousemove", *self._point(*points[0]))
         self.d.xdotool("mousedown", number)
         for x, y in points[1:]:
             self.d.xdotool("mousemove", *self._point(x, y))
+        if during:
+            during()
         self.d.xdotool("mouseup", number)
+        if held:
+            self.d.xdotool("keyup", *held)
+
+    def key_down(self, name, held=()):
+        # Keys go to the window under the pointer; it stays where it is, so
+        # that the pen's cursor is not taken over by the mouse.
+        if held:
+            self.d.xdotool("keydown", *held)
+        self.d.xdotool("keydown", name)
+        if held:
+            self.d.xdotool("keyup", *held)
+
+    def key_up(self, name):
+        self.d.xdotool("keyup", name)
 
     def about_is_open(self):
         return bool(self.d.windows("About Talvo"))

@@ -63,6 +63,8 @@ uint32_t ButtonBits(guint state)
     uint32_t bits = 0;
     if (state & GDK_BUTTON1_MASK) bits |= MkLButton;
     if (state & GDK_BUTTON3_MASK) bits |= MkRButton;
+    if (state & GDK_SHIFT_MASK) bits |= MkShift;
+    if (state & GDK_CONTROL_MASK) bits |= MkControl;
     return bits;
 }
 
@@ -100,6 +102,10 @@ void OnAreaRealize(GtkWidget* area, gpointer)
 
 // GTK paints only between two frames (inside a pump), so the surface is
 // whole whenever it is shown.
+// What the window shows over the surface (PlatformSetOverlay).
+std::vector<int32_t> OverlayAt;
+std::vector<uint8_t> OverlayBytes;
+
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 {
     DrawQueued = false;
@@ -114,6 +120,10 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
         auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
         const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
         for (int32_t x = 0; x < Width; ++x) out[x] = rgb[in[x]];
+    }
+    for (size_t i = 0; i < OverlayAt.size(); ++i) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(OverlayAt[i] / Width) * static_cast<size_t>(stride));
+        row[OverlayAt[i] % Width] = rgb[OverlayBytes[i]];
     }
     cairo_surface_mark_dirty(Picture);
     cairo_set_source_surface(cr, Picture, 0, 0);
@@ -221,6 +231,17 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     const int32_t character = KeyCharacter(event, (mods & GDK_CONTROL_MASK) != 0);
     if (!key && character < 0) return FALSE;
     QueuePostKey(key, character, ((mods & GDK_SHIFT_MASK) ? MkShift : 0u) | ((mods & GDK_CONTROL_MASK) ? MkControl : 0u));
+    return TRUE;
+}
+
+// A key let go: the keyboard's pen lifts what the key held down.
+gboolean OnKeyRelease(GtkWidget*, GdkEventKey* event, gpointer)
+{
+    if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    const guint letter = LatinLetter(event);
+    const uint32_t key = letter ? letter : VirtualKey(event->keyval);
+    if (!key) return FALSE;
+    QueuePost(WmKeyUp, key, 0);
     return TRUE;
 }
 
@@ -406,6 +427,7 @@ const BarButton BarButtons[] = {
     {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
     {"camera-photo-symbolic", "Save picture", "Save a picture of the field (P)", 'p'},
     {"media-record-symbolic", "Save animation", "Save an animation of the last minute (G)", 'g'},
+    {"media-skip-forward-symbolic", "One frame", "Stop, then one frame at a time (.)", '.'},
 };
 
 void OnBarButton(GtkButton*, gpointer character)
@@ -457,6 +479,17 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
         gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
     }
+    // Seven buttons and the window's own two in the width of the field.
+    GtkCssProvider* compact = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(compact,
+                                    "headerbar.talvo-bar { padding-left: 3px; padding-right: 3px; }"
+                                    "headerbar.talvo-bar button { min-width: 18px; padding-left: 5px; padding-right: 5px; }",
+                                    -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(compact),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    gtk_style_context_add_class(gtk_widget_get_style_context(bar), "talvo-bar");
+    g_object_set(bar, "spacing", 2, nullptr);
+    g_object_unref(compact);
     gtk_window_set_titlebar(window, bar);
     // After the bar: a title set before a bar with a title widget of its own
     // is dropped, and the window goes by the program's name.
@@ -502,6 +535,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_container_add(GTK_CONTAINER(Window), column);
 
     g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
+    g_signal_connect(Window, "key-release-event", G_CALLBACK(OnKeyRelease), nullptr);
     g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
     g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
@@ -549,6 +583,17 @@ void PlatformCloseWindow()
 
 // Asks for a paint; the conversion waits for GTK's next one, so a frame loop
 // without waits is never held to the refresh rate.
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    OverlayAt.clear();
+    OverlayBytes.clear();
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i] >= 0 && positions[i] < Width * Height) {
+            OverlayAt.push_back(positions[i]);
+            OverlayBytes.push_back(bytes[i]);
+        }
+}
+
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!Area || Surface.empty() || width <= 0 || height <= 0) return;

@@ -47,6 +47,8 @@ struct State {
     // Where the script last put the pointer, and the buttons it holds.
     int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
     HeadlessPicture clipboard;
+    std::vector<int32_t> overlayAt;
+    std::vector<uint8_t> overlayBytes;
 };
 
 State S;
@@ -72,9 +74,12 @@ void Deliver(const HeadlessEvent& event)
             if (event.wParam == VkEscape) QueuePost(HandleOf(DialogWindowId), WmCommand, 2, 0);
             break;
         }
-        // A scripted key is pressed with no other key held.
+        // A scripted key comes with the modifiers its line names (in lParam).
         if (event.message == WmKeyDown)
-            QueuePostKey(event.wParam, QueueKeyCharacter(event.wParam));
+            QueuePostKey(event.wParam, QueueKeyCharacter(event.wParam, static_cast<uint32_t>(event.lParam)),
+                         static_cast<uint32_t>(event.lParam));
+        else if (event.message == WmKeyUp)
+            QueuePost(event.message, event.wParam, 0);
         else
             QueuePost(event.message, event.wParam, event.lParam);
         break;
@@ -157,6 +162,19 @@ void PlatformPresent(int32_t width, int32_t height)
     const int32_t w = width < 0 ? 0 : (width > S.width ? S.width : width);
     const int32_t h = height < 0 ? 0 : (height > S.height ? S.height : height);
     RasterCopyBlock(S.windowBytes.data(), S.width, S.surface.data(), S.width, w, h);
+    for (size_t i = 0; i < S.overlayAt.size(); ++i)
+        if (S.overlayAt[i] % S.width < w && S.overlayAt[i] / S.width < h) S.windowBytes[S.overlayAt[i]] = S.overlayBytes[i];
+}
+
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    S.overlayAt.clear();
+    S.overlayBytes.clear();
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i] >= 0 && positions[i] < S.width * S.height) {
+            S.overlayAt.push_back(positions[i]);
+            S.overlayBytes.push_back(bytes[i]);
+        }
 }
 
 // A true-colour display: nothing to match, but the request is counted.

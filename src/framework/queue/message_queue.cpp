@@ -115,10 +115,12 @@ void QueuePostKey(uint32_t virtualKey, int32_t character, uint32_t modifiers)
 
 uint32_t QueueKeyModifiers() { return TakenModifiers; }
 
-int32_t QueueKeyCharacter(uint32_t key)
+int32_t QueueKeyCharacter(uint32_t key, uint32_t modifiers)
 {
+    if (key >= 'A' && key <= 'Z' && (modifiers & MkControl)) return static_cast<int32_t>(key - 'A' + 1);
+    if (modifiers & MkControl) return -1;
     if (key >= '0' && key <= '9') return static_cast<int32_t>(key);
-    if (key >= 'A' && key <= 'Z') return static_cast<int32_t>(key - 'A' + 'a');
+    if (key >= 'A' && key <= 'Z') return static_cast<int32_t>(key - ((modifiers & MkShift) ? 0 : 'A' - 'a'));
     if (key == VkSpace || key == VkReturn || key == VkBack || key == VkTab || key == VkEscape)
         return static_cast<int32_t>(key);
     return -1;

@@ -36,9 +36,9 @@ void QueuePostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y);
 void QueuePostKey(uint32_t virtualKey, int32_t character, uint32_t modifiers = 0);
 // The modifiers held with the message taken last (PlatformKeyModifiers).
 uint32_t QueueKeyModifiers();
-// The character an unmodified key makes on a US keyboard (digits, letters in
-// lower case, and the control keys that make one); -1 when none.
-int32_t QueueKeyCharacter(uint32_t virtualKey);
+// The character a key makes on a US keyboard (digits, letters, and the
+// control keys that make one) with those modifiers held; -1 when none.
+int32_t QueueKeyCharacter(uint32_t virtualKey, uint32_t modifiers = 0);
 // WmDropFiles for these local paths, in the order given.
 void QueuePostDrop(const std::vector<std::string>& paths);
 // A WmPaint once nothing else waits; several requests make one paint.

@@ -143,13 +143,16 @@ var talvoPage = (function () {
             Math.floor((event.clientY - box.top) * Height / box.height)];
   }
 
+  // Shift and Ctrl go with a mouse message, as in Win32's.
+  let mouseKeys = 0;
   function postMouse(message, held, point) {
     if (!running) return;
-    _WebPostMouse(message, held, point[0], point[1]);
+    _WebPostMouse(message, held | mouseKeys, point[0], point[1]);
     wake();
   }
 
   function pointerInput(event) {
+    mouseKeys = (event.shiftKey ? 4 : 0) | (event.ctrlKey ? 8 : 0);
     const ends = event.type === "pointerup" || event.type === "pointercancel";
     if (event.type === "pointerdown") {
       event.preventDefault();
@@ -1090,6 +1093,15 @@ var talvoPage = (function () {
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
   field.addEventListener("keydown", keyInput);
+  // A key let go: the keyboard's pen lifts what the key held down.
+  field.addEventListener("keyup", event => {
+    if (!running || aboutOpen) return;
+    const place = /^Key([A-Z])$/.exec(event.code || "");
+    const vk = VirtualKeys[event.key] || (place ? place[1].charCodeAt(0) : 0);
+    if (!vk) return;
+    _WebPostKeyUp(vk);
+    wake();
+  });
   byId("note-close").addEventListener("click", () => { byId("note").hidden = true; });
   // Buttons beside the menu post the character their key makes.
   for (const button of document.querySelectorAll("[data-char]")) {

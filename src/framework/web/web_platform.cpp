@@ -89,6 +89,8 @@ struct State {
     uint32_t presents = 0;
     uint32_t lastYield = 0;
     bool aboutShown = false;
+    std::vector<int32_t> overlayAt;
+    std::vector<uint8_t> overlayBytes;
 };
 
 State S;
@@ -106,6 +108,7 @@ void KeepPresented()
     if (!S.presentPending) return;
     S.presentPending = false;
     RasterCopyBlock(S.shown.data(), S.width, S.surface.data(), S.width, S.presentWidth, S.presentHeight);
+    for (size_t i = 0; i < S.overlayAt.size(); ++i) S.shown[static_cast<size_t>(S.overlayAt[i])] = S.overlayBytes[i];
     std::memcpy(S.shownColours, S.colours, sizeof S.colours);
 }
 
@@ -126,6 +129,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKey(uint32_t virtualKey, int32_t cha
 {
     QueuePostKey(virtualKey, character, modifiers);
 }
+
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPostKeyUp(uint32_t virtualKey) { QueuePost(WmKeyUp, virtualKey, 0); }
 
 // A mouse message at field cell (x, y), beyond the edges while captured.
 extern "C" EMSCRIPTEN_KEEPALIVE void WebPostMouse(uint32_t message, uint32_t buttons, int32_t x, int32_t y)
@@ -215,6 +220,17 @@ void PlatformCloseWindow()
     S.windowExists = false;
     JsCapture(0);
     QueueClose();
+}
+
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    S.overlayAt.clear();
+    S.overlayBytes.clear();
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i] >= 0 && static_cast<size_t>(positions[i]) < S.shown.size()) {
+            S.overlayAt.push_back(positions[i]);
+            S.overlayBytes.push_back(bytes[i]);
+        }
 }
 
 void PlatformPresent(int32_t width, int32_t height)

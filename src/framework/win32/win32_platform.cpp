@@ -220,6 +220,15 @@ void ReleaseFont()
     Font = nullptr;
 }
 
+// The surface's bytes and size, and what the window shows over them.
+uint8_t* SurfaceBytesOf = nullptr;
+int32_t SurfaceColumns = 0, SurfaceRows = 0;
+struct OverlayCell {
+    int32_t at;
+    uint8_t byte;
+};
+std::vector<OverlayCell> Overlay;
+
 uint8_t* CreateSurface(int32_t width, int32_t height)
 {
     struct {
@@ -238,7 +247,10 @@ uint8_t* CreateSurface(int32_t width, int32_t height)
         CreateDIBSection(SurfaceDc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!SurfaceBitmap) return nullptr;
     SurfaceKeptBitmap = SelectObject(SurfaceDc, SurfaceBitmap);
-    return static_cast<uint8_t*>(bits);
+    SurfaceBytesOf = static_cast<uint8_t*>(bits);
+    SurfaceColumns = width;
+    SurfaceRows = height;
+    return SurfaceBytesOf;
 }
 
 } // namespace
@@ -282,11 +294,27 @@ void PlatformCloseWindow()
     if (Window) DestroyWindow(Window);
 }
 
+void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
+{
+    Overlay.clear();
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i] >= 0 && positions[i] < SurfaceColumns * SurfaceRows) Overlay.push_back({positions[i], bytes[i]});
+}
+
 void PlatformPresent(int32_t width, int32_t height)
 {
     if (!SurfaceDc || !WindowDc) return;
     SyncSurfaceColours();
+    // The copy to the window is made at once: the overlay is in the
+    // surface for it alone.
+    std::vector<uint8_t> under(Overlay.size());
+    for (size_t i = 0; i < Overlay.size(); ++i) {
+        under[i] = SurfaceBytesOf[Overlay[i].at];
+        SurfaceBytesOf[Overlay[i].at] = Overlay[i].byte;
+    }
     BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    GdiFlush();
+    for (size_t i = Overlay.size(); i-- > 0;) SurfaceBytesOf[Overlay[i].at] = under[i];
 }
 
 int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, bool repaint)
