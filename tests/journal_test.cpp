@@ -361,6 +361,7 @@ TEST_F(Journal, ALongSessionOfEveryCommandIsRebuiltFromWhatIsLeftOfItsJournal)
 TEST_F(Journal, EachSceneHasAJournalOfItsOwn)
 {
     std::filesystem::create_directory("sub");
+    SetJournalKept(true);
     std::vector<std::string> folders;
     for (const char* name : {"s.talvo", "t.talvo", "s.talvp", "sub/s.talvo", "S.talvo", "st.talvo", "ts.talvo"}) {
         WriteFileBytes(name, {});
@@ -368,9 +369,11 @@ TEST_F(Journal, EachSceneHasAJournalOfItsOwn)
         folders.push_back(JournalFolder());
     }
     const std::string own = folders[0];
+    ASSERT_FALSE(own.empty());
     std::sort(folders.begin(), folders.end());
     EXPECT_EQ(std::unique(folders.begin(), folders.end()), folders.end()) << "two scenes share a journal";
     CrashedSession("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n", 60);
+    SetJournalKept(true);
     StartOnScene("t.talvo");
     StartOnScene("sub/../s.talvo");
     EXPECT_EQ(JournalFolder(), own);
