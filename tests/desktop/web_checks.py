@@ -16,6 +16,7 @@ import subprocess
 import tempfile
 
 import behaviour
+import journal
 import web_driver
 from behaviour import (horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
                        stroke_is_wall, wait_until)
@@ -614,6 +615,50 @@ def test_storage_is_asked_to_stay_once_there_is_something_to_keep_and_not_again_
         d.close()
 
 
+MESSAGE = "document.getElementById('message').textContent"
+
+
+def stroke_in_journal(d, folder, message=0x202):
+    """Waits until the site's store holds the journal with that input."""
+    wait_until("the input in the stored journal", lambda: (lambda r: r and journal.holds(r, message))(
+        d.journal_of(folder, "Default.talvo")), 60)
+
+
+def test_out_of_memory_at_its_limit_the_program_stops_and_nothing_reaches_it_after(d, folder):
+    """The page's memory starts at 16 MiB and grows as the program asks, up
+    to 256 MiB; past that the program stops, the page says so and how to go
+    on, and nothing reaches the program any more (a stroke, a key, a menu
+    choice, the page hidden, the page left): the journal stays as it was
+    when the program stopped, not ended cleanly. The next visit's rebuild
+    from it, after each kind of stop, is the shared kill flow's."""
+    d.start(folder)
+    assert d.js("HEAPU8.length") == 16 << 20, d.js("HEAPU8.length")
+    d.choose("Speed/Slow")
+    d.drag(horizontal_stroke(300, 60, 219))
+    stroke_in_journal(d, folder)
+    d.js("talvoPage.fault(1), true")
+    told = wait_until("the page to say that Talvo stopped", lambda: (lambda t: "Talvo stopped" in t and t)(d.js(MESSAGE)))
+    assert told.startswith("Talvo stopped: out of memory. Reload the page"), told
+    assert d.js("HEAPU8.length") == 256 << 20, "memory stopped growing at %d bytes" % d.js("HEAPU8.length")
+    kept = d.journals()
+    records = journal.of_scene(kept, "Default.talvo")
+    assert records and records[-1]["type"] != journal.END, "the stop ended the journal"
+    d.drag(horizontal_stroke(330, 60, 219))
+    d.engine.key(d.tab, ["ctrl"], "z")
+    d.click_element("#menu-button", "the menu button")
+    d.click(*d.menu_item("Clear"))
+    if d.engine.hides_tabs:
+        other = d.engine.open_tab(d.context, "about:blank")
+        wait_until("the page to be hidden", lambda: d.js("document.visibilityState") == "hidden")
+        d.engine.close_tab(other)
+    d.engine.navigate(d.tab, d.browser.origin + web_driver.BLANK)
+    d._loaded(web_driver.BLANK)
+    assert sorted(map(sorted, (j.items() for j in d.journals()))) == sorted(map(sorted, (j.items() for j in kept))), \
+        "the journal changed after the program stopped"
+    d.problems = [p for p in d.problems if "Talvo stopped" not in p and "OOM" not in p and "Aborted" not in p]
+    d._close_page()
+
+
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
 # painting and input, the keyboard, a reload, the tab hand-over and what
@@ -625,6 +670,12 @@ OTHER_ENGINES = {"test_start_shows_frame_and_grains_and_close_saves",
                  "test_the_menu_works_from_the_keyboard",
                  "test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending",
                  "test_one_tab_plays_and_another_takes_over_with_its_scene",
-                 "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed"}
+                 "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed",
+                 "test_a_killed_program_is_rebuilt_as_its_journal_kept_it",
+                 "test_out_of_memory_at_its_limit_the_program_stops_and_nothing_reaches_it_after",
+                 "test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus",
+                 "test_what_the_page_says_of_keeping_holds_in_a_private_and_a_normal_window",
+                 "test_a_normal_quit_of_the_browser_ends_the_session_cleanly",
+                 "test_a_first_visit_fetches_each_file_once"}
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
 ONLY = None if web_driver.ENGINE == "chromium" else OTHER_ENGINES

@@ -989,9 +989,15 @@ class Driver(driver.Driver):
     def talvo_sim(self):
         return ["node", os.path.join(PAGE, "talvo-sim.js")], os.environ
 
+    # The program stopping of itself (WebTestFault in web_platform.cpp), and
+    # what the page then says it was.
+    FAULTS = {"the program ran out of memory": (1, "out of memory"),
+              "the program trapped": (2, "a fault in the program"),
+              "the program threw an exception": (3, "an error it did not handle")}
+
     def kills(self):
-        # Chromium's protocol alone crashes a tab.
-        return ["the tab crashed", "the browser killed"] if ENGINE == "chromium" else []
+        # Chromium's protocol alone crashes a tab; any page can be made to fail.
+        return (["the tab crashed", "the browser killed"] if ENGINE == "chromium" else []) + list(self.FAULTS)
 
     def for_kill(self, how):
         if how != "the browser killed":
@@ -1004,7 +1010,17 @@ class Driver(driver.Driver):
         return own
 
     def kill(self, how):
-        if how == "the tab crashed":
+        if how in self.FAULTS:
+            kind, told = self.FAULTS[how]
+            self.js("talvoPage.fault(%d), true" % kind)
+            wait_until("the page to say that Talvo stopped", lambda: "Talvo stopped: " + told in self.js(
+                "document.getElementById('message').textContent"), 60)
+            # Left as a person leaves it to reload it: the page goes, and
+            # must not end the session cleanly as it goes.
+            self.engine.navigate(self.tab, self.browser.origin + BLANK)
+            self._loaded(BLANK)
+            self._close_page()
+        elif how == "the tab crashed":
             try:
                 self.tools.call("Page.crash", session=self.session, timeout=5)
             except (AssertionError, RuntimeError):

@@ -106,7 +106,7 @@ var talvoPage = (function () {
 
   function paint() {
     paintAsked = false;
-    const at = _WebFramePixels();
+    const at = running ? _WebFramePixels() : 0;
     if (at) picture.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, at, Width * Height * 4), Width, Height), 0, 0);
     if (afterPaint) {
       turn(afterPaint);
@@ -511,6 +511,7 @@ var talvoPage = (function () {
   }
 
   function dialogInput(message, wParam) {
+    if (!running) return;
     _WebDialogInput(message, wParam);
     wake();
   }
@@ -1222,6 +1223,38 @@ var talvoPage = (function () {
     };
   }
 
+  // The program itself stopped (out of memory, a trap, an exception that
+  // nothing caught): its memory is not to be trusted, so nothing calls into
+  // it again, and above all nothing saves from it or ends its journal
+  // cleanly. What it wrote until then, its journal to the last flush, is
+  // stored, and the next visit rebuilds the scene from it as after a
+  // killed tab.
+  let stopped = false;
+  function programStopped(what) {
+    if (stopped || ended) return;
+    stopped = true;
+    running = false;
+    showError("Talvo stopped: " + what + "." + (db ? " Reload the page: the scene comes back as it was up to a second before."
+      : " Reload the page to play again."));
+    sync().finally(() => {
+      if (releaseFolder) releaseFolder();
+    });
+  }
+
+  // What escaped from the program: a trap or an abort (a RuntimeError), a
+  // C++ exception (thrown as its address), or an error thrown through its
+  // frames.
+  const fromProgram = error => error instanceof WebAssembly.RuntimeError || typeof error === "number" ||
+    /wasm-function|wasm:\/\//.test(String(error && error.stack));
+  const fault = error => (typeof error === "number" ? "an error it did not handle"
+    : "a fault in the program (" + (error && error.message || error) + ")");
+  window.addEventListener("error", event => {
+    if (running && fromProgram(event.error)) programStopped(fault(event.error));
+  });
+  window.addEventListener("unhandledrejection", event => {
+    if (running && fromProgram(event.reason)) programStopped(fault(event.reason));
+  });
+
   async function programEnded(code) {
     running = false;
     ended = true;
@@ -1295,7 +1328,7 @@ var talvoPage = (function () {
     keepForOffline();
   };
   Module.printErr = text => console.warn(text);
-  Module.onAbort = what => showError("Talvo stopped: " + what);
+  Module.onAbort = what => programStopped(what === "OOM" ? "out of memory" : "it gave up (" + what + ")");
 
   return {
     wait,
@@ -1317,5 +1350,10 @@ var talvoPage = (function () {
     showNote,
     downloadBytes,
     ended: programEnded,
+    // For tests: the program fails as of itself (web_platform.cpp).
+    fault: kind => {
+      _WebTestFault(kind);
+      wake();
+    },
   };
 })();
