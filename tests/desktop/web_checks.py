@@ -659,6 +659,70 @@ def test_out_of_memory_at_its_limit_the_program_stops_and_nothing_reaches_it_aft
     d._close_page()
 
 
+PROGRAMS_JOURNAL = """(() => {
+    const found = [];
+    const walk = path => {
+        for (const name of FS.readdir(path)) {
+            if (name === "." || name === "..") continue;
+            const inside = path + "/" + name;
+            if (FS.isDir(FS.stat(inside).mode)) walk(inside);
+            else found.push(inside.slice("/talvo/".length));
+        }
+    };
+    walk("/talvo/rescued/talvo/journal");
+    return found.filter(name => name.endsWith(".seg")).sort();
+})()"""
+
+
+def scenes_listed(d, menu):
+    """The entries of "Kept scenes" or "Remove kept scene" as the menu
+    shows them."""
+    d.choose(menu)
+    shown = d.js("[...document.getElementById(%s).children].map(e => e.textContent)" %
+                 json.dumps("kept-scenes" if menu == "Kept scenes" else "remove-scenes"))
+    d.click_element("#menu-button", "the menu button")
+    return shown
+
+
+def test_the_journal_is_never_a_scene_and_the_store_drops_what_the_program_deletes(d, folder):
+    """Over a minute of play at "No wait" the program deletes its oldest
+    journal segments: the site's store drops them too, holding the segments
+    the program's folder holds and no others. Meanwhile "Kept scenes" and
+    "Remove kept scene" list the scene alone, never a segment or the lock."""
+    make_scene(folder, "a.talvo", "")
+    d.start(folder, ["a.talvo"])
+    d.choose("Speed/No wait")
+
+    def stored_and_held():
+        """The segments in the store and in the program's folder, at one
+        moment of the page's."""
+        return d.js(web_driver.in_store("""
+            const db = await talvoStore();
+            const names = await talvoDone(db.transaction("files").objectStore("files").getAllKeys());
+            db.close();
+            return [names.filter(n => n.startsWith("rescued/talvo/journal/") && n.endsWith(".seg")).sort(), %s];"""
+                                        % PROGRAMS_JOURNAL))
+    first = wait_until("the journal's first segment", lambda: [n for n in d.js(PROGRAMS_JOURNAL) if n.endswith("/00000000.seg")])[0]
+    wait_until("the first segment in the store", lambda: first in stored_and_held()[0])
+    for menu in ("Kept scenes", "Remove kept scene"):
+        listed = scenes_listed(d, menu)
+        assert listed == ["a.talvo"], "%s lists %s" % (menu, listed)
+    wait_until("the program to delete its first segment", lambda: first not in d.js(PROGRAMS_JOURNAL), 240, every=1.0)
+    # The store follows within its next sync; the program writes on meanwhile.
+    wait_until("the store to hold what the program's folder holds", lambda: (lambda s: s[0] == s[1])(stored_and_held()),
+               30, every=0.05)
+    for menu in ("Kept scenes", "Remove kept scene"):
+        listed = scenes_listed(d, menu)
+        assert listed == ["a.talvo"], "%s lists %s" % (menu, listed)
+    files, _ = d._storage()
+    held = [name for name in files if name.startswith("rescued/talvo/journal/")]
+    # Its first segment, with the header that names the scene, is gone.
+    play = journal.parse(d.journals()[0])[-1]["play"]
+    d.close()
+    return "after %d s of play: %d journal files, %d bytes in the store" % (
+        play // 1000, len(held), sum(len(files[name]) for name in held))
+
+
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
 # painting and input, the keyboard, a reload, the tab hand-over and what

@@ -585,6 +585,10 @@ var talvoPage = (function () {
   const dirty = new Set(), gone = new Set();
   let syncAsked = false, storedCurrent = null;
   const inFolder = name => Folder + "/" + name;
+  // The program's own files in its data folder: each scene's journal and
+  // its lock. Their segments begin as a scene does, but they are no scene.
+  const JournalFolder = "rescued/talvo/journal/";
+  const playersScene = name => !name.startsWith(JournalFolder) && beginsAsScene(name);
   const sceneName = () => UTF8ToString(_WebSceneName());
 
   function makeFolders(path) {
@@ -975,7 +979,7 @@ var talvoPage = (function () {
     list.replaceChildren();
     const current = running ? sceneName() : "";
     const removing = list.id === "remove-scenes";
-    const names = folderFiles(Folder, "", []).filter(name => name === current || beginsAsScene(name)).sort();
+    const names = folderFiles(Folder, "", []).filter(name => name === current || playersScene(name)).sort();
     for (const name of names) {
       const usable = name === current || loads(inFolder(name));
       if (!usable && !removing) continue;
@@ -1018,7 +1022,7 @@ var talvoPage = (function () {
   // brings it back.
   async function removeScene(name) {
     if (!running || aboutOpen) return;
-    const others = () => folderFiles(Folder, "", []).filter(n => n !== name && beginsAsScene(n) && loads(inFolder(n))).sort();
+    const others = () => folderFiles(Folder, "", []).filter(n => n !== name && playersScene(n) && loads(inFolder(n))).sort();
     const onShow = name === sceneName();
     const next = onShow ? others()[0] : null;
     const sure = await ask("Remove \u201c" + shownName(name) + "\u201d from this browser? It cannot be brought back" +
@@ -1310,7 +1314,8 @@ var talvoPage = (function () {
     }
     watchFolder();
     if (dirty.size || gone.size) syncSoon();
-    // A scene that cannot be saved is rescued into the folder, so it is kept.
+    // A scene that cannot be saved is rescued into the folder, so it is
+    // kept; the journal goes there too (JournalFolder).
     ENV.XDG_DATA_HOME = Folder + "/rescued";
     const named = new URLSearchParams(location.search).getAll("arg");
     programArguments = named.length ? named : current && exists(current) ? [current] : [];
