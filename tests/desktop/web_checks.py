@@ -503,18 +503,19 @@ def test_installs_as_an_app_and_plays_offline_with_its_kept_scenes(d, folder):
 def test_where_site_data_is_blocked_the_page_plays_and_says_nothing_is_kept(d, folder):
     """A profile that blocks site data, and a sandboxed frame: locks,
     IndexedDB and localStorage all throw there. The page plays, says that
-    nothing is kept and never that another tab has Talvo, and leaves no
-    uncaught error."""
+    nothing is kept (and nowhere that a scene comes back) and never that
+    another tab has Talvo, and leaves no uncaught error."""
     blocked = web_driver.Chromium(d.browser.server, {"profile": {"default_content_setting_values": {"cookies": 2}}})
     try:
         tab = blocked.open_tab(None, d.browser.origin + "/index.html")
-        look = "[_WebPresentCount(), document.getElementById('keeping').textContent, document.getElementById('elsewhere').hidden]"
+        look = ("[_WebPresentCount(), document.getElementById('keeping').textContent + ' ' + "
+                "document.getElementById('kept-here').textContent, document.getElementById('elsewhere').hidden]")
         wait_until("the program in the blocking profile", lambda: blocked.js(
             tab, "typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 2"))
         assert blocked.js(tab, "(() => { try { return localStorage.length && 'kept'; } catch (e) { return e.name; } })()") \
             == "SecurityError", "the profile keeps site data"
         presents, keeping, hidden = blocked.js(tab, look)
-        assert "keeps nothing" in keeping and hidden, (keeping, hidden)
+        assert "keeps nothing" in keeping and "comes back when" not in keeping and hidden, (keeping, hidden)
         problems = blocked.problems(tab)[0]
         assert not problems, problems
     finally:
@@ -532,9 +533,10 @@ def test_where_site_data_is_blocked_the_page_plays_and_says_nothing_is_kept(d, f
     tab = (None, frame)
     wait_until("the program in the sandboxed frame", lambda: d.engine.js(
         tab, "typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 2"))
-    keeping, hidden = d.engine.js(tab, "[document.getElementById('keeping').textContent, "
+    keeping, hidden = d.engine.js(tab, "[document.getElementById('keeping').textContent + ' ' + "
+                                       "document.getElementById('kept-here').textContent, "
                                        "document.getElementById('elsewhere').hidden]")
-    assert "keeps nothing" in keeping and hidden, (keeping, hidden)
+    assert "keeps nothing" in keeping and "comes back when" not in keeping and hidden, (keeping, hidden)
     problems = d.engine.problems(tab)[0]
     assert not problems, problems
     d.stop()
@@ -585,34 +587,41 @@ def test_the_page_fits_a_phone_and_a_wide_screen_and_fifty_kept_scenes_scroll_in
 def test_storage_is_asked_to_stay_once_there_is_something_to_keep_and_not_again_after_a_no(d, folder):
     """Not at the first visit; after the first stroke; a refusal is
     remembered and told; only the menu asks again. A browser that agrees
-    is told too."""
+    is told too. In a normal window of a browser of its own: a private one
+    (each test's own context) is not asked."""
     answers = {"refuses": "Promise.resolve(false)", "agrees": "Promise.resolve(window.talvoAgreed = true)"}
     for answer, promise in answers.items():
-        d.new_context()
-        d.folder = folder
-        d._open(web_driver.BLANK)
-        d.call("Page.addScriptToEvaluateOnNewDocument", source="""window.talvoAsked = 0;
-            navigator.storage.persist = () => { talvoAsked++; return %s; };
-            navigator.storage.persisted = () => Promise.resolve(window.talvoAgreed === true);""" % promise)
-        keeping = "document.getElementById('keeping').textContent"
-        for visit in (1, 2):
-            d._show([])
-            first = wait_until("what the page says of keeping", lambda: d.js(keeping))
-            assert d.js("talvoAsked") == 0, "asked at the visit's start"
-            d.drag(horizontal_stroke(300 + 10 * visit, 60, 120))
-            if visit == 1:
-                wait_until("the question asked", lambda: d.js("talvoAsked") == 1)
-                told = wait_until("the answer told", lambda: (lambda t: t != first and t)(d.js(keeping)))
-                if answer == "agrees":
-                    assert "until you remove them" in told, told
-                    assert marks_of(d.menu()).get("Keep scenes for good"), "the menu does not show them kept"
-                    break
-                assert "would not promise" in told, told
-        if answer == "refuses":
-            assert d.js("talvoAsked") == 0, "asked again after a refusal"
-            d.choose("Keep scenes for good")
-            wait_until("the menu asking again", lambda: d.js("talvoAsked") == 1)
-        d.close()
+        profile = tempfile.mkdtemp(prefix="talvo-profile-")
+        own = web_driver.Driver(web_driver.OwnBrowser(profile))
+        own.profile = profile
+        try:
+            own.new_context()
+            own.folder = folder
+            own._open(web_driver.BLANK)
+            own.call("Page.addScriptToEvaluateOnNewDocument", source="""window.talvoAsked = 0;
+                navigator.storage.persist = () => { talvoAsked++; return %s; };
+                navigator.storage.persisted = () => Promise.resolve(window.talvoAgreed === true);""" % promise)
+            keeping = "document.getElementById('keeping').textContent"
+            for visit in (1, 2):
+                own._show([])
+                first = wait_until("what the page says of keeping", lambda: own.js(keeping))
+                assert own.js("talvoAsked") == 0, "asked at the visit's start"
+                own.drag(horizontal_stroke(300 + 10 * visit, 60, 120))
+                if visit == 1:
+                    wait_until("the question asked", lambda: own.js("talvoAsked") == 1)
+                    told = wait_until("the answer told", lambda: (lambda t: t != first and t)(own.js(keeping)))
+                    if answer == "agrees":
+                        assert "until you remove them" in told, told
+                        assert marks_of(own.menu()).get("Keep scenes for good"), "the menu does not show them kept"
+                        break
+                    assert "would not promise" in told, told
+            if answer == "refuses":
+                assert own.js("talvoAsked") == 0, "asked again after a refusal"
+                own.choose("Keep scenes for good")
+                wait_until("the menu asking again", lambda: own.js("talvoAsked") == 1)
+            own.close()
+        finally:
+            own.stop()
 
 
 MESSAGE = "document.getElementById('message').textContent"
@@ -721,6 +730,113 @@ def test_the_journal_is_never_a_scene_and_the_store_drops_what_the_program_delet
     d.close()
     return "after %d s of play: %d journal files, %d bytes in the store" % (
         play // 1000, len(held), sum(len(files[name]) for name in held))
+
+
+KEEPING = """[document.getElementById("kept-here").textContent, document.getElementById("keeping").textContent,
+              !document.getElementById("keep-for-good").hidden]"""
+
+
+def keeping_told(js):
+    """What the panel says of keeping, once it says it, and whether the
+    menu offers to keep scenes for good."""
+    return wait_until("what the page says of keeping", lambda: (lambda k: k[1] and k)(js(KEEPING)), 30)
+
+
+def test_what_the_page_says_of_keeping_holds_in_a_private_and_a_normal_window(d, folder):
+    """A private window (in Chromium each test's own context is one; in
+    Firefox a browser whose every window is private) is told that what it
+    keeps goes when it closes, and is not offered to keep scenes for good; a
+    normal window is told that its scenes come back, and they do once the
+    browser is ended and started again on its profile."""
+    if web_driver.ENGINE == "chromium":
+        d.start(folder)
+        here, keeping, offered = keeping_told(d.js)
+        d.close()
+    elif web_driver.ENGINE == "firefox":
+        private = web_driver.Firefox(d.browser.server, {"browser.privatebrowsing.autostart": True})
+        try:
+            tab = private.open_tab(None, d.browser.origin + "/index.html")
+            wait_until("the program in a private window", lambda: private.js(
+                tab, "typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 0"), 30)
+            here, keeping, offered = keeping_told(lambda e: private.js(tab, e))
+        finally:
+            private.close()
+    else:
+        return "skipped: this engine's driver opens no private window"
+    assert "private window: nothing is kept once it is closed" in keeping and not offered, (keeping, offered)
+    assert "while this window is open" in here and "comes back" not in here, here
+
+    profile = tempfile.mkdtemp(prefix="talvo-profile-")
+    engine = web_driver.Firefox if web_driver.ENGINE == "firefox" else None
+    own = web_driver.Driver(web_driver.OwnBrowser(profile, engine=engine))
+    own.profile = profile
+    try:
+        own.start(folder)
+        here, keeping, offered = keeping_told(own.js)
+        assert "comes back when you return" in here and "private" not in keeping and offered, (here, keeping, offered)
+        own.choose("Speed/Slow")
+        shown = behaviour.draw_stroke(own, 330)
+        own.close()
+        port = own.browser.server.port
+        own.browser.close()
+        own.browser = web_driver.OwnBrowser(profile, port, engine=engine)
+        own.engine = own.browser.engine
+        own.restart(folder, "Default.talvo")
+        wait_until("the stroke back with the browser", lambda: behaviour.shows_cells(own.shot(), shown))
+        own.close()
+    finally:
+        own.stop()
+
+
+def test_a_normal_quit_of_the_browser_ends_the_session_cleanly(d, folder):
+    """Chromium on a display, its last window closed, and Firefox told to
+    quit as its menu's Quit does: the page goes, saves and ends its journal
+    cleanly, and the browser started again on its profile shows the stroke
+    with no note. (Sent SIGTERM, neither browser runs the page's handlers:
+    that end is rebuilt from the journal, with the note.)"""
+    if web_driver.ENGINE not in ("chromium", "firefox"):
+        return "skipped: this engine's driver cannot quit its browser as a person does"
+    import x11
+    display = x11.Display("1024x900") if web_driver.ENGINE == "chromium" else None
+    engine, options = (web_driver.Chromium, {"display": display}) if display else (web_driver.Firefox, {})
+    profile = tempfile.mkdtemp(prefix="talvo-profile-")
+    own = web_driver.Driver(web_driver.OwnBrowser(profile, engine=engine, **options))
+    own.profile = profile
+    try:
+        own.start(folder)
+        own.choose("Speed/Slow")
+        shown = behaviour.draw_stroke(own, 330)
+        stroke_in_journal(own, folder)
+        own._collect()
+        if display:
+            for target in own.tools.call("Target.getTargets")["targetInfos"]:
+                if target["type"] == "page":
+                    own.tools.call("Target.closeTarget", targetId=target["targetId"])
+        else:
+            try:
+                own.engine.call("browser.close", timeout=10)
+            except (AssertionError, RuntimeError):
+                pass  # gone before it answered
+        code = own.engine.process.wait(60)
+        assert code == 0, "the browser ended with %d" % code
+        problems, own.problems = own.problems, []
+        assert not problems, problems
+        port = own.browser.server.port
+        own.tab = None
+        own.browser.close()
+        own.browser = web_driver.OwnBrowser(profile, port, engine=engine, **options)
+        own.engine = own.browser.engine
+        own.restart(folder, "Default.talvo")
+        wait_until("the stroke after the quit", lambda: behaviour.shows_cells(own.shot(), shown))
+        # A note comes with the first frames, if at all.
+        presents = own.js("_WebPresentCount()")
+        wait_until("frames after the start", lambda: own.js("_WebPresentCount()") > presents + 20)
+        assert not own.note_shown(), "after a normal quit: " + own.js("document.getElementById('note-text').textContent")
+        own.close()
+    finally:
+        own.stop()
+        if display:
+            display.close()
 
 
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs

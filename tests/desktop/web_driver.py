@@ -199,9 +199,10 @@ class Chromium:
     records_problems_itself = False
     hides_tabs = True
 
-    def __init__(self, server, preferences=None, profile=None):
+    def __init__(self, server, preferences=None, profile=None, display=None):
         """`profile`: the caller's, kept afterwards, whose own context keeps
-        the site's storage on disk."""
+        the site's storage on disk. `display`: an x11.Display it opens its
+        windows on instead of running headless, as a person's does."""
         self.server = server
         self.kept_profile = profile
         self.profile = profile or tempfile.mkdtemp(prefix="talvo-chromium-")
@@ -214,10 +215,11 @@ class Chromium:
                 json.dump(preferences, f)
         self.log = open(os.path.join(self.profile, "chromium.log"), "w")
         self.process = subprocess.Popen(
-            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+            ["chromium"] + ([] if display else ["--headless"]) +
+            ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--window-size=1024,900", "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "about:blank"],
-            stdout=self.log, stderr=self.log)
+            stdout=self.log, stderr=self.log, env=display.env if display else None)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
 
         def endpoint():
@@ -346,22 +348,25 @@ class Chromium:
 
 class Firefox:
     """Headless Firefox ESR over WebDriver BiDi on its remote-debugging
-    port: a user context a test, a browsing context a tab."""
+    port: a user context a test, a browsing context a tab. `preferences`
+    go into the profile before it starts (every window private, say);
+    `profile`: the caller's, kept afterwards."""
     name = "firefox"
     records_problems_itself = False
     hides_tabs = True
 
-    def __init__(self, server):
+    def __init__(self, server, preferences=None, profile=None):
         self.server = server
-        self.profile = tempfile.mkdtemp(prefix="talvo-firefox-")
+        self.kept_profile = profile
+        self.profile = profile or tempfile.mkdtemp(prefix="talvo-firefox-")
         with open(os.path.join(self.profile, "user.js"), "w") as f:
-            for key, value in {"browser.shell.checkDefaultBrowser": False, "browser.startup.page": 0,
+            for key, value in dict({"browser.shell.checkDefaultBrowser": False, "browser.startup.page": 0,
                                "datareporting.policy.dataSubmissionEnabled": False,
                                "toolkit.telemetry.reportingpolicy.firstRun": False,
                                "browser.aboutwelcome.enabled": False, "app.update.disabledForTesting": True,
                                "browser.tabs.warnOnClose": False, "network.captive-portal-service.enabled": False,
                                "browser.download.dir": os.path.join(self.profile, "downloads"),
-                               "remote.prefs.recommended": True}.items():
+                               "remote.prefs.recommended": True}, **(preferences or {})).items():
                 f.write("user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(value)))
         self.log = open(os.path.join(self.profile, "firefox.log"), "w+")
         port = free_port()
@@ -484,7 +489,8 @@ class Firefox:
             pass
         end_process(self.process, 10)
         self.log.close()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        if not self.kept_profile:
+            shutil.rmtree(self.profile, ignore_errors=True)
 
 
 def synthetic_drop(js, paths, x, y):
@@ -652,15 +658,16 @@ class Browser:
         self.server.stop()
 
 
-class OwnChromium:
-    """A Chromium of a test's own on a profile it keeps, whose site is the
-    page on `port` (0: any): what the browser keeps on disk, as a person's
-    browser does, comes back when it starts again on that profile."""
+class OwnBrowser:
+    """A browser of a test's own (Chromium unless `engine` says Firefox) on a
+    profile it keeps, whose site is the page on `port` (0: any): what the
+    browser keeps on disk, as a person's browser does, comes back when it
+    starts again on that profile. `options` go to the engine."""
 
-    def __init__(self, profile, port=0):
+    def __init__(self, profile, port=0, engine=None, **options):
         self.server = Server(port=port)
         self.origin = self.server.origin
-        self.engine = Chromium(self.server, profile=profile)
+        self.engine = (engine or Chromium)(self.server, profile=profile, **options)
 
     def close(self):
         self.engine.close()
@@ -669,7 +676,7 @@ class OwnChromium:
 
 class Driver(driver.Driver):
     def __init__(self, browser=None):
-        """On `browser` (an OwnChromium), the pages are in the browser's own
+        """On `browser` (an OwnBrowser), the pages are in the browser's own
         context; by default in one of each test's own."""
         self.persistent = browser is not None
         self.browser = browser or Browser.get()
@@ -1005,7 +1012,7 @@ class Driver(driver.Driver):
         # A browser of its own, whose profile keeps the site's storage on
         # disk as a person's does.
         profile = tempfile.mkdtemp(prefix="talvo-profile-")
-        own = Driver(OwnChromium(profile))
+        own = Driver(OwnBrowser(profile))
         own.profile = profile
         return own
 
@@ -1031,7 +1038,7 @@ class Driver(driver.Driver):
             self.engine.process.wait()
             port = self.browser.server.port
             self.browser.close()
-            self.browser = OwnChromium(self.profile, port)
+            self.browser = OwnBrowser(self.profile, port)
             self.engine = self.browser.engine
         self.tab = None
         self.problems = []

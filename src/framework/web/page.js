@@ -1104,16 +1104,40 @@ var talvoPage = (function () {
   // opened) or chooses "Keep scenes for good"; a refusal is remembered, and
   // then only the menu asks again. The side panel says what holds now.
   const keepItem = byId("keep-for-good");
-  let persistRefused = false, persistAsked = false;
-  const canAskToKeep = () => db && navigator.storage && navigator.storage.persist;
+  let persistRefused = false, persistAsked = false, privateWindow = false;
+  const canAskToKeep = () => db && !privateWindow && navigator.storage && navigator.storage.persist;
 
-  // The panel's line and the menu's item change together, once the answer
+  // Whether this is a private window, whose storage goes when it closes. No
+  // browser says so outright: Firefox refuses the origin's private file
+  // system there, and Chromium reports a quota drawn from the memory, below
+  // the 10 GiB it reports elsewhere.
+  async function inPrivateWindow() {
+    try {
+      if (navigator.userAgentData) {
+        const estimate = await navigator.storage.estimate();
+        return estimate.quota - estimate.usage < 10 * 2 ** 30;
+      }
+      await navigator.storage.getDirectory();
+      return false;
+    } catch (error) {
+      return error.name === "SecurityError";
+    }
+  }
+
+  // The panel's lines and the menu's item change together, once the answer
   // is known: a menu that shifted under the pointer would misplace a click.
   async function showKeeping() {
     let text, kept = false;
+    byId("kept-here").textContent = !db || privateWindow
+      ? "Every scene you open is kept with your changes while " + (db ? "this window" : "the page") +
+        " is open: \u201cKept scenes\u201d goes back to one."
+      : "Every scene you open is kept in this browser with your changes: \u201cKept scenes\u201d goes back to one. " +
+        "The scene comes back when you return.";
     if (!db) {
       text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
              "Download a scene to keep it.";
+    } else if (privateWindow) {
+      text = "This is a private window: nothing is kept once it is closed. Download a scene to keep it.";
     } else if (!canAskToKeep()) {
       text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
     } else {
@@ -1306,6 +1330,7 @@ var talvoPage = (function () {
     } catch (error) {
       db = null;
     }
+    privateWindow = db !== null && await inPrivateWindow();
     let current = null;
     try {
       current = await restore();
