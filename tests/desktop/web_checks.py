@@ -839,6 +839,60 @@ def test_a_normal_quit_of_the_browser_ends_the_session_cleanly(d, folder):
             display.close()
 
 
+DOWNLOADS = """(() => {
+    // What the page hands the browser to download, by kind.
+    window.talvoDownloads = [];
+    const make = URL.createObjectURL;
+    URL.createObjectURL = blob => { talvoDownloads.push(blob.type); return make.call(URL, blob); };
+    return true;
+})()"""
+
+
+def test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus(d, folder):
+    """After Menu, Clear the focus is on the menu button, after a click on
+    Undo on that button: Ctrl+Z, Ctrl+Y and Ctrl+Shift+Z still reach the
+    program there, and so do Ctrl+C, P and G. While About is open, Tab and
+    Shift+Tab go round its buttons and never leave it; Escape does not end
+    it, Enter does."""
+    d.start(folder)
+    d.choose("Speed/Slow")
+    shown = behaviour.draw_stroke(d, 330)
+    gone = lambda: (lambda picture: not any(picture.at(*cell) == behaviour.WALL for cell in shown))(d.shot())
+    back = lambda: behaviour.shows_cells(d.shot(), shown)
+    d.choose("Clear")
+    wait_until("the field cleared", gone)
+    assert d.js("document.activeElement.id") == "menu-button", d.js("document.activeElement.outerHTML")
+    d.engine.key(d.tab, ["ctrl"], "z")
+    wait_until("Clear undone from the menu button", back)
+    d.click_element("[data-char='26']", "the Undo button")
+    wait_until("the stroke undone by the button", gone)
+    assert d.js("document.activeElement.dataset.char") == "26", "the Undo button has not the focus"
+    for held, key, then in ((["ctrl"], "y", back), (["ctrl"], "z", gone), (["ctrl", "shift"], "z", back)):
+        d.engine.key(d.tab, held, key)
+        wait_until("+".join(held + [key]) + " from the Undo button", then)
+    d.js(DOWNLOADS)
+    d.engine.key(d.tab, ["ctrl"], "c")
+    wait_until("the picture handed to the clipboard", lambda: d.js("talvoPage.copied() !== null"))
+    for key, kind in (("p", "image/png"), ("g", "image/gif")):
+        d.engine.key(d.tab, [], key)
+        wait_until(key.upper() + " from the Undo button", lambda: kind in d.js("talvoDownloads"), 60)
+
+    d.choose("About talvo")
+    wait_until("the About dialog", d.about_is_open)
+    inside = "document.getElementById('about').contains(document.activeElement)"
+    for held in ([], ["shift"]) * 2:
+        for _ in range(3):
+            d.engine.key(d.tab, held, "Tab")
+            assert d.js(inside), "%s left About for %s" % ("+".join(held + ["Tab"]), d.js("document.activeElement.outerHTML"))
+    d.engine.key(d.tab, [], "Escape")
+    d.wait_idle()
+    assert d.about_is_open(), "Escape ended the About dialog"
+    d.js("document.getElementById('about-ok').focus(), true")
+    d.engine.key(d.tab, [], "Enter")
+    wait_until("the About dialog to go", lambda: not d.about_is_open())
+    d.close()
+
+
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
 # painting and input, the keyboard, a reload, the tab hand-over and what

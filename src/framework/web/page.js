@@ -238,6 +238,20 @@ var talvoPage = (function () {
     wake();
   }
 
+  // Talvo's own keys (undo, redo, copy, picture, animation) work wherever
+  // the focus is, as a window's shortcuts do, and the field takes every
+  // key: not in a text field, nor while the page asks a question, and
+  // Ctrl+C copies a selected text as it always does.
+  function commandKey(event) {
+    if (event.target === field || !running || !question.hidden || event.altKey || event.metaKey) return;
+    if (event.target.closest && event.target.closest("input, textarea, select, [contenteditable]")) return;
+    const key = event.key.toLowerCase();
+    const command = event.ctrlKey ? key === "z" || (key === "y" && !event.shiftKey) || (key === "c" && !event.shiftKey)
+      : !event.shiftKey && (key === "p" || key === "g");
+    if (!command || (key === "c" && String(window.getSelection()))) return;
+    keyInput(event);
+  }
+
   // The picture goes to the clipboard as a PNG. A browser may refuse it
   // (no permission, no focus): the page then says so.
   let copied = null;
@@ -518,8 +532,21 @@ var talvoPage = (function () {
 
   byId("about-ok").addEventListener("click", () => dialogInput(WmCommand, 1));
   byId("about-close").addEventListener("click", () => dialogInput(WmClose, 0));
+  // While a dialog is open, Tab goes round its buttons and the focus never
+  // leaves it for the page behind.
+  function keepFocusIn(dialog, event) {
+    const stops = Array.from(dialog.querySelectorAll("button"));
+    const at = stops.indexOf(document.activeElement);
+    stops[(at + (event.shiftKey ? stops.length - 1 : 1) + stops.length) % stops.length].focus();
+    event.preventDefault();
+  }
+  document.addEventListener("focusin", event => {
+    const open = aboutOpen ? about : !question.hidden ? question : null;
+    if (open && !open.contains(event.target)) open.querySelector("button").focus();
+  });
   about.addEventListener("keydown", event => {
-    if (event.key === "Enter") dialogInput(WmCommand, 1);
+    if (event.key === "Tab") keepFocusIn(about, event);
+    else if (event.key === "Enter") dialogInput(WmCommand, 1);
     else if (event.key === "Escape") dialogInput(WmCommand, 2);
     else return;
     event.preventDefault();
@@ -549,6 +576,7 @@ var talvoPage = (function () {
       byId("question-yes").onclick = () => answered(true);
       byId("question-no").onclick = () => answered(false);
       question.onkeydown = event => {
+        if (event.key === "Tab") keepFocusIn(question, event);
         if (event.key !== "Escape") return;
         event.preventDefault();
         answered(false);
@@ -1088,6 +1116,7 @@ var talvoPage = (function () {
   for (const type of ["pointerdown", "pointermove", "pointerup", "pointercancel"]) field.addEventListener(type, pointerInput);
   field.addEventListener("contextmenu", event => event.preventDefault());
   field.addEventListener("keydown", keyInput);
+  document.addEventListener("keydown", commandKey);
   byId("note-close").addEventListener("click", () => { byId("note").hidden = true; });
   // Buttons beside the menu post the character their key makes.
   for (const button of document.querySelectorAll("[data-char]")) {
