@@ -893,6 +893,81 @@ def test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus(d, fol
     d.close()
 
 
+def tap(d, x, y):
+    d.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
+    d.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+
+
+def tap_item(d, label):
+    tap(d, *d.menu_item(label))
+
+
+def test_on_a_phone_every_target_takes_a_finger_and_the_eraser_erases_by_touch(d, folder):
+    """390 x 844 at three device pixels to the CSS pixel, touch alone:
+    buttons and menu items at least 44 px high; the Speed popup inside the
+    screen with its marked item in sight; a tap on another item while a
+    popup is open acts on that item; with the Eraser switch on, a touch
+    stroke erases as the right button does, goes to the journal as
+    right-button input, and a crashed tab rebuilds the erasing. The layout
+    is in the evidence folder (phone-menu.png, phone-erased.png)."""
+    d.start(folder)
+    d.call("Emulation.setDeviceMetricsOverride", width=390, height=844, deviceScaleFactor=3, mobile=True)
+    d.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
+    wait_until("a finger for a pointer", lambda: d.js("innerWidth == 390 && matchMedia('(pointer: coarse)').matches"))
+    heights = """[...document.querySelectorAll(%s)].filter(e => e.offsetParent !== null)
+        .map(e => [e.textContent, e.getBoundingClientRect().height])"""
+    short = [h for h in d.js(heights % json.dumps("#controls button")) if h[1] < 44]
+    assert not short and d.js("document.getElementById('eraser').offsetParent !== null"), short
+    tap(d, *d.centre("#menu-button", "the menu button"))
+    tap_item(d, "Speed")
+    short = [h for h in d.js(heights % json.dumps("[role^=menuitem]")) if h[1] < 44]
+    assert not short, short
+    marked = d.js("""(() => {
+        const item = [...document.querySelectorAll("[role=menuitemradio][aria-checked=true]")].find(e => e.offsetParent !== null);
+        const r = item.getBoundingClientRect();
+        return [item.textContent, r.top >= 0 && r.bottom <= innerHeight &&
+                document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) === item];
+    })()""")
+    assert marked == ["No wait", True], marked
+    os.makedirs(web_driver.EVIDENCE, exist_ok=True)
+    d.screenshot(os.path.join(web_driver.EVIDENCE, "phone-menu.png"))
+    tap_item(d, "Drawing on")
+    wait_until("Drawing off by a tap while Speed was open", lambda: marks_of(d.menu()).get("Drawing on") is False)
+    tap(d, *d.centre("#menu-button", "the menu button"))
+    tap_item(d, "Drawing on")
+    tap(d, *d.centre("#menu-button", "the menu button"))
+    tap_item(d, "Speed")
+    tap_item(d, "Slow")
+    wait_until("Slow chosen by taps", lambda: marks_of(d.menu()).get("Speed/Slow") and marks_of(d.menu()).get("Drawing on"))
+
+    touch_stroke(d, horizontal_stroke(300, 60, 219))
+    wait_until("a wall drawn by touch", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    tap(d, *d.centre("#eraser", "the Eraser switch"))
+    assert d.js("document.getElementById('eraser').getAttribute('aria-pressed')") == "true"
+    touch_stroke(d, horizontal_stroke(300, 110, 170))
+    erased = [(x, y) for x in range(120, 161) for y in (299, 300)]
+    wait_until("the wall erased by touch", lambda: not any(d.shot().at(*cell) == behaviour.WALL for cell in erased))
+    assert stroke_is_wall(d.shot(), 300, 60, 90), "the eraser took more than its stroke"
+    d.screenshot(os.path.join(web_driver.EVIDENCE, "phone-erased.png"))
+    stroke_in_journal(d, folder, 0x205)
+    presses = [r["message"] for r in d.journal_of(folder, "Default.talvo")
+               if r["type"] == journal.INPUT and r["message"] in (0x201, 0x204)]
+    assert presses == [0x201, 0x204], "the strokes went to the journal as %s" % presses
+
+    d.kill("the tab crashed")
+    frame, expected = journal.rebuild_expected(sim_path(), d.journal_of(folder, "Default.talvo"))
+    before = d.scene_bytes(folder, "Default.talvo")
+    d.restart(folder, "Default.talvo")
+    wait_until("the note of the rebuild", d.note_shown, 60)
+    rebuilt = wait_until("the rebuilt scene saved", lambda: (lambda b: b != before and b)(
+        d.scene_bytes(folder, "Default.talvo")), 60)
+    assert rebuilt == expected, "the rebuilt scene is not the independent run's at frame %d" % frame
+    picture = d.shot()
+    assert stroke_is_wall(picture, 300, 60, 90) and not any(picture.at(*c) == behaviour.WALL for c in erased), \
+        "the erasing was not rebuilt"
+    d.close()
+
+
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
 # painting and input, the keyboard, a reload, the tab hand-over and what

@@ -136,6 +136,13 @@ var talvoPage = (function () {
   // Pointer input. Positions are client coordinates of the field, beyond its
   // edges (negative too) while the pointer is captured.
   let pointer = null, buttons = 0, captured = null, ignored = null;
+  // The Eraser switch: while it is on, a stroke of the first button (a
+  // finger's) erases as the right button's does, and goes to the program
+  // as right-button input, so its journal keeps it as such.
+  const eraser = byId("eraser");
+  let erasing = false;
+  eraser.addEventListener("click", () =>
+    eraser.setAttribute("aria-pressed", eraser.getAttribute("aria-pressed") === "true" ? "false" : "true"));
 
   function pointAt(event) {
     const box = field.getBoundingClientRect();
@@ -162,7 +169,10 @@ var talvoPage = (function () {
         return;
       }
       // A press starts with no button held, whatever went up unseen.
-      if (pointer === null || pointer === event.pointerId) buttons = 0;
+      if (pointer === null || pointer === event.pointerId) {
+        buttons = 0;
+        erasing = eraser.getAttribute("aria-pressed") === "true";
+      }
     } else if (event.pointerId === ignored) {
       if (ends) ignored = null;
       return;
@@ -172,7 +182,8 @@ var talvoPage = (function () {
       const moves = event.getCoalescedEvents ? event.getCoalescedEvents() : [];
       for (const move of moves.length ? moves : [event]) postMouse(WmMouseMove, buttons, pointAt(move));
     }
-    const held = ends ? 0 : event.buttons & 3;
+    let held = ends ? 0 : event.buttons & 3;
+    if (erasing && held & 1) held = (held & ~1) | 2;
     const at = pointAt(event);
     let released = false;
     for (const button of Buttons) {
@@ -376,8 +387,9 @@ var talvoPage = (function () {
   const submenuOf = item => (item.getAttribute("aria-haspopup") ? item.nextElementSibling : null);
 
   // An open list stays inside the window: where a popup would go past its
-  // right edge, popups open inside the menu instead, and a list taller than
-  // the room below its top scrolls.
+  // right edge, popups open inside the menu instead (always under a
+  // finger); a popup that would go past the bottom opens higher, up to the
+  // window's top; and a list taller than the room below its top scrolls.
   function placeList(list) {
     const room = document.documentElement.clientWidth;
     if (list !== menus[0] && !menus[0].classList.contains("stacked") && list.getBoundingClientRect().right > room) {
@@ -386,6 +398,10 @@ var talvoPage = (function () {
     const stacked = menus[0].classList.contains("stacked");
     for (const open of stacked ? [menus[0]] : [list]) {
       open.style.maxHeight = "";
+      open.style.marginTop = "";
+      const box = open.getBoundingClientRect();
+      const over = box.bottom - (window.innerHeight - 8);
+      if (open !== menus[0] && over > 0) open.style.marginTop = -Math.max(0, Math.min(over, box.top - 8)) + "px";
       const top = open.getBoundingClientRect().top;
       open.style.maxHeight = Math.max(80, window.innerHeight - top - 8) + "px";
       if (open !== menus[0]) open.style.overflowY = "auto";
@@ -394,9 +410,15 @@ var talvoPage = (function () {
 
   function openMenu(last) {
     menuButton.setAttribute("aria-expanded", "true");
-    menus[0].classList.remove("stacked");
+    const finger = matchMedia("(pointer: coarse)").matches;
+    menus[0].classList.toggle("stacked", finger);
     menus[0].style.maxHeight = "";
+    const pageHeight = document.documentElement.scrollHeight;
     menus[0].hidden = false;
+    // Under a finger, a menu taller than the room below its button has the
+    // page scroll it up first, as far as the page goes without the menu.
+    const short = menus[0].getBoundingClientRect().bottom - (window.innerHeight - 8);
+    if (finger && short > 0) window.scrollBy(0, Math.max(0, Math.min(short, pageHeight - window.innerHeight - window.scrollY)));
     placeList(menus[0]);
     const all = choices(menus[0]);
     all[last ? all.length - 1 : 0].focus();
@@ -420,19 +442,27 @@ var talvoPage = (function () {
     if (refocus) menuButton.focus();
   }
 
-  function openSubmenu(item, focusFirst) {
+  // `chosen`: by a click, a tap or a key, not by hovering, so the menu may
+  // move under the pointer: a popup opened inside it is scrolled into sight,
+  // its item kept.
+  function openSubmenu(item, focusFirst, chosen) {
     closeSubmenus(item.closest("[role=menu]"));
     const sub = submenuOf(item);
     if (sub.classList.contains("scenes")) listScenes(sub);
     sub.hidden = false;
     item.setAttribute("aria-expanded", "true");
     placeList(sub);
+    if (chosen && menus[0].classList.contains("stacked")) {
+      const outer = menus[0].getBoundingClientRect(), inner = sub.getBoundingClientRect();
+      const over = inner.bottom - outer.bottom;
+      if (over > 0) menus[0].scrollTop += Math.min(over, item.getBoundingClientRect().top - outer.top);
+    }
     if (focusFirst) choices(sub)[0].focus();
   }
 
   function activate(item, byKey) {
     if (submenuOf(item)) {
-      openSubmenu(item, byKey);
+      openSubmenu(item, byKey, true);
       return;
     }
     if (item.getAttribute("aria-disabled") === "true") return;
@@ -457,7 +487,7 @@ var talvoPage = (function () {
     case "ArrowUp": all[(at + all.length - 1) % all.length].focus(); break;
     case "Home": all[0].focus(); break;
     case "End": all[all.length - 1].focus(); break;
-    case "ArrowRight": if (submenuOf(item)) openSubmenu(item, true); break;
+    case "ArrowRight": if (submenuOf(item)) openSubmenu(item, true, true); break;
     case "ArrowLeft":
     case "Escape":
       if (opener) {
@@ -492,10 +522,13 @@ var talvoPage = (function () {
     if (item) activate(item, false);
   });
   menus[0].addEventListener("pointerover", event => {
+    // Hovering is a mouse's or a pen's: under a finger nothing opens or
+    // closes before the tap's click lands, on the item it was meant for.
+    if (event.pointerType === "touch") return;
     const item = event.target.closest("[role^=menuitem]");
     if (!item) return;
     item.focus();
-    if (submenuOf(item)) openSubmenu(item, false);
+    if (submenuOf(item)) openSubmenu(item, false, false);
     else closeSubmenus(item.closest("[role=menu]"));
   });
   document.addEventListener("pointerdown", event => {
