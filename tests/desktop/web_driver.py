@@ -132,6 +132,7 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
 
     def do_GET(self):
         path = urllib.parse.urlsplit(self.path).path
+        self.requests.append(path)
         if path == "/sw.js" and self.next_build:
             with open(os.path.join(PAGE, "sw.js"), "rb") as f:
                 return self._send(f.read().replace(b'const Cache = "talvo-', b'const Cache = "talvo-next-'), "text/javascript")
@@ -168,7 +169,9 @@ class Server:
     same port, for the page offline."""
 
     def __init__(self, recorder=False, port=0):
-        self.handler = type("Handler", (Quiet,), {"recorder": recorder})
+        # `requests`: the path of every GET, in order, for whoever clears it.
+        self.requests = []
+        self.handler = type("Handler", (Quiet,), {"recorder": recorder, "requests": self.requests})
         self.httpd = None
         self.port = port
         self.start()
