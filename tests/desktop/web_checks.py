@@ -4,7 +4,10 @@ Download gives the very bytes the native program saves for the same state;
 a reload brings the scene and its marks back (drawn by touch), and hiding
 the page saves without ending the program; a scene that cannot be saved
 (it is rescued and kept) or that the browser will not keep is told on the
-page; the menu works from the keyboard.
+page; the menu works from the keyboard, and Talvo's keys from anywhere; the
+program stopping of itself is told and leaves its journal as it was; the
+journal is no scene; what the page says of keeping holds; a phone's finger
+reaches everything and erases; a first visit fetches each file once.
 
 Run: tests/desktop/run web [TEST...]
 """
@@ -1032,9 +1035,11 @@ def test_a_first_visit_fetches_each_file_once(d, folder):
 
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
-# painting and input, the keyboard, a reload, the tab hand-over and what
-# the page refuses. Offline play is Chromium's alone, whose protocol reads
-# the service worker's caches and the app's installability.
+# painting and input, the keyboard and Talvo's keys, a reload, the tab
+# hand-over, what the page refuses, the program stopping of itself and
+# what the page says of keeping, the service worker's first fetches, and,
+# where the driver can, a private window and a normal quit. Offline play is
+# Chromium's alone, whose protocol reads the app's installability.
 OTHER_ENGINES = {"test_start_shows_frame_and_grains_and_close_saves",
                  "test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back",
                  "test_every_picture_is_painted_by_the_next_frame_and_input_is_taken_within_one",
