@@ -129,10 +129,15 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
     recorder = False
     # The service worker of a later build: a cache of another name.
     next_build = False
+    # Paths served once with other bytes (an earlier build's), then as they are.
+    earlier_once = set()
 
     def do_GET(self):
         path = urllib.parse.urlsplit(self.path).path
         self.requests.append(path)
+        if path in self.earlier_once:
+            self.earlier_once.discard(path)
+            return self._send(b"an earlier build's " + path.encode(), "application/octet-stream")
         if path == "/sw.js" and self.next_build:
             with open(os.path.join(PAGE, "sw.js"), "rb") as f:
                 return self._send(f.read().replace(b'const Cache = "talvo-', b'const Cache = "talvo-next-'), "text/javascript")
@@ -1019,12 +1024,34 @@ class Driver(driver.Driver):
         own.profile = profile
         return own
 
+    def own_browser(self, **options):
+        """Goes on in a browser of its own on a profile of its own, in that
+        browser's own context: a normal window, not a private one. `options`
+        go to OwnBrowser; stop() ends it."""
+        self.stop()
+        self.profile = tempfile.mkdtemp(prefix="talvo-profile-")
+        self.own_options = options
+        self.browser = OwnBrowser(self.profile, **options)
+        self.engine = self.browser.engine
+        self.persistent = True
+
+    def restart_browser(self):
+        """The browser of its own started again on its profile, with the site
+        on the same port: what it kept on disk comes back."""
+        port = self.browser.server.port
+        self.browser.close()
+        self.browser = OwnBrowser(self.profile, port, **getattr(self, "own_options", {}))
+        self.engine = self.browser.engine
+        self.tab = None
+
     def kill(self, how):
         if how in self.FAULTS:
             kind, told = self.FAULTS[how]
             self.js("talvoPage.fault(%d), true" % kind)
             wait_until("the page to say that Talvo stopped", lambda: "Talvo stopped: " + told in self.js(
                 "document.getElementById('message').textContent"), 60)
+            # Out of memory only at the limit, where memory grew to from 16 MiB.
+            assert kind != 1 or self.js("HEAPU8.length") == 256 << 20, "memory stopped growing early"
             # Left as a person leaves it to reload it: the page goes, and
             # must not end the session cleanly as it goes.
             self.engine.navigate(self.tab, self.browser.origin + BLANK)
@@ -1039,10 +1066,7 @@ class Driver(driver.Driver):
         else:
             self.engine.process.kill()
             self.engine.process.wait()
-            port = self.browser.server.port
-            self.browser.close()
-            self.browser = OwnBrowser(self.profile, port)
-            self.engine = self.browser.engine
+            self.restart_browser()
         self.tab = None
         self.problems = []
 
