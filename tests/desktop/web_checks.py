@@ -663,14 +663,14 @@ def test_the_journal_is_never_a_scene_and_the_store_drops_what_the_program_delet
     return "after %d s of play: %d segments, %d bytes" % (play // 1000, len(held), sum(map(len, held.values())))
 
 
-KEEPING = """['kept-here', 'keeping'].map(id => document.getElementById(id).textContent)
-    .concat([!document.getElementById('keep-for-good').hidden])"""
+KEEPING = """(at => at('keeping') && [at('kept-here').textContent, at('keeping').textContent, !at('keep-for-good').hidden])
+    (id => document.getElementById(id))"""
 
 
 def keeping_told(js):
     """What the two lines of the panel say of keeping, and whether the menu
     offers to keep scenes for good."""
-    return wait_until("what the page says of keeping", lambda: (lambda k: k[1] and k)(js(KEEPING)), 30)
+    return wait_until("what the page says of keeping", lambda: (lambda k: k and k[1] and k)(js(KEEPING)), 30)
 
 
 def test_a_private_window_is_told_it_keeps_nothing_and_a_normal_one_keeps_through_a_normal_quit(d, folder):
