@@ -625,10 +625,10 @@ var talvoPage = (function () {
   const DbName = "talvo", FileStore = "files", StateStore = "state";
   // Where earlier versions kept the folder, as base64 text.
   const OldFile = "talvo:file:", OldCurrent = "talvo:current";
-  // A page that goes may be gone before IndexedDB has its last writes: they
-  // go to localStorage too, whose writes the browser keeps however the page
-  // goes, and come back from there at the next visit until IndexedDB holds
-  // them.
+  // A page that goes may be gone before IndexedDB has its last writes (in
+  // Firefox even those of the second before): every write goes to
+  // localStorage too, whose writes the browser keeps however the page goes,
+  // and comes back from there at the next visit until IndexedDB holds it.
   const Journal = "talvo:journal";
   // Where the browser blocks the site's storage, even looking at
   // localStorage throws.
@@ -832,9 +832,8 @@ var talvoPage = (function () {
   }
 
   // Stores what changed. The writes start at once, since a page that goes
-  // has only this moment (`going`: the journal gets them too); the promise
-  // settles once the browser holds them.
-  function sync(going) {
+  // has only this moment; the promise settles once the browser holds them.
+  function sync() {
     syncAsked = false;
     const puts = [];
     for (const name of dirty) {
@@ -850,7 +849,7 @@ var talvoPage = (function () {
     if (!db) return Promise.resolve(true);
     const current = running || ended ? sceneName() : "";
     if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
-    if (going === true) writeJournal(puts, deletes, current);
+    writeJournal(puts, deletes, current);
     const serial = ++syncSerial;
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
@@ -938,9 +937,9 @@ var talvoPage = (function () {
   // is not in its file, and the program has said why.
   // `ending`: the page goes, and the session's journal ends cleanly with
   // the save; hidden, it only has what it wrote so far stored.
-  function saveScene(going, ending) {
+  function saveScene(ending) {
     const saved = running ? _WebSaveScene(ending ? 1 : 0) : 0;
-    if (saved) sync(going === true);
+    if (saved) sync();
     return saved === 1;
   }
 
@@ -1135,14 +1134,22 @@ var talvoPage = (function () {
     wake();
   }
 
+  // A page that goes is hidden too, and Firefox may end its pagehide
+  // handler before the work is done but runs the visibility change after
+  // it: that one ends the session too once the page is going.
+  let leaving = false;
   document.addEventListener("visibilitychange", () => {
-    if (document.visibilityState === "hidden") saveScene(true);
+    if (document.visibilityState === "hidden") saveScene(leaving);
     else repaint();
   });
-  window.addEventListener("pagehide", () => saveScene(true, true));
+  window.addEventListener("pagehide", () => {
+    leaving = true;
+    saveScene(true);
+  });
   // Back from the browser's page cache: the session goes on, and so does its
   // journal.
   window.addEventListener("pageshow", event => {
+    leaving = false;
     if (event.persisted && running) _WebJournalAgain();
   });
 
