@@ -4,11 +4,15 @@ Download gives the very bytes the native program saves for the same state;
 a reload brings the scene and its marks back (drawn by touch), and hiding
 the page saves without ending the program; a scene that cannot be saved
 (it is rescued and kept) or that the browser will not keep is told on the
-page; the menu works from the keyboard.
+page; the menu works from the keyboard, and Talvo's keys from anywhere; the
+journal is no scene; what the page says of keeping holds; a phone's finger
+reaches everything and erases; a first visit fetches each file once.
 
 Run: tests/desktop/run web [TEST...]
 """
 import base64
+import collections
+import hashlib
 import json
 import os
 import shutil
@@ -16,6 +20,7 @@ import subprocess
 import tempfile
 
 import behaviour
+import journal
 import web_driver
 from behaviour import (horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
                        stroke_is_wall, wait_until)
@@ -502,18 +507,19 @@ def test_installs_as_an_app_and_plays_offline_with_its_kept_scenes(d, folder):
 def test_where_site_data_is_blocked_the_page_plays_and_says_nothing_is_kept(d, folder):
     """A profile that blocks site data, and a sandboxed frame: locks,
     IndexedDB and localStorage all throw there. The page plays, says that
-    nothing is kept and never that another tab has Talvo, and leaves no
-    uncaught error."""
+    nothing is kept (and nowhere that a scene comes back) and never that
+    another tab has Talvo, and leaves no uncaught error."""
     blocked = web_driver.Chromium(d.browser.server, {"profile": {"default_content_setting_values": {"cookies": 2}}})
     try:
         tab = blocked.open_tab(None, d.browser.origin + "/index.html")
-        look = "[_WebPresentCount(), document.getElementById('keeping').textContent, document.getElementById('elsewhere').hidden]"
+        look = ("[_WebPresentCount(), document.getElementById('keeping').textContent + ' ' + "
+                "document.getElementById('kept-here').textContent, document.getElementById('elsewhere').hidden]")
         wait_until("the program in the blocking profile", lambda: blocked.js(
             tab, "typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 2"))
         assert blocked.js(tab, "(() => { try { return localStorage.length && 'kept'; } catch (e) { return e.name; } })()") \
             == "SecurityError", "the profile keeps site data"
         presents, keeping, hidden = blocked.js(tab, look)
-        assert "keeps nothing" in keeping and hidden, (keeping, hidden)
+        assert "keeps nothing" in keeping and "comes back when" not in keeping and hidden, (keeping, hidden)
         problems = blocked.problems(tab)[0]
         assert not problems, problems
     finally:
@@ -531,9 +537,10 @@ def test_where_site_data_is_blocked_the_page_plays_and_says_nothing_is_kept(d, f
     tab = (None, frame)
     wait_until("the program in the sandboxed frame", lambda: d.engine.js(
         tab, "typeof Module == 'object' && Module.calledRun === true && _WebPresentCount() > 2"))
-    keeping, hidden = d.engine.js(tab, "[document.getElementById('keeping').textContent, "
+    keeping, hidden = d.engine.js(tab, "[document.getElementById('keeping').textContent + ' ' + "
+                                       "document.getElementById('kept-here').textContent, "
                                        "document.getElementById('elsewhere').hidden]")
-    assert "keeps nothing" in keeping and hidden, (keeping, hidden)
+    assert "keeps nothing" in keeping and "comes back when" not in keeping and hidden, (keeping, hidden)
     problems = d.engine.problems(tab)[0]
     assert not problems, problems
     d.stop()
@@ -584,10 +591,10 @@ def test_the_page_fits_a_phone_and_a_wide_screen_and_fifty_kept_scenes_scroll_in
 def test_storage_is_asked_to_stay_once_there_is_something_to_keep_and_not_again_after_a_no(d, folder):
     """Not at the first visit; after the first stroke; a refusal is
     remembered and told; only the menu asks again. A browser that agrees
-    is told too."""
+    is told too. In a normal window: a private one is never asked."""
     answers = {"refuses": "Promise.resolve(false)", "agrees": "Promise.resolve(window.talvoAgreed = true)"}
     for answer, promise in answers.items():
-        d.new_context()
+        d.own_browser()
         d.folder = folder
         d._open(web_driver.BLANK)
         d.call("Page.addScriptToEvaluateOnNewDocument", source="""window.talvoAsked = 0;
@@ -614,17 +621,273 @@ def test_storage_is_asked_to_stay_once_there_is_something_to_keep_and_not_again_
         d.close()
 
 
+def stroke_in_journal(d, folder, message=0x202):
+    wait_until("the input in the stored journal", lambda: (lambda r: r and journal.holds(r, message))(
+        d.journal_of(folder, "Default.talvo")), 60)
+
+
+def test_the_journal_is_never_a_scene_and_the_store_drops_what_the_program_deletes(d, folder):
+    """Over a minute of play at "No wait" the program deletes its oldest
+    journal segments: the site's store drops them too, holding the segments
+    the program's folder holds. Meanwhile "Kept scenes" and "Remove kept
+    scene" list the scene alone, never a segment or the lock."""
+    make_scene(folder, "a.talvo", "")
+    d.start(folder, ["a.talvo"])
+    d.choose("Speed/No wait")
+    # The segments in the store and in the program's folder, at one moment.
+    segments = web_driver.in_store("""
+        const db = await talvoStore();
+        const stored = await talvoDone(db.transaction("files").objectStore("files").getAllKeys());
+        db.close();
+        const held = [], walk = at => FS.readdir(at).filter(n => n[0] !== ".").forEach(n =>
+            FS.isDir(FS.stat(at + "/" + n).mode) ? walk(at + "/" + n) : held.push((at + "/" + n).slice(7)));
+        walk("/talvo/rescued/talvo/journal");
+        return [stored, held].map(names => names.filter(n => n.endsWith(".seg")).sort());""")
+
+    def listed():
+        shown = []
+        for menu, list_id in (("Kept scenes", "kept-scenes"), ("Remove kept scene", "remove-scenes")):
+            d.choose(menu)
+            shown.append(d.js("[...document.getElementById('%s').children].map(e => e.textContent)" % list_id))
+            d.click_element("#menu-button", "the menu button")
+        return shown
+    first = wait_until("the first segment stored", lambda: [n for n in d.js(segments)[0] if n.endswith("/00000000.seg")])[0]
+    for when in ("at first", "after the first deletion"):
+        shown = listed()
+        assert shown == [["a.talvo"], ["a.talvo"]], "%s the menu lists %s" % (when, shown)
+        wait_until("the program to delete its first segment", lambda: first not in d.js(segments)[1], 240, every=1.0)
+        wait_until("the store to hold the program's segments", lambda: (lambda s: s[0] == s[1])(d.js(segments)), 30, 0.05)
+    held = d.journals()[0]
+    play = journal.parse(held)[-1]["play"]
+    d.close()
+    return "after %d s of play: %d segments, %d bytes" % (play // 1000, len(held), sum(map(len, held.values())))
+
+
+KEEPING = """(at => at('keeping') && [at('kept-here').textContent, at('keeping').textContent, !at('keep-for-good').hidden])
+    (id => document.getElementById(id))"""
+
+
+def keeping_told(js):
+    """What the two lines of the panel say of keeping, and whether the menu
+    offers to keep scenes for good."""
+    return wait_until("what the page says of keeping", lambda: (lambda k: k and k[1] and k)(js(KEEPING)), 30)
+
+
+def test_a_private_window_is_told_it_keeps_nothing_and_a_normal_one_keeps_through_a_normal_quit(d, folder):
+    """A private window (in Chromium each test's own context; in Firefox a
+    browser whose every window is private) is told that nothing is kept
+    once it closes, and is not offered to keep scenes for good. A normal
+    window is told that its scenes come back; quit as a person quits
+    (Chromium on a display, its last window closed; Firefox told to quit as
+    its Quit does), the browser started again shows the stroke with no
+    note: the page ended its session cleanly. (Sent SIGTERM, neither
+    browser runs the page's handlers.)"""
+    if web_driver.ENGINE == "webkit":
+        return "skipped: this engine's driver opens no private window and cannot quit its browser"
+    if web_driver.ENGINE == "chromium":
+        d.start(folder)
+        private = keeping_told(d.js)
+        d.close()
+    else:
+        browser = web_driver.Firefox(d.browser.server, {"browser.privatebrowsing.autostart": True})
+        try:
+            tab = browser.open_tab(None, d.browser.origin + "/index.html")
+            private = keeping_told(lambda expression: browser.js(tab, expression))
+        finally:
+            browser.close()
+    assert "private window: nothing is kept once it is closed" in private[1] and not private[2], private
+    assert "while this window is open" in private[0] and "comes back" not in private[0], private
+
+    import x11
+    display = x11.Display("1024x900") if web_driver.ENGINE == "chromium" else None
+    try:
+        d.own_browser(**({"display": display} if display else {"engine": web_driver.Firefox}))
+        d.start(folder)
+        normal = keeping_told(d.js)
+        assert "comes back when you return" in normal[0] and "private" not in normal[1] and normal[2], normal
+        d.choose("Speed/Slow")
+        shown = behaviour.draw_stroke(d, 330)
+        stroke_in_journal(d, folder)
+        d._collect()
+        if display:
+            for target in d.tools.call("Target.getTargets")["targetInfos"]:
+                if target["type"] == "page":
+                    d.tools.call("Target.closeTarget", targetId=target["targetId"])
+        else:
+            try:
+                d.engine.call("browser.close", timeout=10)
+            except (AssertionError, RuntimeError):
+                pass  # gone before it answered
+        assert d.engine.process.wait(60) == 0, "the browser did not end as by a quit"
+        assert not d.problems, d.problems
+        d.restart_browser()
+        d.restart(folder, "Default.talvo")
+        wait_until("the stroke after the quit", lambda: behaviour.shows_cells(d.shot(), shown))
+        # A note comes with the first frames, if at all.
+        presents = d.js("_WebPresentCount()")
+        wait_until("frames after the start", lambda: d.js("_WebPresentCount()") > presents + 20)
+        assert not d.note_shown(), "after a normal quit: " + d.js("document.getElementById('note-text').textContent")
+        d.close()
+    finally:
+        d.stop()
+        if display:
+            display.close()
+
+
+def test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus(d, folder):
+    """After Menu, Clear the focus is on the menu button, after a click on
+    Undo on that button: Ctrl+Z, Ctrl+Y, Ctrl+Shift+Z, Ctrl+C, P and G
+    reach the program there. While About is open, Tab and Shift+Tab go
+    round its buttons; Escape does not end it."""
+    d.start(folder)
+    d.choose("Speed/Slow")
+    shown = behaviour.draw_stroke(d, 330)
+    gone = lambda: (lambda picture: not any(picture.at(*cell) == behaviour.WALL for cell in shown))(d.shot())
+    back = lambda: behaviour.shows_cells(d.shot(), shown)
+    d.choose("Clear")
+    wait_until("the field cleared", gone)
+    d.engine.key(d.tab, ["ctrl"], "z")
+    wait_until("Clear undone by Ctrl+Z on the menu button", back)
+    d.click_element("[data-char='26']", "the Undo button")
+    wait_until("the stroke undone by the button", gone)
+    # What the page hands the browser to download, by kind.
+    d.js("window.talvoDownloads = [], URL.createObjectURL = (make => blob => "
+         "(talvoDownloads.push(blob.type), make.call(URL, blob)))(URL.createObjectURL), true")
+    for held, key, done in ((["ctrl"], "y", back), (["ctrl"], "z", gone), (["ctrl", "shift"], "z", back),
+                            (["ctrl"], "c", lambda: d.js("talvoPage.copied() !== null")),
+                            ([], "p", lambda: "image/png" in d.js("talvoDownloads")),
+                            ([], "g", lambda: "image/gif" in d.js("talvoDownloads"))):
+        d.engine.key(d.tab, held, key)
+        wait_until("+".join(held + [key]) + " on the Undo button", done, 60)
+    assert d.js("document.activeElement.dataset.char") == "26", "the Undo button lost the focus"
+    d.choose("About talvo")
+    wait_until("the About dialog", d.about_is_open)
+    for held in [[]] * 3 + [["shift"]] * 3:
+        d.engine.key(d.tab, held, "Tab")
+        assert d.js("document.getElementById('about').contains(document.activeElement)"), \
+            "%s left About for %s" % ("+".join(held + ["Tab"]), d.js("document.activeElement.outerHTML"))
+    d.engine.key(d.tab, [], "Escape")
+    d.wait_idle()
+    assert d.about_is_open(), "Escape ended the About dialog"
+    d.about_ok()
+    wait_until("the About dialog to go", lambda: not d.about_is_open())
+    d.close()
+
+
+def tap(d, x, y):
+    d.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
+    d.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+
+
+def test_on_a_phone_every_target_takes_a_finger_and_the_eraser_erases_by_touch(d, folder):
+    """390 x 844 at three device pixels to the CSS pixel, touch alone:
+    buttons and menu items at least 44 px high; the Speed popup inside the
+    screen with its marked item in sight; a tap on another item while it is
+    open acts on that item; with the Eraser switch on, a touch stroke
+    erases as the right button does, reaches the journal as such, and a
+    crashed tab rebuilds the erasing. The layout is in the evidence folder
+    (phone-menu.png, phone-erased.png)."""
+    d.start(folder)
+    d.call("Emulation.setDeviceMetricsOverride", width=390, height=844, deviceScaleFactor=3, mobile=True)
+    d.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
+    wait_until("a finger for a pointer", lambda: d.js("innerWidth == 390 && matchMedia('(pointer: coarse)').matches"))
+    short = """[...document.querySelectorAll("#controls button, [role^=menuitem]")]
+        .filter(e => e.offsetParent !== null && e.getBoundingClientRect().height < 44).map(e => e.textContent)"""
+
+    def menu(*labels):
+        tap(d, *d.centre("#menu-button", "the menu button"))
+        for label in labels:
+            tap(d, *d.menu_item(label))
+    menu("Speed")
+    assert not d.js(short) and d.js("document.getElementById('eraser').offsetParent !== null"), d.js(short)
+    marked = d.js("""(() => {
+        const item = [...document.querySelectorAll("[aria-checked=true]")].find(e => e.offsetParent !== null &&
+                                                                                   e.closest("[aria-label=Speed]"));
+        const r = item.getBoundingClientRect();
+        return [item.textContent, r.top >= 0 && r.bottom <= innerHeight &&
+                document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) === item];
+    })()""")
+    assert marked == ["No wait", True], marked
+    os.makedirs(web_driver.EVIDENCE, exist_ok=True)
+    d.screenshot(os.path.join(web_driver.EVIDENCE, "phone-menu.png"))
+    tap(d, *d.menu_item("Drawing on"))
+    wait_until("Drawing off by a tap while Speed was open", lambda: marks_of(d.menu()).get("Drawing on") is False)
+    menu("Drawing on")
+    menu("Speed", "Slow")
+    wait_until("Slow chosen by taps", lambda: (lambda m: m.get("Speed/Slow") and m.get("Drawing on"))(marks_of(d.menu())))
+
+    touch_stroke(d, horizontal_stroke(300, 60, 219))
+    wait_until("a wall drawn by touch", lambda: stroke_is_wall(d.shot(), 300, 60, 219))
+    tap(d, *d.centre("#eraser", "the Eraser switch"))
+    touch_stroke(d, horizontal_stroke(300, 110, 170))
+    erased = [(x, y) for x in range(120, 161) for y in (299, 300)]
+    kept_and_erased = lambda p: stroke_is_wall(p, 300, 60, 90) and not any(p.at(*c) == behaviour.WALL for c in erased)
+    wait_until("the wall erased by touch, and no more", lambda: kept_and_erased(d.shot()))
+    d.screenshot(os.path.join(web_driver.EVIDENCE, "phone-erased.png"))
+    stroke_in_journal(d, folder, 0x205)
+    presses = [r["message"] for r in d.journal_of(folder, "Default.talvo")
+               if r["type"] == journal.INPUT and r["message"] in (0x201, 0x204)]
+    assert presses == [0x201, 0x204], "the strokes reached the journal as %s" % presses
+    d.kill("the tab crashed")
+    frame, expected = journal.rebuild_expected(sim_path(), d.journal_of(folder, "Default.talvo"))
+    d.restart(folder, "Default.talvo")
+    wait_until("the note of the rebuild", d.note_shown, 60)
+    wait_until("the rebuilt scene saved, the independent run's", lambda: d.scene_bytes(folder, "Default.talvo") == expected, 60)
+    assert kept_and_erased(d.shot()), "the erasing was not rebuilt at frame %d" % frame
+    d.close()
+
+
+def test_a_first_visit_fetches_each_file_once(d, folder):
+    """The service worker keeps the copies the page has just loaded where
+    they are this build's, and fetches only what the page did not (the
+    manifest and icons): a first visit asks the server for each file once,
+    and the cache holds this build's very bytes. A copy of an earlier build
+    that the browser still holds is fetched anew."""
+    if web_driver.ENGINE == "webkit":
+        return ("skipped: this engine's page is served with the error recorder in it, and its worker's fetches "
+                "reach the server past the browser's cache")
+    server = d.browser.server
+    builds = {}
+    for name in ("index.html", "talvo.js", "talvo.wasm", "manifest.webmanifest", "talvo.png", "talvo-192.png",
+                 "talvo-512.png", "talvo-maskable.png"):
+        with open(os.path.join(web_driver.PAGE, name), "rb") as f:
+            builds["/" + name] = hashlib.sha256(f.read()).hexdigest()
+    builds["/"] = builds["/index.html"]
+    cached = """caches.keys().then(names => caches.open(names[0])).then(cache => cache.keys().then(keys => Promise.all(
+        keys.map(key => cache.match(key).then(r => r.arrayBuffer()).then(b => crypto.subtle.digest("SHA-256", b))
+            .then(h => [new URL(key.url).pathname, [...new Uint8Array(h)].map(x => x.toString(16).padStart(2, "0")).join("")])))))"""
+    for earlier in (None, "/talvo.png"):
+        server.handler.earlier_once = {earlier}
+        d.new_context()
+        del server.requests[:]
+        d._open("/index.html")
+        wait_until("the service worker in charge", lambda: d.showing() and d.js("navigator.serviceWorker.controller !== null"))
+        assert dict(map(tuple, d.js(cached))) == builds, "the cache holds other bytes"
+        asked = collections.Counter(server.requests)
+        again = {path for path, n in asked.items() if n > 1}
+        assert set(asked) == set(builds) - {"/"} | {"/sw.js"} and again == ({earlier} - {None}) and asked[earlier] in (0, 2), \
+            "asked for: %s" % dict(asked)
+        d._close_page()
+    d.stop()
+
+
 # Chromium runs every flow. Firefox ESR and WebKitGTK run what differs
 # between engines: the start and its first frames, drawing and the menu,
-# painting and input, the keyboard, a reload, the tab hand-over and what
-# the page refuses. Offline play is Chromium's alone, whose protocol reads
-# the service worker's caches and the app's installability.
+# painting and input, the keyboard and Talvo's keys, a reload, the tab
+# hand-over, what the page refuses, the program stopping of itself and
+# what the page says of keeping, the service worker's first fetches, and,
+# where the driver can, a private window and a normal quit. Offline play is
+# Chromium's alone, whose protocol reads the app's installability.
 OTHER_ENGINES = {"test_start_shows_frame_and_grains_and_close_saves",
                  "test_drag_draws_a_wall_and_choices_reach_the_scene_file_and_come_back",
                  "test_every_picture_is_painted_by_the_next_frame_and_input_is_taken_within_one",
                  "test_the_menu_works_from_the_keyboard",
                  "test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending",
                  "test_one_tab_plays_and_another_takes_over_with_its_scene",
-                 "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed"}
+                 "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed",
+                 "test_a_killed_program_is_rebuilt_as_its_journal_kept_it",
+                 "test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus",
+                 "test_a_private_window_is_told_it_keeps_nothing_and_a_normal_one_keeps_through_a_normal_quit",
+                 "test_a_first_visit_fetches_each_file_once"}
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
 ONLY = None if web_driver.ENGINE == "chromium" else OTHER_ENGINES

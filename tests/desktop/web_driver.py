@@ -129,9 +129,15 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
     recorder = False
     # The service worker of a later build: a cache of another name.
     next_build = False
+    # Paths served once with other bytes (an earlier build's), then as they are.
+    earlier_once = set()
 
     def do_GET(self):
         path = urllib.parse.urlsplit(self.path).path
+        self.requests.append(path)
+        if path in self.earlier_once:
+            self.earlier_once.discard(path)
+            return self._send(b"an earlier build's " + path.encode(), "application/octet-stream")
         if path == "/sw.js" and self.next_build:
             with open(os.path.join(PAGE, "sw.js"), "rb") as f:
                 return self._send(f.read().replace(b'const Cache = "talvo-', b'const Cache = "talvo-next-'), "text/javascript")
@@ -168,7 +174,9 @@ class Server:
     same port, for the page offline."""
 
     def __init__(self, recorder=False, port=0):
-        self.handler = type("Handler", (Quiet,), {"recorder": recorder})
+        # `requests`: the path of every GET, in order, for whoever clears it.
+        self.requests = []
+        self.handler = type("Handler", (Quiet,), {"recorder": recorder, "requests": self.requests})
         self.httpd = None
         self.port = port
         self.start()
@@ -199,9 +207,10 @@ class Chromium:
     records_problems_itself = False
     hides_tabs = True
 
-    def __init__(self, server, preferences=None, profile=None):
+    def __init__(self, server, preferences=None, profile=None, display=None):
         """`profile`: the caller's, kept afterwards, whose own context keeps
-        the site's storage on disk."""
+        the site's storage on disk. `display`: an x11.Display it opens its
+        windows on instead of running headless, as a person's does."""
         self.server = server
         self.kept_profile = profile
         self.profile = profile or tempfile.mkdtemp(prefix="talvo-chromium-")
@@ -214,10 +223,11 @@ class Chromium:
                 json.dump(preferences, f)
         self.log = open(os.path.join(self.profile, "chromium.log"), "w")
         self.process = subprocess.Popen(
-            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+            ["chromium"] + ([] if display else ["--headless"]) +
+            ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--window-size=1024,900", "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "about:blank"],
-            stdout=self.log, stderr=self.log)
+            stdout=self.log, stderr=self.log, env=display.env if display else None)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
 
         def endpoint():
@@ -348,22 +358,25 @@ class Chromium:
 
 class Firefox:
     """Headless Firefox ESR over WebDriver BiDi on its remote-debugging
-    port: a user context a test, a browsing context a tab."""
+    port: a user context a test, a browsing context a tab. `preferences`
+    go into the profile before it starts (every window private, say);
+    `profile`: the caller's, kept afterwards."""
     name = "firefox"
     records_problems_itself = False
     hides_tabs = True
 
-    def __init__(self, server):
+    def __init__(self, server, preferences=None, profile=None):
         self.server = server
-        self.profile = tempfile.mkdtemp(prefix="talvo-firefox-")
+        self.kept_profile = profile
+        self.profile = profile or tempfile.mkdtemp(prefix="talvo-firefox-")
         with open(os.path.join(self.profile, "user.js"), "w") as f:
-            for key, value in {"browser.shell.checkDefaultBrowser": False, "browser.startup.page": 0,
+            for key, value in dict({"browser.shell.checkDefaultBrowser": False, "browser.startup.page": 0,
                                "datareporting.policy.dataSubmissionEnabled": False,
                                "toolkit.telemetry.reportingpolicy.firstRun": False,
                                "browser.aboutwelcome.enabled": False, "app.update.disabledForTesting": True,
                                "browser.tabs.warnOnClose": False, "network.captive-portal-service.enabled": False,
                                "browser.download.dir": os.path.join(self.profile, "downloads"),
-                               "remote.prefs.recommended": True}.items():
+                               "remote.prefs.recommended": True}, **(preferences or {})).items():
                 f.write("user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(value)))
         self.log = open(os.path.join(self.profile, "firefox.log"), "w+")
         port = free_port()
@@ -486,7 +499,8 @@ class Firefox:
             pass
         end_process(self.process, 10)
         self.log.close()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        if not self.kept_profile:
+            shutil.rmtree(self.profile, ignore_errors=True)
 
 
 def synthetic_drop(js, paths, x, y):
@@ -654,15 +668,16 @@ class Browser:
         self.server.stop()
 
 
-class OwnChromium:
-    """A Chromium of a test's own on a profile it keeps, whose site is the
-    page on `port` (0: any): what the browser keeps on disk, as a person's
-    browser does, comes back when it starts again on that profile."""
+class OwnBrowser:
+    """A browser of a test's own (Chromium unless `engine` says Firefox) on a
+    profile it keeps, whose site is the page on `port` (0: any): what the
+    browser keeps on disk, as a person's browser does, comes back when it
+    starts again on that profile. `options` go to the engine."""
 
-    def __init__(self, profile, port=0):
+    def __init__(self, profile, port=0, engine=None, **options):
         self.server = Server(port=port)
         self.origin = self.server.origin
-        self.engine = Chromium(self.server, profile=profile)
+        self.engine = (engine or Chromium)(self.server, profile=profile, **options)
 
     def close(self):
         self.engine.close()
@@ -671,7 +686,7 @@ class OwnChromium:
 
 class Driver(driver.Driver):
     def __init__(self, browser=None):
-        """On `browser` (an OwnChromium), the pages are in the browser's own
+        """On `browser` (an OwnBrowser), the pages are in the browser's own
         context; by default in one of each test's own."""
         self.persistent = browser is not None
         self.browser = browser or Browser.get()
@@ -1041,9 +1056,15 @@ class Driver(driver.Driver):
     def talvo_sim(self):
         return ["node", os.path.join(PAGE, "talvo-sim.js")], os.environ
 
+    # The program stopping of itself (WebTestFault in web_platform.cpp), and
+    # what the page then says it was.
+    FAULTS = {"the program ran out of memory": (1, "out of memory"),
+              "the program trapped": (2, "a fault in the program"),
+              "the program threw an exception": (3, "an error it did not handle")}
+
     def kills(self):
-        # Chromium's protocol alone crashes a tab.
-        return ["the tab crashed", "the browser killed"] if ENGINE == "chromium" else []
+        # Chromium's protocol alone crashes a tab; any page can be made to fail.
+        return (["the tab crashed", "the browser killed"] if ENGINE == "chromium" else []) + list(self.FAULTS)
 
     def for_kill(self, how):
         if how != "the browser killed":
@@ -1051,12 +1072,44 @@ class Driver(driver.Driver):
         # A browser of its own, whose profile keeps the site's storage on
         # disk as a person's does.
         profile = tempfile.mkdtemp(prefix="talvo-profile-")
-        own = Driver(OwnChromium(profile))
+        own = Driver(OwnBrowser(profile))
         own.profile = profile
         return own
 
+    def own_browser(self, **options):
+        """Goes on in a browser of its own on a profile of its own, in that
+        browser's own context: a normal window, not a private one. `options`
+        go to OwnBrowser; stop() ends it."""
+        self.stop()
+        self.profile = tempfile.mkdtemp(prefix="talvo-profile-")
+        self.own_options = options
+        self.browser = OwnBrowser(self.profile, **options)
+        self.engine = self.browser.engine
+        self.persistent = True
+
+    def restart_browser(self):
+        """The browser of its own started again on its profile, with the site
+        on the same port: what it kept on disk comes back."""
+        port = self.browser.server.port
+        self.browser.close()
+        self.browser = OwnBrowser(self.profile, port, **getattr(self, "own_options", {}))
+        self.engine = self.browser.engine
+        self.tab = None
+
     def kill(self, how):
-        if how == "the tab crashed":
+        if how in self.FAULTS:
+            kind, told = self.FAULTS[how]
+            self.js("talvoPage.fault(%d), true" % kind)
+            wait_until("the page to say that Talvo stopped", lambda: "Talvo stopped: " + told in self.js(
+                "document.getElementById('message').textContent"), 60)
+            # Out of memory only at the limit, where memory grew to from 16 MiB.
+            assert kind != 1 or self.js("HEAPU8.length") == 256 << 20, "memory stopped growing early"
+            # Left as a person leaves it to reload it: the page goes, and
+            # must not end the session cleanly as it goes.
+            self.engine.navigate(self.tab, self.browser.origin + BLANK)
+            self._loaded(BLANK)
+            self._close_page()
+        elif how == "the tab crashed":
             try:
                 self.tools.call("Page.crash", session=self.session, timeout=5)
             except (AssertionError, RuntimeError):
@@ -1065,10 +1118,7 @@ class Driver(driver.Driver):
         else:
             self.engine.process.kill()
             self.engine.process.wait()
-            port = self.browser.server.port
-            self.browser.close()
-            self.browser = OwnChromium(self.profile, port)
-            self.engine = self.browser.engine
+            self.restart_browser()
         self.tab = None
         self.problems = []
 

@@ -106,7 +106,7 @@ var talvoPage = (function () {
 
   function paint() {
     paintAsked = false;
-    const at = _WebFramePixels();
+    const at = running ? _WebFramePixels() : 0;
     if (at) picture.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, at, Width * Height * 4), Width, Height), 0, 0);
     if (afterPaint) {
       turn(afterPaint);
@@ -136,6 +136,13 @@ var talvoPage = (function () {
   // Pointer input. Positions are client coordinates of the field, beyond its
   // edges (negative too) while the pointer is captured.
   let pointer = null, buttons = 0, captured = null, ignored = null;
+  // The Eraser switch: while it is on, a stroke of the first button (a
+  // finger's) erases as the right button's does, and goes to the program
+  // as right-button input, so its journal keeps it as such.
+  const eraser = byId("eraser");
+  let erasing = false;
+  eraser.addEventListener("click", () =>
+    eraser.setAttribute("aria-pressed", eraser.getAttribute("aria-pressed") === "true" ? "false" : "true"));
 
   function pointAt(event) {
     const box = field.getBoundingClientRect();
@@ -165,7 +172,10 @@ var talvoPage = (function () {
         return;
       }
       // A press starts with no button held, whatever went up unseen.
-      if (pointer === null || pointer === event.pointerId) buttons = 0;
+      if (pointer === null || pointer === event.pointerId) {
+        buttons = 0;
+        erasing = eraser.getAttribute("aria-pressed") === "true";
+      }
     } else if (event.pointerId === ignored) {
       if (ends) ignored = null;
       return;
@@ -175,7 +185,8 @@ var talvoPage = (function () {
       const moves = event.getCoalescedEvents ? event.getCoalescedEvents() : [];
       for (const move of moves.length ? moves : [event]) postMouse(WmMouseMove, buttons, pointAt(move));
     }
-    const held = ends ? 0 : event.buttons & 3;
+    let held = ends ? 0 : event.buttons & 3;
+    if (erasing && held & 1) held = (held & ~1) | 2;
     const at = pointAt(event);
     let released = false;
     for (const button of Buttons) {
@@ -243,6 +254,20 @@ var talvoPage = (function () {
     event.preventDefault();
     _WebPostKey(vk, ch, (event.shiftKey ? 4 : 0) | (event.ctrlKey ? 8 : 0));
     wake();
+  }
+
+  // Talvo's own keys (undo, redo, copy, picture, animation) work wherever
+  // the focus is, as a window's shortcuts do, and the field takes every
+  // key: not in a text field, nor while the page asks a question, and
+  // Ctrl+C copies a selected text as it always does.
+  function commandKey(event) {
+    if (event.target === field || !running || !question.hidden || event.altKey || event.metaKey) return;
+    if (event.target.closest && event.target.closest("input, textarea, select, [contenteditable]")) return;
+    const key = event.key.toLowerCase();
+    const command = event.ctrlKey ? key === "z" || (key === "y" && !event.shiftKey) || (key === "c" && !event.shiftKey)
+      : !event.shiftKey && (key === "p" || key === "g");
+    if (!command || (key === "c" && String(window.getSelection()))) return;
+    keyInput(event);
   }
 
   // The picture goes to the clipboard as a PNG. A browser may refuse it
@@ -369,8 +394,9 @@ var talvoPage = (function () {
   const submenuOf = item => (item.getAttribute("aria-haspopup") ? item.nextElementSibling : null);
 
   // An open list stays inside the window: where a popup would go past its
-  // right edge, popups open inside the menu instead, and a list taller than
-  // the room below its top scrolls.
+  // right edge, popups open inside the menu instead (always under a
+  // finger); a popup that would go past the bottom opens higher, up to the
+  // window's top; and a list taller than the room below its top scrolls.
   function placeList(list) {
     const room = document.documentElement.clientWidth;
     if (list !== menus[0] && !menus[0].classList.contains("stacked") && list.getBoundingClientRect().right > room) {
@@ -379,6 +405,10 @@ var talvoPage = (function () {
     const stacked = menus[0].classList.contains("stacked");
     for (const open of stacked ? [menus[0]] : [list]) {
       open.style.maxHeight = "";
+      open.style.marginTop = "";
+      const box = open.getBoundingClientRect();
+      const over = box.bottom - (window.innerHeight - 8);
+      if (open !== menus[0] && over > 0) open.style.marginTop = -Math.max(0, Math.min(over, box.top - 8)) + "px";
       const top = open.getBoundingClientRect().top;
       open.style.maxHeight = Math.max(80, window.innerHeight - top - 8) + "px";
       if (open !== menus[0]) open.style.overflowY = "auto";
@@ -387,9 +417,15 @@ var talvoPage = (function () {
 
   function openMenu(last) {
     menuButton.setAttribute("aria-expanded", "true");
-    menus[0].classList.remove("stacked");
+    const finger = matchMedia("(pointer: coarse)").matches;
+    menus[0].classList.toggle("stacked", finger);
     menus[0].style.maxHeight = "";
+    const pageHeight = document.documentElement.scrollHeight;
     menus[0].hidden = false;
+    // Under a finger, a menu taller than the room below its button has the
+    // page scroll it up first, as far as the page goes without the menu.
+    const short = menus[0].getBoundingClientRect().bottom - (window.innerHeight - 8);
+    if (finger && short > 0) window.scrollBy(0, Math.max(0, Math.min(short, pageHeight - window.innerHeight - window.scrollY)));
     placeList(menus[0]);
     const all = choices(menus[0]);
     all[last ? all.length - 1 : 0].focus();
@@ -413,19 +449,27 @@ var talvoPage = (function () {
     if (refocus) menuButton.focus();
   }
 
-  function openSubmenu(item, focusFirst) {
+  // `chosen`: by a click, a tap or a key, not by hovering, so the menu may
+  // move under the pointer: a popup opened inside it is scrolled into sight,
+  // its item kept.
+  function openSubmenu(item, focusFirst, chosen) {
     closeSubmenus(item.closest("[role=menu]"));
     const sub = submenuOf(item);
     if (sub.classList.contains("scenes")) listScenes(sub);
     sub.hidden = false;
     item.setAttribute("aria-expanded", "true");
     placeList(sub);
+    if (chosen && menus[0].classList.contains("stacked")) {
+      const outer = menus[0].getBoundingClientRect(), inner = sub.getBoundingClientRect();
+      const over = inner.bottom - outer.bottom;
+      if (over > 0) menus[0].scrollTop += Math.min(over, item.getBoundingClientRect().top - outer.top);
+    }
     if (focusFirst) choices(sub)[0].focus();
   }
 
   function activate(item, byKey) {
     if (submenuOf(item)) {
-      openSubmenu(item, byKey);
+      openSubmenu(item, byKey, true);
       return;
     }
     if (item.getAttribute("aria-disabled") === "true") return;
@@ -450,7 +494,7 @@ var talvoPage = (function () {
     case "ArrowUp": all[(at + all.length - 1) % all.length].focus(); break;
     case "Home": all[0].focus(); break;
     case "End": all[all.length - 1].focus(); break;
-    case "ArrowRight": if (submenuOf(item)) openSubmenu(item, true); break;
+    case "ArrowRight": if (submenuOf(item)) openSubmenu(item, true, true); break;
     case "ArrowLeft":
     case "Escape":
       if (opener) {
@@ -485,10 +529,13 @@ var talvoPage = (function () {
     if (item) activate(item, false);
   });
   menus[0].addEventListener("pointerover", event => {
+    // Hovering is a mouse's or a pen's: under a finger nothing opens or
+    // closes before the tap's click lands, on the item it was meant for.
+    if (event.pointerType === "touch") return;
     const item = event.target.closest("[role^=menuitem]");
     if (!item) return;
     item.focus();
-    if (submenuOf(item)) openSubmenu(item, false);
+    if (submenuOf(item)) openSubmenu(item, false, false);
     else closeSubmenus(item.closest("[role=menu]"));
   });
   document.addEventListener("pointerdown", event => {
@@ -518,14 +565,28 @@ var talvoPage = (function () {
   }
 
   function dialogInput(message, wParam) {
+    if (!running) return;
     _WebDialogInput(message, wParam);
     wake();
   }
 
   byId("about-ok").addEventListener("click", () => dialogInput(WmCommand, 1));
   byId("about-close").addEventListener("click", () => dialogInput(WmClose, 0));
+  // While a dialog is open, Tab goes round its buttons and the focus never
+  // leaves it for the page behind.
+  function keepFocusIn(dialog, event) {
+    const stops = Array.from(dialog.querySelectorAll("button"));
+    const at = stops.indexOf(document.activeElement);
+    stops[(at + (event.shiftKey ? stops.length - 1 : 1) + stops.length) % stops.length].focus();
+    event.preventDefault();
+  }
+  document.addEventListener("focusin", event => {
+    const open = aboutOpen ? about : !question.hidden ? question : null;
+    if (open && !open.contains(event.target)) open.querySelector("button").focus();
+  });
   about.addEventListener("keydown", event => {
-    if (event.key === "Enter") dialogInput(WmCommand, 1);
+    if (event.key === "Tab") keepFocusIn(about, event);
+    else if (event.key === "Enter") dialogInput(WmCommand, 1);
     else if (event.key === "Escape") dialogInput(WmCommand, 2);
     else return;
     event.preventDefault();
@@ -555,6 +616,7 @@ var talvoPage = (function () {
       byId("question-yes").onclick = () => answered(true);
       byId("question-no").onclick = () => answered(false);
       question.onkeydown = event => {
+        if (event.key === "Tab") keepFocusIn(question, event);
         if (event.key !== "Escape") return;
         event.preventDefault();
         answered(false);
@@ -570,10 +632,10 @@ var talvoPage = (function () {
   const DbName = "talvo", FileStore = "files", StateStore = "state";
   // Where earlier versions kept the folder, as base64 text.
   const OldFile = "talvo:file:", OldCurrent = "talvo:current";
-  // A page that goes may be gone before IndexedDB has its last writes: they
-  // go to localStorage too, whose writes the browser keeps however the page
-  // goes, and come back from there at the next visit until IndexedDB holds
-  // them.
+  // A page that goes may be gone before IndexedDB has its last writes (in
+  // Firefox even those of the second before): every write goes to
+  // localStorage too, whose writes the browser keeps however the page goes,
+  // and comes back from there at the next visit until IndexedDB holds it.
   const Journal = "talvo:journal";
   // Where the browser blocks the site's storage, even looking at
   // localStorage throws.
@@ -591,6 +653,10 @@ var talvoPage = (function () {
   const dirty = new Set(), gone = new Set();
   let syncAsked = false, storedCurrent = null;
   const inFolder = name => Folder + "/" + name;
+  // The program's own files in its data folder: each scene's journal and
+  // its lock. Their segments begin as a scene does, but they are no scene.
+  const JournalFolder = "rescued/talvo/journal/";
+  const playersScene = name => !name.startsWith(JournalFolder) && beginsAsScene(name);
   const sceneName = () => UTF8ToString(_WebSceneName());
 
   function makeFolders(path) {
@@ -773,9 +839,8 @@ var talvoPage = (function () {
   }
 
   // Stores what changed. The writes start at once, since a page that goes
-  // has only this moment (`going`: the journal gets them too); the promise
-  // settles once the browser holds them.
-  function sync(going) {
+  // has only this moment; the promise settles once the browser holds them.
+  function sync() {
     syncAsked = false;
     const puts = [];
     for (const name of dirty) {
@@ -791,7 +856,7 @@ var talvoPage = (function () {
     if (!db) return Promise.resolve(true);
     const current = running || ended ? sceneName() : "";
     if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
-    if (going === true) writeJournal(puts, deletes, current);
+    writeJournal(puts, deletes, current);
     const serial = ++syncSerial;
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
@@ -879,9 +944,9 @@ var talvoPage = (function () {
   // is not in its file, and the program has said why.
   // `ending`: the page goes, and the session's journal ends cleanly with
   // the save; hidden, it only has what it wrote so far stored.
-  function saveScene(going, ending) {
+  function saveScene(ending) {
     const saved = running ? _WebSaveScene(ending ? 1 : 0) : 0;
-    if (saved) sync(going === true);
+    if (saved) sync();
     return saved === 1;
   }
 
@@ -984,7 +1049,7 @@ var talvoPage = (function () {
     list.replaceChildren();
     const current = running ? sceneName() : "";
     const removing = list.id === "remove-scenes";
-    const names = folderFiles(Folder, "", []).filter(name => name === current || beginsAsScene(name)).sort();
+    const names = folderFiles(Folder, "", []).filter(name => name === current || playersScene(name)).sort();
     for (const name of names) {
       const usable = name === current || loads(inFolder(name));
       if (!usable && !removing) continue;
@@ -1027,7 +1092,7 @@ var talvoPage = (function () {
   // brings it back.
   async function removeScene(name) {
     if (!running || aboutOpen) return;
-    const others = () => folderFiles(Folder, "", []).filter(n => n !== name && beginsAsScene(n) && loads(inFolder(n))).sort();
+    const others = () => folderFiles(Folder, "", []).filter(n => n !== name && playersScene(n) && loads(inFolder(n))).sort();
     const onShow = name === sceneName();
     const next = onShow ? others()[0] : null;
     const sure = await ask("Remove \u201c" + shownName(name) + "\u201d from this browser? It cannot be brought back" +
@@ -1079,14 +1144,22 @@ var talvoPage = (function () {
     wake();
   }
 
+  // A page that goes is hidden too, and Firefox may end its pagehide
+  // handler before the work is done but runs the visibility change after
+  // it: that one ends the session too once the page is going.
+  let leaving = false;
   document.addEventListener("visibilitychange", () => {
-    if (document.visibilityState === "hidden") saveScene(true);
+    if (document.visibilityState === "hidden") saveScene(leaving);
     else repaint();
   });
-  window.addEventListener("pagehide", () => saveScene(true, true));
+  window.addEventListener("pagehide", () => {
+    leaving = true;
+    saveScene(true);
+  });
   // Back from the browser's page cache: the session goes on, and so does its
   // journal.
   window.addEventListener("pageshow", event => {
+    leaving = false;
     if (event.persisted && running) _WebJournalAgain();
   });
 
@@ -1102,6 +1175,7 @@ var talvoPage = (function () {
     _WebPostKeyUp(vk);
     wake();
   });
+  document.addEventListener("keydown", commandKey);
   byId("note-close").addEventListener("click", () => { byId("note").hidden = true; });
   // Buttons beside the menu post the character their key makes.
   for (const button of document.querySelectorAll("[data-char]")) {
@@ -1118,16 +1192,40 @@ var talvoPage = (function () {
   // opened) or chooses "Keep scenes for good"; a refusal is remembered, and
   // then only the menu asks again. The side panel says what holds now.
   const keepItem = byId("keep-for-good");
-  let persistRefused = false, persistAsked = false;
-  const canAskToKeep = () => db && navigator.storage && navigator.storage.persist;
+  let persistRefused = false, persistAsked = false, privateWindow = false;
+  const canAskToKeep = () => db && !privateWindow && navigator.storage && navigator.storage.persist;
 
-  // The panel's line and the menu's item change together, once the answer
+  // Whether this is a private window, whose storage goes when it closes. No
+  // browser says so outright: Firefox refuses the origin's private file
+  // system there, and Chromium reports a quota drawn from the memory, below
+  // the 10 GiB it reports elsewhere.
+  async function inPrivateWindow() {
+    try {
+      if (navigator.userAgentData) {
+        const estimate = await navigator.storage.estimate();
+        return estimate.quota - estimate.usage < 10 * 2 ** 30;
+      }
+      await navigator.storage.getDirectory();
+      return false;
+    } catch (error) {
+      return error.name === "SecurityError";
+    }
+  }
+
+  // The panel's lines and the menu's item change together, once the answer
   // is known: a menu that shifted under the pointer would misplace a click.
   async function showKeeping() {
     let text, kept = false;
+    byId("kept-here").textContent = !db || privateWindow
+      ? "Every scene you open is kept with your changes while " + (db ? "this window" : "the page") +
+        " is open: \u201cKept scenes\u201d goes back to one."
+      : "Every scene you open is kept in this browser with your changes: \u201cKept scenes\u201d goes back to one. " +
+        "The scene comes back when you return.";
     if (!db) {
       text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
              "Download a scene to keep it.";
+    } else if (privateWindow) {
+      text = "This is a private window: nothing is kept once it is closed. Download a scene to keep it.";
     } else if (!canAskToKeep()) {
       text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
     } else {
@@ -1241,6 +1339,38 @@ var talvoPage = (function () {
     };
   }
 
+  // The program itself stopped (out of memory, a trap, an exception that
+  // nothing caught): its memory is not to be trusted, so nothing calls into
+  // it again, and above all nothing saves from it or ends its journal
+  // cleanly. What it wrote until then, its journal to the last flush, is
+  // stored, and the next visit rebuilds the scene from it as after a
+  // killed tab.
+  let stopped = false;
+  function programStopped(what) {
+    if (stopped || ended) return;
+    stopped = true;
+    running = false;
+    showError("Talvo stopped: " + what + "." + (db ? " Reload the page: the scene comes back as it was up to a second before."
+      : " Reload the page to play again."));
+    sync().finally(() => {
+      if (releaseFolder) releaseFolder();
+    });
+  }
+
+  // What escaped from the program: a trap or an abort (a RuntimeError), a
+  // C++ exception (thrown as its address), or an error thrown through its
+  // frames.
+  const fromProgram = error => error instanceof WebAssembly.RuntimeError || typeof error === "number" ||
+    /wasm-function|wasm:\/\//.test(String(error && error.stack));
+  const fault = error => (typeof error === "number" ? "an error it did not handle"
+    : "a fault in the program (" + (error && error.message || error) + ")");
+  window.addEventListener("error", event => {
+    if (running && fromProgram(event.error)) programStopped(fault(event.error));
+  });
+  window.addEventListener("unhandledrejection", event => {
+    if (running && fromProgram(event.reason)) programStopped(fault(event.reason));
+  });
+
   async function programEnded(code) {
     running = false;
     ended = true;
@@ -1288,6 +1418,7 @@ var talvoPage = (function () {
     } catch (error) {
       db = null;
     }
+    privateWindow = db !== null && await inPrivateWindow();
     let current = null;
     try {
       current = await restore();
@@ -1296,7 +1427,8 @@ var talvoPage = (function () {
     }
     watchFolder();
     if (dirty.size || gone.size) syncSoon();
-    // A scene that cannot be saved is rescued into the folder, so it is kept.
+    // A scene that cannot be saved is rescued into the folder, so it is
+    // kept; the journal goes there too (JournalFolder).
     ENV.XDG_DATA_HOME = Folder + "/rescued";
     const named = new URLSearchParams(location.search).getAll("arg");
     programArguments = named.length ? named : current && exists(current) ? [current] : [];
@@ -1314,7 +1446,7 @@ var talvoPage = (function () {
     keepForOffline();
   };
   Module.printErr = text => console.warn(text);
-  Module.onAbort = what => showError("Talvo stopped: " + what);
+  Module.onAbort = what => programStopped(what === "OOM" ? "out of memory" : "it gave up (" + what + ")");
 
   return {
     wait,
@@ -1336,5 +1468,10 @@ var talvoPage = (function () {
     showNote,
     downloadBytes,
     ended: programEnded,
+    // For tests: the program fails as of itself (web_platform.cpp).
+    fault: kind => {
+      _WebTestFault(kind);
+      wake();
+    },
   };
 })();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,7 @@ struct State {
     bool aboutShown = false;
     std::vector<int32_t> overlayAt;
     std::vector<uint8_t> overlayBytes;
+    int fault = 0;
 };
 
 State S;
@@ -188,6 +190,30 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebRepaint()
 extern "C" EMSCRIPTEN_KEEPALIVE int WebIdle() { return !QueuePending(); }
 extern "C" EMSCRIPTEN_KEEPALIVE uint32_t WebPresentCount() { return S.presents; }
 
+// For tests: the program fails at its next wait, on its own stack, as a
+// fault of its own would. 1: it runs out of memory, 2: a trap, 3: an
+// exception that nothing catches.
+extern "C" EMSCRIPTEN_KEEPALIVE void WebTestFault(int kind) { S.fault = kind; }
+
+namespace {
+
+void FailIfAsked()
+{
+    const int kind = S.fault;
+    if (kind == 0) return;
+    S.fault = 0;
+    if (kind == 1) {
+        // Memory grows block by block up to its maximum; the block that
+        // cannot be had ends the program.
+        static std::vector<void*> held;
+        for (;;) held.push_back(std::malloc(8u << 20));
+    }
+    if (kind == 2) __builtin_trap();
+    throw std::runtime_error("a fault asked for by a test");
+}
+
+} // namespace
+
 // --- The window and its picture.
 
 PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t height, MessageHandler procedure)
@@ -266,6 +292,7 @@ void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
 void PlatformWaitInput(uint32_t milliseconds)
 {
+    FailIfAsked();
     if (milliseconds == 0) {
         S.started = true;
         const uint32_t since = PlatformTicks() - S.lastYield;
