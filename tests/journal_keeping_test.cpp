@@ -52,7 +52,7 @@ std::string Stroke(int y)
 
 bool WallAcross(int y)
 {
-    for (int x = 60; x < 280; ++x)
+    for (int x = 40; x < 300; ++x)
         if ((Field[FieldPos(x, y)] & KindMask) != CellWall) return false;
     return true;
 }

@@ -20,9 +20,10 @@ namespace {
 constexpr uint64_t LastMinuteMs = 60000;
 // A window shows no more than this many frames a second.
 constexpr uint64_t WindowPaceMs = 20;
-// How often a long replay shows its progress and looks for a Cancel or the
-// end of the program.
-constexpr uint32_t LookEveryMs = 100;
+// How often a long replay shows its progress, looks for a Cancel or the end
+// of the program, and lets the window answer (paints, a move, a screen
+// reader's questions) as a window that waits on nothing would.
+constexpr uint32_t LookEveryMs = 25;
 // The animation goes to its file in pieces of about this size, so that
 // what is held stays small however busy the minute was.
 constexpr size_t PieceBytes = 256u << 10;

@@ -326,7 +326,13 @@ class Driver(driver.Driver):
             self.process.wait()
 
     def _bar(self, name):
-        return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == name)
+        # Found once a start: while the program is busy a walk of its tree
+        # takes seconds.
+        cache = self.__dict__.setdefault("_bars", {})
+        if cache.get((self.process, name)) is None:
+            cache[(self.process, name)] = self._find(
+                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == name)
+        return cache[(self.process, name)]
 
     def note_shown(self):
         return self._showing(self._bar("Note"))
@@ -342,7 +348,7 @@ class Driver(driver.Driver):
         """How far the progress below the field is (0 to 1), None while it
         does not show."""
         bar = self._bar("Progress")
-        if not self._showing(bar):
+        if not self._showing(self._fresh(bar)):
             return None
         fill = self._find(bar, lambda n: n.getRole() == self.at.ROLE_PROGRESS_BAR)
         return fill.queryValue().currentValue
@@ -391,6 +397,17 @@ class Driver(driver.Driver):
 
     def keep_screen(self, path):
         self.x.save_png(path)
+
+    def pictures_folder(self, folder):
+        """The pictures folder the next start gets, as a desktop sets it
+        (XDG user dirs)."""
+        config, pictures = os.path.join(folder, "config"), os.path.join(folder, "Pictures")
+        os.makedirs(config, exist_ok=True)
+        os.makedirs(pictures, exist_ok=True)
+        with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
+            f.write('XDG_PICTURES_DIR="%s"\n' % pictures)
+        self.extra_env["XDG_CONFIG_HOME"] = config
+        return pictures
 
     def _error_box_nodes(self):
         at = self.at

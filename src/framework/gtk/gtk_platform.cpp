@@ -431,6 +431,18 @@ constexpr char TextFaces[] = "MS Mincho, IPAMincho, IPAexMincho, Noto Serif CJK 
 
 void OnNoteResponse(GtkInfoBar* bar, gint, gpointer) { gtk_widget_hide(GTK_WIDGET(bar)); }
 
+// A text below the field wraps to the width the field gives it, even within
+// a long name, and never asks for more: the window stays as wide as the
+// field whatever it says, and the field where it was.
+void FitsTheField(GtkWidget* label)
+{
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 8);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_widget_set_hexpand(label, TRUE);
+}
+
 gboolean OnWaitTimeout(gpointer passed)
 {
     *static_cast<bool*>(passed) = true;
@@ -521,6 +533,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     GtkWidget* progress = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     ProgressText = gtk_label_new("");
     gtk_label_set_xalign(GTK_LABEL(ProgressText), 0.0f);
+    FitsTheField(ProgressText);
     ProgressFill = gtk_progress_bar_new();
     gtk_box_pack_start(GTK_BOX(progress), ProgressText, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(progress), ProgressFill, FALSE, FALSE, 0);
@@ -533,9 +546,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
     gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
     NoteText = gtk_label_new("");
-    gtk_label_set_line_wrap(GTK_LABEL(NoteText), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(NoteText), 36);
-    gtk_label_set_xalign(GTK_LABEL(NoteText), 0.0f);
+    FitsTheField(NoteText);
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
     atk_object_set_name(gtk_widget_get_accessible(NoteBar), "Note");
     g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
