@@ -16,6 +16,7 @@ import subprocess
 import tempfile
 
 import behaviour
+import page_saves_checks
 import web_driver
 from behaviour import (horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
                        stroke_is_wall, wait_until)
@@ -626,5 +627,5 @@ OTHER_ENGINES = {"test_start_shows_frame_and_grains_and_close_saves",
                  "test_reload_brings_back_the_scene_and_marks_and_hiding_saves_without_ending",
                  "test_one_tab_plays_and_another_takes_over_with_its_scene",
                  "test_what_is_not_a_scene_is_refused_and_kept_scenes_are_removed"}
-TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + page_saves_checks.TESTS
 ONLY = None if web_driver.ENGINE == "chromium" else OTHER_ENGINES

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
@@ -188,6 +190,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebRepaint()
 // For tests and measurements: nothing waits to be handled, and how many
 // pictures the program has presented.
 extern "C" EMSCRIPTEN_KEEPALIVE int WebIdle() { return !QueuePending(); }
+// The top of the program's heap, which does not come down: the most its
+// allocations have taken so far.
+extern "C" EMSCRIPTEN_KEEPALIVE uintptr_t WebHeapTop() { return reinterpret_cast<uintptr_t>(sbrk(0)); }
 extern "C" EMSCRIPTEN_KEEPALIVE uint32_t WebPresentCount() { return S.presents; }
 
 // --- The window and its picture.
