@@ -344,6 +344,12 @@ class Driver(driver.Driver):
         label = self._find(bar, lambda n: n.getRole() == self.at.ROLE_LABEL)
         return label.name if label is not None else ""
 
+    def dismiss_notes(self):
+        close = self._find(self._bar("Note"), lambda n: n.getRole() == self.at.ROLE_PUSH_BUTTON)
+        assert close is not None, "no close button on the note"
+        close.queryAction().doAction(0)
+        wait_until("the note to go", lambda: not self.note_shown(), 30)
+
     def progress(self):
         """How far the progress below the field is (0 to 1), None while it
         does not show."""
@@ -362,6 +368,9 @@ class Driver(driver.Driver):
         button = self._named(name, self.at.ROLE_PUSH_BUTTON)
         assert button is not None, "no button " + name
         return button.getState().contains(self.at.STATE_SENSITIVE)
+
+    def save_dialog_shown(self):
+        return bool(self.x.windows("Save"))
 
     def answer_save(self, path):
         """Answers the save dialog that comes next: saved at `path`, the
