@@ -345,6 +345,47 @@ TEST(GifAnimation, TimeIsKeptWhenFramesAddNothingOrComeTooFast)
     EXPECT_TRUE(GifFinish(&gif, 10).empty());
 }
 
+// Taken out as it is made, the file is the same bytes as one made whole,
+// and the animation holds no more than its last image meanwhile: frames
+// that change much, little and nothing, colours of their own, a frame
+// past the longest delay.
+TEST(GifAnimation, TakenAsItIsMadeItIsTheSameFileAndHoldsOnlyItsLastImage)
+{
+    std::vector<Picture> given = Pour(10, 40, 3);
+    given[20].colours[CellWall][0] ^= 0x40;
+    given[21] = given[20];
+    uint64_t at[40];
+    for (size_t i = 0; i < 40; ++i) at[i] = 36 * i + (i >= 30 ? 800000 : 0);
+    GifAnimation whole, taken;
+    GifStart(&whole, FieldWidth, FieldHeight);
+    GifStart(&taken, FieldWidth, FieldHeight);
+    Bytes streamed;
+    size_t held = 0;
+    for (size_t i = 0; i < given.size(); ++i) {
+        GifAddFrame(&whole, given[i].pixels.data(), given[i].colours, at[i]);
+        GifAddFrame(&taken, given[i].pixels.data(), given[i].colours, at[i]);
+        const size_t before = streamed.size();
+        GifTakeSettled(&taken, &streamed);
+        EXPECT_GE(streamed.size(), before);
+        held = std::max(held, taken.bytes.size());
+    }
+    const Bytes rest = GifFinish(&taken, at[39] + 36);
+    streamed.insert(streamed.end(), rest.begin(), rest.end());
+    const Bytes bytes = GifFinish(&whole, at[39] + 36);
+    EXPECT_TRUE(streamed == bytes) << streamed.size() << " bytes against " << bytes.size();
+    EXPECT_LT(held, bytes.size() / 10) << "more than the last image was held";
+    EXPECT_EQ(ReadGif(streamed, FieldWidth, FieldHeight).size(), ReadGif(bytes, FieldWidth, FieldHeight).size());
+
+    // Nothing to take before a frame is written, nor from no animation.
+    GifStart(&taken, FieldWidth, FieldHeight);
+    Bytes none;
+    GifTakeSettled(&taken, &none);
+    GifAddFrame(&taken, given[0].pixels.data(), given[0].colours, 0);
+    GifTakeSettled(&taken, &none);
+    GifTakeSettled(nullptr, &none);
+    EXPECT_TRUE(none.empty());
+}
+
 // The field as the talvo-sim picture of that frame shows it.
 Bytes PngRgb(const Bytes& png)
 {

@@ -558,6 +558,63 @@ def wine_installs():
                 assert windows(f) in pending, f + " stays: " + pending
 
 
+    # As a user meets them, not silent: the windows' titles, and the question
+    # the uninstaller asks about what the user's own folder keeps.
+    display = session.display
+    data = os.path.join(drive, "users/%s/AppData/Local/Talvo" % user)
+
+    def press(title, key, count=1):
+        """The key on the smallest of `count` windows titled exactly `title`
+        (a box over its page)."""
+        found = wait_until("%d window(s) titled %r" % (count, title),
+                           lambda: len(display.windows(title)) >= count and display.windows(title), 240)
+        at = min((display.geometry(w) for w in found), key=lambda g: g["WIDTH"] * g["HEIGHT"])
+        display.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
+        display.xdotool("key", key)
+
+    @check("Wine: the installer's window is titled \"Talvo Setup\", without a trailing space")
+    def _():
+        setup = subprocess.Popen(["wine", os.path.join(DIST, SETUP)], env=session.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        try:
+            display.wait_window("Talvo Setup", 240)
+        finally:
+            setup.kill()
+            setup.wait()
+        wait_until("the installer's window to go", lambda: not display.windows("Talvo Setup"), 60)
+
+    for answer in ("No", "Yes"):
+        @check("Wine: asked by the uninstaller, %s %s the scenes and journals in the user's folder" %
+               (answer.lower(), "keeps" if answer == "No" else "removes"))
+        def _():
+            code, out = wine(os.path.join(DIST, SETUP), "/S")
+            assert code == 0, (code, out)
+            os.makedirs(os.path.join(data, "journal", "0123"), exist_ok=True)
+            with open(os.path.join(data, "journal", "0123", "00000000.seg"), "wb") as f:
+                f.write(b"TALVO journal")
+            behaviour.make_scene(data, "Default.talvo", "")
+            uninstaller = subprocess.Popen(["wine", windows(folders["user"]) + "\\uninstall.exe"], env=session.env,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                # The confirmation page's default button uninstalls; then the
+                # question, in a box of the same title.
+                press("Talvo Uninstall", "Return")
+                # No is the box's default button.
+                press("Talvo Uninstall", "y" if answer == "Yes" else "Return", 2)
+                wait_until("the question answered", lambda: len(display.windows("Talvo Uninstall")) == 1, 120)
+                # Its last page's Close.
+                press("Talvo Uninstall", "Return")
+                wait_until("the uninstaller to end", lambda: not display.windows("Talvo Uninstall"), 120)
+                assert not os.path.exists(os.path.join(drive, folders["user"], "talvo.exe")), "the program stays"
+                if answer == "Yes":
+                    assert not os.path.exists(data), os.listdir(data)
+                else:
+                    assert os.path.exists(os.path.join(data, "Default.talvo")), "the user's scene went"
+                    assert os.path.exists(os.path.join(data, "journal", "0123", "00000000.seg")), "the journal went"
+            finally:
+                uninstaller.wait(60)
+
+
 # The checks of dist/ itself ran above; then the sections asked for, the
 # second packing's last, once it is done.
 for section in SECTIONS:

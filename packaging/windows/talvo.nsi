@@ -7,7 +7,9 @@
 ; It installs for the current user, without administrator rights, into
 ; %LOCALAPPDATA%\Programs\Talvo; with /AllUsers, for everyone into Program
 ; Files, which needs them. /S installs silently, /D=FOLDER elsewhere. The
-; uninstaller removes what was installed and leaves the user's scenes.
+; uninstaller removes what was installed; the scenes and journals Talvo
+; keeps in the user's own folder go only when the user says so (a silent
+; uninstall keeps them).
 Unicode true
 RequestExecutionLevel user
 ManifestSupportedOS all
@@ -46,12 +48,27 @@ VIAddVersionKey /LANG=1033 OriginalFilename "talvo-${VERSION}-windows-x86-setup.
 !define MUI_UNICON "${STAGE}\talvo.ico"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\talvo.exe"
 !define MUI_FINISHPAGE_RUN_PARAMETERS "--data-home"
+; The Modern UI gives each page the subcaption " ", which the window's
+; title would end with: each page shows the caption alone.
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_DIRECTORY
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_FINISH
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+
+Function ShowTitle
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:$(^SetupCaption)"
+FunctionEnd
+
+Function un.ShowTitle
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:$(^UninstallCaption)"
+FunctionEnd
 
 ; Both installs work through SHCTX and the shell folders, which follow
 ; SetShellVarContext: HKCU and the user's folders, or HKLM and everyone's.
@@ -155,4 +172,15 @@ Section "Uninstall"
   DeleteRegKey /ifempty SHCTX "Software\Classes\.talvo"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+
+  ; What Talvo keeps in this user's own folder (the scenes of the Start
+  ; menu's Talvo, rescued scenes, the journals) is the user's: asked about,
+  ; kept unless the answer is yes, and kept by a silent uninstall.
+  SetShellVarContext current
+  ${If} ${FileExists} "$LOCALAPPDATA\Talvo\*.*"
+    MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
+      "Also remove the scenes and journals Talvo keeps in $LOCALAPPDATA\Talvo?" /SD IDNO IDNO kept
+    RMDir /r "$LOCALAPPDATA\Talvo"
+    kept:
+  ${EndIf}
 SectionEnd

@@ -7,9 +7,11 @@
 #include "app/replay.h"
 #include "files/lz_pack.h"
 #include "framework/palette_builder.h"
+#include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
+#include "ui/keys.h"
 #include "ui/pen.h"
 
 namespace {
@@ -27,6 +29,19 @@ struct Picture {
 std::deque<Picture> Undos;
 std::vector<Picture> Redos;
 size_t Bytes = 0;
+// Undo steps dropped for the budget, and whether the player heard of it.
+bool Forgot = false, ToldForgot = false;
+// What the window's buttons were last told (-1: nothing yet).
+int Offered = -1;
+
+void Offer()
+{
+    const int now = (Undos.empty() ? 0 : 1) | (Redos.empty() ? 0 : 2);
+    if (now == Offered) return;
+    EnableKeyButton(CharUndo, (now & 1) != 0);
+    EnableKeyButton(CharRedo, (now & 2) != 0);
+    Offered = now;
+}
 
 // The block's layout, with the surface's colour table at its end.
 size_t BlockSize(int32_t count)
@@ -108,6 +123,7 @@ void Keep(Picture picture, bool toUndo)
     while (Bytes > Budget && !Undos.empty()) {
         Bytes -= Undos.front().packed.size();
         Undos.pop_front();
+        Forgot = true;
     }
     while (Bytes > Budget && Redos.size() > 1) {
         Bytes -= Redos.front().packed.size();
@@ -123,6 +139,7 @@ void HistoryRecord()
     if (ReplayRunning()) return;
     Forget(Redos);
     Keep(Take(), true);
+    Offer();
 }
 
 bool HistoryUndo()
@@ -133,6 +150,7 @@ bool HistoryUndo()
     Undos.pop_back();
     Keep(Take(), false);
     Put(before);
+    Offer();
     return true;
 }
 
@@ -144,6 +162,7 @@ bool HistoryRedo()
     Redos.pop_back();
     Keep(Take(), true);
     Put(after);
+    Offer();
     return true;
 }
 
@@ -152,6 +171,16 @@ void HistoryReset()
     Undos.clear();
     Redos.clear();
     Bytes = 0;
+    Forgot = ToldForgot = false;
+    Offered = -1;
+    Offer();
+}
+
+bool HistoryTakeForgotten()
+{
+    if (!Forgot || ToldForgot) return false;
+    ToldForgot = true;
+    return true;
 }
 
 size_t HistoryUndoSteps() { return Undos.size(); }

@@ -14,7 +14,11 @@ void HistoryRecord();
 bool HistoryUndo();
 bool HistoryRedo();
 void HistoryReset();
-// Steps kept, and the bytes they take.
+// True once, the first time since the history began that its oldest steps
+// had to go to keep within its budget: the player is to be told.
+bool HistoryTakeForgotten();
+// Steps kept, and the bytes they take. The window's Undo and Redo buttons
+// are offered exactly while there is a step to undo or redo.
 size_t HistoryUndoSteps();
 size_t HistoryRedoSteps();
 size_t HistoryBytes();

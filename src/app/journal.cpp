@@ -40,6 +40,9 @@ constexpr uint64_t KeepPlayMs = 60000;
 constexpr uint64_t ShownEveryMs = 20;
 // A frame counts at most this long as play: a stand-still is no play.
 constexpr uint32_t LongestFrameMs = 200;
+// A journal that could not be written is tried again this often, from a
+// checkpoint of the moment.
+constexpr uint32_t TryAgainEveryMs = 2000;
 
 struct Segment {
     uint32_t number;
@@ -49,7 +52,11 @@ struct Segment {
 
 bool Kept = false;
 bool Open = false;
-bool Told = false;
+// Open, but the journal could not be written: nothing is recorded until a
+// try again succeeds. `Missed`: something happened meanwhile.
+bool Stalled = false;
+bool Missed = false;
+uint32_t StalledTicks = 0;
 std::string Folder;
 int64_t Lock = -1;
 uint64_t Frame = 0;
@@ -79,15 +86,25 @@ uint64_t Utc()
     return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-// Said once, on standard error: the journal stops, the program goes on.
-void GiveUp(const std::string& why)
+void AddNote(const std::string& text);
+
+// The journal cannot be written (`cause`, the system's words; `where`, what
+// was being written): said once, on standard error and in the note, until
+// it works again. The program goes on, and tries again now and then.
+void Stall(const std::string& cause, const std::string& where)
 {
-    if (!Told) std::fprintf(stderr, "talvo: the session journal cannot be kept (%s): a crash would lose this session\n",
-                            why.c_str());
-    Told = true;
-    Open = false;
+    if (!Stalled) {
+        std::fprintf(stderr, "talvo: the session journal cannot be kept (%s: %s): a crash would lose what follows\n",
+                     cause.c_str(), where.c_str());
+        AddNote("Talvo cannot keep the journal of this session (" + cause +
+                "), so a crash would lose what follows. It tries again now and then.");
+    }
+    Stalled = Missed = true;
+    StalledTicks = TickCount();
     Pending.clear();
+    PendingCheckpoint = false;
 }
+
 
 JournalRecord Record(uint8_t type)
 {
@@ -158,10 +175,27 @@ void WriteSegment()
     const std::string path = Folder + JournalSegmentName(NextSegment);
     const FileStatus status = FileCreateNew(path.c_str(), bytes.data(), bytes.size());
     if (status != FileDone) {
-        GiveUp(std::string(FileLastError()) + ": " + path);
+        const std::string cause = FileLastError();
+        // On a full disk what the last checkpoint makes needless goes, so
+        // that the next try has room.
+        if (status == FileNoRoom) {
+            size_t last = 0;
+            for (size_t i = 0; i < Written.size(); ++i)
+                if (Written[i].checkpoint) last = i;
+            for (size_t i = 0; i < last; ++i) FileRemove((Folder + JournalSegmentName(Written[i].number)).c_str());
+            Written.erase(Written.begin(), Written.begin() + static_cast<std::ptrdiff_t>(last));
+        }
+        if (status == FileTaken) ++NextSegment;
+        Stall(cause, path);
         return;
     }
+    if (Stalled) {
+        Stalled = Missed = false;
+        std::fprintf(stderr, "talvo: the session journal is kept again\n");
+        AddNote("Talvo keeps the journal of this session again.");
+    }
     Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});
+
     BytesWritten += bytes.size();
     ++FilesWritten;
     ++NextSegment;
@@ -293,7 +327,7 @@ void JournalReset()
 {
     if (Lock >= 0) FileUnlock(Lock);
     Lock = -1;
-    Open = Told = false;
+    Open = Stalled = Missed = false;
     Folder.clear();
     Frame = PlayMs = 0;
     LastTicks = LastFlushTicks = 0;
@@ -361,9 +395,10 @@ void RemoveOldJournals(const char* data)
 
 // Takes the scene's lock (moving to a copy of its own when another program
 // holds it), recovers what an unclean end left, and clears the folder.
-// False when no journal folder is kept for it: none can be made, or this
-// program keeps no journal (and then leaves neither folder nor lock).
-bool LockAndRecover(const char* data)
+// False when no journal folder is kept for it: none can be made (`cause`
+// and `where` say why), or this program keeps no journal (and then leaves
+// neither folder nor lock).
+bool LockAndRecover(const char* data, std::string* cause, std::string* where)
 {
     for (int round = 0;; ++round) {
         const std::string original = SceneFileName;
@@ -381,21 +416,24 @@ bool LockAndRecover(const char* data)
             }
             const std::string journals = JournalsIn(data);
             if (!FileMakeFolders(journals.c_str())) {
-                if (Kept) GiveUp("cannot make " + journals);
+                *cause = FileLastError();
+                *where = journals;
                 return false;
             }
             const FileStatus locked = FileLock(lock.c_str(), &Lock);
             // Made once the lock is held: the program that held it before
             // may have removed the folder as it let go.
             if (locked == FileDone && Kept && !FileMakeFolders(Folder.c_str())) {
-                GiveUp("cannot make " + Folder);
+                *cause = FileLastError();
+                *where = Folder;
                 return false;
             }
             Folder += "/";
             if (locked == FileDone) break;
             Lock = -1;
             if (locked != FileTaken || copy >= 100) {
-                if (Kept) GiveUp(std::string("cannot lock the scene: ") + FileLastError());
+                *cause = FileLastError();
+                *where = lock;
                 return false;
             }
             std::string name;
@@ -439,6 +477,51 @@ bool LockAndRecover(const char* data)
     }
 }
 
+// The start of a journal: the scene's path and file, the seed, and a
+// checkpoint of now.
+void BeginRecords()
+{
+    JournalRecord header = Record(RecordHeader);
+    header.utc = Utc();
+    header.hash = SceneHash;
+    header.seed = StandardRandomState();
+    header.text = ScenePath;
+    AppendJournalRecord(header, &Pending);
+    TakeCheckpoint();
+}
+
+// A stalled journal tried again: the folder and the lock where they could
+// not be had, then a checkpoint of now, which is all a rebuild needs.
+void TryAgain(bool ending)
+{
+    StalledTicks = TickCount();
+    Pending.clear();
+    if (Lock < 0) {
+        char data[FilePathLimit];
+        if (!FileRescueFolder(data, sizeof data, true) || !FileMakeFolders(JournalsIn(data).c_str())) return;
+        const std::string folder = FolderOf(data, ScenePath);
+        if (FileLock((folder + ".lock").c_str(), &Lock) != FileDone) {
+            Lock = -1;
+            return;
+        }
+        if (!FileMakeFolders(folder.c_str())) return;
+        // What an earlier session left here stays for the next start.
+        Folder = folder + "/";
+        std::vector<std::string> names;
+        FileListFolder(Folder.c_str(), &names);
+        NextSegment = 0;
+        for (const std::string& name : names)
+            if (JournalSegmentNumber(name) >= NextSegment) NextSegment = static_cast<uint32_t>(JournalSegmentNumber(name)) + 1;
+        Written.clear();
+        BeginRecords();
+    } else {
+        // The folder may have gone meanwhile.
+        FileMakeFolders(Folder.c_str());
+        TakeCheckpoint();
+    }
+    Flush(ending);
+}
+
 } // namespace
 
 std::string JournalFolderOf(const char* scene)
@@ -456,18 +539,21 @@ void JournalOpenScene()
     Folder.clear();
     // Another scene, another history, with or without a journal.
     HistoryReset();
+    Stalled = Missed = false;
     if (!SceneFileName[0]) return;
     char data[FilePathLimit];
-    if (!FileRescueFolder(data, sizeof data, Kept)) {
-        if (Kept) GiveUp("no data folder");
-        return;
+    std::string cause, where;
+    bool ready = FileRescueFolder(data, sizeof data, Kept);
+    if (!ready) {
+        cause = FileLastError();
+        where = "the data folder";
+        ScenePath = RealPath(SceneFileName);
+    } else {
+        ready = LockAndRecover(data, &cause, &where);
     }
-    if (!LockAndRecover(data)) {
-        Folder.clear();
-        return;
-    }
+    if (!ready) Folder.clear();
     if (!Kept) return;
-    RemoveOldJournals(data);
+    if (ready) RemoveOldJournals(data);
 
     // A new session, from the scene as it is now.
     Open = true;
@@ -479,13 +565,11 @@ void JournalOpenScene()
     Pending.clear();
     NextSegment = 0;
     SceneHash = FileHash(SceneFileName);
-    JournalRecord header = Record(RecordHeader);
-    header.utc = Utc();
-    header.hash = SceneHash;
-    header.seed = StandardRandomState();
-    header.text = ScenePath;
-    AppendJournalRecord(header, &Pending);
-    TakeCheckpoint();
+    if (!ready) {
+        Stall(cause, where);
+        return;
+    }
+    BeginRecords();
     Flush();
 }
 
@@ -495,6 +579,11 @@ void JournalFrameStarts()
     const uint32_t now = TickCount();
     PlayMs += std::min(now - LastTicks, LongestFrameMs);
     LastTicks = now;
+    if (Stalled) {
+        if (now - StalledTicks >= TryAgainEveryMs) TryAgain(false);
+        ++Frame;
+        return;
+    }
     if (Frame - LastCheckpointFrame >= CheckpointEveryFrames ||
         (Frame > LastCheckpointFrame && PlayMs - LastCheckpointMs >= CheckpointEveryMs))
         TakeCheckpoint();
@@ -504,7 +593,7 @@ void JournalFrameStarts()
 
 void JournalFrameShown()
 {
-    if (!Open || (AnyShown && PlayMs - LastShownMs < ShownEveryMs)) return;
+    if (!Open || Stalled || (AnyShown && PlayMs - LastShownMs < ShownEveryMs)) return;
     AnyShown = true;
     LastShownMs = PlayMs;
     AppendJournalRecord(Record(RecordShown), &Pending);
@@ -512,6 +601,14 @@ void JournalFrameShown()
 
 uint32_t JournalIdle()
 {
+    if (Open && Stalled) {
+        // At a stand-still only what happened since is worth a try.
+        if (!Missed) return PlatformForever;
+        const uint32_t since = TickCount() - StalledTicks;
+        if (since < TryAgainEveryMs) return TryAgainEveryMs - since;
+        TryAgain(false);
+        return Stalled ? TryAgainEveryMs : PlatformForever;
+    }
     if (!Open || Pending.empty()) return PlatformForever;
     const uint32_t since = TickCount() - LastFlushTicks;
     if (since < FlushEveryMs) return FlushEveryMs - since;
@@ -521,12 +618,12 @@ uint32_t JournalIdle()
 
 void JournalFlush()
 {
-    if (Open && !Pending.empty()) Flush();
+    if (Open && !Stalled && !Pending.empty()) Flush();
 }
 
 void JournalCheckpoint()
 {
-    if (Open) TakeCheckpoint();
+    if (Open && !Stalled) TakeCheckpoint();
 }
 
 void JournalSceneSaved()
@@ -537,19 +634,30 @@ void JournalSceneSaved()
     JournalRecord saved = Record(RecordSaved);
     saved.hash = SceneHash = Fnv64(bytes, size);
     saved.text = SceneFileName;
-    AppendJournalRecord(saved, &Pending);
+    if (!Stalled) AppendJournalRecord(saved, &Pending);
 }
 
 void JournalEndCleanly()
 {
     if (!Open) return;
-    Flush(true);
+    // A stalled journal gets a last try, so that the next start does not
+    // rebuild what was saved.
+    if (Stalled)
+        TryAgain(true);
+    else
+        Flush(true);
     Open = false;
 }
+
+bool JournalStalled() { return Open && Stalled; }
 
 void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam)
 {
     if (!Open) return;
+    if (Stalled) {
+        Missed = Missed || IsSceneInput(message, wParam);
+        return;
+    }
     // A move changes something only during a stroke.
     if (!IsSceneInput(message, wParam) || (message == WmMouseMove && (ToolState == ToolIdle || !DrawingEnabled)))
         return;

@@ -45,6 +45,9 @@ void JournalCheckpoint();
 void JournalSceneSaved();
 // The session ends cleanly (after the closing save): nothing to recover.
 void JournalEndCleanly();
+// The journal is kept, but could not be written lately: it is tried again
+// now and then, and the note says when it stops and when it works again.
+bool JournalStalled();
 // A message the main window got, before its handler runs.
 void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam);
 

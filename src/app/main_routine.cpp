@@ -54,11 +54,24 @@ void ProgramReset()
     FrameStats = FrameStatistics{FrameStats.enabled, 0, 0, 0, 0, 0};
 }
 
+// Once the history first lets its oldest steps go, the player hears of it.
+static void TellWhatUndoForgot()
+{
+    if (HistoryTakeForgotten())
+        ShowNote("Undo keeps the last 8 MB of changes: the oldest ones can no longer be taken back.", "Talvo");
+}
+
+static void KeepForUndo()
+{
+    HistoryRecord();
+    TellWhatUndoForgot();
+}
+
 // Clear, as the menu does it: undoable, and kept by a checkpoint, as the
 // start-up script and background it reads may be gone by a replay.
 static void ClearScene()
 {
-    HistoryRecord();
+    KeepForUndo();
     NewScene();
     JournalCheckpoint();
 }
@@ -67,6 +80,7 @@ static void ClearScene()
 static void UndoOrRedo(bool (*step)())
 {
     if (!step()) return;
+    TellWhatUndoForgot();
     JournalCheckpoint();
     CopyToWindow();
 }
@@ -92,7 +106,7 @@ void StartUp()
     SetDefaultSettings();
     BuildSystemMenu();
     MenuNewScene = ClearScene;
-    BeforeStroke = HistoryRecord;
+    BeforeStroke = KeepForUndo;
     UndoStep = Undo;
     RedoStep = Redo;
     PictureStep = SavePicture;
@@ -223,14 +237,20 @@ void AdvanceFrame()
     AdvancePourCycle();
 }
 
+static void TellJournalNote()
+{
+    const std::string note = JournalTakeNote();
+    if (!note.empty()) ShowNote(note.c_str(), "Talvo");
+}
+
 void RunFrame()
 {
     JournalFrameStarts();
     AdvanceFrame();
     // What the start has to tell (a rebuilt scene, a copy of a scene open
-    // elsewhere) comes with the first frame, before anything can end it.
-    const std::string note = JournalTakeNote();
-    if (!note.empty()) ShowNote(note.c_str(), "Talvo");
+    // elsewhere) comes with the first frame, before anything can end it;
+    // what the journal has to tell later comes as it happens.
+    TellJournalNote();
     PumpMessages();
     ShowField();
     JournalFrameShown();
@@ -238,6 +258,7 @@ void RunFrame()
     // only as long as the journal can wait.
     while (Speed == 0 && !FrameAsked) {
         AwaitMessage(JournalIdle());
+        TellJournalNote();
         PumpMessages();
     }
     FrameAsked = false;

@@ -1,5 +1,8 @@
 #include "app/pictures.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include "app/journal.h"
 #include "app/main_routine.h"
 #include "app/replay.h"
@@ -17,16 +20,57 @@ namespace {
 constexpr uint64_t LastMinuteMs = 60000;
 // A window shows no more than this many frames a second.
 constexpr uint64_t WindowPaceMs = 20;
-// How often a long replay looks whether the program is asked to end.
-constexpr uint32_t LookEveryMs = 100;
+// How often a long replay shows its progress, looks for a Cancel or the end
+// of the program, and lets the window answer (paints, a move, a screen
+// reader's questions) as a window that waits on nothing would.
+constexpr uint32_t LookEveryMs = 25;
+// The animation goes to its file in pieces of about this size, so that
+// what is held stays small however busy the minute was.
+constexpr size_t PieceBytes = 256u << 10;
+
+const char Making[] = "Making the animation of the last minute\xE2\x80\xA6";
 
 struct LastMinute {
     GifAnimation gif;
     uint64_t startMs = 0;
     uint64_t lastMs = 0;
+    uint64_t firstFrame = 0, lastFrame = 0;
     uint32_t lookedAt = 0;
-    bool ending = false;
+    bool ending = false, cancelled = false, failed = false;
+    std::vector<uint8_t> piece;
+    char failure[512] = "";
+    // The field as the window showed it when the work began, and its
+    // colours: what the window goes on showing while the replay runs.
+    std::vector<uint8_t> pixels;
+    uint8_t colours[256][4] = {};
 };
+
+// The window's field and the replay's trade places: twice is none.
+void TradeFields(LastMinute& minute)
+{
+    std::swap_ranges(SurfaceBits, SurfaceBits + minute.pixels.size(), minute.pixels.data());
+    std::swap_ranges(&SurfaceColours[0][0], &SurfaceColours[0][0] + sizeof minute.colours, &minute.colours[0][0]);
+}
+
+void WritePiece(LastMinute& minute)
+{
+    if (minute.piece.empty() || minute.failed) return;
+    minute.failed = !OfferFilePart(minute.piece.data(), minute.piece.size(), minute.failure, sizeof minute.failure);
+    minute.piece.clear();
+}
+
+// Paints, the progress, a Cancel and the end of the program, with the
+// window's own field in place.
+void Look(LastMinute& minute, uint64_t frame)
+{
+    minute.lookedAt = TickCount();
+    const uint64_t span = minute.lastFrame > minute.firstFrame ? minute.lastFrame - minute.firstFrame : 1;
+    const uint64_t done = frame > minute.firstFrame ? std::min(frame - minute.firstFrame, span) : 0;
+    TradeFields(minute);
+    ShowProgress(Making, static_cast<int32_t>(done * 1000 / span));
+    minute.ending = PumpWhileBusy(&minute.cancelled);
+    TradeFields(minute);
+}
 
 bool OnShown(const JournalRecord& shown, void* context)
 {
@@ -34,17 +78,24 @@ bool OnShown(const JournalRecord& shown, void* context)
     if (shown.playMs >= minute.startMs) {
         GifAddFrame(&minute.gif, SurfaceBits, SurfaceColours, shown.playMs - minute.startMs);
         minute.lastMs = shown.playMs;
+        GifTakeSettled(&minute.gif, &minute.piece);
+        if (minute.piece.size() >= PieceBytes) WritePiece(minute);
     }
     // The window takes no input meanwhile, as with About; an end of the
     // session stops the work and comes after it.
-    if (TickCount() - minute.lookedAt >= LookEveryMs) {
-        minute.lookedAt = TickCount();
-        minute.ending = PumpWhileBusy();
-    }
-    return !minute.ending;
+    if (TickCount() - minute.lookedAt >= LookEveryMs) Look(minute, shown.frame);
+    return !minute.ending && !minute.cancelled && !minute.failed;
 }
 
 } // namespace
+
+std::string NameOfNow(const char* ending)
+{
+    const std::time_t now = std::time(nullptr);
+    char stamp[32] = "";
+    if (const std::tm* local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, " %Y-%m-%d %H-%M-%S", local);
+    return std::string("Talvo") + stamp + ending;
+}
 
 std::vector<uint8_t> PictureOfField()
 {
@@ -52,11 +103,23 @@ std::vector<uint8_t> PictureOfField()
     return EncodePng(SurfaceBits, SurfaceWidth, SurfaceHeight, SurfaceColours);
 }
 
-std::vector<uint8_t> AnimationOfLastMinute(std::string* why)
+void SavePicture()
 {
+    const std::vector<uint8_t> png = PictureOfField();
+    if (!png.empty()) OfferFile(NameOfNow(".png").c_str(), "image/png", png.data(), png.size());
+}
+
+void SaveAnimation()
+{
+    // The newest stroke is on the window before anything else happens.
+    CopyToWindow();
     if (JournalFolder().empty() || !JournalKept()) {
-        *why = "This program keeps no journal of its session to make an animation from.";
-        return {};
+        ShowError("This program keeps no journal of its session to make an animation from.", "Talvo");
+        return;
+    }
+    if (JournalStalled()) {
+        ShowError("The session's journal cannot be written now, so there is no animation to make from it.", "Talvo");
+        return;
     }
     // The journal holds everything up to now, and a checkpoint of now to
     // come back to.
@@ -64,57 +127,61 @@ std::vector<uint8_t> AnimationOfLastMinute(std::string* why)
     JournalFlush();
     JournalReading reading;
     if (!ReadJournal(JournalFolder(), &reading) || reading.records.empty()) {
-        *why = "The session's journal could not be read.";
-        return {};
+        ShowError("The session's journal could not be read.", "Talvo");
+        return;
     }
-    const uint64_t endMs = reading.records.back().playMs;
     LastMinute minute;
+    const uint64_t endMs = reading.records.back().playMs;
     minute.startMs = endMs > LastMinuteMs ? endMs - LastMinuteMs : 0;
     int64_t from = -1;
     for (size_t i = 0; i < reading.records.size(); ++i)
         if (reading.records[i].type == RecordCheckpoint && (from < 0 || reading.records[i].playMs <= minute.startMs))
             from = static_cast<int64_t>(i);
     if (from < 0) {
-        *why = "The session's journal has no checkpoint to start from.";
-        return {};
+        ShowError("The session's journal has no checkpoint to start from.", "Talvo");
+        return;
     }
+    const int32_t offered = OfferFileStart(NameOfNow(".gif").c_str(), "image/gif", minute.failure, sizeof minute.failure);
+    if (offered < 0) ShowError(minute.failure, "Talvo");
+    if (offered <= 0) return;
+
     std::vector<uint8_t> now;
     CaptureSessionState(&now);
     const bool capture = ToolState != ToolIdle;
+    minute.pixels.assign(SurfaceBits, SurfaceBits + static_cast<size_t>(SurfaceWidth) * SurfaceHeight);
+    std::copy(&SurfaceColours[0][0], &SurfaceColours[0][0] + sizeof minute.colours, &minute.colours[0][0]);
+    minute.firstFrame = reading.records[static_cast<size_t>(from)].frame;
+    minute.lastFrame = reading.records.back().frame;
     GifStart(&minute.gif, SurfaceWidth, SurfaceHeight);
-    minute.lookedAt = TickCount();
+    Look(minute, minute.firstFrame);
     uint64_t reached = 0;
     size_t endedAt = 0;
-    ReplayRecords(reading.records, static_cast<size_t>(from), ~uint64_t{0}, ReplayWatch{nullptr, OnShown, &minute},
-                  &reached, &endedAt);
-    std::vector<uint8_t> gif = GifFinish(&minute.gif, minute.lastMs - minute.startMs + WindowPaceMs);
+    if (!minute.ending && !minute.cancelled)
+        ReplayRecords(reading.records, static_cast<size_t>(from), ~uint64_t{0}, ReplayWatch{nullptr, OnShown, &minute},
+                      &reached, &endedAt);
+    reading = JournalReading{};
+    const bool stopped = minute.ending || minute.cancelled || minute.failed;
+    std::vector<uint8_t> rest = GifFinish(&minute.gif, minute.lastMs - minute.startMs + WindowPaceMs);
+    const bool empty = rest.empty();
+    if (!stopped) {
+        minute.piece.insert(minute.piece.end(), rest.begin(), rest.end());
+        WritePiece(minute);
+    }
     // Back to where the program was, the mouse with it.
     RestoreSessionState(now.data(), now.size());
     CaptureMouse(capture);
+    ShowProgress(nullptr, -1);
     CopyToWindow();
-    if (minute.ending) {
-        *why = "The animation was not finished: the program is asked to end.";
-        return {};
-    }
-    if (gif.empty()) *why = "No frame has been shown yet.";
-    return gif;
-}
-
-void SavePicture()
-{
-    const std::vector<uint8_t> png = PictureOfField();
-    if (!png.empty()) OfferFile("Talvo.png", "image/png", png.data(), png.size());
-}
-
-void SaveAnimation()
-{
-    std::string why;
-    const std::vector<uint8_t> gif = AnimationOfLastMinute(&why);
-    if (gif.empty()) {
-        ShowError(why.c_str(), "Talvo");
-        return;
-    }
-    OfferFile("Talvo.gif", "image/gif", gif.data(), gif.size());
+    const bool keep = !stopped && !minute.failed && !empty;
+    char failure[512] = "";
+    const int32_t saved = OfferFileEnd(keep, failure, sizeof failure);
+    if (minute.ending || minute.cancelled) return;
+    if (minute.failed)
+        ShowError(minute.failure, "Talvo");
+    else if (empty)
+        ShowError("No frame has been shown yet.", "Talvo");
+    else if (saved < 0)
+        ShowError(failure, "Talvo");
 }
 
 void FrameAnimationStart(FrameAnimation* animation, uint64_t every, uint64_t from, uint64_t to)

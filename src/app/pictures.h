@@ -12,15 +12,18 @@
 // The field, 336 x 402, through the colour table in force, as a PNG.
 std::vector<uint8_t> PictureOfField();
 
-// The last minute of play, or the whole session when it is shorter, each
-// frame as the window showed it (at most 50 a second) for as long as it did.
-// The program goes on from where it was. Empty, with `why`, when there is
-// no journal to make it from, or something asked the program to end.
-std::vector<uint8_t> AnimationOfLastMinute(std::string* why);
-
-// The window's commands: the picture or the animation offered as a file.
+// The window's commands: the picture, or the animation of the last minute
+// of play (the whole session when it is shorter, each frame as the window
+// showed it, at most 50 a second, for as long as it did), offered as a file
+// under a name of its moment. The animation is made by playing the journal
+// again after the user chose where it goes, and written there as it is
+// made, with its progress shown and a Cancel; the window shows the field as
+// it was meanwhile, and the program goes on from there.
 void SavePicture();
 void SaveAnimation();
+// "Talvo 2026-05-01 18-04-22.png": the name a picture of now is offered
+// under, with `ending`.
+std::string NameOfNow(const char* ending);
 
 // An animation taken a frame every `every` frames of frames `from` to `to`,
 // each shown for the frame times of the speeds it took ("No wait" counted

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/journal.h"
 #include "files/scene_file.h"
@@ -26,6 +27,15 @@ int32_t LoadSceneFrom(const char* name)
     return 1;
 }
 
+// The scene's own name without its folder, for a file the user places.
+static std::string OfferedName()
+{
+    const std::string name = SceneFileName;
+    const size_t slash = name.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    return base.empty() ? "Scene.talvo" : base;
+}
+
 int32_t SaveSceneAndTell(bool sessionEnds)
 {
     if (SaveScene()) {
@@ -35,8 +45,25 @@ int32_t SaveSceneAndTell(bool sessionEnds)
     if (sessionEnds) {
         std::fprintf(stderr, "%s: %s\n", Caption, StoreFailure());
         NoteBesideRescue();
-    } else {
+        if (!StoreRescued()) SetExitStatus(1);
+        return 0;
+    }
+    if (StoreRescued()) {
         ShowError(StoreFailure(), Caption);
+        return 0;
+    }
+    // Kept nowhere: before it is given up, the user says where it goes.
+    ShowError(StoreFailureToOffer(), Caption);
+    size_t size = 0;
+    const uint8_t* encoded = EncodedScene(&size);
+    const std::vector<uint8_t> bytes(encoded, encoded + size);
+    // A place that fails too is told, and another asked for.
+    int32_t saved = -1;
+    for (int tries = 0; tries < 3 && saved < 0; ++tries)
+        saved = OfferFile(OfferedName().c_str(), "application/x-talvo-scene", bytes.data(), bytes.size());
+    if (saved <= 0) {
+        std::fprintf(stderr, "%s: the scene was not saved anywhere, so it is lost.\n", Caption);
+        SetExitStatus(1);
     }
     return 0;
 }

@@ -316,6 +316,15 @@ void GifAddFrame(GifAnimation* gif, const uint8_t* pixels, const uint8_t (*colou
     gif->hasPending = true;
 }
 
+void GifTakeSettled(GifAnimation* gif, std::vector<uint8_t>* out)
+{
+    if (!gif || gif->delayAt == 0) return;
+    const size_t settled = gif->delayAt - DelayOffset;
+    out->insert(out->end(), gif->bytes.begin(), gif->bytes.begin() + static_cast<std::ptrdiff_t>(settled));
+    gif->bytes.erase(gif->bytes.begin(), gif->bytes.begin() + static_cast<std::ptrdiff_t>(settled));
+    gif->delayAt = DelayOffset;
+}
+
 std::vector<uint8_t> GifFinish(GifAnimation* gif, uint64_t endMilliseconds)
 {
     std::vector<uint8_t> file;

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-// The animation being made. It holds the file's bytes so far and two
-// pictures: the one the frames written so far leave, and the newest frame,
-// written once the next one says how long it shows.
+// The animation being made. It holds the file's bytes not yet taken out and
+// two pictures: the one the frames written so far leave, and the newest
+// frame, written once the next one says how long it shows.
 struct GifAnimation {
     int32_t width = 0;
     int32_t height = 0;
@@ -40,6 +40,12 @@ void GifStart(GifAnimation* gif, int32_t width, int32_t height);
 // time: the animation never plays faster than 50 frames a second.
 void GifAddFrame(GifAnimation* gif, const uint8_t* pixels, const uint8_t (*colours)[4], uint64_t atMilliseconds);
 
+// Appends to `out` the bytes that no later frame can change (all but the
+// last image written, whose time may still grow) and drops them from the
+// animation, so that a long one can go to its file as it is made.
+void GifTakeSettled(GifAnimation* gif, std::vector<uint8_t>* out);
+
 // The last frame shows until `endMilliseconds` (at least 2 cs). Returns the
-// whole file, empty when no frame was added, and leaves the animation empty.
+// rest of the file (the whole of it when nothing was taken), empty when no
+// frame was added, and leaves the animation empty.
 std::vector<uint8_t> GifFinish(GifAnimation* gif, uint64_t endMilliseconds);

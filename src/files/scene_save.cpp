@@ -15,6 +15,8 @@ static char Reason[512];
 static char Rescue[FilePathLimit];
 static char Shown[2][4 * FilePathLimit];
 static char Message[8 * FilePathLimit + 1024];
+static char Offer[sizeof Message];
+static bool Rescued = false;
 
 void EscapeText(const char* text, size_t limit, char* out, size_t size)
 {
@@ -121,6 +123,8 @@ static FileStatus RescueScene(const uint8_t* bytes, size_t size)
 }
 
 const char* StoreFailure() { return Message; }
+bool StoreRescued() { return Rescued; }
+const char* StoreFailureToOffer() { return Offer; }
 
 void NoteBesideRescue()
 {
@@ -146,12 +150,19 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
     char* rest = Message + length;
     const size_t room = sizeof Message - static_cast<size_t>(length);
     const FileStatus rescued = RescueScene(bytes, size);
+    Rescued = rescued == FileDone;
     EscapeText(Rescue, FilePathLimit, Shown[1], sizeof Shown[1]);
-    if (rescued == FileDone)
+    std::memcpy(Offer, Message, static_cast<size_t>(length));
+    char* offer = Offer + length;
+    if (rescued == FileDone) {
         std::snprintf(rest, room, "It was saved to \"%s\" instead.", Shown[1]);
-    else if (rescued == FileMissing)
+    } else if (rescued == FileMissing) {
         std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
-    else
+        std::snprintf(offer, room, "There is no data folder to rescue it to: choose where to save it.");
+    } else {
+        std::snprintf(offer, room, "Nor could it be saved to \"%s\" (%s): choose where to save it.", Shown[1],
+                      FileLastError());
         std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
+    }
     return 0;
 }

@@ -14,6 +14,10 @@
 int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld);
 // The message of the last failed StoreScene.
 const char* StoreFailure();
+// Whether that scene went to the rescue folder; when not, the message to
+// show before the user is asked where to save it instead.
+bool StoreRescued();
+const char* StoreFailureToOffer();
 // Writes that message beside the rescued scene (NAME.txt for NAME.talvo),
 // where the user will find it when no message box may be shown.
 void NoteBesideRescue();

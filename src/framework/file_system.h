@@ -111,6 +111,19 @@ FileStatus FileMoveAside(const FileFacts* target, const char* name);
 // flushed first, so the new name only ever holds all of the bytes.
 FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size);
 
+// A file whose bytes come in parts, too many to hold at once (an
+// animation): written to a side file made fresh in the folder of `target`
+// (FileLook's facts of an existing regular file, or of a missing one), with
+// the existing target's permissions and owner, as FileReplace makes one.
+// One such file at a time.
+FileStatus FileStreamOpen(const FileFacts* target);
+FileStatus FileStreamWrite(const uint8_t* bytes, size_t size);
+// `keep`: flushed to disk and given the target's name, replacing the file
+// FileLook saw there (still that one) or, where there was none, never
+// replacing anything (FileTaken). Otherwise, and on any failure, the side
+// file is removed and the target is as it was.
+FileStatus FileStreamClose(bool keep);
+
 // The folder for files the user did not name (XDG_DATA_HOME/talvo, else
 // ~/.local/share/talvo; Win32: the local application data folder\Talvo),
 // made when missing (unless `make` is false: then only named), with its
@@ -119,7 +132,8 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size);
 bool FileRescueFolder(char* folder, size_t size, bool make = true);
 
 // Makes the folder, and the folders on the way to it, where missing (new
-// ones private to the user). False when it is not there afterwards.
+// ones private to the user). False when it is not there afterwards
+// (FileLastError says why).
 bool FileMakeFolders(const char* path);
 // The names of the regular files in the folder, in no order; false when it
 // cannot be read.

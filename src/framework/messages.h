@@ -20,6 +20,8 @@ constexpr uint32_t WmKeyUp = 0x0101;
 constexpr uint32_t WmChar = 0x0102;
 constexpr uint32_t WmInitDialog = 0x0110;
 constexpr uint32_t WmCommand = 0x0111;
+// WmCommand's wParam for a Cancel button.
+constexpr uint32_t IdCancel = 2;
 constexpr uint32_t WmSysCommand = 0x0112;
 constexpr uint32_t WmMouseMove = 0x0200;
 constexpr uint32_t WmLButtonDown = 0x0201;

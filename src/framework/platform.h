@@ -150,14 +150,31 @@ struct PlatformTextRequest {
 // `background`. The surface draw's result: 0 when nothing was drawn.
 int32_t PlatformText(const PlatformTextRequest& request);
 
-// Offers the bytes to the user as a file of `kind` (a MIME type): on the
-// desktop the platform's save dialog, suggesting `name`, then the file
-// written whole under the name chosen; on a page, a download; without a
-// screen, the file `name` in the current folder. 1 when saved, 0 when the
-// user chose not to, -1 when it could not be written (`failure` says why).
-// A dialog gives way to the end of the session, as About does.
-int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
-                         size_t failureSize);
+// Offers the user a file of `kind` (a MIME type) whose bytes come in parts:
+// on the desktop the platform's save dialog, in the user's folder for such
+// files (pictures; documents for a scene), never the program's data folder,
+// suggesting `name`, or a name beside it where that is taken; the file is
+// made under a side name until it is whole. On a page, a download once it
+// is whole; without a screen, the file `name` in the current folder. 1 when
+// the bytes may come, 0 when the user chose not to, -1 when it cannot be
+// made (`failure` says why). One file at a time. A dialog gives way to the
+// end of the session, as About does.
+int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure, size_t failureSize);
+// The next bytes; false, with `failure`, when they cannot be written.
+bool PlatformSaveFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize);
+// The file is whole and takes its name (`keep`), or is dropped. 1 when
+// saved, 0 when dropped, -1 when it could not be kept (`failure`).
+int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize);
+
+// Work that holds the window for a while (an animation being made): `text`
+// and how far it is (0 to 1000) shown in or beside the window, with a
+// Cancel button whose press comes as WmCommand IdCancel for the main
+// window; a permille below 0 takes it away.
+void PlatformShowProgress(const char* text, int32_t permille);
+
+// The window's button for the key that types `character` (Undo, Redo) is
+// offered or greyed out; nothing where the platform has no such button.
+void PlatformEnableButton(uint32_t character, bool enabled);
 
 // --- The end of the process: the platform releases what it made and has
 // its last words.

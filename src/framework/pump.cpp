@@ -120,16 +120,20 @@ bool EndsProgram(const PlatformMessage& msg)
            (msg.message == WmSysCommand && (msg.wParam & 0xFFF0u) == ScClose);
 }
 
-bool PumpWhileBusy()
+bool PumpWhileBusy(bool* cancelled)
 {
     PlatformWaitInput(0);
     PlatformMessage msg;
     std::vector<PlatformMessage> ending;
     while (PlatformNextMessage(&msg)) {
-        if (msg.message == WmPaint)
-            PlatformHandleMessage(msg);
+        const bool cancel = (msg.message == WmCommand && msg.wParam == IdCancel) ||
+                            (msg.message == WmKeyDown && msg.wParam == VkEscape);
+        if (cancel && cancelled)
+            *cancelled = true;
         else if (EndsProgram(msg))
             ending.push_back(msg);
+        else if (msg.message == WmPaint || msg.window != MainWindow)
+            PlatformHandleMessage(msg);
     }
     DeferMessages(ending);
     for (const PlatformMessage& waiting : Deferred)

@@ -28,10 +28,13 @@ uint32_t TickCount();
 void RefreshPalette();
 [[noreturn]] void AppExit();
 // While the program is busy with something of its own for longer than a
-// frame (frames stand still, as with About): paints are done, what ends
-// the program is kept for the pumps after, any other input is dropped.
-// True once something asked the program to end.
-bool PumpWhileBusy();
+// frame (frames stand still, as with About): paints are done, and so is
+// everything for the platform's other windows (a progress's Cancel); what
+// ends the program is kept for the pumps after, any other input for the
+// window is dropped. True once something asked the program to end.
+// `cancelled`, where given, is set once the user asked the work to stop
+// (Cancel, WmCommand IdCancel, or Escape).
+bool PumpWhileBusy(bool* cancelled = nullptr);
 // Whether a message asks the program to end: the quit, the close command,
 // the end of the session.
 bool EndsProgram(const PlatformMessage& msg);

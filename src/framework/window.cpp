@@ -23,6 +23,7 @@ static int ArgCount = 0;
 static char** Args = nullptr;
 // From the window's opening to its WmDestroy.
 static bool WindowOpen = false;
+static int32_t ExitStatus = 0;
 
 void WindowReset()
 {
@@ -38,6 +39,7 @@ void WindowReset()
     }
     MessageWatcher = nullptr;
     WindowOpen = false;
+    ExitStatus = 0;
 }
 
 void SetProgramArguments(int argc, char** argv)
@@ -84,10 +86,36 @@ int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size
 {
     char failure[512] = "";
     if (BeforeLongWait) BeforeLongWait();
-    const int32_t saved = PlatformSaveFile(name, kind, bytes, size, failure, sizeof failure);
+    int32_t saved = PlatformSaveFileStart(name, kind, failure, sizeof failure);
+    if (saved > 0) {
+        const bool written = PlatformSaveFilePart(bytes, size, failure, sizeof failure);
+        saved = PlatformSaveFileEnd(written, failure, sizeof failure);
+        if (!written) saved = -1;
+    }
     if (saved < 0) ShowError(failure, "Talvo");
-    return saved > 0 ? 1 : 0;
+    return saved;
 }
+
+int32_t OfferFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
+{
+    if (BeforeLongWait) BeforeLongWait();
+    return PlatformSaveFileStart(name, kind, failure, failureSize);
+}
+
+bool OfferFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize)
+{
+    return PlatformSaveFilePart(bytes, size, failure, failureSize);
+}
+
+int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize)
+{
+    return PlatformSaveFileEnd(keep, failure, failureSize);
+}
+
+void ShowProgress(const char* text, int32_t permille) { PlatformShowProgress(text, permille); }
+void EnableKeyButton(uint32_t character, bool enabled) { PlatformEnableButton(character, enabled); }
+
+void SetExitStatus(int32_t status) { ExitStatus = status; }
 
 void CopyToClipboard()
 {
@@ -135,7 +163,7 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
     switch (message) {
     case WmDestroy:
         WindowOpen = false;
-        PlatformPostQuit(0);
+        PlatformPostQuit(static_cast<uint32_t>(ExitStatus));
         return 0;
     case WmSize:
         ClientWidth = static_cast<int32_t>(lp & 0xFFFFu);

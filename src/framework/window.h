@@ -57,9 +57,26 @@ int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam,
 // system clipboard.
 void CopyToClipboard();
 
-// Offers the bytes to the user as a file (PlatformSaveFile); a failure is
-// told in the error box. 1 saved, 0 not.
+// Offers the bytes to the user as a file (PlatformSaveFileStart); a failure
+// is told in the error box. 1 saved, 0 the user chose not to, -1 it could
+// not be written.
 int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size);
+
+// A file offered in parts, for bytes too many to hold at once: the
+// PlatformSaveFile calls, with the same results.
+int32_t OfferFileStart(const char* name, const char* kind, char* failure, size_t failureSize);
+bool OfferFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize);
+int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize);
+
+// How far the program's own long work is (0 to 1000, below 0: done), with
+// its Cancel (PlatformShowProgress).
+void ShowProgress(const char* text, int32_t permille);
+// The window's button for a key's command offered or greyed out.
+void EnableKeyButton(uint32_t character, bool enabled);
+
+// The status the process ends with once the window has gone (0 unless
+// something the user asked for was lost).
+void SetExitStatus(int32_t status);
 
 // The error box.
 void ShowError(const char* text, const char* caption);

@@ -2,5 +2,6 @@
 (tests/desktop/run gtk)."""
 import crash_checks
 import library_checks
+import saves_checks
 
-TESTS = library_checks.TESTS + crash_checks.TESTS
+TESTS = library_checks.TESTS + crash_checks.TESTS + saves_checks.TESTS

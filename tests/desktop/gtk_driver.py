@@ -66,6 +66,8 @@ class Driver(driver.Driver):
         self.app = None
         self.logs = None
         self.kept = []
+        # What a flow adds to the program's environment (a pictures folder).
+        self.extra_env = {}
 
     # --- the accessibility tree
 
@@ -128,7 +130,8 @@ class Driver(driver.Driver):
         return self.x
 
     def _run(self, folder, command, out, err):
-        self.process = subprocess.Popen(command, cwd=folder, env=dict(self.x.env, XDG_DATA_HOME=self.data_home),
+        self.process = subprocess.Popen(command, cwd=folder, env=dict(self.x.env, XDG_DATA_HOME=self.data_home,
+                                                                      **self.extra_env),
                                         stdout=out, stderr=err, preexec_fn=_as_a_desktop_starts_it)
         at = self.at
 
@@ -334,9 +337,98 @@ class Driver(driver.Driver):
             self.process.kill()
             self.process.wait()
 
+    def _bar(self, name):
+        # Found once a start: while the program is busy a walk of its tree
+        # takes seconds.
+        cache = self.__dict__.setdefault("_bars", {})
+        if cache.get((self.process, name)) is None:
+            cache[(self.process, name)] = self._find(
+                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == name)
+        return cache[(self.process, name)]
+
     def note_shown(self):
-        bar = self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR)
-        return self._showing(bar)
+        return self._showing(self._bar("Note"))
+
+    def note_text(self):
+        bar = self._bar("Note")
+        if not self._showing(bar):
+            return None
+        label = self._find(bar, lambda n: n.getRole() == self.at.ROLE_LABEL)
+        return label.name if label is not None else ""
+
+    def dismiss_notes(self):
+        close = self._find(self._bar("Note"), lambda n: n.getRole() == self.at.ROLE_PUSH_BUTTON)
+        assert close is not None, "no close button on the note"
+        close.queryAction().doAction(0)
+        wait_until("the note to go", lambda: not self.note_shown(), 30)
+
+    def progress(self):
+        """How far the progress below the field is (0 to 1), None while it
+        does not show."""
+        bar = self._bar("Progress")
+        if not self._showing(self._fresh(bar)):
+            return None
+        fill = self._find(bar, lambda n: n.getRole() == self.at.ROLE_PROGRESS_BAR)
+        return fill.queryValue().currentValue
+
+    def cancel_progress(self):
+        cancel = self._named("Cancel", self.at.ROLE_PUSH_BUTTON, self._bar("Progress"))
+        assert cancel is not None, "no Cancel in the progress"
+        cancel.queryAction().doAction(0)
+
+    def button_enabled(self, name):
+        button = self._named(name, self.at.ROLE_PUSH_BUTTON)
+        assert button is not None, "no button " + name
+        return button.getState().contains(self.at.STATE_SENSITIVE)
+
+    def save_dialog_shown(self):
+        return bool(self.x.windows("Save"))
+
+    def answer_save(self, path):
+        """Answers the save dialog that comes next: saved at `path`, the
+        name suggested where `path` is "", or refused where it is None."""
+        if path is None:
+            at = self.x.geometry(self.x.wait_window("Save", 60))
+            self.x.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
+            self.x.xdotool("key", "Escape")
+        elif path == "":
+            at = self.x.geometry(self.x.wait_window("Save", 60))
+            self.x.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
+            self.x.xdotool("key", "Return")
+        else:
+            self.x.answer_save_dialog("Save", path, 60)
+        wait_until("the save dialog to go", lambda: not self.x.windows("Save"), 30)
+
+    def error_text(self):
+        boxes = self._error_box_nodes()
+        if not boxes:
+            return None
+        label = self._find(boxes[-1], lambda n: n.getRole() == self.at.ROLE_LABEL and len(n.name) > 20)
+        return label.name if label is not None else ""
+
+    def ended(self, timeout=30):
+        """The exit status, once the program has ended."""
+        return self.process.wait(timeout)
+
+    def stderr(self):
+        return self._stderr()
+
+    def data_folder(self):
+        return os.path.join(self.data_home, "talvo")
+
+    def keep_screen(self, path):
+        self.x.save_png(path)
+
+    def pictures_folder(self, folder):
+        """The pictures folder the next start gets, as a desktop sets it
+        (XDG user dirs)."""
+        config, pictures = os.path.join(folder, "config"), os.path.join(folder, "Pictures")
+        os.makedirs(config, exist_ok=True)
+        os.makedirs(pictures, exist_ok=True)
+        with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
+            f.write('XDG_PICTURES_DIR="%s"\n' % pictures)
+        self.extra_env["XDG_CONFIG_HOME"] = config
+        return pictures
 
     def _error_box_nodes(self):
         at = self.at

@@ -21,6 +21,7 @@ import tempfile
 
 import behaviour
 import journal
+import page_saves_checks
 import web_driver
 from behaviour import (horizontal_stroke, make_scene, marks_of, moving, settled, sim_path, stroke_events,
                        stroke_is_wall, wait_until)
@@ -889,5 +890,5 @@ OTHER_ENGINES = {"test_start_shows_frame_and_grains_and_close_saves",
                  "test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus",
                  "test_a_private_window_is_told_it_keeps_nothing_and_a_normal_one_keeps_through_a_normal_quit",
                  "test_a_first_visit_fetches_each_file_once"}
-TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")]
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + page_saves_checks.TESTS
 ONLY = None if web_driver.ENGINE == "chromium" else OTHER_ENGINES

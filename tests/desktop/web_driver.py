@@ -1053,6 +1053,20 @@ class Driver(driver.Driver):
     def note_shown(self):
         return self.js("!document.getElementById('note').hidden")
 
+    def note_text(self):
+        return self.js("document.getElementById('note').hidden ? null : document.getElementById('note-text').textContent")
+
+    def progress(self):
+        return self.js("document.getElementById('progress').hidden ? null"
+                       " : document.getElementById('progress-bar').value / 1000")
+
+    def cancel_progress(self):
+        self.click_element("#progress-cancel", "the progress's Cancel")
+
+    def button_enabled(self, name):
+        return self.js("!Array.from(document.querySelectorAll('#controls button'))"
+                       ".find(b => b.textContent == %s).disabled" % json.dumps(name))
+
     def talvo_sim(self):
         return ["node", os.path.join(PAGE, "talvo-sim.js")], os.environ
 

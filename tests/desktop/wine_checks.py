@@ -6,6 +6,7 @@ import subprocess
 
 import behaviour
 import library_checks
+import saves_checks
 from behaviour import ROOT, wait_until
 
 SIM_EXE = os.environ.get("TALVO_SIM_EXE", os.path.join(ROOT, "build/win32/talvo-sim.exe"))
@@ -74,4 +75,5 @@ def test_names_outside_the_code_page_reach_their_files(d, folder):
     assert sorted(os.listdir(folder)) == ["Sände 場面.talvo", "Ωmega.talvo"], os.listdir(folder)
 
 
-TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + library_checks.TESTS
+TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + library_checks.TESTS + \
+    saves_checks.TESTS

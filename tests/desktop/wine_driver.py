@@ -16,6 +16,7 @@ import time
 import behaviour
 import driver
 import journal
+import mounts
 from behaviour import HEIGHT, LAYOUT_KEYS, WIDTH, wait_until
 from x11 import Display
 
@@ -30,6 +31,10 @@ class Session:
     """The display, the prefix and its wineserver, made once per run."""
 
     def __init__(self):
+        # The flows that mount read-only folders and small disks do it where
+        # the server, which does some of the programs' file calls, sees them.
+        if mounts.available():
+            mounts.private()
         self.display = Display()
         # TALVO_WINE_PREFIX keeps a prefix between runs (for working on the
         # driver); by default each run makes its own and removes it.
@@ -365,11 +370,11 @@ class Driver(driver.Driver):
 
     def error_boxes(self):
         # Wine's message box has the caption the program gave it, "Talvo",
-        # the window's own title.
-        return len(self._own()) - 1
+        # the window's own title, as a note does.
+        return len([w for w in self._own() if w != self.window and not self._client(w, 320, 120)])
 
     def dismiss_error(self):
-        box = self._own()[-1]
+        box = [w for w in self._own() if w != self.window and not self._client(w, 320, 120)][-1]
         geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
         self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
                        int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
@@ -402,6 +407,105 @@ class Driver(driver.Driver):
             self.process.wait()
         # Whatever it left open (a dialog, a menu) goes with it.
         wait_until("Talvo's windows to go", lambda: not self._own() and (self.others or not self._popups()), 30)
+
+    # --- what the flows of saves_checks.py ask
+
+    def _notes(self):
+        """This program's note windows (its other windows titled Talvo)."""
+        return max(0, len(self._own()) - 1)
+
+    def note_text(self):
+        # A note's text is not read from outside here: only that it shows.
+        return False
+
+    def note_count(self):
+        return self._notes()
+
+    def _client(self, window, width, height):
+        """The top-left corner of the client area of a small window of ours
+        with a frame Wine draws (an even border, the caption above), or None
+        where the window is not of that client size."""
+        at = self.d.geometry(window)
+        border = (at["WIDTH"] - width) // 2
+        if border < 0 or at["WIDTH"] - width != 2 * border or at["HEIGHT"] < height + 2 * border:
+            return None
+        return at["X"] + border, at["Y"] + at["HEIGHT"] - height - border
+
+    def dismiss_notes(self):
+        """Presses OK in every note window (320 x 120 inside its frame, OK at
+        its foot)."""
+        for window in self._own():
+            corner = self._client(window, 320, 120) if window != self.window else None
+            if corner:
+                self.d.xdotool("mousemove", corner[0] + 160, corner[1] + 98, "click", 1)
+        wait_until("the notes to go", lambda: self._notes() == 0, 30)
+
+    def _progress_window(self):
+        found = [w for w in self.d.windows("Saving the animation") if w not in self.others]
+        return found[0] if found else None
+
+    def progress(self):
+        """How far the bar of the progress window is filled (0 to 1), None
+        while it does not show."""
+        window = self._progress_window()
+        if window is None:
+            return None
+        corner = self._client(window, 320, 96)
+        assert corner, "the progress window is not of its size"
+        # The bar: client pixels 11 to 308 of row 42, the done part in the
+        # system's highlight colour.
+        row = self.d.grab(corner[0] + 11, corner[1] + 42, 298, 1)
+        pixels = [tuple(row[i:i + 3]) for i in range(0, len(row), 3)]
+        empty = pixels[-1]
+        return sum(1 for p in pixels if p != empty) / len(pixels)
+
+    def cancel_progress(self):
+        window = self._progress_window()
+        assert window is not None, "no progress window"
+        corner = self._client(window, 320, 96)
+        self.d.xdotool("mousemove", corner[0] + 160, corner[1] + 74, "click", 1)
+
+    def button_enabled(self, name):
+        return None
+
+    def save_dialog_shown(self):
+        return bool(self.d.windows("Save As"))
+
+    def answer_save(self, path):
+        at = self.d.geometry(self.d.wait_window("Save As", 240))
+        self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
+        if path is None:
+            self.d.xdotool("key", "Escape")
+        elif path == "":
+            self.d.xdotool("key", "Return")
+        else:
+            self.d.answer_save_dialog("Save As", "Z:" + path.replace("/", "\\"), 240)
+        wait_until("the save dialog to go", lambda: not self.d.windows("Save As"), 60)
+
+    def error_text(self):
+        return None
+
+    def ended(self, timeout=60):
+        return self.process.wait(timeout)
+
+    def stderr(self):
+        self.log.seek(0)
+        return self.log.read().decode(errors="replace")
+
+    def _user_folder(self):
+        users = os.path.join(self.s.prefix, "drive_c", "users")
+        return os.path.join(users, next(u for u in sorted(os.listdir(users)) if u != "Public"))
+
+    def data_folder(self):
+        return os.path.join(self._user_folder(), "AppData", "Local", "Talvo")
+
+    def keep_screen(self, path):
+        self.d.save_png(path)
+
+    def pictures_folder(self, folder):
+        """Windows' Pictures folder, as Wine makes it (or the folder it
+        leads to)."""
+        return os.path.realpath(os.path.join(self._user_folder(), "Pictures"))
 
     def evidence(self, name):
         folder = os.path.join(ROOT, "build", "win32", "evidence")

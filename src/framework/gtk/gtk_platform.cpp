@@ -51,6 +51,14 @@ GtkWidget* NoteText = nullptr;
 // likewise.
 GtkWidget* ErrorBox = nullptr;
 GtkFileChooserNative* SaveDialog = nullptr;
+// The progress of the program's long work, below the field, and its parts.
+GtkWidget* ProgressBar = nullptr;
+GtkWidget* ProgressText = nullptr;
+GtkWidget* ProgressFill = nullptr;
+// The header bar's buttons by the character they post, and those the
+// program has greyed out (kept from before the buttons are made).
+GtkWidget* KeyButtons[32] = {};
+bool KeyButtonsOff[32] = {};
 // The display connection is gone: nothing may touch GTK any more.
 bool DisplayLost = false;
 
@@ -435,15 +443,42 @@ void OnBarButton(GtkButton*, gpointer character)
     QueuePost(WmChar, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(character)), 0);
 }
 
+void OnProgressResponse(GtkInfoBar*, gint response, gpointer)
+{
+    if (response == GTK_RESPONSE_CANCEL) QueuePost(WmCommand, IdCancel, 0);
+}
+
 // The text font: a Mincho face where the system has one, else a serif.
 constexpr char TextFaces[] = "MS Mincho, IPAMincho, IPAexMincho, Noto Serif CJK JP, Serif";
 
 void OnNoteResponse(GtkInfoBar* bar, gint, gpointer) { gtk_widget_hide(GTK_WIDGET(bar)); }
 
+// A text below the field wraps to the width the field gives it, even within
+// a long name, and never asks for more: the window stays as wide as the
+// field whatever it says, and the field where it was.
+void FitsTheField(GtkWidget* label)
+{
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 8);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_widget_set_hexpand(label, TRUE);
+}
+
 gboolean OnWaitTimeout(gpointer passed)
 {
     *static_cast<bool*>(passed) = true;
     return G_SOURCE_REMOVE;
+}
+
+// The user's own folder for files of `kind`, never the program's data
+// folder: Pictures for pictures, Documents for a scene, else home.
+std::string FolderFor(const char* kind)
+{
+    const bool picture = std::strncmp(kind, "image/", 6) == 0;
+    const char* folder = g_get_user_special_dir(picture ? G_USER_DIRECTORY_PICTURES : G_USER_DIRECTORY_DOCUMENTS);
+    if (!folder || !g_file_test(folder, G_FILE_TEST_IS_DIR)) folder = g_get_home_dir();
+    return folder ? folder : "";
 }
 
 } // namespace
@@ -478,6 +513,10 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
         g_signal_connect(widget, "clicked", G_CALLBACK(OnBarButton),
                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
         gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
+        if (button.character < 32) {
+            KeyButtons[button.character] = widget;
+            gtk_widget_set_sensitive(widget, !KeyButtonsOff[button.character]);
+        }
     }
     // Seven buttons and the window's own two in the width of the field.
     GtkCssProvider* compact = gtk_css_provider_new();
@@ -522,14 +561,27 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_set_halign(Area, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(column), Area, FALSE, FALSE, 0);
+    ProgressBar = gtk_info_bar_new();
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(ProgressBar), GTK_MESSAGE_OTHER);
+    GtkWidget* progress = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    ProgressText = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(ProgressText), 0.0f);
+    FitsTheField(ProgressText);
+    ProgressFill = gtk_progress_bar_new();
+    gtk_box_pack_start(GTK_BOX(progress), ProgressText, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(progress), ProgressFill, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(ProgressBar))), progress);
+    gtk_info_bar_add_button(GTK_INFO_BAR(ProgressBar), "Cancel", GTK_RESPONSE_CANCEL);
+    g_signal_connect(ProgressBar, "response", G_CALLBACK(OnProgressResponse), nullptr);
+    atk_object_set_name(gtk_widget_get_accessible(ProgressBar), "Progress");
+    gtk_box_pack_start(GTK_BOX(column), ProgressBar, FALSE, FALSE, 0);
     NoteBar = gtk_info_bar_new();
     gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
     gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
     NoteText = gtk_label_new("");
-    gtk_label_set_line_wrap(GTK_LABEL(NoteText), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(NoteText), 36);
-    gtk_label_set_xalign(GTK_LABEL(NoteText), 0.0f);
+    FitsTheField(NoteText);
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
+    atk_object_set_name(gtk_widget_get_accessible(NoteBar), "Note");
     g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
     gtk_box_pack_start(GTK_BOX(column), NoteBar, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(Window), column);
@@ -566,8 +618,9 @@ void PlatformShowWindow()
 {
     if (!Window) return;
     gtk_widget_show_all(Window);
-    // The note bar shows only with a note.
+    // The note bar shows only with a note, the progress only with work.
     gtk_widget_hide(NoteBar);
+    gtk_widget_hide(ProgressBar);
     gtk_widget_grab_focus(Area);
     QueueRepaint();
 }
@@ -807,18 +860,26 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
 }
 
 // The desktop's own save dialog (a portal's where the desktop has one).
-int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
-                         size_t failureSize)
+int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
     if (!Window || DisplayLost || SaveDialog) return 0;
     GtkFileChooserNative* chooser =
         gtk_file_chooser_native_new("Save", GTK_WINDOW(Window), GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
     gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
-    gtk_file_chooser_set_current_name(files, name);
+    const std::string folder = FolderFor(kind);
+    if (!folder.empty()) gtk_file_chooser_set_current_folder(files, folder.c_str());
+    gtk_file_chooser_set_current_name(files, folder.empty() ? name : UnusedName(folder + "/", name).c_str());
     GtkFileFilter* filter = gtk_file_filter_new();
     gtk_file_filter_add_mime_type(filter, kind);
-    gtk_file_filter_set_name(filter, std::strcmp(kind, "image/gif") == 0 ? "Animations (GIF)" : "Pictures (PNG)");
+    if (std::strcmp(kind, "image/gif") == 0) {
+        gtk_file_filter_set_name(filter, "Animations (GIF)");
+    } else if (std::strcmp(kind, "image/png") == 0) {
+        gtk_file_filter_set_name(filter, "Pictures (PNG)");
+    } else {
+        gtk_file_filter_add_pattern(filter, "*.talvo");
+        gtk_file_filter_set_name(filter, "Talvo scenes");
+    }
     gtk_file_chooser_add_filter(files, filter);
     SaveDialog = chooser;
     const gint response = gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser));
@@ -826,9 +887,39 @@ int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* byte
     gchar* path = response == GTK_RESPONSE_ACCEPT ? gtk_file_chooser_get_filename(files) : nullptr;
     g_object_unref(chooser);
     if (!path) return 0;
-    const bool written = WriteChosenFile(path, bytes, size, failure, failureSize);
+    const bool opened = ChosenFileOpen(path, failure, failureSize);
     g_free(path);
-    return written ? 1 : -1;
+    return opened ? 1 : -1;
+}
+
+bool PlatformSaveFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize)
+{
+    return ChosenFileWrite(bytes, size, failure, failureSize);
+}
+
+int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize)
+{
+    if (!ChosenFileClose(keep, failure, failureSize)) return -1;
+    return keep ? 1 : 0;
+}
+
+void PlatformShowProgress(const char* text, int32_t permille)
+{
+    if (!ProgressBar || !Window || DisplayLost) return;
+    if (permille < 0) {
+        gtk_widget_hide(ProgressBar);
+        return;
+    }
+    gtk_label_set_text(GTK_LABEL(ProgressText), text ? text : "");
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(ProgressFill), permille > 1000 ? 1.0 : permille / 1000.0);
+    if (!gtk_widget_get_visible(ProgressBar)) gtk_widget_show_all(ProgressBar);
+}
+
+void PlatformEnableButton(uint32_t character, bool enabled)
+{
+    if (character >= 32) return;
+    KeyButtonsOff[character] = !enabled;
+    if (KeyButtons[character] && Window && !DisplayLost) gtk_widget_set_sensitive(KeyButtons[character], enabled);
 }
 
 // Pango draws the text, unsmoothed, into a coverage mask that becomes the

@@ -70,8 +70,12 @@ HeadlessDefCall HeadlessLastDefCall();
 // showed one ends with exit code 1.
 int32_t HeadlessErrorCount();
 std::string HeadlessLastError();
-// The files saved so far through PlatformSaveFile.
+// The files saved so far through the PlatformSaveFile calls.
 const std::vector<std::string>& HeadlessSavedFiles();
+// Each permille the progress showed, in order, as it changed (-1: gone).
+const std::vector<int32_t>& HeadlessProgressShown();
+// Whether the button for the key that types `character` is offered.
+bool HeadlessButtonEnabled(uint32_t character);
 // The notes shown so far, which change nothing of the exit code.
 const std::vector<std::string>& HeadlessNotes();
 

@@ -44,6 +44,10 @@ struct State {
     std::string lastError;
     std::vector<std::string> notes;
     std::vector<std::string> saved;
+    std::string saving;
+    int32_t progress = -1;
+    std::vector<int32_t> progressShown;
+    uint32_t buttonsOff = 0;
     // Where the script last put the pointer, and the buttons it holds.
     int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
     HeadlessPicture clipboard;
@@ -297,13 +301,41 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     ++picture.copies;
 }
 
-// No dialog: the file takes the name offered, in the current folder.
-int32_t PlatformSaveFile(const char* name, const char*, const uint8_t* bytes, size_t size, char* failure,
-                         size_t failureSize)
+// No dialog: the file takes the name offered in the current folder, or a
+// name beside it where that is taken, as a dialog would suggest.
+int32_t PlatformSaveFileStart(const char* name, const char*, char* failure, size_t failureSize)
 {
-    if (!WriteChosenFile(name, bytes, size, failure, failureSize)) return -1;
-    S.saved.push_back(name);
+    S.saving = UnusedName("", name);
+    return ChosenFileOpen(S.saving.c_str(), failure, failureSize) ? 1 : -1;
+}
+
+bool PlatformSaveFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize)
+{
+    return ChosenFileWrite(bytes, size, failure, failureSize);
+}
+
+int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize)
+{
+    if (!ChosenFileClose(keep, failure, failureSize)) return -1;
+    if (!keep) return 0;
+    S.saved.push_back(S.saving);
     return 1;
+}
+
+void PlatformShowProgress(const char*, int32_t permille)
+{
+    if (permille != S.progress) S.progressShown.push_back(permille);
+    S.progress = permille;
+}
+
+// Only the two characters whose buttons the windows have are kept.
+void PlatformEnableButton(uint32_t character, bool enabled)
+{
+    if (character >= 32) return;
+    if (enabled)
+        S.buttonsOff &= ~(1u << character);
+    else
+        S.buttonsOff |= 1u << character;
 }
 
 // There are no fonts here: text draws nothing, and says so by its result.
@@ -351,6 +383,8 @@ int32_t HeadlessErrorCount() { return S.errors; }
 std::string HeadlessLastError() { return S.lastError; }
 const std::vector<std::string>& HeadlessNotes() { return S.notes; }
 const std::vector<std::string>& HeadlessSavedFiles() { return S.saved; }
+const std::vector<int32_t>& HeadlessProgressShown() { return S.progressShown; }
+bool HeadlessButtonEnabled(uint32_t character) { return character >= 32 || !(S.buttonsOff & (1u << character)); }
 
 std::string HeadlessOwnMenuText()
 {

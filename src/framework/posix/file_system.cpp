@@ -373,6 +373,101 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
     return error == EEXIST ? Fail(FileTaken, error) : FailWith(error);
 }
 
+namespace {
+
+struct Stream {
+    int folder = -1;
+    int fd = -1;
+    char side[64] = "";
+    FileFacts target;
+};
+Stream Streaming;
+
+FileStatus DropStream(FileStatus status, int error)
+{
+    if (Streaming.fd >= 0) close(Streaming.fd);
+    if (Streaming.folder >= 0) {
+        unlinkat(Streaming.folder, Streaming.side, 0);
+        close(Streaming.folder);
+    }
+    Streaming.fd = Streaming.folder = -1;
+    return status == FileDone ? status : Fail(status, error);
+}
+
+} // namespace
+
+FileStatus FileStreamOpen(const FileFacts* target)
+{
+    IgnoreFileSizeSignal();
+    if (Streaming.fd >= 0) return Fail(FileFailed, EBUSY);
+    Streaming.target = *target;
+    const char* name = target->path + target->nameAt;
+    Streaming.folder = OpenFolder(FolderOf(target->path));
+    if (Streaming.folder < 0) return FailWith(errno);
+    struct stat old{};
+    if (target->exists && (fstatat(Streaming.folder, name, &old, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(old, target)))
+        return DropStream(FileChanged, EAGAIN);
+    Streaming.fd = CreateSideFile(Streaming.folder, Streaming.side, sizeof Streaming.side, target->exists ? 0600 : 0666);
+    if (Streaming.fd < 0) {
+        const int error = errno;
+        Streaming.side[0] = 0;
+        return DropStream(StatusOf(error), error);
+    }
+    if (target->exists) {
+        if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+            const int ignored = fchown(Streaming.fd, old.st_uid, old.st_gid);
+            (void)ignored;
+        }
+        struct stat made;
+        if (fchmod(Streaming.fd, old.st_mode & 07777) != 0 || fstat(Streaming.fd, &made) != 0)
+            return DropStream(FileFailed, errno);
+        if (made.st_uid != old.st_uid || made.st_gid != old.st_gid) return DropStream(FileNoSideFile, EPERM);
+    }
+    return FileDone;
+}
+
+FileStatus FileStreamWrite(const uint8_t* bytes, size_t size)
+{
+    if (Streaming.fd < 0) return Fail(FileFailed, EBADF);
+    while (size > 0) {
+        const ssize_t n = write(Streaming.fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n == 0 ? ENOSPC : errno;
+            return DropStream(StatusOf(error), error);
+        }
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return FileDone;
+}
+
+FileStatus FileStreamClose(bool keep)
+{
+    if (Streaming.fd < 0) return keep ? Fail(FileFailed, EBADF) : FileDone;
+    if (!keep) return DropStream(FileDone, 0);
+    if (fsync(Streaming.fd) != 0) return DropStream(StatusOf(errno), errno);
+    const int error = close(Streaming.fd) != 0 ? errno : 0;
+    Streaming.fd = -1;
+    if (error) return DropStream(StatusOf(error), error);
+    const FileFacts& target = Streaming.target;
+    const char* name = target.path + target.nameAt;
+    if (target.exists) {
+        // Still the file that was looked at.
+        struct stat now;
+        if (fstatat(Streaming.folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(now, &target))
+            return DropStream(FileChanged, EAGAIN);
+        if (renameat(Streaming.folder, Streaming.side, Streaming.folder, name) != 0) return DropStream(StatusOf(errno), errno);
+    } else if (!PlaceWithoutReplacing(Streaming.folder, Streaming.side, Streaming.folder, name)) {
+        const int placing = errno;
+        return DropStream(placing == EEXIST ? FileTaken : StatusOf(placing), placing);
+    }
+    SyncFolder(Streaming.folder);
+    close(Streaming.folder);
+    Streaming.folder = -1;
+    return FileDone;
+}
+
 bool FileRescueFolder(char* folder, size_t size, bool make)
 {
     std::string path;
@@ -385,7 +480,10 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
             const passwd* user = getpwuid(getuid());
             home = user ? user->pw_dir : nullptr;
         }
-        if (!home || home[0] != '/') return false;
+        if (!home || home[0] != '/') {
+            Fail(FileFailed, ENOENT);
+            return false;
+        }
         path = std::string(home) + "/.local/share";
     }
     path += "/talvo/";
@@ -397,10 +495,16 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
     // Every folder on the way, made private where it is new.
     for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
         const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            Fail(FileFailed, errno);
+            return false;
+        }
     }
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || path.size() >= size) return false;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || path.size() >= size) {
+        Fail(FileFailed, ENOTDIR);
+        return false;
+    }
     std::memcpy(folder, path.c_str(), path.size() + 1);
     return true;
 }
@@ -410,10 +514,18 @@ bool FileMakeFolders(const char* path)
     const std::string whole = std::string(path) + "/";
     for (size_t at = whole.find('/', 1); at != std::string::npos; at = whole.find('/', at + 1)) {
         const std::string part = whole.substr(0, at);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            Fail(FileFailed, errno);
+            return false;
+        }
     }
     struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(path, &st) != 0) {
+        Fail(FileFailed, errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) Fail(FileFailed, ENOTDIR);
+    return S_ISDIR(st.st_mode);
 }
 
 bool FileListFolder(const char* folder, std::vector<std::string>* names)

@@ -950,14 +950,45 @@ var talvoPage = (function () {
     return saved === 1;
   }
 
-  function downloadBytes(name, kind, bytes) {
+  function downloadBytes(name, kind, parts) {
     const link = document.createElement("a");
-    link.href = URL.createObjectURL(new Blob([bytes], { type: kind }));
+    link.href = URL.createObjectURL(new Blob(parts, { type: kind }));
     link.download = name;
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  // A file the program makes in parts (an animation) gathers here, out of
+  // its memory, and is downloaded once whole.
+  let downloading = null;
+  function downloadStart(name, kind) {
+    downloading = { name, kind, parts: [] };
+  }
+  function downloadPart(bytes) {
+    if (downloading) downloading.parts.push(bytes);
+  }
+  function downloadEnd(keep) {
+    const done = downloading;
+    downloading = null;
+    if (done && keep) downloadBytes(done.name, done.kind, done.parts);
+  }
+
+  // The program's long work: how far it is, and its Cancel.
+  function showProgress(text, permille) {
+    byId("progress").hidden = permille < 0;
+    if (permille < 0) return;
+    byId("progress-text").textContent = text;
+    byId("progress-bar").value = permille;
+  }
+  byId("progress-cancel").addEventListener("click", () => post(WmCommand, 2, 0));
+
+  // Undo and Redo are greyed out while there is nothing to take back or
+  // bring again.
+  function enableButton(character, enabled) {
+    const button = document.querySelector('[data-char="' + character + '"]');
+    if (button) button.disabled = !enabled;
   }
 
   function download() {
@@ -1466,7 +1497,11 @@ var talvoPage = (function () {
     aboutHide,
     showError,
     showNote,
-    downloadBytes,
+    downloadStart,
+    downloadPart,
+    downloadEnd,
+    showProgress,
+    enableButton,
     ended: programEnded,
     // For tests: the program fails as of itself (web_platform.cpp).
     fault: kind => {

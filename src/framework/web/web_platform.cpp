@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "framework/platform.h"
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
@@ -52,9 +54,16 @@ EM_JS(void, JsCopyPicture, (const uint32_t* pixels, int width, int height),
 // The text drawn in the browser's font: a block from malloc holding the
 // width, the height and then the coverage bytes, or 0.
 EM_JS(uint8_t*, JsTextMask, (int height, const char* text), { return talvoPage.textMask(height, UTF8ToString(text)); });
-// A download of the bytes under the name.
-EM_JS(void, JsDownload, (const char* name, const char* kind, const uint8_t* bytes, size_t size),
-      { talvoPage.downloadBytes(UTF8ToString(name), UTF8ToString(kind), HEAPU8.slice(bytes, bytes + size)); });
+// A download made of parts, each copied out of the program's memory as it
+// comes, so that a large file never has to fit there.
+EM_JS(void, JsDownloadStart, (const char* name, const char* kind),
+      { talvoPage.downloadStart(UTF8ToString(name), UTF8ToString(kind)); });
+EM_JS(void, JsDownloadPart, (const uint8_t* bytes, size_t size),
+      { talvoPage.downloadPart(HEAPU8.slice(bytes, bytes + size)); });
+EM_JS(void, JsDownloadEnd, (int keep), { talvoPage.downloadEnd(keep); });
+EM_JS(void, JsShowProgress, (const char* text, int permille),
+      { talvoPage.showProgress(text ? UTF8ToString(text) : "", permille); });
+EM_JS(void, JsEnableButton, (int character, int enabled), { talvoPage.enableButton(character, enabled); });
 // Resolves when the page posts input, or after ms (never when ms < 0).
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
 // Lets the browser run its tasks (input, painting) and comes straight back.
@@ -188,6 +197,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebRepaint()
 // For tests and measurements: nothing waits to be handled, and how many
 // pictures the program has presented.
 extern "C" EMSCRIPTEN_KEEPALIVE int WebIdle() { return !QueuePending(); }
+// The top of the program's heap, which does not come down: the most its
+// allocations have taken so far.
+extern "C" EMSCRIPTEN_KEEPALIVE uintptr_t WebHeapTop() { return reinterpret_cast<uintptr_t>(sbrk(0)); }
 extern "C" EMSCRIPTEN_KEEPALIVE uint32_t WebPresentCount() { return S.presents; }
 
 // For tests: the program fails at its next wait, on its own stack, as a
@@ -399,10 +411,29 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
 }
 
 // A page saves by a download, which the browser places and names.
-int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char*, size_t)
+int32_t PlatformSaveFileStart(const char* name, const char* kind, char*, size_t)
 {
-    JsDownload(name, kind, bytes, size);
+    JsDownloadStart(name, kind);
     return 1;
+}
+
+bool PlatformSaveFilePart(const uint8_t* bytes, size_t size, char*, size_t)
+{
+    JsDownloadPart(bytes, size);
+    return true;
+}
+
+int32_t PlatformSaveFileEnd(bool keep, char*, size_t)
+{
+    JsDownloadEnd(keep ? 1 : 0);
+    return keep ? 1 : 0;
+}
+
+void PlatformShowProgress(const char* text, int32_t permille) { JsShowProgress(text, permille); }
+
+void PlatformEnableButton(uint32_t character, bool enabled)
+{
+    JsEnableButton(static_cast<int>(character), enabled ? 1 : 0);
 }
 
 // The browser's canvas draws the text; its coverage becomes the surface's

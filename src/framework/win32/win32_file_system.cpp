@@ -522,6 +522,92 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
     return FailWith(error);
 }
 
+namespace {
+
+struct Stream {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::wstring side, path;
+    bool exists = false;
+    FileFacts target;
+};
+Stream Streaming;
+
+FileStatus DropStream(FileStatus status, DWORD error)
+{
+    if (Streaming.file != INVALID_HANDLE_VALUE) CloseHandle(Streaming.file);
+    Streaming.file = INVALID_HANDLE_VALUE;
+    if (!Streaming.side.empty()) DeleteFileW(Streaming.side.c_str());
+    Streaming.side.clear();
+    return status == FileDone ? status : Fail(status, error);
+}
+
+} // namespace
+
+FileStatus FileStreamOpen(const FileFacts* target)
+{
+    if (Streaming.file != INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_BUSY);
+    Streaming.target = *target;
+    Streaming.exists = target->exists != 0;
+    if (!FullPath(target->path, &Streaming.path)) return FailWith(LastCode);
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    HANDLE old = INVALID_HANDLE_VALUE;
+    if (target->exists) {
+        old = OpenExact(Streaming.path, FILE_READ_ATTRIBUTES | READ_CONTROL);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (old == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(old, &info) || !SameFile(info, target)) {
+            if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
+            return Fail(FileChanged, ERROR_FILE_INVALID);
+        }
+        attributes = KeptAttributes(info.dwFileAttributes);
+    }
+    Streaming.file = CreateSideFile(FolderOf(target->path), attributes, &Streaming.side);
+    if (Streaming.file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
+        Streaming.side.clear();
+        return FailWith(error);
+    }
+    if (old != INVALID_HANDLE_VALUE) {
+        const bool carried = CarrySecurity(old, Streaming.file, Streaming.side);
+        const DWORD error = GetLastError();
+        CloseHandle(old);
+        if (!carried) return DropStream(FileNoSideFile, error);
+    }
+    return FileDone;
+}
+
+FileStatus FileStreamWrite(const uint8_t* bytes, size_t size)
+{
+    if (Streaming.file == INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_INVALID_HANDLE);
+    if (WriteAll(Streaming.file, bytes, size)) return FileDone;
+    const DWORD error = GetLastError();
+    return DropStream(StatusOf(error), error);
+}
+
+FileStatus FileStreamClose(bool keep)
+{
+    if (Streaming.file == INVALID_HANDLE_VALUE) return keep ? Fail(FileFailed, ERROR_INVALID_HANDLE) : FileDone;
+    if (!keep) return DropStream(FileDone, 0);
+    if (!FlushFileBuffers(Streaming.file)) {
+        const DWORD error = GetLastError();
+        return DropStream(StatusOf(error), error);
+    }
+    CloseHandle(Streaming.file);
+    Streaming.file = INVALID_HANDLE_VALUE;
+    // Still the file that was looked at, or still nothing.
+    BY_HANDLE_FILE_INFORMATION now;
+    if (Streaming.exists ? !StillThere(Streaming.path, &Streaming.target, &now) : !Missing(Streaming.path))
+        return DropStream(Streaming.exists ? FileChanged : FileTaken, ERROR_FILE_EXISTS);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (Streaming.exists ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(Streaming.side.c_str(), Streaming.path.c_str(), flags)) {
+        const DWORD error = GetLastError();
+        return DropStream(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? FileTaken : StatusOf(error),
+                          error);
+    }
+    Streaming.side.clear();
+    return FileDone;
+}
+
 bool FileRescueFolder(char* folder, size_t size, bool make)
 {
     // shell32 only once a save has failed: talvo-sim.exe starts without it.
@@ -557,9 +643,11 @@ bool FileMakeFolders(const char* path)
         const std::wstring part = whole.substr(0, at);
         if (part.size() > 4) CreateDirectoryW(part.c_str(), nullptr);
     }
-    CreateDirectoryW(whole.c_str(), nullptr);
+    const DWORD made = CreateDirectoryW(whole.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
     const DWORD attributes = GetFileAttributesW(whole.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    Fail(FileFailed, made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS ? made : ERROR_DIRECTORY);
+    return false;
 }
 
 bool FileListFolder(const char* folder, std::vector<std::string>* names)

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,7 @@ static_assert(WmDestroy == WM_DESTROY && WmSize == WM_SIZE && WmSetFocus == WM_S
               WmKillFocus == WM_KILLFOCUS && WmPaint == WM_PAINT && WmClose == WM_CLOSE && WmQuit == WM_QUIT &&
               WmQueryEndSession == WM_QUERYENDSESSION && WmEndSession == WM_ENDSESSION);
 static_assert(WmKeyDown == WM_KEYDOWN && WmChar == WM_CHAR && WmInitDialog == WM_INITDIALOG &&
-              WmCommand == WM_COMMAND && WmSysCommand == WM_SYSCOMMAND);
+              WmCommand == WM_COMMAND && WmSysCommand == WM_SYSCOMMAND && IdCancel == IDCANCEL);
 static_assert(WmMouseMove == WM_MOUSEMOVE && WmLButtonDown == WM_LBUTTONDOWN && WmLButtonUp == WM_LBUTTONUP &&
               WmRButtonDown == WM_RBUTTONDOWN && WmRButtonUp == WM_RBUTTONUP && WmDropFiles == WM_DROPFILES);
 static_assert(WmQueryNewPalette == WM_QUERYNEWPALETTE && WmPaletteIsChanging == WM_PALETTEISCHANGING &&
@@ -168,6 +169,23 @@ LRESULT CALLBACK NoteProcedure(HWND note, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(note, message, wParam, lParam);
 }
 
+// Where a small window of this outer height goes: below the main window,
+// where it covers none of the field; above it where the screen ends
+// first; over its foot only where neither has room.
+int WindowBelowTop(int height)
+{
+    RECT owner = {};
+    GetWindowRect(Window, &owner);
+    MONITORINFO screen = {};
+    screen.cbSize = sizeof screen;
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
+    int top = owner.bottom + 4;
+    if (top + height > work.bottom) top = owner.top - 4 - height;
+    if (top < work.top) top = owner.bottom - height - 8;
+    return top;
+}
+
 void OpenNoteWindow(const char* text, const char* caption)
 {
     static bool registered = false;
@@ -187,16 +205,8 @@ void OpenNoteWindow(const char* text, const char* caption)
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
     RECT owner = {};
     GetWindowRect(Window, &owner);
-    // Below the window, where it covers none of the field; above it where the
-    // screen ends first; over its foot only where neither has room.
     const int height = frame.bottom - frame.top;
-    MONITORINFO screen = {};
-    screen.cbSize = sizeof screen;
-    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
-    int top = owner.bottom + 4;
-    if (top + height > work.bottom) top = owner.top - 4 - height;
-    if (top < work.top) top = owner.bottom - height - 8;
+    const int top = WindowBelowTop(height);
     const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
                                       top, frame.right - frame.left, height, Window, nullptr, Instance, nullptr);
     if (!note) return;
@@ -209,6 +219,95 @@ void OpenNoteWindow(const char* text, const char* caption)
     SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Shown without taking the keyboard from the field.
     ShowWindow(note, SW_SHOWNOACTIVATE);
+}
+
+// The progress of the program's long work: a small window of its own
+// below the main one, as a note is, with the text, a bar and Cancel, whose
+// press comes to the main window as WM_COMMAND IDCANCEL.
+HWND ProgressWindow = nullptr;
+HWND ProgressLabel = nullptr;
+int32_t ProgressPermille = 0;
+constexpr RECT ProgressFill = {10, 34, 310, 50};
+
+LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) PostMessageW(Window, WM_COMMAND, IDCANCEL, 0);
+        return 0;
+    case WM_CLOSE:
+        PostMessageW(Window, WM_COMMAND, IDCANCEL, 0);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        const HDC dc = BeginPaint(progress, &paint);
+        RECT bar = ProgressFill;
+        FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
+        InflateRect(&bar, -1, -1);
+        RECT done = bar;
+        done.right = bar.left + (bar.right - bar.left) * ProgressPermille / 1000;
+        FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
+        EndPaint(progress, &paint);
+        return 0;
+    }
+    default:
+        return DefWindowProcW(progress, message, wParam, lParam);
+    }
+}
+
+void OpenProgressWindow(const char* text)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW progressClass = {};
+        progressClass.lpfnWndProc = ProgressProcedure;
+        progressClass.hInstance = Instance;
+        progressClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        progressClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        progressClass.lpszClassName = L"TALVO_PROGRESS";
+        registered = RegisterClassW(&progressClass) != 0;
+    }
+    std::wstring wideText;
+    if (!Win32Widen(text, &wideText)) wideText.clear();
+    ProgressPermille = 0;
+    RECT frame = {0, 0, 320, 96};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
+    RECT owner = {};
+    GetWindowRect(Window, &owner);
+    const int height = frame.bottom - frame.top;
+    ProgressWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_PROGRESS", L"Saving the animation", style,
+                                     owner.left + 8, WindowBelowTop(height), frame.right - frame.left, height, Window,
+                                     nullptr, Instance, nullptr);
+    if (!ProgressWindow) return;
+    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 20,
+                                    ProgressWindow, nullptr, Instance, nullptr);
+    const HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 125, 62, 70, 24,
+                                        ProgressWindow, reinterpret_cast<HMENU>(IDCANCEL), Instance, nullptr);
+    SendMessageW(ProgressLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(cancel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    // Shown without taking the keyboard from the field: Escape there
+    // cancels too.
+    ShowWindow(ProgressWindow, SW_SHOWNOACTIVATE);
+}
+
+// The user's own folder for files of `kind` (Pictures, or Documents for a
+// scene), never the program's data folder; empty where there is none.
+std::wstring FolderFor(const char* kind)
+{
+    // FOLDERID_Pictures and FOLDERID_Documents.
+    static const GUID Pictures = {0x33E28130, 0x4E1E, 0x4676, {0x83, 0x5A, 0x98, 0x39, 0x5C, 0x3B, 0xC3, 0xBB}};
+    static const GUID Documents = {0xFDD39AD0, 0x238F, 0x46AF, {0xAD, 0xB4, 0x6C, 0x85, 0x48, 0x03, 0x69, 0xC7}};
+    PWSTR found = nullptr;
+    std::wstring folder;
+    if (SHGetKnownFolderPath(std::strncmp(kind, "image/", 6) == 0 ? Pictures : Documents, 0, nullptr, &found) == S_OK &&
+        found) {
+        const DWORD attributes = GetFileAttributesW(found);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) folder = found;
+    }
+    CoTaskMemFree(found);
+    return folder;
 }
 
 void ReleaseFont()
@@ -526,28 +625,65 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     CloseClipboard();
 }
 
-// The common save dialog, owned by the window.
-int32_t PlatformSaveFile(const char* name, const char* kind, const uint8_t* bytes, size_t size, char* failure,
-                         size_t failureSize)
+// The common save dialog, owned by the window, opening in the user's
+// folder for such files.
+int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
     std::wstring suggested;
     if (!Window || !Win32Widen(name, &suggested)) return 0;
+    const std::wstring folder = FolderFor(kind);
+    std::string folderText;
+    if (!folder.empty() && Win32Narrow(folder + L"\\", &folderText))
+        Win32Widen(UnusedName(folderText, name), &suggested);
     std::vector<wchar_t> file(32768, L'\0');
     suggested.copy(file.data(), std::min<size_t>(suggested.size(), file.size() - 1));
-    const bool gif = std::strcmp(kind, "image/gif") == 0;
+    const bool gif = std::strcmp(kind, "image/gif") == 0, png = std::strcmp(kind, "image/png") == 0;
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = Window;
-    dialog.lpstrFilter = gif ? L"Animations (*.gif)\0*.gif\0" : L"Pictures (*.png)\0*.png\0";
+    dialog.lpstrFilter = gif ? L"Animations (*.gif)\0*.gif\0" : png ? L"Pictures (*.png)\0*.png\0"
+                                                                : L"Talvo scenes (*.talvo)\0*.talvo\0";
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrDefExt = gif ? L"gif" : L"png";
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.lpstrDefExt = gif ? L"gif" : png ? L"png" : L"talvo";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetSaveFileNameW(&dialog)) return 0;
     std::string path;
     if (!Win32Narrow(file.data(), &path)) return 0;
-    return WriteChosenFile(path.c_str(), bytes, size, failure, failureSize) ? 1 : -1;
+    return ChosenFileOpen(path.c_str(), failure, failureSize) ? 1 : -1;
 }
+
+bool PlatformSaveFilePart(const uint8_t* bytes, size_t size, char* failure, size_t failureSize)
+{
+    return ChosenFileWrite(bytes, size, failure, failureSize);
+}
+
+int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize)
+{
+    if (!ChosenFileClose(keep, failure, failureSize)) return -1;
+    return keep ? 1 : 0;
+}
+
+void PlatformShowProgress(const char* text, int32_t permille)
+{
+    if (permille < 0) {
+        if (ProgressWindow) DestroyWindow(ProgressWindow);
+        ProgressWindow = ProgressLabel = nullptr;
+        return;
+    }
+    if (!Window) return;
+    if (!ProgressWindow) OpenProgressWindow(text ? text : "");
+    const int32_t now = permille > 1000 ? 1000 : permille;
+    if (ProgressWindow && now != ProgressPermille) {
+        ProgressPermille = now;
+        RECT bar = ProgressFill;
+        InvalidateRect(ProgressWindow, &bar, FALSE);
+    }
+}
+
+// The window has no buttons of its own: its keys are all there is.
+void PlatformEnableButton(uint32_t, bool) {}
 
 // The Mincho face, as its Shift-JIS name: the font is made for that
 // character set.
