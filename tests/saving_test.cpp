@@ -162,12 +162,12 @@ TEST(AnimationOfTheLastMinute, EscapeOrCancelStopsItAndLeavesNoFile)
     for (int frame = 0; frame < 150; ++frame) RunFrame();
     const Bytes before = StateNow();
     // Escape, or the progress's Cancel (WmCommand IdCancel), while the work
-    // runs: in the first pump after the one that took G.
+    // runs: come behind G in the queue, taken by the work's own pumps.
     for (const uint32_t message : {WmKeyDown, WmCommand}) {
         SCOPED_TRACE(message);
         ScheduleEvents("1 char 103\n");
         const uint32_t wParam = message == WmKeyDown ? VkEscape : IdCancel;
-        HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 2, HeadlessEvent::Post, message, wParam, 0, ""});
+        HeadlessSchedule(HeadlessEvent{HeadlessFrame() + 1, HeadlessEvent::Post, message, wParam, 0, ""});
         PumpMessages();
         EXPECT_EQ(StateNow(), before);
         EXPECT_TRUE(HeadlessSavedFiles().empty());

@@ -67,6 +67,9 @@ void PlatformHandleMessage(const PlatformMessage& msg);
 // no limit). A wait of 0 takes in what has arrived without waiting; each
 // pump of the framework starts with one.
 void PlatformWaitInput(uint32_t milliseconds);
+// Takes in what has arrived, as a wait of 0 does, while the program is busy
+// between two frames (G's progress): no frame starts with it.
+void PlatformTakeInput();
 // What the window shows over the surface until the next call: at each of
 // `count` positions of the surface the byte given, through the same colour
 // table (the pen's preview, the keyboard's cursor). The surface is not

@@ -122,7 +122,7 @@ bool EndsProgram(const PlatformMessage& msg)
 
 bool PumpWhileBusy(bool* cancelled)
 {
-    PlatformWaitInput(0);
+    PlatformTakeInput();
     PlatformMessage msg;
     std::vector<PlatformMessage> ending;
     while (PlatformNextMessage(&msg)) {

@@ -670,6 +670,8 @@ void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
 uint32_t PlatformKeyModifiers() { return QueueKeyModifiers(); }
 void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
+void PlatformTakeInput() { PlatformWaitInput(0); }
+
 void PlatformWaitInput(uint32_t milliseconds)
 {
     if (milliseconds == 0) {

@@ -197,6 +197,14 @@ void PlatformHandleMessage(const PlatformMessage& msg) { QueueHandle(msg); }
 uint32_t PlatformKeyModifiers() { return QueueKeyModifiers(); }
 void PlatformPostQuit(uint32_t code) { QueuePostQuit(code); }
 
+// Between two frames only what is due by now arrives: a script's frames
+// count the program's frames, not the pumps of its busy work.
+void PlatformTakeInput()
+{
+    TakeEndRequest();
+    DeliverDue();
+}
+
 // A wait of 0 starts a frame: the scheduled events of the frame arrive. A
 // longer one lets simulated time jump to its end, or real time pass (cut
 // short by an end request); one with no limit skips to the next event.

@@ -491,6 +491,8 @@ uint32_t PlatformKeyModifiers()
     return (GetKeyState(VK_SHIFT) < 0 ? MK_SHIFT : 0u) | (GetKeyState(VK_CONTROL) < 0 ? MK_CONTROL : 0u);
 }
 
+void PlatformTakeInput() { PlatformWaitInput(0); }
+
 void PlatformWaitInput(uint32_t milliseconds)
 {
     // PeekMessage takes in what has arrived.
