@@ -50,8 +50,7 @@ def test_the_animation_shows_its_progress_on_the_page_and_a_cancel_stops_it(d, f
         # The browser may show the name before the last bytes are in.
         wait_until("the whole download", lambda: subprocess.run(["identify", path], capture_output=True).returncode == 0,
                    60)
-        frames = saves_checks.gif_frames(path)
-        assert shows_cells(frames[-1], shown), "the animation does not end with the stroke"
+        assert shows_cells(saves_checks.gif_last_frame(path), shown), "the animation does not end with the stroke"
         grown = d.js("_WebHeapTop()") - heap
         size = os.path.getsize(os.path.join(downloads, found[0]))
         assert grown < size, "the program's heap grew by %d bytes for a %d-byte animation" % (grown, size)

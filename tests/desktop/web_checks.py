@@ -742,6 +742,9 @@ def test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus(d, fol
     round its buttons; Escape does not end it."""
     d.start(folder)
     d.choose("Speed/Slow")
+    # Two strokes, so that Undo has a step left after its click and keeps
+    # the focus (a button with nothing to do is disabled, and gives it up).
+    behaviour.draw_stroke(d, 300)
     shown = behaviour.draw_stroke(d, 330)
     gone = lambda: (lambda picture: not any(picture.at(*cell) == behaviour.WALL for cell in shown))(d.shot())
     back = lambda: behaviour.shows_cells(d.shot(), shown)
@@ -751,6 +754,7 @@ def test_talvos_keys_work_wherever_the_focus_is_and_about_keeps_the_focus(d, fol
     wait_until("Clear undone by Ctrl+Z on the menu button", back)
     d.click_element("[data-char='26']", "the Undo button")
     wait_until("the stroke undone by the button", gone)
+    assert d.js("document.activeElement.dataset.char") == "26", "the Undo button did not take the focus"
     # What the page hands the browser to download, by kind.
     d.js("window.talvoDownloads = [], URL.createObjectURL = (make => blob => "
          "(talvoDownloads.push(blob.type), make.call(URL, blob)))(URL.createObjectURL), true")
