@@ -563,25 +563,43 @@ def wine_installs():
     display = session.display
     data = os.path.join(drive, "users/%s/AppData/Local/Talvo" % user)
 
-    def press(title, key, count=1):
-        """The key on the smallest of `count` windows titled exactly `title`
-        (a box over its page)."""
-        found = wait_until("%d window(s) titled %r" % (count, title),
-                           lambda: len(display.windows(title)) >= count and display.windows(title), 240)
-        at = min((display.geometry(w) for w in found), key=lambda g: g["WIDTH"] * g["HEIGHT"])
+    def shown(title):
+        """The geometries of the windows titled exactly `title`, smallest
+        first."""
+        found = []
+        for w in display.windows(title):
+            try:
+                found.append(display.geometry(w))
+            except Exception:
+                pass  # gone meanwhile
+        return sorted(found, key=lambda g: g["WIDTH"] * g["HEIGHT"])
+
+    def has_box(title):
+        """A box over the page: a window of the title smaller than another
+        (Wine may show the page's window more than once, all of one size)."""
+        sizes = {(g["WIDTH"], g["HEIGHT"]) for g in shown(title)}
+        return len(sizes) >= 2
+
+    def key_on(at, key):
         display.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
         display.xdotool("key", key)
 
-    @check("Wine: the installer's window is titled \"Talvo Setup\", without a trailing space")
-    def _():
-        setup = subprocess.Popen(["wine", os.path.join(DIST, SETUP)], env=session.env, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL)
-        try:
-            display.wait_window("Talvo Setup", 240)
-        finally:
-            setup.kill()
-            setup.wait()
-        wait_until("the installer's window to go", lambda: not display.windows("Talvo Setup"), 60)
+    def press(title, key):
+        """The key on the window titled exactly `title`."""
+        key_on(wait_until("a window titled %r" % title, lambda: shown(title), 240)[0], key)
+
+    def answer_question(title, key):
+        """The key on the box over the page, pressed again while the box
+        stays: one shown a moment ago may not have the keyboard yet."""
+        wait_until("the question", lambda: has_box(title), 240)
+        for _ in range(6):
+            key_on(shown(title)[0], key)
+            try:
+                wait_until("the question answered", lambda: not has_box(title), 20)
+                return
+            except AssertionError:
+                pass
+        raise AssertionError("timed out waiting: the question answered")
 
     for answer in ("No", "Yes"):
         @check("Wine: asked by the uninstaller, %s %s the scenes and journals in the user's folder" %
@@ -593,15 +611,24 @@ def wine_installs():
             with open(os.path.join(data, "journal", "0123", "00000000.seg"), "wb") as f:
                 f.write(b"TALVO journal")
             behaviour.make_scene(data, "Default.talvo", "")
-            uninstaller = subprocess.Popen(["wine", windows(folders["user"]) + "\\uninstall.exe"], env=session.env,
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Wine now and then shows the uninstaller's first window never;
+            # started again, it does.
+            for _ in range(3):
+                uninstaller = subprocess.Popen(["wine", windows(folders["user"]) + "\\uninstall.exe"],
+                                               env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    wait_until("the uninstaller's window", lambda: shown("Talvo Uninstall"), 60)
+                    break
+                except AssertionError:
+                    uninstaller.kill()
+                    uninstaller.wait()
+                    print("# the uninstaller showed no window in 60 s: started again", flush=True)
             try:
                 # The confirmation page's default button uninstalls; then the
                 # question, in a box of the same title.
                 press("Talvo Uninstall", "Return")
                 # No is the box's default button.
-                press("Talvo Uninstall", "y" if answer == "Yes" else "Return", 2)
-                wait_until("the question answered", lambda: len(display.windows("Talvo Uninstall")) == 1, 120)
+                answer_question("Talvo Uninstall", "y" if answer == "Yes" else "Return")
                 # Its last page's Close.
                 press("Talvo Uninstall", "Return")
                 wait_until("the uninstaller to end", lambda: not display.windows("Talvo Uninstall"), 120)
@@ -613,6 +640,18 @@ def wine_installs():
                     assert os.path.exists(os.path.join(data, "journal", "0123", "00000000.seg")), "the journal went"
             finally:
                 uninstaller.wait(60)
+
+    # Last: the installer it starts is killed, and may leave its process behind.
+    @check("Wine: the installer's window is titled \"Talvo Setup\", without a trailing space")
+    def _():
+        setup = subprocess.Popen(["wine", os.path.join(DIST, SETUP)], env=session.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        try:
+            display.wait_window("Talvo Setup", 240)
+        finally:
+            setup.kill()
+            setup.wait()
+        wait_until("the installer's window to go", lambda: not display.windows("Talvo Setup"), 60)
 
 
 # The checks of dist/ itself ran above; then the sections asked for, the
