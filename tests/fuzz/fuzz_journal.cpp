@@ -50,6 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (folder.empty()) {
         std::strcpy(SceneFileName, "fuzz.talvo");
         SaveScene();
+        // As a window keeps it: a plain run keeps none.
+        SetJournalKept(true);
         JournalOpenScene();
         folder = JournalFolder();
         size_t length = 0;
@@ -58,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (folder.empty()) std::abort();
     }
     JournalReset();
+    SetJournalKept(true);
     std::strcpy(SceneFileName, "fuzz.talvo");
     FuzzWriteFile("fuzz.talvo", scene.data(), scene.size());
     const std::vector<uint8_t> segment = size && (data[0] & 1) ? Framed(data + 1, size - 1)
