@@ -127,7 +127,9 @@ def pack_again():
         # every compiler it started.
         packing = subprocess.Popen([again + "/scripts/package"], stdin=subprocess.DEVNULL,
                                    stdout=log, stderr=subprocess.STDOUT, start_new_session=True,
-                                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(EPOCH)))
+                                   # Compiled afresh: objects from the compiler
+                                   # cache would be the first packing's own.
+                                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(EPOCH), CCACHE_DISABLE="1"))
     except Exception as e:
         failed = e
 
