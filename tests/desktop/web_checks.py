@@ -696,8 +696,13 @@ def test_a_private_window_is_told_it_keeps_nothing_and_a_normal_one_keeps_throug
             private = keeping_told(lambda expression: browser.js(tab, expression))
         finally:
             browser.close()
-    assert "private window: nothing is kept once it is closed" in private[1] and not private[2], private
-    assert "while this window is open" in private[0] and "comes back" not in private[0], private
+    if "unless this is a private window" in private[0]:
+        # A Chromium that reports one quota in every window: no page can
+        # tell, so it says what holds in either.
+        assert web_driver.ENGINE == "chromium", private
+    else:
+        assert "private window: nothing is kept once it is closed" in private[1] and not private[2], private
+        assert "while this window is open" in private[0] and "comes back" not in private[0], private
 
     import x11
     display = x11.Display("1024x900") if web_driver.ENGINE == "chromium" else None

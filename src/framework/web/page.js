@@ -1226,15 +1226,16 @@ var talvoPage = (function () {
   let persistRefused = false, persistAsked = false, privateWindow = false;
   const canAskToKeep = () => db && !privateWindow && navigator.storage && navigator.storage.persist;
 
-  // Whether this is a private window, whose storage goes when it closes. No
+  // Whether this is a private window, whose storage goes when it closes:
+  // true, false, or null where the browser does not let it be told. No
   // browser says so outright: Firefox refuses the origin's private file
-  // system there, and Chromium reports a quota drawn from the memory, below
-  // the 10 GiB it reports elsewhere.
+  // system there; Chromium reported a quota drawn from the memory, below the
+  // 10 GiB it reports elsewhere, and newer ones report 10 GiB in both.
   async function inPrivateWindow() {
     try {
       if (navigator.userAgentData) {
         const estimate = await navigator.storage.estimate();
-        return estimate.quota - estimate.usage < 10 * 2 ** 30;
+        return estimate.quota - estimate.usage < 10 * 2 ** 30 ? true : null;
       }
       await navigator.storage.getDirectory();
       return false;
@@ -1251,7 +1252,9 @@ var talvoPage = (function () {
       ? "Every scene you open is kept with your changes while " + (db ? "this window" : "the page") +
         " is open: \u201cKept scenes\u201d goes back to one."
       : "Every scene you open is kept in this browser with your changes: \u201cKept scenes\u201d goes back to one. " +
-        "The scene comes back when you return.";
+        (privateWindow === null
+          ? "The scene comes back when you return, unless this is a private window: that keeps nothing once it is closed."
+          : "The scene comes back when you return.");
     if (!db) {
       text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
              "Download a scene to keep it.";
