@@ -617,12 +617,18 @@ def wine_installs():
             with open(os.path.join(data, "journal", "0123", "00000000.seg"), "wb") as f:
                 f.write(b"TALVO journal")
             behaviour.make_scene(data, "Default.talvo", "")
-            # In its own place (NSIS's _?=): started from a temporary copy,
-            # as it otherwise starts itself, it showed no window at all now
-            # and then under Wine. The question is the same either way.
-            folder = windows(folders["user"])
-            uninstaller = subprocess.Popen(["wine", folder + "\\uninstall.exe", "_?=" + folder],
-                                           env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Wine now and then shows the uninstaller's first window never;
+            # started again, it does.
+            for _ in range(3):
+                uninstaller = subprocess.Popen(["wine", windows(folders["user"]) + "\\uninstall.exe"],
+                                               env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    wait_until("the uninstaller's window", lambda: shown("Talvo Uninstall"), 60)
+                    break
+                except AssertionError:
+                    uninstaller.kill()
+                    uninstaller.wait()
+                    print("# the uninstaller showed no window in 60 s: started again", flush=True)
             try:
                 # The confirmation page's default button uninstalls; then the
                 # question, in a box of the same title.
@@ -639,9 +645,13 @@ def wine_installs():
                     assert os.path.exists(os.path.join(data, "Default.talvo")), "the user's scene went"
                     assert os.path.exists(os.path.join(data, "journal", "0123", "00000000.seg")), "the journal went"
             finally:
-                uninstaller.wait(60)
-                # Run in place, it cannot remove itself or its folder.
-                shutil.rmtree(os.path.join(drive, folders["user"]), ignore_errors=True)
+                # Gone by now when the flow passed; a hung one must not hide
+                # why it failed.
+                try:
+                    uninstaller.wait(60)
+                except subprocess.TimeoutExpired:
+                    uninstaller.kill()
+                    uninstaller.wait()
 
     # Last: the installer it starts is killed, and may leave its process behind.
     @check("Wine: the installer's window is titled \"Talvo Setup\", without a trailing space")
