@@ -3,12 +3,16 @@
 does (tests/desktop's drivers), at one speed for SECONDS of play with a
 stroke every 20 s, then G saved to a file; the program's memory before and
 its peak after, and the animation's size and how long it took.
-  bench/g_memory.py gtk|wine|web SPEED SECONDS
-SPEED as the menu has it: Slow, Normal, Fast, "No wait". GTK and Wine: the
+  bench/g_memory.py gtk|wine|web SPEED SECONDS [--one-wall]
+SPEED as the menu has it: Stop, Slow, Normal, Fast, "No wait".
+--one-wall: a single wall drawn at the start, then the sand left to pour
+(the play a person leaves running). GTK and Wine: the
 process's resident size (VmRSS) before G and its high-water mark (VmHWM)
 before and after. The page: the program's WebAssembly memory and the top of
 its heap (which never comes down) before and after, and the page's
-JavaScript heap (Chromium's performance.memory). On the desktop also the
+JavaScript heap (Chromium's performance.memory), the last two also at
+their most while the animation is made (sampled every 0.5 s; the
+WebAssembly memory never shrinks). On the desktop also the
 resident size once the save dialog has gone (its code stays loaded) and
 the most while the animation is made (sampled every 0.1 s)."""
 import importlib
@@ -62,9 +66,11 @@ def memory(backend, d):
 
 
 def main():
-    if len(sys.argv) != 4:
+    args = sys.argv[1:]
+    one_wall = args[3:] == ["--one-wall"]
+    if len(args) - one_wall != 3:
         sys.exit(__doc__)
-    backend, speed, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
+    backend, speed, seconds = args[0], args[1], float(args[2])
     d = importlib.import_module(backend + "_driver").Driver()
     folder = tempfile.mkdtemp(prefix="talvo-g-memory-")
     downloads = None
@@ -77,7 +83,8 @@ def main():
         started = time.monotonic()
         row = 0
         while time.monotonic() - started < seconds:
-            d.drag(behaviour.horizontal_stroke(120 + (row * 37) % 260, 40, 290, 6))
+            if row == 0 or not one_wall:
+                d.drag(behaviour.horizontal_stroke(120 + (row * 37) % 260, 40, 290, 6))
             row += 1
             time.sleep(min(20, max(0, seconds - (time.monotonic() - started))))
         before = memory(backend, d)
@@ -85,11 +92,15 @@ def main():
         asked = time.monotonic()
         d.key("g")
         if backend == "web":
-            found = wait_until("the download", lambda: [n for n in os.listdir(downloads)
-                                                        if not n.endswith((".crdownload", ".part"))], 600, every=0.5)
+            most = dict(before)
+
+            def downloaded():
+                now = memory(backend, d)
+                for key in most:
+                    most[key] = max(most[key], now[key])
+                return [n for n in os.listdir(downloads) if not n.endswith((".crdownload", ".part"))]
+            found = wait_until("the download", downloaded, 600, every=0.5)
             path = os.path.join(downloads, found[0])
-            wait_until("the whole download", lambda: subprocess.run(["identify", path], capture_output=True)
-                       .returncode == 0, 120)
         else:
             d.answer_save(out)
             path = out
@@ -103,20 +114,27 @@ def main():
                 time.sleep(0.1)
         wait_until("the progress to go", lambda: d.progress() is None, 120)
         took = time.monotonic() - asked
+        if backend == "web":
+            # Chromium names a download as it is only once it is whole;
+            # checked after the clock stops, as reading it takes a while.
+            wait_until("the whole download", lambda: subprocess.run(["gifsicle", "--info", path], capture_output=True)
+                       .returncode == 0, 120)
         after = memory(backend, d)
         size = os.path.getsize(path)
         d.close()
         if backend == "web":
-            line = ("wasm memory %.1f MB before, %.1f MB after; heap top %.1f MB before, %.1f MB after; "
-                    "JS heap %.1f MB before, %.1f MB after" % (
-                        before["wasm"] / MB, after["wasm"] / MB, before["heap_top"] / MB, after["heap_top"] / MB,
-                        before["js_heap"] / MB, after["js_heap"] / MB))
+            line = ("wasm memory %.1f MB before, %.1f MB after; heap top %.1f MB before, at most %.1f MB while "
+                    "it was made, %.1f MB after; JS heap %.1f MB before, at most %.1f MB while it was made, "
+                    "%.1f MB after" % (
+                        before["wasm"] / MB, after["wasm"] / MB, before["heap_top"] / MB, most["heap_top"] / MB,
+                        after["heap_top"] / MB, before["js_heap"] / MB, most["js_heap"] / MB, after["js_heap"] / MB))
         else:
             line = ("RSS %.1f MB before, %.1f MB once the dialog went, at most %.1f MB while it was made; "
                     "peak (VmHWM) %.1f MB before G, %.1f MB after" % (
                         before["VmRSS"] / MB, dialog / MB, making / MB, before["VmHWM"] / MB, after["VmHWM"] / MB))
-        print("g_memory: %s at %s after %.0f s of play: %s; the animation %.1f MB, made in %.1f s" % (
-            backend, speed, seconds, line, size / MB, took), flush=True)
+        print("g_memory: %s at %s after %.0f s of play (%s): %s; the animation %.1f MB, made in %.1f s" % (
+            backend, speed, seconds, "one wall" if one_wall else "a stroke every 20 s", line, size / MB, took),
+            flush=True)
     finally:
         d.stop()
         shutil.rmtree(folder, ignore_errors=True)
