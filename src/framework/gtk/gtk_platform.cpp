@@ -662,12 +662,13 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     GtkCssProvider* compact = gtk_css_provider_new();
     gtk_css_provider_load_from_data(compact,
                                     "headerbar.talvo-bar { padding-left: 3px; padding-right: 3px; }"
-                                    "headerbar.talvo-bar button { min-width: 18px; padding-left: 5px; padding-right: 5px; }",
+                                    "headerbar.talvo-bar button { min-width: 16px; padding-left: 4px; padding-right: 4px; }",
                                     -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(compact),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    // For the screen: a provider of the bar's own would not reach its buttons.
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(compact),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     gtk_style_context_add_class(gtk_widget_get_style_context(bar), "talvo-bar");
-    g_object_set(bar, "spacing", 2, nullptr);
+    g_object_set(bar, "spacing", 1, nullptr);
     g_object_unref(compact);
     gtk_window_set_titlebar(window, bar);
     // After the bar: a title set before a bar with a title widget of its own
