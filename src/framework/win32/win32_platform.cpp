@@ -257,6 +257,48 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 void RecordLayout(HWND window, const char* what);
 
+// About in its font's own dialog units: Windows lays a dialog out so at
+// every DPI, but Wine at a high DPI gives the system font's dialog lines
+// twice the font's height (at 192 DPI About grew to 986 x 612). Where the
+// dialog came out more than a tenth off that size, it and its controls
+// are scaled to it; at 96 DPI, and on Windows, it stays as it came.
+void FitDialogToFont(HWND dialog)
+{
+    const HRSRC found = FindResourceA(Instance, "DIALOG_1", reinterpret_cast<LPCSTR>(RT_DIALOG));
+    const HGLOBAL loaded = found ? LoadResource(Instance, found) : nullptr;
+    const auto* layout = static_cast<const DLGTEMPLATE*>(loaded ? LockResource(loaded) : nullptr);
+    if (!layout || layout->cx <= 0 || layout->cy <= 0) return;
+    const HDC dc = GetDC(dialog);
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    const HGDIOBJ kept = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    SIZE letters = {};
+    GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    SelectObject(dc, kept);
+    ReleaseDC(dialog, dc);
+    const int unitX = (letters.cx / 26 + 1) / 2, unitY = metrics.tmHeight;
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    const int width = MulDiv(layout->cx, unitX, 4), height = MulDiv(layout->cy, unitY, 8);
+    if (unitX <= 0 || unitY <= 0 || client.right <= 0 || client.bottom <= 0) return;
+    if (std::abs(client.right - width) * 10 <= width && std::abs(client.bottom - height) * 10 <= height) return;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT at = {};
+        GetWindowRect(child, &at);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
+        const int left = MulDiv(at.left, width, client.right), top = MulDiv(at.top, height, client.bottom);
+        MoveWindow(child, left, top, MulDiv(at.right, width, client.right) - left,
+                   MulDiv(at.bottom, height, client.bottom) - top, FALSE);
+    }
+    RECT frame = {0, 0, width, height};
+    AdjustForDpi(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)),
+                 static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)), DpiOf(dialog));
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
 INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -267,6 +309,7 @@ INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: {
         AboutDialog = dialog;
         const INT_PTR result = AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
+        FitDialogToFont(dialog);
         RecordLayout(dialog, "about");
         return result;
     }
