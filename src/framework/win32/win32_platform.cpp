@@ -433,6 +433,8 @@ void RecordLayout(HWND window, const char* what)
         ReleaseDC(child, dc);
         std::string narrow;
         Win32Narrow(kind, &narrow);
+        // A picture's text is its resource's name, not shown.
+        if (narrow == "Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) narrow = "Icon";
         std::fprintf(stderr, "layout %s child=%s rect=%ld,%ld,%ld,%ld need=%ld,%ld line=%ld\n", what, narrow.c_str(),
                      at.left, at.top, at.right - at.left, at.bottom - at.top, need.right - need.left,
                      need.bottom - need.top, line.cx);
