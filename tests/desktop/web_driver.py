@@ -951,6 +951,8 @@ class Driver(driver.Driver):
         step = max(now, 1)
         choice = {"ctrl+plus": min(step + 1, 4), "ctrl+equal": min(step + 1, 4), "ctrl+minus": max(step - 1, 1),
                   "ctrl+0": 1}[combo]
+        # Below a large field the item may be out of sight: a person scrolls to it.
+        self.js("document.querySelector('[data-zoom=\"%d\"]').scrollIntoView({block: 'nearest'}), true" % choice)
         self.click_element('[data-zoom="%d"]' % choice, "the zoom item %dx" % choice)
         self.wait_idle()
 
