@@ -488,6 +488,13 @@ LAYOUT_KEYS = {
     "ru": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
     "ru,us": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
 }
+# The zoom keys there: the key that types "+" or "=" (German: the + key
+# beside Ü), "-" (French: the 6 key) and "0" (French: the key of à, 0
+# shifted).
+for _layout, _keys in LAYOUT_KEYS.items():
+    _keys.update({"=": ("=", "Equal", 21), "-": ("-", "Minus", 20), "0": ("0", "Digit0", 19)})
+LAYOUT_KEYS["de"].update({"=": ("+", "BracketRight", 35), "-": ("-", "Slash", 61)})
+LAYOUT_KEYS["fr"].update({"-": ("-", "Digit6", 15), "0": ("\u00e0", "Digit0", 19)})
 
 
 def test_undo_and_redo_keys_work_on_every_keyboard_layout(d, folder):
@@ -509,6 +516,28 @@ def test_undo_and_redo_keys_work_on_every_keyboard_layout(d, folder):
                        lambda: (lambda picture: not any(picture.at(*cell) == WALL for cell in shown))(d.shot()))
             d.key_on_layout(layout, "ctrl", "y")
             wait_until("the stroke back on the %s layout" % layout, lambda: shows_cells(d.shot(), shown))
+            d.close()
+    finally:
+        d.use_layout("us")
+    return "on " + ", ".join(layouts)
+
+
+def test_zoom_keys_work_on_every_keyboard_layout(d, folder):
+    """Ctrl with the key that types "+" (or "=") zooms in, with the one that
+    types "-" out and with the one that types "0" back to 1x, wherever the
+    layout puts them."""
+    layouts = d.layouts() if d.zoom_keys else []
+    if not layouts:
+        return "skipped: this backend's zoom keys are not the program's, or its layout cannot be chosen"
+    try:
+        for layout in layouts:
+            d.use_layout(layout)
+            d.start(folder, ["%s.talvo" % layout.replace(",", "-")])
+            for key, step in (("=", 2), ("=", 3), ("-", 2), ("0", 1)):
+                d.key_on_layout(layout, "ctrl", key)
+                wait_until("%dx by Ctrl and the key typing %s on the %s layout" % (step, LAYOUT_KEYS[layout][key][0],
+                                                                                layout),
+                           lambda: d.field_size() == (WIDTH * step, HEIGHT * step), 30)
             d.close()
     finally:
         d.use_layout("us")

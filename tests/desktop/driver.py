@@ -5,6 +5,10 @@ import os
 
 
 class Driver:
+    # Whether Ctrl+plus, Ctrl+minus and Ctrl+0 reach the program (a browser
+    # keeps them for its own zoom).
+    zoom_keys = True
+
     def start(self, folder, args=()):
         """Starts the program in `folder` (its current directory) with these
         arguments; returns once its window shows."""

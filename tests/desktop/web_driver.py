@@ -944,6 +944,8 @@ class Driver(driver.Driver):
         spots = [(left + (x + 0.5) / ratio, top + (y + 0.5) / ratio) for x, y in points]
         self._pointer_steps(spots, button, held, None)
 
+    zoom_keys = False
+
     def zoom_key(self, combo):
         """The browser keeps Ctrl+plus, Ctrl+minus and Ctrl+0 for its own
         zoom: the page's zoom item takes the same step (from fit, as from 1x)."""
