@@ -96,7 +96,8 @@ class Driver(driver.Driver):
 
     def _centre(self, node):
         e = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
-        return e.x + e.width // 2, e.y + e.height // 2
+        logical = int(self.extra_env.get("GDK_SCALE", "1"))
+        return (e.x + e.width // 2) * logical, (e.y + e.height // 2) * logical
 
     def _field(self):
         return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_DRAWING_AREA)
@@ -160,10 +161,14 @@ class Driver(driver.Driver):
         """((x, y), scale) of the field on the screen where it shows a whole
         multiple of 336 x 402, else None."""
         e = area.queryComponent().getExtents(self.at.DESKTOP_COORDS)
-        scale = e.width // WIDTH
-        if scale < 1 or (e.width, e.height) != (WIDTH * scale, HEIGHT * scale):
+        # The tree's positions are GDK's logical ones; the screen's pixels
+        # are GDK_SCALE of them.
+        logical = int(self.extra_env.get("GDK_SCALE", "1"))
+        width, height = e.width * logical, e.height * logical
+        scale = width // WIDTH
+        if scale < 1 or (width, height) != (WIDTH * scale, HEIGHT * scale):
             return None
-        return (e.x, e.y), scale
+        return (e.x * logical, e.y * logical), scale
 
     def shot(self):
         return self.x.picture(*self.origin, self.scale)

@@ -11,8 +11,8 @@ from behaviour import HEIGHT, WIDTH, Picture, end_process, wait_until
 
 
 class Display:
-    # Room for the window at 3x (1008 x 1206 and its frame).
-    def __init__(self, size="1280x1300"):
+    # Room for the window at 3x (1008 x 1206, its bar or frame above).
+    def __init__(self, size="1280x1400"):
         self.log = tempfile.NamedTemporaryFile(prefix="talvo-xvfb-", suffix=".log", delete=False)
         # -displayfd: Xvfb picks a free display and tells us which. -noreset:
         # a program that starts just as the previous one's connection closes
