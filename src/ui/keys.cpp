@@ -44,16 +44,15 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     const bool control = (held & MkControl) != 0, shift = (held & MkShift) != 0;
     void (*step)() = nullptr;
     bool copy = false;
-    int32_t zoom = 0;
-    if (control && (wParam == VkOemPlus || wParam == VkAdd)) zoom = 1;
-    else if (control && (wParam == VkOemMinus || wParam == VkSubtract)) zoom = -1;
-    else if (control && (wParam == '0' || wParam == VkNumpad0)) zoom = 2;
-    if (zoom) {
-        // The platforms name the zoom keys so on every layout: the key that
-        // types "+" or "=" (German: Shift+0), "-" (French: the 6 key), "0".
+    // The zoom keys, as the platforms name them on every layout: the key
+    // that types "+" or "=" (German: Shift+0), "-" (French: the 6 key), "0".
+    const bool larger = wParam == VkOemPlus || wParam == VkAdd;
+    const bool smaller = wParam == VkOemMinus || wParam == VkSubtract;
+    const bool first = wParam == '0' || wParam == VkNumpad0;
+    if (control && (larger || smaller || first)) {
         TakenKey = wParam;
-        if (zoom == 2) ZoomChoose(1);
-        else ZoomStep(zoom);
+        if (first) ZoomChoose(1);
+        else ZoomStep(larger ? 1 : -1);
         return 0;
     }
     if (control && wParam == 'Z') step = shift ? RedoStep : UndoStep;
