@@ -22,6 +22,9 @@ constexpr uint32_t WmInitDialog = 0x0110;
 constexpr uint32_t WmCommand = 0x0111;
 // WmCommand's wParam for a Cancel button.
 constexpr uint32_t IdCancel = 2;
+// WmCommand's wParam for the window's zoom item: IdZoom + the choice
+// (framework/zoom.h).
+constexpr uint32_t IdZoom = 0x5A00;
 constexpr uint32_t WmSysCommand = 0x0112;
 constexpr uint32_t WmMouseMove = 0x0200;
 constexpr uint32_t WmLButtonDown = 0x0201;
@@ -65,6 +68,13 @@ constexpr uint32_t VkRight = 0x27;
 constexpr uint32_t VkDown = 0x28;
 constexpr uint32_t VkDelete = 0x2E;
 constexpr uint32_t VkF1 = 0x70;
+// The zoom keys, as Win32 names them: the keys that type "+" (or "="),
+// "-" and "0", and the keypad's plus, minus and 0.
+constexpr uint32_t VkOemPlus = 0xBB;
+constexpr uint32_t VkOemMinus = 0xBD;
+constexpr uint32_t VkAdd = 0x6B;
+constexpr uint32_t VkSubtract = 0x6D;
+constexpr uint32_t VkNumpad0 = 0x60;
 
 constexpr uint32_t MfString = 0x0000;
 constexpr uint32_t MfUnchecked = 0x0000;

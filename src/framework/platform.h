@@ -179,6 +179,17 @@ void PlatformShowProgress(const char* text, int32_t permille);
 // offered or greyed out; nothing where the platform has no such button.
 void PlatformEnableButton(uint32_t character, bool enabled);
 
+// --- The field's size (framework/zoom.h).
+
+// The choice the window shows before the player makes one: 1 (one whole
+// step of the desktop's scale), ZoomFit on a page; -1 where the platform
+// shows the field at one size only.
+int32_t PlatformZoomDefault();
+// Shows the field at that choice: every cell a square of whole device
+// pixels, the window's client area sized to it; the pointer's positions
+// still come as cells.
+void PlatformSetZoom(int32_t choice);
+
 // --- The end of the process: the platform releases what it made and has
 // its last words.
 void PlatformShutdown(int32_t code);

@@ -9,6 +9,7 @@
 #include "framework/pump.h"
 #include "framework/raster.h"
 #include "framework/strings.h"
+#include "framework/zoom.h"
 
 uint8_t* SurfaceBits = nullptr;
 WindowHandle MainWindow = nullptr;
@@ -38,6 +39,7 @@ void WindowReset()
         HandlerList = next;
     }
     MessageWatcher = nullptr;
+    ZoomStateReset();
     WindowOpen = false;
     ExitStatus = 0;
 }
@@ -72,7 +74,12 @@ int32_t AppCreateWindow()
     return 1;
 }
 
-void ShowMainWindow() { PlatformShowWindow(); }
+// At the player's size from the first picture on.
+void ShowMainWindow()
+{
+    ZoomStart();
+    PlatformShowWindow();
+}
 void CloseMainWindow() { PlatformCloseWindow(); }
 void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
 void ShowError(const char* text, const char* caption)
@@ -191,6 +198,14 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
     case WmRButtonDown:
         MousePush({static_cast<int32_t>(lp & 0xFFFFu), static_cast<int32_t>(lp >> 16), 2});
         return 0;
+    case WmCommand:
+        // The zoom item of the window's bar or page: the window's own
+        // business, like its size, not the program's.
+        if (window == MainWindow && wParam >= IdZoom && wParam <= IdZoom + ZoomLargest) {
+            ZoomChoose(static_cast<int32_t>(wParam - IdZoom));
+            return 0;
+        }
+        break;
     case WmPaletteIsChanging:
         if (PaletteEntryCount > 0) PaletteChanged = 1;
         return 0;

@@ -2,6 +2,7 @@
 
 #include "framework/input.h"
 #include "framework/window.h"
+#include "framework/zoom.h"
 #include "ui/pen.h"
 
 void (*UndoStep)() = nullptr;
@@ -26,6 +27,8 @@ void Run(void (*step)())
 // makes Ctrl+Y's), or a letter of a layout beyond ASCII.
 bool MadeBy(uint32_t key, uint32_t character)
 {
+    // A zoom key's character (Ctrl+minus makes one on Windows) is its own.
+    if (key < 'A' || key > 'Z') return true;
     return character == key || character == key - 'A' + 'a' || character == key - 'A' + 1 ||
            (key == 'Z' && character == CharRedo) || character > 0x7F;
 }
@@ -41,6 +44,17 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     const bool control = (held & MkControl) != 0, shift = (held & MkShift) != 0;
     void (*step)() = nullptr;
     bool copy = false;
+    // The zoom keys, as the platforms name them on every layout: the key
+    // that types "+" or "=" (German: Shift+0), "-" (French: the 6 key), "0".
+    const bool larger = wParam == VkOemPlus || wParam == VkAdd;
+    const bool smaller = wParam == VkOemMinus || wParam == VkSubtract;
+    const bool first = wParam == '0' || wParam == VkNumpad0;
+    if (control && (larger || smaller || first)) {
+        TakenKey = wParam;
+        if (first) ZoomChoose(1);
+        else ZoomStep(larger ? 1 : -1);
+        return 0;
+    }
     if (control && wParam == 'Z') step = shift ? RedoStep : UndoStep;
     else if (control && wParam == 'Y') step = RedoStep;
     else if (control && wParam == 'C') copy = true;

@@ -2,7 +2,9 @@
 // the key (Win32's virtual key, which names a letter key by its Latin
 // meaning on every layout) with Ctrl or without; a button, or a script,
 // posts the character the key makes on a US keyboard (Ctrl+C is character 3),
-// which is taken too.
+// which is taken too. Ctrl with the zoom keys (VkOemPlus and VkAdd,
+// VkOemMinus and VkSubtract, '0' and VkNumpad0, which each platform names so
+// by what the key types on its layout) zooms the window.
 #pragma once
 #include <cstdint>
 

@@ -46,6 +46,20 @@ class Picture:
         return self.rgb == other.rgb
 
     @staticmethod
+    def of_blocks(rgb, scale):
+        """The cells of a picture of the field at `scale` screen pixels a
+        cell, each by its block's top-left pixel."""
+        if scale == 1:
+            return Picture(rgb)
+        row = WIDTH * scale * 3
+        out = bytearray()
+        for y in range(HEIGHT):
+            line = rgb[y * scale * row:y * scale * row + row]
+            for x in range(WIDTH):
+                out += line[3 * x * scale:3 * x * scale + 3]
+        return Picture(out)
+
+    @staticmethod
     def from_png(data):
         """A PNG of the client area's size, decoded by ImageMagick."""
         rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=data, check=True,
@@ -474,6 +488,13 @@ LAYOUT_KEYS = {
     "ru": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
     "ru,us": {"z": ("\u044f", "KeyZ", 52), "y": ("\u043d", "KeyY", 29)},
 }
+# The zoom keys there: the key that types "+" or "=" (German: the + key
+# beside Ü), "-" (French: the 6 key) and "0" (French: the key of à, 0
+# shifted).
+for _layout, _keys in LAYOUT_KEYS.items():
+    _keys.update({"=": ("=", "Equal", 21), "-": ("-", "Minus", 20), "0": ("0", "Digit0", 19)})
+LAYOUT_KEYS["de"].update({"=": ("+", "BracketRight", 35), "-": ("-", "Slash", 61)})
+LAYOUT_KEYS["fr"].update({"-": ("-", "Digit6", 15), "0": ("\u00e0", "Digit0", 19)})
 
 
 def test_undo_and_redo_keys_work_on_every_keyboard_layout(d, folder):
@@ -495,6 +516,28 @@ def test_undo_and_redo_keys_work_on_every_keyboard_layout(d, folder):
                        lambda: (lambda picture: not any(picture.at(*cell) == WALL for cell in shown))(d.shot()))
             d.key_on_layout(layout, "ctrl", "y")
             wait_until("the stroke back on the %s layout" % layout, lambda: shows_cells(d.shot(), shown))
+            d.close()
+    finally:
+        d.use_layout("us")
+    return "on " + ", ".join(layouts)
+
+
+def test_zoom_keys_work_on_every_keyboard_layout(d, folder):
+    """Ctrl with the key that types "+" (or "=") zooms in, with the one that
+    types "-" out and with the one that types "0" back to 1x, wherever the
+    layout puts them."""
+    layouts = d.layouts() if d.zoom_keys else []
+    if not layouts:
+        return "skipped: this backend's zoom keys are not the program's, or its layout cannot be chosen"
+    try:
+        for layout in layouts:
+            d.use_layout(layout)
+            d.start(folder, ["%s.talvo" % layout.replace(",", "-")])
+            for key, step in (("=", 2), ("=", 3), ("-", 2), ("0", 1)):
+                d.key_on_layout(layout, "ctrl", key)
+                wait_until("%dx by Ctrl and the key typing %s on the %s layout" % (step, LAYOUT_KEYS[layout][key][0],
+                                                                                layout),
+                           lambda: d.field_size() == (WIDTH * step, HEIGHT * step), 30)
             d.close()
     finally:
         d.use_layout("us")
@@ -689,6 +732,96 @@ def test_straight_walls_boxes_the_keyboards_pen_and_one_frame_at_a_time(d, folde
                    capture_output=True)
     with open(os.path.join(folder, "s.talvo"), "rb") as a, open(os.path.join(folder, "alone.talvo"), "rb") as b:
         assert a.read() == b.read(), "the window's scene is not talvo-sim's of the same input"
+
+
+def uneven_block(rgb, scale):
+    """The first cell whose block of scale x scale screen pixels is not one
+    colour, as (x, y); None when every cell is a sharp square."""
+    row = WIDTH * scale * 3
+    for y in range(HEIGHT):
+        lines = [rgb[(y * scale + dy) * row:(y * scale + dy + 1) * row] for dy in range(scale)]
+        for x in range(WIDTH):
+            first = lines[0][3 * x * scale:3 * x * scale + 3]
+            block = first * scale
+            if any(line[3 * x * scale:3 * (x + 1) * scale] != block for line in lines):
+                return x, y
+    return None
+
+
+def wait_for_zoom(d, step):
+    return wait_until("the field at %dx (%d x %d)" % (step, WIDTH * step, HEIGHT * step),
+                      lambda: d.field_size() == (WIDTH * step, HEIGHT * step), 30)
+
+
+# What the pointer does at each zoom, in screen pixels of the field, and
+# talvo-sim's input of the same in cells: a stroke pressed at a cell's last
+# pixel and moved to its first (the pen stamps where the pointer moves),
+# and a box from a press and a release at other corners of their cells,
+# so that a point mapped to the wrong cell moves a wall.
+def zoomed_input(step, click, box, held):
+    (cx, cy), ((x0, y0), (x1, y1)) = click, box
+    last = step - 1
+    pointer = [([(cx * step + last, cy * step + last), (cx * step, cy * step)], ()),
+               ([(x0 * step, y0 * step + last), (x1 * step + last, y1 * step)], held)]
+    keys = "".join(" " + k for k in held)
+    events = "2 lbuttondown %d %d\n2 mousemove %d %d\n2 lbuttonup %d %d\n" % (cx, cy, cx, cy, cx, cy)
+    events += "2 lbuttondown %d %d%s\n2 lbuttonup %d %d%s\n" % (x0, y0, keys, x1, y1, keys)
+    return pointer, events
+
+
+def test_zoom_by_whole_steps_keeps_cells_sharp_and_the_pointer_on_them(d, folder):
+    """Ctrl+plus and Ctrl+= zoom to 2x and 3x (the page: its zoom item), the
+    field a whole multiple of 336 x 402, every cell a sharp square on the
+    screen; a click and a box drawn with the pointer at each zoom land on
+    the cells under it, as talvo-sim's run of the same input in cells
+    shows. The zoom is remembered at the next start; Ctrl+minus and Ctrl+0
+    go back, and 1x is remembered too."""
+    make_scene(folder, "s.talvo", "1 command 40\n1 command 20\n")
+    shutil.copy(os.path.join(folder, "s.talvo"), os.path.join(folder, "alone.talvo"))
+    d.start(folder, ["s.talvo"])
+    settled(d)
+    script = ""
+    for step, combo, click, box, held in ((2, "ctrl+plus", (100, 150), ((40, 200), (90, 260)), ("ctrl",)),
+                                          (3, "ctrl+equal", (201, 151), ((180, 200), (221, 231)), ("ctrl", "shift"))):
+        d.zoom_key(combo)
+        wait_for_zoom(d, step)
+        pointer, events = zoomed_input(step, click, box, held)
+        for points, keys in pointer:
+            d.pixel_drag(points, held=keys)
+        script += events
+        # At Stop a stroke shows with the box drawn after it (a box shows
+        # as it is drawn, a stroke only with the next picture).
+        wait_until("the stroke's wall at %dx" % step, lambda: d.shot().at(*click) == WALL)
+        if step == 2:
+            screen = d.field_pixels()
+            if screen is not None:
+                assert len(screen) == WIDTH * HEIGHT * 12, len(screen)
+                assert uneven_block(screen, 2) is None, "cell %s is no sharp square at 2x" % (uneven_block(screen, 2),)
+                assert Picture.of_blocks(screen, 2) == d.shot(), "the screen at 2x is not the field's cells"
+    wait_until("the filled box at 3x", lambda: shows_cells(d.shot(), [(182, 202), (219, 229)]))
+    d.close()
+    with open(os.path.join(folder, "events.txt"), "w") as f:
+        f.write(script)
+    subprocess.run([sim_path(), "--frames", "10", "--events", "events.txt", "alone.talvo"], cwd=folder, check=True,
+                   capture_output=True)
+    window, alone = Scene(os.path.join(folder, "s.talvo")).data, Scene(os.path.join(folder, "alone.talvo")).data
+    field = 28 + (1024 if window[12:13] == b"B" else 24)
+    walls = [((i - field) % WIDTH, (i - field) // WIDTH) for i in range(field, field + WIDTH * HEIGHT)
+             if (window[i] & 7 == 1) != (alone[i] & 7 == 1)]
+    assert not walls, "the window's walls differ from talvo-sim's of the same input at %s" % walls[:8]
+    assert window == alone, "the zoomed window's scene is not talvo-sim's of the same input in cells"
+
+    d.restart(folder, "s.talvo")
+    wait_for_zoom(d, 3)
+    d.zoom_key("ctrl+minus")
+    wait_for_zoom(d, 2)
+    d.zoom_key("ctrl+0")
+    wait_for_zoom(d, 1)
+    wait_until("the scene at 1x", lambda: d.shot().at(201, 151) == WALL)
+    d.close()
+    d.restart(folder, "s.talvo")
+    wait_for_zoom(d, 1)
+    d.close()
 
 
 def test_a_killed_program_is_rebuilt_as_its_journal_kept_it(d, folder):

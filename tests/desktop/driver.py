@@ -5,6 +5,10 @@ import os
 
 
 class Driver:
+    # Whether Ctrl+plus, Ctrl+minus and Ctrl+0 reach the program (a browser
+    # keeps them for its own zoom).
+    zoom_keys = True
+
     def start(self, folder, args=()):
         """Starts the program in `folder` (its current directory) with these
         arguments; returns once its window shows."""
@@ -35,6 +39,27 @@ class Driver:
         others and releases at the last, with the keys `held` ("shift",
         "ctrl") held down throughout."""
         raise NotImplementedError
+
+    def pixel_drag(self, points, button="left", held=()):
+        """As drag(), at points in screen pixels of the field as it shows
+        now (at 2x, cell (x, y) is pixels 2x to 2x+1 across)."""
+        raise NotImplementedError
+
+    def field_size(self):
+        """The field's size on the screen now, in its pixels (device pixels
+        on a page): (336, 402) times the zoom."""
+        raise NotImplementedError
+
+    def field_pixels(self):
+        """The field as the screen shows it now, RGB triples at its full
+        size; None where the screen cannot be read from outside."""
+        return None
+
+    def zoom_key(self, combo):
+        """Zooms as the platform's user does: the keys ('ctrl+plus',
+        'ctrl+equal', 'ctrl+minus', 'ctrl+0'), or where the keys are the
+        browser's, the page's zoom item for the same step."""
+        self.key(combo)
 
     def key_down(self, name, held=()):
         """Presses a key and holds it, by xdotool's name ("space", "Right",

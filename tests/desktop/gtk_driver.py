@@ -96,7 +96,8 @@ class Driver(driver.Driver):
 
     def _centre(self, node):
         e = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
-        return e.x + e.width // 2, e.y + e.height // 2
+        logical = int(self.extra_env.get("GDK_SCALE", "1"))
+        return (e.x + e.width // 2) * logical, (e.y + e.height // 2) * logical
 
     def _field(self):
         return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_DRAWING_AREA)
@@ -148,20 +149,53 @@ class Driver(driver.Driver):
             area = self._field()
             if not self._showing(area):
                 return None
-            e = area.queryComponent().getExtents(at.DESKTOP_COORDS)
-            return (e.x, e.y) if (e.width, e.height) == (WIDTH, HEIGHT) else None
-        self.origin = wait_until("the field shown at 336 x 402", field)
+            return self._extents(area)
+        self.origin, self.scale = wait_until("the field shown at a whole multiple of 336 x 402", field)
         self.window = self.x.wait_window(TITLE)
         # Over any other program's window, as a new window comes.
         for window in self.x.windows(TITLE):
             if int(self.x.xdotool("getwindowpid", window, check=False) or 0) == self.process.pid:
                 self.x.xdotool("windowraise", window)
 
+    def _extents(self, area):
+        """((x, y), scale) of the field on the screen where it shows a whole
+        multiple of 336 x 402, else None."""
+        e = area.queryComponent().getExtents(self.at.DESKTOP_COORDS)
+        # The tree's positions are GDK's logical ones; the screen's pixels
+        # are GDK_SCALE of them.
+        logical = int(self.extra_env.get("GDK_SCALE", "1"))
+        width, height = e.width * logical, e.height * logical
+        scale = width // WIDTH
+        if scale < 1 or (width, height) != (WIDTH * scale, HEIGHT * scale):
+            return None
+        return (e.x * logical, e.y * logical), scale
+
     def shot(self):
-        return self.x.picture(*self.origin)
+        return self.x.picture(*self.origin, self.scale)
 
     def _point(self, x, y):
-        return self.origin[0] + x, self.origin[1] + y
+        # The middle of the cell's pixels.
+        return self.origin[0] + x * self.scale + self.scale // 2, self.origin[1] + y * self.scale + self.scale // 2
+
+    def field_size(self):
+        found = self._extents(self._fresh(self._field()))
+        if found is None:
+            return None
+        self.origin, self.scale = found
+        return WIDTH * self.scale, HEIGHT * self.scale
+
+    def field_pixels(self):
+        self.field_size()
+        return self.x.grab(*self.origin, WIDTH * self.scale, HEIGHT * self.scale)
+
+    def pixel_drag(self, points, button="left", held=()):
+        number = {"left": 1, "right": 3}[button]
+        keys = list(held)
+        at = [(self.origin[0] + x, self.origin[1] + y) for x, y in points]
+        args = (["keydown", *keys] if keys else []) + ["mousemove", *at[0], "mousedown", number]
+        for p in at[1:]:
+            args += ["mousemove", *p]
+        self.x.xdotool(*args, "mouseup", number, *(["keyup", *keys] if keys else []))
 
     def menu(self):
         # Opened as a keyboard user does, with Alt+Space over the window.

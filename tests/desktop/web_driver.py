@@ -918,8 +918,50 @@ class Driver(driver.Driver):
         })()""" % WIDTH)
         return left + (x + 0.5) * scale, top + (y + 0.5) * scale
 
+    def _field_box(self):
+        """The field's page position, its size and the device pixels of a
+        CSS pixel."""
+        return self.js("""(() => {
+            const r = document.getElementById("field").getBoundingClientRect();
+            return [r.left, r.top, r.width, r.height, window.devicePixelRatio || 1];
+        })()""")
+
+    def field_size(self):
+        _, _, width, height, ratio = self._field_box()
+        return round(width * ratio), round(height * ratio)
+
+    def field_pixels(self):
+        # Scrolled so that the whole field is in the browser's picture.
+        self.js("document.getElementById('field').scrollIntoView({block: 'nearest', inline: 'nearest'}), true")
+        left, top, width, height, ratio = self._field_box()
+        crop = "%dx%d+%d+%d" % (round(width * ratio), round(height * ratio), round(left * ratio), round(top * ratio))
+        return subprocess.run(["convert", "png:-", "-crop", crop, "-depth", "8", "rgb:-"],
+                              input=self.engine.screenshot(self.tab), check=True, capture_output=True).stdout
+
+    def pixel_drag(self, points, button="left", held=()):
+        left, top, _, _, ratio = self._field_box()
+        # The middle of each device pixel.
+        spots = [(left + (x + 0.5) / ratio, top + (y + 0.5) / ratio) for x, y in points]
+        self._pointer_steps(spots, button, held, None)
+
+    zoom_keys = False
+
+    def zoom_key(self, combo):
+        """The browser keeps Ctrl+plus, Ctrl+minus and Ctrl+0 for its own
+        zoom: the page's zoom item takes the same step (from fit, as from 1x)."""
+        now = int(self.js("document.querySelector('[data-zoom][aria-pressed=true]').dataset.zoom"))
+        step = max(now, 1)
+        choice = {"ctrl+plus": min(step + 1, 4), "ctrl+equal": min(step + 1, 4), "ctrl+minus": max(step - 1, 1),
+                  "ctrl+0": 1}[combo]
+        # Below a large field the item may be out of sight: a person scrolls to it.
+        self.js("document.querySelector('[data-zoom=\"%d\"]').scrollIntoView({block: 'nearest'}), true" % choice)
+        self.click_element('[data-zoom="%d"]' % choice, "the zoom item %dx" % choice)
+        self.wait_idle()
+
     def drag(self, points, button="left", held=(), during=None):
-        spots = [self.field_point(x, y) for x, y in points]
+        self._pointer_steps([self.field_point(x, y) for x, y in points], button, held, during)
+
+    def _pointer_steps(self, spots, button, held, during):
         first, last = spots[0], spots[-1]
         steps = [("move", first[0], first[1], None), ("down", first[0], first[1], button)] + \
             [("move", x, y, button) for x, y in spots[1:]] + [("up", last[0], last[1], button)]

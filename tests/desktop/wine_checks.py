@@ -5,6 +5,7 @@ import shutil
 import subprocess
 
 import behaviour
+import journal
 import library_checks
 import saves_checks
 from behaviour import ROOT, wait_until
@@ -73,6 +74,84 @@ def test_names_outside_the_code_page_reach_their_files(d, folder):
     d.close()
     assert behaviour.scene_has_cells(dropped, shown), "closing did not save to the dropped file"
     assert sorted(os.listdir(folder)) == ["Sände 場面.talvo", "Ωmega.talvo"], os.listdir(folder)
+
+
+def layouts(d, what):
+    """The program's records of the layout of its window `what` (note,
+    about) under TALVO_TEST_LAYOUT=1, the last one shown: its DPI, client
+    size and controls as (class, x, y, w, h, needed w, needed h, one line's
+    width)."""
+    d.log.seek(0)
+    lines = [line.split() for line in d.log.read().decode(errors="replace").splitlines()
+             if line.startswith("layout %s " % what)]
+    starts = [i for i, words in enumerate(lines) if words[2].startswith("dpi=")]
+    assert starts, "no layout of the %s recorded" % what
+    head = dict(w.split("=") for w in lines[starts[-1]][2:])
+    controls = []
+    for words in lines[starts[-1] + 1:]:
+        fields = dict(w.split("=") for w in words[2:])
+        controls.append((fields["child"],) + tuple(int(v) for v in fields["rect"].split(",")) +
+                        tuple(int(v) for v in fields["need"].split(",")) + (int(fields["line"]),))
+    return int(head["dpi"]), tuple(int(v) for v in head["client"].split(",")), controls
+
+
+def assert_nothing_cut_off(what, client, controls):
+    for kind, x, y, w, h, need_w, need_h, line in controls:
+        assert x >= 0 and y >= 0 and x + w <= client[0] and y + h <= client[1], \
+            "%s: a %s at %s leaves the client area %s" % (what, kind, (x, y, w, h), client)
+        if kind == "Static":
+            assert need_h <= h and need_w <= w, "%s: the text needs %dx%d, its control is %dx%d" % (
+                what, need_w, need_h, w, h)
+
+
+def test_at_192_dpi_the_window_is_2x_and_the_note_and_about_are_whole(d, folder):
+    """With Windows' scale at 200 % (LogPixels 192), the field is 2x, crisp,
+    and the note of a rebuilt scene and About are laid out for that DPI:
+    every text whole in its control, the note's OK below its text, each
+    inside its window, About no larger than twice its 96-DPI self."""
+    env = d.s.env
+    d.s.env = dict(env, TALVO_TEST_LAYOUT="1")
+    try:
+        d.start(folder)
+        d.choose("About talvo")
+        wait_until("the About dialog", d.about_is_open)
+        _, about96, _ = layouts(d, "about")
+        d.about_ok()
+        wait_until("the About dialog to go", lambda: not d.about_is_open())
+        d.close()
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", "192", "/f"], env=env, check=True, capture_output=True, timeout=120)
+        d.start(folder)
+        assert d.field_size() == (behaviour.WIDTH * 2, behaviour.HEIGHT * 2), d.field_size()
+        d.choose("Speed/Slow")
+        shown = behaviour.draw_stroke(d, 330)
+        wait_until("the stroke in the journal", lambda: (lambda r: r and journal.holds(r, 0x202))(
+            d.journal_of(folder, "Default.talvo")), 60)
+        d.kill("SIGKILL")
+        d.restart(folder, "Default.talvo")
+        wait_until("the note of the rebuild", d.note_shown, 60)
+        dpi, client, controls = layouts(d, "note")
+        assert dpi == 192, dpi
+        assert_nothing_cut_off("the note", client, controls)
+        text = next(c for c in controls if c[0] == "Static")
+        ok = next(c for c in controls if c[0] == "Button")
+        assert ok[2] >= text[2] + text[4], "the note's OK at %s is over its text at %s" % (ok[1:5], text[1:5])
+        assert behaviour.uneven_block(d.field_pixels(), 2) is None, "the field at 200 % is not sharp"
+        wait_until("the rebuilt stroke", lambda: behaviour.shows_cells(d.shot(), shown))
+        d.choose("About talvo")
+        wait_until("the About dialog", d.about_is_open)
+        dpi, about, controls = layouts(d, "about")
+        assert dpi == 192, dpi
+        assert_nothing_cut_off("About", about, controls)
+        assert about[0] <= 2 * about96[0] and about[1] <= 2 * about96[1], \
+            "About at 192 DPI is %s, at 96 DPI %s" % (about, about96)
+        d.about_ok()
+        wait_until("the About dialog to go", lambda: not d.about_is_open())
+        d.close()
+    finally:
+        d.s.env = env
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", "96", "/f"], env=env, check=False, capture_output=True, timeout=120)
 
 
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + library_checks.TESTS + \

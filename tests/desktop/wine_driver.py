@@ -156,11 +156,17 @@ class Driver(driver.Driver):
         self.d = self.s.display
         self.process = None
         self.origin = None
+        self.scale = 1
         self.log = None
         # A second program's driver leaves the first one's windows alone:
         # those open as it starts.
         self.beside = False
         self.others = set()
+        # Every flow starts at the default zoom: the prefix, and the user's
+        # data folder in it, serve the whole run.
+        for top, _, files in os.walk(os.path.join(self.s.prefix, "drive_c", "users")):
+            if os.path.basename(top) == "Talvo" and "zoom" in files:
+                os.remove(os.path.join(top, "zoom"))
 
     def start(self, folder, args=(), program=EXE, timeout=START_TIMEOUT):
         """Starts talvo.exe, or `program` (start.exe /wait, to open a file
@@ -180,31 +186,63 @@ class Driver(driver.Driver):
         self.process = subprocess.Popen(["wine", *command], cwd=folder, env=self.s.env,
                                         stdout=log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
-        geometry = dict(line.split("=", 1) for line in
-                        self.d.xdotool("getwindowgeometry", "--shell", window).split())
-        size = (int(geometry["WIDTH"]), int(geometry["HEIGHT"]))
-        assert size == (WIDTH, HEIGHT), "client area %dx%d" % size
-        self.origin = (int(geometry["X"]), int(geometry["Y"]))
         self.window = window
+        assert self.field_size(), "client area not a whole multiple of 336 x 402"
 
     def _window(self, name):
         if self.process.poll() is not None:
             raise AssertionError("talvo.exe ended with %s" % self.process.returncode)
         for window in self._own(name):
-            geometry = self.d.xdotool("getwindowgeometry", "--shell", window, check=False)
-            if "WIDTH=%d" % WIDTH in geometry.split() and "HEIGHT=%d" % HEIGHT in geometry.split():
+            if self._zoom_of(window):
                 return window
         return None
+
+    def _zoom_of(self, window):
+        """((x, y), scale) of the window's client area (Wine's X window of
+        it) where it is a whole multiple of 336 x 402, else None."""
+        shell = self.d.xdotool("getwindowgeometry", "--shell", window, check=False)
+        geometry = dict(line.split("=", 1) for line in shell.split() if "=" in line)
+        if "WIDTH" not in geometry:
+            return None
+        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        scale = width // WIDTH
+        if scale < 1 or (width, height) != (WIDTH * scale, HEIGHT * scale):
+            return None
+        return (int(geometry["X"]), int(geometry["Y"])), scale
 
     def _own(self, name="Talvo"):
         """This program's windows of that title (its main window, a note, a box)."""
         return [w for w in self.d.windows(name) if w not in self.others]
 
     def shot(self):
-        return self.d.picture(*self.origin)
+        return self.d.picture(*self.origin, self.scale)
 
     def _point(self, x, y):
-        return self.origin[0] + x, self.origin[1] + y
+        # The middle of the cell's pixels.
+        return self.origin[0] + x * self.scale + self.scale // 2, self.origin[1] + y * self.scale + self.scale // 2
+
+    def field_size(self):
+        found = self._zoom_of(self.window)
+        if found is None:
+            return None
+        self.origin, self.scale = found
+        return WIDTH * self.scale, HEIGHT * self.scale
+
+    def field_pixels(self):
+        self.field_size()
+        return self.d.grab(*self.origin, WIDTH * self.scale, HEIGHT * self.scale)
+
+    def pixel_drag(self, points, button="left", held=()):
+        number = 1 if button == "left" else 3
+        if held:
+            self.d.xdotool("keydown", *held)
+        self.d.xdotool("mousemove", self.origin[0] + points[0][0], self.origin[1] + points[0][1])
+        self.d.xdotool("mousedown", number)
+        for x, y in points[1:]:
+            self.d.xdotool("mousemove", self.origin[0] + x, self.origin[1] + y)
+        self.d.xdotool("mouseup", number)
+        if held:
+            self.d.xdotool("keyup", *held)
 
     def _pointer_on_window(self):
         self.d.xdotool("mousemove", *self._point(WIDTH // 2, HEIGHT // 2))

@@ -11,7 +11,8 @@ from behaviour import HEIGHT, WIDTH, Picture, end_process, wait_until
 
 
 class Display:
-    def __init__(self, size="1024x768"):
+    # Room for the window at 3x (1008 x 1206, its bar or frame above).
+    def __init__(self, size="1280x1400"):
         self.log = tempfile.NamedTemporaryFile(prefix="talvo-xvfb-", suffix=".log", delete=False)
         # -displayfd: Xvfb picks a free display and tells us which. -noreset:
         # a program that starts just as the previous one's connection closes
@@ -58,9 +59,10 @@ class Display:
                              env=self.env, check=True, capture_output=True, timeout=120).stdout
         return out
 
-    def picture(self, x, y):
-        """The 336 x 402 client area whose top-left corner is at (x, y)."""
-        return Picture(self.grab(x, y, WIDTH, HEIGHT))
+    def picture(self, x, y, scale=1):
+        """The 336 x 402 cells of the client area whose top-left corner is
+        at (x, y), shown at `scale` pixels a cell."""
+        return Picture.of_blocks(self.grab(x, y, WIDTH * scale, HEIGHT * scale), scale)
 
     def save_png(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=False, capture_output=True)

@@ -62,6 +62,18 @@ bool KeyButtonsOff[32] = {};
 // The display connection is gone: nothing may touch GTK any more.
 bool DisplayLost = false;
 
+// The field's size: the player's choice (1 to 4), the window's device
+// pixels to a logical one (GDK_SCALE, whole), and the device pixels a cell
+// takes, the desktop's whole scale times the choice.
+struct ZoomState {
+    int32_t choice = 1;
+    int32_t scale = 1;
+    int32_t cell = 1;
+    GtkWidget* button = nullptr;
+    GtkWidget* items[4] = {};
+};
+ZoomState Zoom;
+
 // Ended with this status when the display connection is lost, as GTK
 // programs are.
 constexpr int DisplayLostStatus = 1;
@@ -76,8 +88,12 @@ uint32_t ButtonBits(guint state)
     return bits;
 }
 
-// GTK reports logical coordinates, as fractions under some scales.
-int32_t Whole(double v) { return static_cast<int32_t>(std::floor(v)); }
+// GTK reports logical coordinates, as fractions under some scales: the
+// cell under a point is that of its device pixel.
+int32_t Whole(double v)
+{
+    return static_cast<int32_t>(std::floor(v * Zoom.scale / Zoom.cell));
+}
 
 gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
 {
@@ -134,6 +150,9 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
         row[OverlayAt[i] % Width] = rgb[OverlayBytes[i]];
     }
     cairo_surface_mark_dirty(Picture);
+    // A cell is Zoom.cell device pixels, whole, whatever the logical scale.
+    const double factor = static_cast<double>(Zoom.cell) / Zoom.scale;
+    cairo_scale(cr, factor, factor);
     cairo_set_source_surface(cr, Picture, 0, 0);
     // Under a scaled display every cell stays a sharp square.
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
@@ -222,6 +241,51 @@ int32_t KeyCharacter(const GdkEventKey* event, bool control)
     return c >= 0x20 && c <= 0xFF && c != 0x7F ? static_cast<int32_t>(c) : -1;
 }
 
+// What a zoom key is called by what it types: the key that types "+" or
+// "=", "-" and "0" (and the keypad's).
+uint32_t ZoomKeyOf(guint keyval)
+{
+    switch (keyval) {
+    case GDK_KEY_plus: case GDK_KEY_equal: return VkOemPlus;
+    case GDK_KEY_KP_Add: return VkAdd;
+    case GDK_KEY_minus: return VkOemMinus;
+    case GDK_KEY_KP_Subtract: return VkSubtract;
+    case GDK_KEY_0: return '0';
+    case GDK_KEY_KP_0: return VkNumpad0;
+    default: return 0;
+    }
+}
+
+// A zoom key held with Ctrl, by what it types with the keys held, else by
+// what it types at its other levels and in the keymap's other groups
+// (Shift+0 types "=" on a German keyboard, the key typing "+" types "1"
+// shifted on a Czech one), else by its place on a US keyboard for a layout
+// whose keys type nothing of the kind; 0 for any other key.
+uint32_t ZoomKey(const GdkEventKey* event)
+{
+    if (const uint32_t key = ZoomKeyOf(event->keyval)) return key;
+    GdkKeymapKey* keys = nullptr;
+    guint* keyvals = nullptr;
+    gint count = 0;
+    uint32_t found = 0;
+    if (gdk_keymap_get_entries_for_keycode(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                           event->hardware_keycode, &keys, &keyvals, &count)) {
+        for (int pass = 0; pass < 2 && !found; ++pass)
+            for (gint i = 0; i < count && !found; ++i)
+                if ((keys[i].group == event->group) == (pass == 0)) found = ZoomKeyOf(keyvals[i]);
+        g_free(keys);
+        g_free(keyvals);
+    }
+    if (found || gdk_keyval_to_unicode(event->keyval) < 0x80) return found;
+    // X keycodes of the evdev driver: 0, minus and equal of a US keyboard.
+    switch (event->hardware_keycode) {
+    case 19: return '0';
+    case 20: return VkOemMinus;
+    case 21: return VkOemPlus;
+    default: return 0;
+    }
+}
+
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
 {
     const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
@@ -234,6 +298,12 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     // Alt and Super keys are the desktop's (Win32 gives them no WM_KEYDOWN).
     if (mods & (GDK_MOD1_MASK | GDK_SUPER_MASK)) return FALSE;
     if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    if (mods & GDK_CONTROL_MASK) {
+        if (const uint32_t zoom = ZoomKey(event)) {
+            QueuePostKey(zoom, -1, MkControl | ((mods & GDK_SHIFT_MASK) ? MkShift : 0u));
+            return TRUE;
+        }
+    }
     const guint letter = LatinLetter(event);
     const uint32_t key = letter ? letter : VirtualKey(event->keyval);
     const int32_t character = KeyCharacter(event, (mods & GDK_CONTROL_MASK) != 0);
@@ -443,6 +513,74 @@ void OnBarButton(GtkButton*, gpointer character)
     QueuePost(WmChar, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(character)), 0);
 }
 
+// The zoom item's choices post the framework's zoom command.
+void OnZoomItem(GtkCheckMenuItem* item, gpointer choice)
+{
+    if (gtk_check_menu_item_get_active(item))
+        QueuePost(WmCommand, IdZoom + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(choice)), 0);
+}
+
+// The desktop's scale as a whole step: GDK's own (GDK_SCALE) times what
+// the font resolution says of a fractional one (Xft.dpi, GDK_DPI_SCALE),
+// rounded half up, so 150 % shows two device pixels a cell and 125 % one.
+int32_t DesktopStep()
+{
+    double resolution = gdk_screen_get_resolution(gdk_screen_get_default());
+    if (resolution <= 0) resolution = 96.0;
+    const double scale = Zoom.scale * resolution / 96.0;
+    const int32_t step = static_cast<int32_t>(std::floor(scale + 0.5));
+    return step < 1 ? 1 : step;
+}
+
+// The field's size for the choice and the desktop's scale now: the area
+// asks for its whole cells, and the window (fixed, not resizable) follows.
+void ApplyZoom()
+{
+    if (!Area) return;
+    Zoom.scale = gtk_widget_get_scale_factor(Window);
+    if (Zoom.scale < 1) Zoom.scale = 1;
+    Zoom.cell = DesktopStep() * Zoom.choice;
+    const auto logical = [](int32_t cells) {
+        return static_cast<gint>((static_cast<int64_t>(cells) * Zoom.cell + Zoom.scale - 1) / Zoom.scale);
+    };
+    gtk_widget_set_size_request(Area, logical(Width), logical(Height));
+    for (int32_t i = 0; i < 4; ++i) {
+        if (!Zoom.items[i]) continue;
+        g_signal_handlers_block_by_func(Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
+                                        reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(Zoom.items[i]), i + 1 == Zoom.choice);
+        g_signal_handlers_unblock_by_func(Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
+                                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
+    }
+    gtk_widget_queue_draw(Area);
+}
+
+void OnScaleChanged(GObject*, GParamSpec*, gpointer) { ApplyZoom(); }
+
+// The zoom item beside the bar's buttons: 1x to 4x, the keys in the labels.
+GtkWidget* NewZoomButton()
+{
+    GtkWidget* button = gtk_menu_button_new();
+    gtk_button_set_image(GTK_BUTTON(button), gtk_image_new_from_icon_name("zoom-in-symbolic", GTK_ICON_SIZE_BUTTON));
+    gtk_widget_set_tooltip_text(button, "Zoom (Ctrl+plus, Ctrl+minus, Ctrl+0)");
+    atk_object_set_name(gtk_widget_get_accessible(button), "Zoom");
+    gtk_widget_set_focus_on_click(button, FALSE);
+    GtkWidget* menu = gtk_menu_new();
+    GSList* group = nullptr;
+    static const char* const Labels[4] = {"1\u00d7 (Ctrl+0)", "2\u00d7", "3\u00d7", "4\u00d7"};
+    for (int32_t i = 0; i < 4; ++i) {
+        GtkWidget* item = gtk_radio_menu_item_new_with_label(group, Labels[i]);
+        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(item));
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), i == 0);
+        g_signal_connect(item, "toggled", G_CALLBACK(OnZoomItem), reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+        gtk_widget_show(item);
+        Zoom.items[i] = item;
+    }
+    gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
+    return button;
+}
+
 void OnProgressResponse(GtkInfoBar*, gint response, gpointer)
 {
     if (response == GTK_RESPONSE_CANCEL) QueuePost(WmCommand, IdCancel, 0);
@@ -518,16 +656,19 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
             gtk_widget_set_sensitive(widget, !KeyButtonsOff[button.character]);
         }
     }
-    // Seven buttons and the window's own two in the width of the field.
+    Zoom.button = NewZoomButton();
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), Zoom.button);
+    // Eight buttons and the window's own two in the width of the field.
     GtkCssProvider* compact = gtk_css_provider_new();
     gtk_css_provider_load_from_data(compact,
                                     "headerbar.talvo-bar { padding-left: 3px; padding-right: 3px; }"
-                                    "headerbar.talvo-bar button { min-width: 18px; padding-left: 5px; padding-right: 5px; }",
+                                    "headerbar.talvo-bar button { min-width: 16px; padding-left: 4px; padding-right: 4px; }",
                                     -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(compact),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    // For the screen: a provider of the bar's own would not reach its buttons.
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(compact),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     gtk_style_context_add_class(gtk_widget_get_style_context(bar), "talvo-bar");
-    g_object_set(bar, "spacing", 2, nullptr);
+    g_object_set(bar, "spacing", 1, nullptr);
     g_object_unref(compact);
     gtk_window_set_titlebar(window, bar);
     // After the bar: a title set before a bar with a title widget of its own
@@ -611,6 +752,10 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     Height = height;
     Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     opened.pixels = Surface.data();
+    // A change of the desktop's scale keeps every cell whole.
+    g_signal_connect(Window, "notify::scale-factor", G_CALLBACK(OnScaleChanged), nullptr);
+    g_signal_connect(gtk_settings_get_default(), "notify::gtk-xft-dpi", G_CALLBACK(OnScaleChanged), nullptr);
+    ApplyZoom();
     return opened;
 }
 
@@ -654,6 +799,14 @@ void PlatformPresent(int32_t width, int32_t height)
         gtk_widget_queue_draw(Area);
         DrawQueued = true;
     }
+}
+
+int32_t PlatformZoomDefault() { return 1; }
+
+void PlatformSetZoom(int32_t choice)
+{
+    Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
+    if (Window && !DisplayLost) ApplyZoom();
 }
 
 // A true-colour display has no palette to match.

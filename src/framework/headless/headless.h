@@ -85,3 +85,7 @@ std::string HeadlessOwnMenuText();
 
 // Back to the state of a new process (tests only).
 void HeadlessReset();
+// A window that zooms, as the desktop ones do (talvo-sim's does not), and
+// the choice it was last told to show (-1: none).
+void HeadlessOfferZoom(bool offered);
+int32_t HeadlessZoomShown();

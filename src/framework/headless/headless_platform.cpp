@@ -23,6 +23,9 @@
 namespace {
 
 struct State {
+    // Whether the window zooms (for the tests), and the choice it shows.
+    bool zoomOffered = false;
+    int32_t zoomShown = -1;
     bool windowExists = false;
     int32_t width = 0, height = 0;
     SurfaceBytes surface;
@@ -337,6 +340,13 @@ void PlatformShowProgress(const char*, int32_t permille)
 }
 
 // Only the two characters whose buttons the windows have are kept.
+// One size (the pictures talvo-sim writes are the field's own), unless a
+// test offers a window that zooms.
+int32_t PlatformZoomDefault() { return S.zoomOffered ? 1 : -1; }
+void PlatformSetZoom(int32_t choice) { S.zoomShown = choice; }
+void HeadlessOfferZoom(bool offered) { S.zoomOffered = offered; }
+int32_t HeadlessZoomShown() { return S.zoomShown; }
+
 void PlatformEnableButton(uint32_t character, bool enabled)
 {
     if (character >= 32) return;

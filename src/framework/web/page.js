@@ -117,7 +117,10 @@ var talvoPage = (function () {
   // Every cell a square of whole device pixels, as many as fit: beside the
   // side panel where there is room for it, else alone across the window
   // (the panel then goes below). Only where not even one device pixel a
-  // cell fits is the field shrunk, and smoothed.
+  // cell fits is the field shrunk, and smoothed. A size the player chose
+  // (1x to 4x: that many times the device's own scale rounded to a whole
+  // step) holds whatever the window's size; the page scrolls.
+  let zoomChoice = 0;
   function fit() {
     const ratio = window.devicePixelRatio || 1;
     const body = getComputedStyle(document.body);
@@ -127,11 +130,24 @@ var talvoPage = (function () {
     const steps = room => Math.floor(Math.min(room * ratio / Width, high * ratio / Height));
     let step = steps(wide - side);
     if (step < Math.ceil(ratio)) step = Math.max(step, steps(wide));
+    if (zoomChoice > 0) step = Math.max(1, Math.floor(ratio + 0.5)) * zoomChoice;
     const css = step >= 1 ? step / ratio : wide / Width;
     field.classList.toggle("smooth", step < 1);
     field.style.width = Width * css + "px";
     field.style.height = Height * css + "px";
   }
+
+  // The zoom buttons post the framework's zoom command; the program says
+  // which choice holds (the one remembered, at the start).
+  const IdZoom = 0x5A00;
+  function setZoom(choice) {
+    zoomChoice = choice;
+    for (const button of document.querySelectorAll("[data-zoom]"))
+      button.setAttribute("aria-pressed", Number(button.dataset.zoom) === choice ? "true" : "false");
+    fit();
+  }
+  for (const button of document.querySelectorAll("[data-zoom]"))
+    button.addEventListener("click", () => post(WmCommand, IdZoom + Number(button.dataset.zoom), 0));
 
   // Pointer input. Positions are client coordinates of the field, beyond its
   // edges (negative too) while the pointer is captured.
@@ -1486,6 +1502,7 @@ var talvoPage = (function () {
     wait,
     yieldToBrowser,
     setTitle: title => { document.title = title; },
+    setZoom,
     shown: () => { running = true; },
     paintSoon,
     acceptDrops: () => { dropsAccepted = true; },

@@ -63,6 +63,7 @@ EM_JS(void, JsDownloadPart, (const uint8_t* bytes, size_t size),
 EM_JS(void, JsDownloadEnd, (int keep), { talvoPage.downloadEnd(keep); });
 EM_JS(void, JsShowProgress, (const char* text, int permille),
       { talvoPage.showProgress(text ? UTF8ToString(text) : "", permille); });
+EM_JS(void, JsSetZoom, (int choice), { talvoPage.setZoom(choice); });
 EM_JS(void, JsEnableButton, (int character, int enabled), { talvoPage.enableButton(character, enabled); });
 // Resolves when the page posts input, or after ms (never when ms < 0).
 EM_ASYNC_JS(void, JsWait, (double ms), { await talvoPage.wait(ms); });
@@ -432,6 +433,10 @@ int32_t PlatformSaveFileEnd(bool keep, char*, size_t)
 }
 
 void PlatformShowProgress(const char* text, int32_t permille) { JsShowProgress(text, permille); }
+
+// The page fits the field to the window unless the player chose a size.
+int32_t PlatformZoomDefault() { return 0; }
+void PlatformSetZoom(int32_t choice) { JsSetZoom(choice); }
 
 void PlatformEnableButton(uint32_t character, bool enabled)
 {

@@ -10,7 +10,10 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <vector>
@@ -35,6 +38,8 @@ static_assert(MkLButton == MK_LBUTTON && MkRButton == MK_RBUTTON);
 static_assert(VkBack == VK_BACK && VkTab == VK_TAB && VkReturn == VK_RETURN && VkEscape == VK_ESCAPE &&
               VkSpace == VK_SPACE && VkShift == VK_SHIFT && VkControl == VK_CONTROL && VkF1 == VK_F1 && VkLeft == VK_LEFT && VkUp == VK_UP && VkRight == VK_RIGHT &&
               VkDown == VK_DOWN && VkDelete == VK_DELETE);
+static_assert(VkOemPlus == VK_OEM_PLUS && VkOemMinus == VK_OEM_MINUS && VkAdd == VK_ADD && VkSubtract == VK_SUBTRACT &&
+              VkNumpad0 == VK_NUMPAD0);
 static_assert(MfString == MF_STRING && MfUnchecked == MF_UNCHECKED && MfChecked == MF_CHECKED &&
               MfPopup == MF_POPUP && MfSeparator == MF_SEPARATOR);
 static_assert(PlatformForever == INFINITE);
@@ -80,6 +85,114 @@ int32_t CommandIdCount = 0;
 constexpr char ClassName[] = "TALVO";
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+// The field's size: the player's choice (1 to 4) times the monitor's
+// scale rounded to a whole step (100 %: 1, 150 % and 200 %: 2), as the
+// device pixels a cell takes; the window's DPI they came from.
+struct ZoomState {
+    int32_t choice = 1;
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    int32_t cell = 1;
+};
+ZoomState Zoom;
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+// The DPI calls of Windows 10 where there are any (the program runs on
+// Vista too, where the system's DPI is all there is).
+UINT SystemDpi()
+{
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+UINT DpiOf(HWND window)
+{
+    using GetDpi = UINT(WINAPI*)(HWND);
+    static const auto get = reinterpret_cast<GetDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = get && window ? get(window) : 0;
+    return dpi ? dpi : SystemDpi();
+}
+
+void AdjustForDpi(RECT* frame, DWORD style, DWORD extended, UINT dpi)
+{
+    using Adjust = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = reinterpret_cast<Adjust>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "AdjustWindowRectExForDpi")));
+    if (!adjust || !adjust(frame, style, FALSE, extended, dpi)) AdjustWindowRectEx(frame, style, FALSE, extended);
+}
+
+int Scaled(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI); }
+
+int32_t CellPixels(UINT dpi, int32_t choice)
+{
+    const int32_t step = static_cast<int32_t>((dpi + USER_DEFAULT_SCREEN_DPI / 2) / USER_DEFAULT_SCREEN_DPI);
+    return (step < 1 ? 1 : step) * choice;
+}
+
+// A window pixel's cell, beyond the edges too (floor, not toward zero).
+int32_t CellOf(int32_t pixel) { return pixel >= 0 ? pixel / Zoom.cell : -((-pixel + Zoom.cell - 1) / Zoom.cell); }
+
+LPARAM CellPoint(LPARAM lParam)
+{
+    const int32_t x = static_cast<int16_t>(LOWORD(lParam)), y = static_cast<int16_t>(HIWORD(lParam));
+    return static_cast<LPARAM>(PackPoint(CellOf(x), CellOf(y)));
+}
+
+// The zoom key Ctrl is held with, by what the key types on the layout in
+// force with Shift as held (Shift+0 types "=" on a German keyboard, the 6
+// key "-" on a French one), else with Shift the other way, else by Windows'
+// own names of the US keys; the keypad's by their own. 0 for any other key.
+WPARAM ZoomKey(WPARAM key)
+{
+    if (key == VK_ADD || key == VK_SUBTRACT || key == VK_NUMPAD0) return key;
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    static const struct {
+        wchar_t typed;
+        WPARAM zoom;
+    } Typed[] = {{L'+', VK_OEM_PLUS}, {L'=', VK_OEM_PLUS}, {L'-', VK_OEM_MINUS}, {L'0', '0'}};
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& t : Typed) {
+            const SHORT scan = VkKeyScanW(t.typed);
+            if (scan == -1 || LOBYTE(scan) != key || (HIBYTE(scan) & 6)) continue;
+            if (((HIBYTE(scan) & 1) != 0) == (shift != (pass == 1))) return t.zoom;
+        }
+    return key == VK_OEM_PLUS || key == VK_OEM_MINUS || key == '0' ? key : 0;
+}
+
+// The window's client area as whole cells at the zoom in force, placed at
+// `at` (the rectangle Windows suggests on a change of DPI) or where it is.
+void FitWindow(const RECT* at)
+{
+    if (!Window) return;
+    const int width = 336 * Zoom.cell, height = 402 * Zoom.cell;
+    RECT frame = {0, 0, width, height};
+    AdjustForDpi(&frame, WindowStyle, 0, Zoom.dpi);
+    const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (at ? 0 : SWP_NOMOVE);
+    SetWindowPos(Window, nullptr, at ? at->left : 0, at ? at->top : 0, frame.right - frame.left,
+                 frame.bottom - frame.top, flags);
+    // A caption that wraps or a theme's frame: the client area is made
+    // exact by what it came to.
+    RECT client = {};
+    GetClientRect(Window, &client);
+    const int dw = width - client.right, dh = height - client.bottom;
+    if (dw || dh)
+        SetWindowPos(Window, nullptr, 0, 0, frame.right - frame.left + dw, frame.bottom - frame.top + dh,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    InvalidateRect(Window, nullptr, FALSE);
+}
+
+void ApplyZoom(UINT dpi, const RECT* at)
+{
+    Zoom.dpi = dpi;
+    Zoom.cell = CellPixels(dpi, Zoom.choice);
+    FitWindow(at);
+}
+
 bool IsProgramCommand(uint32_t id)
 {
     for (int32_t i = 0; i < CommandIdCount; ++i)
@@ -111,6 +224,27 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         // Ctrl+Shift+Z makes the character of Ctrl+Z: it redoes, as Ctrl+Y.
         if (wParam == 26 && GetKeyState(VK_SHIFT) < 0) wParam = 25;
         break;
+    case WM_KEYDOWN:
+        if (GetKeyState(VK_CONTROL) < 0) {
+            if (const WPARAM zoom = ZoomKey(wParam)) wParam = zoom;
+        }
+        break;
+    // The program knows cells: the client area and the pointer are in
+    // them at every zoom.
+    case WM_SIZE:
+        lParam = static_cast<LPARAM>(PackPoint(LOWORD(lParam) / Zoom.cell, HIWORD(lParam) / Zoom.cell));
+        break;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+        lParam = CellPoint(lParam);
+        break;
+    case WM_DPICHANGED:
+        // Moved to a monitor of another scale: the cells stay whole there.
+        if (window == Window) ApplyZoom(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_DESTROY:
         if (DialogBrush) DeleteObject(DialogBrush);
         DialogBrush = nullptr;
@@ -121,6 +255,50 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return ToProcedure(window, message, wParam, lParam);
 }
 
+void RecordLayout(HWND window, const char* what);
+
+// About in its font's own dialog units: Windows lays a dialog out so at
+// every DPI, but Wine at a high DPI gives the system font's dialog lines
+// twice the font's height (at 192 DPI About grew to 986 x 612). Where the
+// dialog came out more than a tenth off that size, it and its controls
+// are scaled to it; at 96 DPI, and on Windows, it stays as it came.
+void FitDialogToFont(HWND dialog)
+{
+    const HRSRC found = FindResourceA(Instance, "DIALOG_1", reinterpret_cast<LPCSTR>(RT_DIALOG));
+    const HGLOBAL loaded = found ? LoadResource(Instance, found) : nullptr;
+    const auto* layout = static_cast<const DLGTEMPLATE*>(loaded ? LockResource(loaded) : nullptr);
+    if (!layout || layout->cx <= 0 || layout->cy <= 0) return;
+    const HDC dc = GetDC(dialog);
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    const HGDIOBJ kept = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    SIZE letters = {};
+    GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    SelectObject(dc, kept);
+    ReleaseDC(dialog, dc);
+    const int unitX = (letters.cx / 26 + 1) / 2, unitY = metrics.tmHeight;
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    const int width = MulDiv(layout->cx, unitX, 4), height = MulDiv(layout->cy, unitY, 8);
+    if (unitX <= 0 || unitY <= 0 || client.right <= 0 || client.bottom <= 0) return;
+    if (std::abs(client.right - width) * 10 <= width && std::abs(client.bottom - height) * 10 <= height) return;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT at = {};
+        GetWindowRect(child, &at);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
+        const int left = MulDiv(at.left, width, client.right), top = MulDiv(at.top, height, client.bottom);
+        MoveWindow(child, left, top, MulDiv(at.right, width, client.right) - left,
+                   MulDiv(at.bottom, height, client.bottom) - top, FALSE);
+    }
+    RECT frame = {0, 0, width, height};
+    AdjustForDpi(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)),
+                 static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)), DpiOf(dialog));
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
 INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -128,9 +306,13 @@ INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLORSTATIC:
         SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<INT_PTR>(DialogBrush);
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
         AboutDialog = dialog;
-        [[fallthrough]];
+        const INT_PTR result = AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
+        FitDialogToFont(dialog);
+        RecordLayout(dialog, "about");
+        return result;
+    }
     default:
         return AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
     }
@@ -186,6 +368,83 @@ int WindowBelowTop(int height)
     return top;
 }
 
+// The dialog font (DEFAULT_GUI_FONT, which Windows makes for the system's
+// DPI) for a window of that DPI; made once a DPI.
+HFONT FontForDpi(UINT dpi)
+{
+    static HFONT made = nullptr;
+    static UINT madeFor = 0;
+    const HFONT stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    const UINT system = SystemDpi();
+    if (dpi == system) return stock;
+    if (made && madeFor == dpi) return made;
+    LOGFONTW font = {};
+    if (!GetObjectW(stock, sizeof font, &font)) return stock;
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(system));
+    font.lfWidth = 0;
+    const HFONT scaled = CreateFontIndirectW(&font);
+    if (!scaled) return stock;
+    if (made) DeleteObject(made);
+    made = scaled;
+    madeFor = dpi;
+    return made;
+}
+
+// The height the text takes, wrapped at `width`, in that font.
+int TextHeight(const std::wstring& text, HFONT font, int width)
+{
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ kept = SelectObject(dc, font);
+    RECT box = {0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), -1, &box, DT_CALCRECT | DT_WORDBREAK);
+    SelectObject(dc, kept);
+    ReleaseDC(nullptr, dc);
+    return box.bottom - box.top;
+}
+
+// TALVO_TEST_LAYOUT=1: each small window's layout on standard error (its
+// client area, and each control's rectangle with the size its text needs
+// there), for the tests that look at it under another DPI.
+void RecordLayout(HWND window, const char* what)
+{
+    static const bool wanted = [] {
+        const char* asked = std::getenv("TALVO_TEST_LAYOUT");
+        return asked && std::strcmp(asked, "1") == 0;
+    }();
+    if (!wanted || !window) return;
+    RECT client = {};
+    GetClientRect(window, &client);
+    std::fprintf(stderr, "layout %s dpi=%u client=%ld,%ld\n", what, DpiOf(window), client.right, client.bottom);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t kind[32] = L"", text[512] = L"";
+        GetClassNameW(child, kind, 32);
+        GetWindowTextW(child, text, 512);
+        RECT at = {};
+        GetWindowRect(child, &at);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
+        const HFONT font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+        const HDC dc = GetDC(child);
+        const HGDIOBJ kept = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+        RECT need = {0, 0, at.right - at.left, 0};
+        DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK);
+        SIZE line = {};
+        GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &line);
+        SelectObject(dc, kept);
+        ReleaseDC(child, dc);
+        std::string narrow;
+        Win32Narrow(kind, &narrow);
+        // A picture's text is its resource's name, not shown.
+        if (narrow == "Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) narrow = "Icon";
+        std::fprintf(stderr, "layout %s child=%s rect=%ld,%ld,%ld,%ld need=%ld,%ld line=%ld\n", what, narrow.c_str(),
+                     at.left, at.top, at.right - at.left, at.bottom - at.top, need.right - need.left,
+                     need.bottom - need.top, line.cx);
+    }
+    std::fflush(stderr);
+}
+
+// Laid out for the main window's DPI: the text wraps in the note's width
+// and takes the height it needs (at 96 DPI at least the 72 pixels it
+// always had), the OK button below it.
 void OpenNoteWindow(const char* text, const char* caption)
 {
     static bool registered = false;
@@ -200,9 +459,15 @@ void OpenNoteWindow(const char* text, const char* caption)
     }
     std::wstring wideText, wideCaption;
     if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
-    RECT frame = {0, 0, 320, 120};
+    const UINT dpi = DpiOf(Window);
+    const HFONT font = FontForDpi(dpi);
+    const int margin = Scaled(10, dpi), textWidth = Scaled(300, dpi);
+    const int textHeight = std::max(Scaled(72, dpi), TextHeight(wideText, font, textWidth));
+    const int okTop = Scaled(8, dpi) + textHeight + Scaled(6, dpi);
+    const int okWidth = Scaled(70, dpi), okHeight = Scaled(24, dpi);
+    RECT frame = {0, 0, Scaled(320, dpi), okTop + okHeight + margin};
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
+    AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
     RECT owner = {};
     GetWindowRect(Window, &owner);
     const int height = frame.bottom - frame.top;
@@ -210,15 +475,16 @@ void OpenNoteWindow(const char* text, const char* caption)
     const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
                                       top, frame.right - frame.left, height, Window, nullptr, Instance, nullptr);
     if (!note) return;
-    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 72, note,
-                                       nullptr, Instance, nullptr);
-    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 125, 86, 70, 24,
-                                    note, reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
+    const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, margin,
+                                       Scaled(8, dpi), textWidth, textHeight, note, nullptr, Instance, nullptr);
+    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
+                                    (Scaled(320, dpi) - okWidth) / 2, okTop, okWidth, okHeight, note,
+                                    reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Shown without taking the keyboard from the field.
     ShowWindow(note, SW_SHOWNOACTIVATE);
+    RecordLayout(note, "note");
 }
 
 // The progress of the program's long work: a small window of its own
@@ -227,7 +493,15 @@ void OpenNoteWindow(const char* text, const char* caption)
 HWND ProgressWindow = nullptr;
 HWND ProgressLabel = nullptr;
 int32_t ProgressPermille = 0;
-constexpr RECT ProgressFill = {10, 34, 310, 50};
+// The bar's place at 96 DPI, and the DPI the window was laid out for.
+constexpr RECT ProgressFillAt96 = {10, 34, 310, 50};
+UINT ProgressDpi = USER_DEFAULT_SCREEN_DPI;
+
+RECT ProgressFill()
+{
+    return RECT{Scaled(ProgressFillAt96.left, ProgressDpi), Scaled(ProgressFillAt96.top, ProgressDpi),
+                Scaled(ProgressFillAt96.right, ProgressDpi), Scaled(ProgressFillAt96.bottom, ProgressDpi)};
+}
 
 LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -241,7 +515,7 @@ LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, L
     case WM_PAINT: {
         PAINTSTRUCT paint;
         const HDC dc = BeginPaint(progress, &paint);
-        RECT bar = ProgressFill;
+        RECT bar = ProgressFill();
         FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
         InflateRect(&bar, -1, -1);
         RECT done = bar;
@@ -270,9 +544,11 @@ void OpenProgressWindow(const char* text)
     std::wstring wideText;
     if (!Win32Widen(text, &wideText)) wideText.clear();
     ProgressPermille = 0;
-    RECT frame = {0, 0, 320, 96};
+    ProgressDpi = DpiOf(Window);
+    const UINT dpi = ProgressDpi;
+    RECT frame = {0, 0, Scaled(320, dpi), Scaled(96, dpi)};
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOOLWINDOW);
+    AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
     RECT owner = {};
     GetWindowRect(Window, &owner);
     const int height = frame.bottom - frame.top;
@@ -280,11 +556,12 @@ void OpenProgressWindow(const char* text)
                                      owner.left + 8, WindowBelowTop(height), frame.right - frame.left, height, Window,
                                      nullptr, Instance, nullptr);
     if (!ProgressWindow) return;
-    const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, 10, 8, 300, 20,
-                                    ProgressWindow, nullptr, Instance, nullptr);
-    const HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 125, 62, 70, 24,
-                                        ProgressWindow, reinterpret_cast<HMENU>(IDCANCEL), Instance, nullptr);
+    const HFONT font = FontForDpi(dpi);
+    ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, Scaled(10, dpi), Scaled(8, dpi),
+                                    Scaled(300, dpi), Scaled(20, dpi), ProgressWindow, nullptr, Instance, nullptr);
+    const HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, Scaled(125, dpi),
+                                        Scaled(62, dpi), Scaled(70, dpi), Scaled(24, dpi), ProgressWindow,
+                                        reinterpret_cast<HMENU>(IDCANCEL), Instance, nullptr);
     SendMessageW(ProgressLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(cancel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Shown without taking the keyboard from the field: Escape there
@@ -379,6 +656,8 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     DialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     DragAcceptFiles(Window, TRUE);
     Menus.assign(1, GetSystemMenu(Window, FALSE));
+    // Made at 1x: the monitor it went to has the last word.
+    ApplyZoom(DpiOf(Window), nullptr);
     return PlatformWindow{Window, CreateSurface(width, height), Colours};
 }
 
@@ -411,9 +690,23 @@ void PlatformPresent(int32_t width, int32_t height)
         under[i] = SurfaceBytesOf[Overlay[i].at];
         SurfaceBytesOf[Overlay[i].at] = Overlay[i].byte;
     }
-    BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    if (Zoom.cell == 1) {
+        BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    } else {
+        // Whole pixels a cell, each a copy of its cell: no smoothing.
+        SetStretchBltMode(WindowDc, COLORONCOLOR);
+        StretchBlt(WindowDc, 0, 0, width * Zoom.cell, height * Zoom.cell, SurfaceDc, 0, 0, width, height, SRCCOPY);
+    }
     GdiFlush();
     for (size_t i = Overlay.size(); i-- > 0;) SurfaceBytesOf[Overlay[i].at] = under[i];
+}
+
+int32_t PlatformZoomDefault() { return 1; }
+
+void PlatformSetZoom(int32_t choice)
+{
+    Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
+    ApplyZoom(Window ? DpiOf(Window) : Zoom.dpi, nullptr);
 }
 
 int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, bool repaint)
@@ -600,8 +893,8 @@ void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
     POINT at = {};
     GetCursorPos(&at);
     ScreenToClient(Window, &at);
-    *x = at.x;
-    *y = at.y;
+    *x = CellOf(at.x);
+    *y = CellOf(at.y);
     *buttons = ((GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0) | ((GetAsyncKeyState(VK_RBUTTON) & 0x8000) ? 2 : 0);
 }
 
@@ -679,7 +972,7 @@ void PlatformShowProgress(const char* text, int32_t permille)
     const int32_t now = permille > 1000 ? 1000 : permille;
     if (ProgressWindow && now != ProgressPermille) {
         ProgressPermille = now;
-        RECT bar = ProgressFill;
+        RECT bar = ProgressFill();
         InvalidateRect(ProgressWindow, &bar, FALSE);
     }
 }
@@ -710,11 +1003,13 @@ int32_t PlatformText(const PlatformTextRequest& request)
     }
     const int length = static_cast<int>(std::strlen(request.text));
     SetTextColor(WindowDc, request.colour);
-    if (request.intoWindow) TextOutA(WindowDc, request.x, request.y, request.text, length);
+    // Zoomed, the window shows the text as the surface holds it, in cells.
+    if (request.intoWindow && Zoom.cell == 1) TextOutA(WindowDc, request.x, request.y, request.text, length);
     SetTextColor(SurfaceDc, request.colour);
     const BOOL drawn = TextOutA(SurfaceDc, request.x, request.y, request.text, length);
     // The program writes the surface's bytes itself next.
     GdiFlush();
+    if (request.intoWindow && Zoom.cell != 1) PlatformPresent(SurfaceColumns, SurfaceRows);
     return drawn;
 }
 
