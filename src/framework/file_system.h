@@ -131,6 +131,15 @@ FileStatus FileStreamClose(bool keep);
 // none.
 bool FileRescueFolder(char* folder, size_t size, bool make = true);
 
+// The name as it will still mean the same file once the current folder
+// has changed: made whole from the current folder, "." and ".." taken out
+// by their names alone (POSIX) or as GetFullPathNameW makes it. Empty when
+// it cannot be made.
+std::string FileFullName(const char* name);
+// Makes the folder the current one; false when it cannot be entered
+// (FileLastError says why).
+bool FileEnterFolder(const char* folder);
+
 // Makes the folder, and the folders on the way to it, where missing (new
 // ones private to the user). False when it is not there afterwards
 // (FileLastError says why).

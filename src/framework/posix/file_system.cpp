@@ -509,6 +509,40 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
     return true;
 }
 
+std::string FileFullName(const char* name)
+{
+    std::string whole = name;
+    if (whole.empty()) return "";
+    if (whole[0] != '/') {
+        char* here = getcwd(nullptr, 0);
+        if (!here) return "";
+        whole = std::string(here) + "/" + whole;
+        std::free(here);
+    }
+    // By the names alone, as a shell's cd does: a link is not followed.
+    std::string out;
+    for (size_t at = 0; at < whole.size();) {
+        size_t end = whole.find('/', at);
+        if (end == std::string::npos) end = whole.size();
+        const std::string part = whole.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/'));
+            continue;
+        }
+        out += "/" + part;
+    }
+    return out.empty() ? "/" : out;
+}
+
+bool FileEnterFolder(const char* folder)
+{
+    if (chdir(folder) == 0) return true;
+    Fail(FileFailed, errno);
+    return false;
+}
+
 bool FileMakeFolders(const char* path)
 {
     const std::string whole = std::string(path) + "/";

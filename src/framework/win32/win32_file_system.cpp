@@ -634,6 +634,26 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
     return true;
 }
 
+std::string FileFullName(const char* name)
+{
+    std::wstring wide, full;
+    std::string text;
+    if (!Win32Widen(name, &wide) ||
+        !GrownName([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); },
+                   &full) ||
+        !Win32Narrow(full, &text))
+        return "";
+    return text;
+}
+
+bool FileEnterFolder(const char* folder)
+{
+    std::wstring wide;
+    if (Win32Widen(folder, &wide) && SetCurrentDirectoryW(wide.c_str())) return true;
+    Fail(FileFailed, GetLastError());
+    return false;
+}
+
 bool FileMakeFolders(const char* path)
 {
     std::wstring whole;
