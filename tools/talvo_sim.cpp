@@ -14,7 +14,7 @@
 #include "app/pictures.h"
 #include "app/replay.h"
 #include "app/scene_handlers.h"
-#include "files/png_image.h"
+#include "codecs/png_image.h"
 #include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "framework/headless/headless.h"

@@ -4,7 +4,7 @@
 
 #include "app/main_routine.h"
 #include "app/session_state.h"
-#include "files/lz_pack.h"
+#include "codecs/lz_pack.h"
 #include "framework/file_system.h"
 #include "framework/window.h"
 #include "ui/menu.h"
