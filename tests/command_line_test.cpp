@@ -132,3 +132,31 @@ TEST(CommandLine, ASceneNamedBesideDataHomeKeepsMeaningTheFileItNamed)
     EXPECT_FALSE(FileEnterFolder("missing"));
     ASSERT_TRUE(FileEnterFolder(".."));
 }
+
+// The journal's reader and the scene's hash read through this.
+TEST(CommandLine, FilesAreReadWholeOrUpToALimitAndOnlyRegularOnes)
+{
+    TempDir dir;
+    WriteFileBytes("f.bin", {1, 2, 3, 4, 5});
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(FileReadWhole("f.bin", &bytes));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    bytes.clear();
+    ASSERT_TRUE(FileReadWhole("f.bin", &bytes, 3));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 3}));
+    // Past the 64 KiB a read takes at a time.
+    std::vector<uint8_t> large(200000);
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 7);
+    WriteFileBytes("large.bin", large);
+    bytes.clear();
+    ASSERT_TRUE(FileReadWhole("large.bin", &bytes));
+    EXPECT_EQ(bytes, large);
+    bytes.clear();
+    ASSERT_TRUE(FileReadWhole("large.bin", &bytes, 70000));
+    EXPECT_EQ(bytes, std::vector<uint8_t>(large.begin(), large.begin() + 70000));
+    bytes.clear();
+    EXPECT_FALSE(FileReadWhole("missing.bin", &bytes));
+    ASSERT_TRUE(FileMakeFolders("folder"));
+    EXPECT_FALSE(FileReadWhole("folder", &bytes));
+    EXPECT_TRUE(bytes.empty());
+}

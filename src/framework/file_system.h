@@ -72,6 +72,11 @@ std::FILE* FileOpenRegular(const char* name, const char* mode);
 // long to be what the caller reads is refused before it is read whole.
 std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length);
 
+// Reads a regular file whole, or its first `limit` bytes, into *bytes
+// (which keeps what was read before a failure); false when it cannot be
+// opened as FileOpenRegular opens it, or a read fails.
+bool FileReadWhole(const char* name, std::vector<uint8_t>* bytes, size_t limit = SIZE_MAX);
+
 // Looks at what a save to `name` would write: follows symbolic links to the
 // file they lead to (or, for a link that leads nowhere, to the name it
 // would be made under) and fills `facts`. For an existing regular file:
