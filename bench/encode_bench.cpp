@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/main_routine.h"
-#include "files/gif_animation.h"
-#include "files/png_image.h"
+#include "codecs/gif_animation.h"
+#include "codecs/png_image.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "framework/window.h"

@@ -377,6 +377,67 @@ TEST(SimCli, OptionsThatDoNothingInTheModeChosenAreRefused)
     EXPECT_FALSE(FileExists("x.talvo") || FileExists("y.talvo") || FileExists("Default.talvo"));
 }
 
+TEST(SimCli, ASceneWhoseNameBeginsWithADashIsNamedAfterTheEndOfOptions)
+{
+    TempDir dir;
+    ASSERT_EQ(RunSim("--frames 2 -- -x.talvo"), 0) << ReadText("sim.err");
+    EXPECT_TRUE(FileExists("-x.talvo"));
+    ASSERT_EQ(RunSim("--frames 2 ./-y.talvo"), 0) << ReadText("sim.err");
+    EXPECT_TRUE(FileExists("-y.talvo"));
+    EXPECT_EQ(RunSim("--frames 2 -z.talvo"), 2);
+    EXPECT_NE(ReadText("sim.err").find("unknown option \"-z.talvo\""), std::string::npos) << ReadText("sim.err");
+    // The desktop program's own option is not talvo-sim's.
+    EXPECT_EQ(RunSim("--data-home x.talvo"), 2);
+    EXPECT_FALSE(FileExists("-z.talvo") || FileExists("x.talvo") || FileExists("Default.talvo"));
+}
+
+#ifdef TALVO_DESKTOP_PATH
+// The desktop program's command line is answered or refused before it
+// looks for a display: none is given here.
+int RunDesktop(const std::string& args)
+{
+    const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY timeout -k 5 60 '") + TALVO_DESKTOP_PATH +
+                                "' " + args + " >sim.out 2>sim.err </dev/null";
+    const int status = std::system(command.c_str());
+    return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+}
+
+// What the folder holds besides the runs' output.
+std::vector<std::string> Written(const TempDir& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != "sim.out" && name != "sim.err") names.push_back(name);
+    }
+    return names;
+}
+
+TEST(DesktopCli, VersionHelpAndABadCommandLineNeedNoDisplayAndWriteNothing)
+{
+    TempDir dir;
+    ASSERT_EQ(RunDesktop("--version"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadText("sim.out"), std::string("talvo ") + TALVO_VERSION + "\n");
+    ASSERT_EQ(RunDesktop("x.talvo --help"), 0) << ReadText("sim.err");
+    EXPECT_EQ(ReadText("sim.out").rfind("usage: talvo [--data-home]", 0), 0u) << ReadText("sim.out");
+    EXPECT_NE(ReadText("sim.out").find("\n  --data-home "), std::string::npos);
+    for (const char* args : {"--bogus", "x.talvo --bogus", "-x", "--data-home --verison", "--display"}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(RunDesktop(args), 2);
+        const std::string err = ReadText("sim.err");
+        EXPECT_NE(err.find("talvo: unknown option"), std::string::npos) << err;
+        EXPECT_NE(err.find("\nusage: talvo "), std::string::npos) << err;
+        EXPECT_TRUE(ReadText("sim.out").empty());
+    }
+    // A good command line goes on to look for the display, and says there is none.
+    for (const char* args : {"x.talvo", "-- -x.talvo", "./-x.talvo"}) {
+        EXPECT_EQ(RunDesktop(args), 3) << args;
+        EXPECT_NE(ReadText("sim.err").find("no display"), std::string::npos) << args;
+    }
+    EXPECT_EQ(Written(dir), std::vector<std::string>{});
+}
+#endif
+
 // --help describes each option the usage names and the events, and so does
 // the manual page.
 TEST(SimCli, HelpAndTheManualPageDescribeEveryOptionAndTheEventsFile)

@@ -24,54 +24,32 @@ bool ParseDecimal(const std::string& text, int64_t low, int64_t high, int64_t* o
     return true;
 }
 
-std::string QuoteText(const std::string& text, size_t limit)
-{
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size() && i < limit; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    out += '"';
-    if (text.size() > limit) out += "...";
-    return out;
-}
-
 bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error)
 {
     SimOptions& o = *options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string value;
-        auto take = [&](const char* name) {
-            if (i + 1 >= argc) {
-                *error = std::string(name) + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
+    // What the desktop program takes too (--help, --version, --, the
+    // scenes, what is refused) is read as it reads it.
+    CommandLineRules rules;
+    rules.dataHome = false;
+    for (const char* name : {"--frames", "--seed", "--png", "--events", "--replay", "--gif", "--gif-every", "--gif-frames"})
+        rules.own.push_back({name, true});
+    for (const char* name : {"--bench", "--real-time", "--no-journal", "--menu"}) rules.own.push_back({name, false});
+    CommandLine line;
+    if (!ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), rules, &line, error))
+        return false;
+    o.help = line.help;
+    o.version = line.version;
+    o.scene = line.scenes;
+    for (const auto& [arg, value] : line.own) {
         int64_t number = 0;
-        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') o.given.push_back(arg);
+        o.given.push_back(arg);
         if (arg == "--frames") {
-            if (!take("--frames")) return false;
             if (!ParseDecimal(value, 1, INT32_MAX, &number)) {
                 *error = "--frames takes a whole number from 1";
                 return false;
             }
             o.frames = number;
         } else if (arg == "--seed") {
-            if (!take("--seed")) return false;
             if (!ParseDecimal(value, 0, UINT32_MAX, &number)) {
                 *error = "--seed takes a number from 0 to 4294967295";
                 return false;
@@ -79,10 +57,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.haveSeed = true;
             o.seed = static_cast<uint32_t>(number);
         } else if (arg == "--png") {
-            if (!take("--png")) return false;
             o.png = value;
         } else if (arg == "--events") {
-            if (!take("--events")) return false;
             o.events = value;
         } else if (arg == "--bench") {
             o.bench = true;
@@ -91,20 +67,16 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
         } else if (arg == "--no-journal") {
             o.noJournal = true;
         } else if (arg == "--replay") {
-            if (!take("--replay")) return false;
             o.replay = value;
         } else if (arg == "--gif") {
-            if (!take("--gif")) return false;
             o.gif = value;
         } else if (arg == "--gif-every") {
-            if (!take("--gif-every")) return false;
             if (!ParseDecimal(value, 1, INT32_MAX, &number)) {
                 *error = "--gif-every takes a whole number from 1";
                 return false;
             }
             o.gifEvery = static_cast<uint64_t>(number);
         } else if (arg == "--gif-frames") {
-            if (!take("--gif-frames")) return false;
             const size_t colon = value.find(':');
             int64_t from = 0, to = INT64_MAX;
             if (colon == std::string::npos || (colon > 0 && !ParseDecimal(value.substr(0, colon), 0, INT64_MAX, &from)) ||
@@ -116,17 +88,6 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.gifTo = static_cast<uint64_t>(to);
         } else if (arg == "--menu") {
             o.menu = true;
-        } else if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) o.scene.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option " + QuoteText(arg);
-            return false;
-        } else {
-            o.scene.push_back(arg);
         }
     }
     if (o.help || o.version) return true;

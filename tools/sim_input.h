@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "framework/headless/headless.h"
 
 struct SimOptions {
@@ -40,7 +41,3 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
 // comment. False at the first line that cannot be read, with
 // "LINE: why: "the line"" in *error.
 bool ParseSimEvents(const std::string& text, std::vector<HeadlessEvent>* events, std::string* error);
-
-// The text in double quotes, control characters, quotes and backslashes
-// escaped, cut after `limit` characters with "..." after the quote.
-std::string QuoteText(const std::string& text, size_t limit = 200);

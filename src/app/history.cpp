@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/replay.h"
-#include "files/lz_pack.h"
+#include "codecs/lz_pack.h"
 #include "framework/palette_builder.h"
 #include "framework/window.h"
 #include "sim/field.h"

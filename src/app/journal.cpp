@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <vector>
 
 #include "app/history.h"
@@ -13,9 +12,9 @@
 #include "app/scene_handlers.h"
 #include "app/session_state.h"
 #include "app/standard_random.h"
-#include "files/checksum.h"
+#include "codecs/checksum.h"
 #include "files/journal_file.h"
-#include "files/lz_pack.h"
+#include "codecs/lz_pack.h"
 #include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "framework/pump.h"
@@ -94,8 +93,9 @@ void AddNote(const std::string& text);
 void Stall(const std::string& cause, const std::string& where)
 {
     if (!Stalled) {
-        std::fprintf(stderr, "talvo: the session journal cannot be kept (%s: %s): a crash would lose what follows\n",
-                     cause.c_str(), where.c_str());
+        ShowLine(("the session journal cannot be kept (" + cause + ": " + where + "): a crash would lose what follows")
+                     .c_str(),
+                 "talvo");
         AddNote("Talvo cannot keep the journal of this session (" + cause +
                 "), so a crash would lose what follows. It tries again now and then.");
     }
@@ -126,13 +126,9 @@ std::string HexOf(uint64_t value)
 // scene the program saved either way, and it is never read whole.
 uint64_t FileHash(const char* name)
 {
-    std::vector<uint8_t> bytes(SceneMaxSize + 1);
-    size_t got = 0;
-    if (std::FILE* file = FileOpenRegular(name, "rb")) {
-        got = std::fread(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-    return Fnv64(bytes.data(), got);
+    std::vector<uint8_t> bytes;
+    FileReadWhole(name, &bytes, SceneMaxSize + 1);
+    return Fnv64(bytes.data(), bytes.size());
 }
 
 // The file the scene name stands for, as one text for every way of naming
@@ -144,9 +140,8 @@ std::string RealPath(const char* name)
     std::string path = facts.path[0] ? facts.path : name;
     const bool whole = path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
     if (!whole) {
-        std::error_code error;
-        const std::string here = std::filesystem::current_path(error).string();
-        if (!error) path = here + "/" + path;
+        const std::string full = FileFullName(path.c_str());
+        if (!full.empty()) path = full;
     }
     return path;
 }
@@ -191,7 +186,7 @@ void WriteSegment()
     }
     if (Stalled) {
         Stalled = Missed = false;
-        std::fprintf(stderr, "talvo: the session journal is kept again\n");
+        ShowLine("the session journal is kept again", "talvo");
         AddNote("Talvo keeps the journal of this session again.");
     }
     Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});

@@ -7,7 +7,7 @@
 #include "app/main_routine.h"
 #include "app/replay.h"
 #include "app/session_state.h"
-#include "files/png_image.h"
+#include "codecs/png_image.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "framework/pump.h"

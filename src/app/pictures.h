@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "files/gif_animation.h"
+#include "codecs/gif_animation.h"
 
 // The field, 336 x 402, through the colour table in force, as a PNG.
 std::vector<uint8_t> PictureOfField();

@@ -4,7 +4,7 @@
 
 #include "app/main_routine.h"
 #include "app/session_state.h"
-#include "files/lz_pack.h"
+#include "codecs/lz_pack.h"
 #include "framework/file_system.h"
 #include "framework/window.h"
 #include "ui/menu.h"
@@ -12,16 +12,41 @@
 
 namespace {
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes)
+using Segments = std::vector<std::pair<int64_t, std::string>>;
+
+// The journal's segments in the folder, by number; false when the folder
+// cannot be read.
+bool SegmentsIn(const std::string& folder, Segments* segments)
 {
-    std::FILE* file = FileOpenRegular(path.c_str(), "rb");
-    if (!file) return false;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
-    const bool read = !std::ferror(file);
-    std::fclose(file);
-    return read;
+    std::vector<std::string> names;
+    if (!FileListFolder(folder.c_str(), &names)) return false;
+    for (const std::string& name : names)
+        if (JournalSegmentNumber(name) >= 0) segments->emplace_back(JournalSegmentNumber(name), name);
+    std::sort(segments->begin(), segments->end());
+    return true;
+}
+
+// The one reader of a journal's segments, for recovery and replay alike:
+// those given, in order, up to the first that is not whole.
+bool ReadSegments(const std::string& folder, const Segments& segments, JournalReading* out)
+{
+    bool any = false;
+    for (const auto& segment : segments) {
+        std::vector<uint8_t> bytes;
+        if (!FileReadWhole((folder + segment.second).c_str(), &bytes)) {
+            out->damaged.push_back(segment.second);
+            continue;
+        }
+        const JournalSegmentStatus status = ReadJournalSegment(bytes.data(), bytes.size(), &out->records);
+        if (status == SegmentOtherVersion) out->otherVersion = true;
+        if (status != SegmentWhole) out->damaged.push_back(segment.second);
+        if (status == SegmentWhole || status == SegmentCut) any = true;
+        // What follows a damaged segment cannot be trusted to follow on.
+        if (status != SegmentWhole) break;
+    }
+    for (const JournalRecord& record : out->records)
+        if (record.type == RecordHeader || record.type == RecordCheckpoint) out->scenePath = record.text;
+    return any || out->otherVersion || !out->damaged.empty();
 }
 
 bool PutCheckpointInForce(const JournalRecord& checkpoint)
@@ -50,47 +75,22 @@ bool IsSceneInput(uint32_t message, uint32_t wParam)
 
 bool ReadJournal(const std::string& folder, JournalReading* out)
 {
-    std::vector<std::string> names;
-    if (!FileListFolder(folder.c_str(), &names)) return false;
-    std::vector<std::pair<int64_t, std::string>> segments;
-    for (const std::string& name : names)
-        if (JournalSegmentNumber(name) >= 0) segments.emplace_back(JournalSegmentNumber(name), name);
-    std::sort(segments.begin(), segments.end());
-    bool any = false;
-    for (const auto& segment : segments) {
-        std::vector<uint8_t> bytes;
-        if (!ReadWhole(folder + segment.second, &bytes)) {
-            out->damaged.push_back(segment.second);
-            continue;
-        }
-        const JournalSegmentStatus status = ReadJournalSegment(bytes.data(), bytes.size(), &out->records);
-        if (status == SegmentOtherVersion) out->otherVersion = true;
-        if (status != SegmentWhole) out->damaged.push_back(segment.second);
-        if (status == SegmentWhole || status == SegmentCut) any = true;
-        // What follows a damaged segment cannot be trusted to follow on.
-        if (status != SegmentWhole) break;
-    }
-    for (const JournalRecord& record : out->records)
-        if (record.type == RecordHeader || record.type == RecordCheckpoint) out->scenePath = record.text;
-    return any || out->otherVersion || !out->damaged.empty();
+    Segments segments;
+    return SegmentsIn(folder, &segments) && ReadSegments(folder, segments, out);
 }
 
 bool JournalFinished(const std::string& folder)
 {
-    std::vector<std::string> names;
-    if (!FileListFolder(folder.c_str(), &names)) return false;
-    int64_t last = -1;
-    for (const std::string& name : names) last = std::max(last, JournalSegmentNumber(name));
-    if (last < 0) return true;
+    Segments segments;
+    if (!SegmentsIn(folder, &segments)) return false;
+    if (segments.empty()) return true;
     // The last segment alone tells most: an unclean end is not read further.
-    std::vector<uint8_t> bytes;
-    std::vector<JournalRecord> records;
-    if (!ReadWhole(folder + JournalSegmentName(static_cast<uint32_t>(last)), &bytes) ||
-        ReadJournalSegment(bytes.data(), bytes.size(), &records) != SegmentWhole || records.empty() ||
-        records.back().type != RecordEnd)
+    JournalReading last;
+    if (!ReadSegments(folder, {segments.back()}, &last) || !last.damaged.empty() || last.records.empty() ||
+        last.records.back().type != RecordEnd)
         return false;
     JournalReading reading;
-    return ReadJournal(folder, &reading) && !reading.otherVersion && !reading.records.empty() &&
+    return ReadSegments(folder, segments, &reading) && !reading.otherVersion && !reading.records.empty() &&
            reading.records.back().type == RecordEnd;
 }
 

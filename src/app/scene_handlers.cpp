@@ -43,7 +43,7 @@ int32_t SaveSceneAndTell(bool sessionEnds)
         return 1;
     }
     if (sessionEnds) {
-        std::fprintf(stderr, "%s: %s\n", Caption, StoreFailure());
+        ShowLine(StoreFailure(), Caption);
         NoteBesideRescue();
         if (!StoreRescued()) SetExitStatus(1);
         return 0;
@@ -62,7 +62,7 @@ int32_t SaveSceneAndTell(bool sessionEnds)
     for (int tries = 0; tries < 3 && saved < 0; ++tries)
         saved = OfferFile(OfferedName().c_str(), "application/x-talvo-scene", bytes.data(), bytes.size());
     if (saved <= 0) {
-        std::fprintf(stderr, "%s: the scene was not saved anywhere, so it is lost.\n", Caption);
+        ShowLine("the scene was not saved anywhere, so it is lost.", Caption);
         SetExitStatus(1);
     }
     return 0;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "files/checksum.h"
+#include "codecs/checksum.h"
 
 namespace {
 

@@ -72,6 +72,11 @@ std::FILE* FileOpenRegular(const char* name, const char* mode);
 // long to be what the caller reads is refused before it is read whole.
 std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length);
 
+// Reads a regular file whole, or its first `limit` bytes, into *bytes
+// (which keeps what was read before a failure); false when it cannot be
+// opened as FileOpenRegular opens it, or a read fails.
+bool FileReadWhole(const char* name, std::vector<uint8_t>* bytes, size_t limit = SIZE_MAX);
+
 // Looks at what a save to `name` would write: follows symbolic links to the
 // file they lead to (or, for a link that leads nowhere, to the name it
 // would be made under) and fills `facts`. For an existing regular file:
@@ -130,6 +135,15 @@ FileStatus FileStreamClose(bool keep);
 // separator at the end so that a name can be appended. False when there is
 // none.
 bool FileRescueFolder(char* folder, size_t size, bool make = true);
+
+// The name as it will still mean the same file once the current folder
+// has changed: made whole from the current folder, "." and ".." taken out
+// by their names alone (POSIX) or as GetFullPathNameW makes it. Empty when
+// it cannot be made.
+std::string FileFullName(const char* name);
+// Makes the folder the current one; false when it cannot be entered
+// (FileLastError says why).
+bool FileEnterFolder(const char* folder);
 
 // Makes the folder, and the folders on the way to it, where missing (new
 // ones private to the user). False when it is not there afterwards

@@ -1,5 +1,6 @@
 #include "framework/window.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -88,6 +89,7 @@ void ShowError(const char* text, const char* caption)
     PlatformShowMessage(text, caption, false);
 }
 void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
+void ShowLine(const char* text, const char* caption) { std::fprintf(stderr, "%s: %s\n", caption, text); }
 
 int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size)
 {

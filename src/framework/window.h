@@ -82,6 +82,10 @@ void SetExitStatus(int32_t status);
 void ShowError(const char* text, const char* caption);
 // A note that stops nothing: in or beside the window until it is read.
 void ShowNote(const char* text, const char* caption);
+// "caption: text" on standard error, for whoever started the program from
+// a terminal or a script: a cause the box or note leaves out, or what
+// happens as the session ends, when no box can be shown.
+void ShowLine(const char* text, const char* caption);
 // The first file of a drop (WmDropFiles's wParam), after which the drop is
 // done with: its length, 0 when there is none.
 uint32_t DroppedFileName(uint32_t drop, char* buffer, uint32_t size);

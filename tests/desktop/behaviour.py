@@ -407,6 +407,36 @@ def test_ctrl_c_copies_the_picture_the_window_shows(d, folder):
     assert copied == shown, "the clipboard's picture is not the window's"
 
 
+def test_the_command_line_is_answered_or_refused_before_any_window(d, folder):
+    """--version and --help are answered without a window; an option the
+    program does not know is refused with its usage and a failure, and no
+    scene is written under its name; a scene whose name begins with a dash
+    is reached after --."""
+    version = subprocess.run([sim_path(), "--version"], check=True, capture_output=True, text=True).stdout.split()[1]
+    answered = d.answer(folder, ["--version"])
+    if answered is None:
+        return "skipped: this backend has no command line to type"
+    assert answered == (0, "talvo %s\n" % version), answered
+    code, out = d.answer(folder, ["--help"])
+    assert code == 0 and "usage: talvo" in out and "\n  --data-home " in out, (code, out)
+    for args in (["--bogus"], ["x.talvo", "--bogus"], ["-x.talvo"]):
+        code, out = d.answer(folder, args)
+        assert code == 2 and "unknown option" in out and "usage: talvo" in out, (args, code, out)
+    assert not os.listdir(folder), "a refused command line wrote %s" % os.listdir(folder)
+    d.start(folder, ["--", "-dash.talvo"])
+    d.close()
+    assert os.listdir(folder) == ["-dash.talvo"], os.listdir(folder)
+    Scene(os.path.join(folder, "-dash.talvo"))
+    # --data-home works in the user's own folder; a scene named beside it
+    # is still the file it named.
+    d.start(folder, ["--data-home", "named.talvo"])
+    d.close()
+    d.start(folder, ["--data-home"])
+    d.close()
+    assert sorted(os.listdir(folder)) == ["-dash.talvo", "named.talvo"], os.listdir(folder)
+    Scene(os.path.join(d.data_folder(), "Default.talvo"))
+
+
 def test_a_window_without_its_surface_says_so_and_ends_with_a_failure(d, folder):
     code = d.start_refused(folder)
     if code is None:

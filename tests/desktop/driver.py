@@ -103,6 +103,13 @@ class Driver:
         while there is none; False where it cannot be read from outside."""
         return False
 
+    def answer(self, folder, args):
+        """Runs the program in `folder` with arguments it answers or refuses
+        without opening its window, as a user types them where this
+        platform has a command line; returns (exit status, what it wrote),
+        or None where there is no command line to type."""
+        return None
+
     def start_refused(self, folder):
         """Starts the program in `folder` with its surface refused
         (TALVO_TEST_NO_SURFACE=1), dismisses the error box as a person does,

@@ -291,6 +291,11 @@ class Driver(driver.Driver):
                              capture_output=True, timeout=30)
         return Picture.from_png(got.stdout) if got.returncode == 0 and got.stdout else None
 
+    def answer(self, folder, args):
+        run = subprocess.run([TALVO, *args], cwd=folder, env=dict(self.x.env, XDG_DATA_HOME=self.data_home),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+        return run.returncode, run.stdout.decode(errors="replace")
+
     def start_refused(self, folder):
         env = dict(self.x.env, TALVO_TEST_NO_SURFACE="1")
         process = subprocess.Popen([TALVO], cwd=folder, env=env, stdout=subprocess.DEVNULL,

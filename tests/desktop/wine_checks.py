@@ -154,5 +154,15 @@ def test_at_192_dpi_the_window_is_2x_and_the_note_and_about_are_whole(d, folder)
                         "/d", "96", "/f"], env=env, check=False, capture_output=True, timeout=120)
 
 
+def test_slash_question_mark_is_help_and_without_a_console_a_box_answers(d, folder):
+    """/? is --help, as Windows programs take it. Started with no standard
+    output or error (as from a shortcut), the answer is a message box, and
+    the status once it is dismissed is the same as on the command line."""
+    assert d.answer(folder, ["/?"]) == d.answer(folder, ["--help"])
+    for args, status in ((["--version"], 0), (["--bogus"], 2)):
+        assert d.answered_in_a_box(folder, args) == status, args
+    assert not os.listdir(folder), os.listdir(folder)
+
+
 TESTS = [(name, fn) for name, fn in list(globals().items()) if name.startswith("test_")] + library_checks.TESTS + \
     saves_checks.TESTS

@@ -324,6 +324,35 @@ class Driver(driver.Driver):
         self.d.press_keycodes(*[{"ctrl": 37, "shift": 50}[m] for m in held.split("+") if m],
                               LAYOUT_KEYS[layout][letter][2])
 
+    def answer(self, folder, args):
+        # Its standard output and error are pipes here, as a script's
+        # redirection gives them: the answer goes there, not to a box.
+        run = subprocess.run(["wine", EXE, *args], cwd=folder, env=self.s.env, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=START_TIMEOUT)
+        # Written as Windows writes text.
+        return run.returncode, run.stdout.decode(errors="replace").replace("\r\n", "\n")
+
+    def answered_in_a_box(self, folder, args):
+        """Runs talvo.exe as Explorer or a shortcut starts it (start.exe,
+        which hands it no standard handles, waits and passes its status on);
+        waits for the box it answers in, presses its OK and returns the exit
+        status."""
+        process = subprocess.Popen(["wine", "start", "/wait", "/unix", EXE, *args], cwd=folder, env=self.s.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            def box():
+                assert process.poll() is None, "ended with %s and no box" % process.returncode
+                return self._own()
+            box = wait_until("the box", box, START_TIMEOUT, every=0.5)[0]
+            at = self.d.geometry(box)
+            self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
+            self.d.xdotool("key", "Return")
+            return process.wait(60)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
     def start_refused(self, folder):
         env = dict(self.s.env, TALVO_TEST_NO_SURFACE="1")
         process = subprocess.Popen(["wine", EXE], cwd=folder, env=env, stdout=subprocess.DEVNULL,

@@ -11,7 +11,7 @@
 
 #include "app/journal.h"
 #include "app/main_routine.h"
-#include "files/checksum.h"
+#include "codecs/checksum.h"
 #include "files/journal_file.h"
 #include "files/scene_file.h"
 #include "fuzz_support.h"

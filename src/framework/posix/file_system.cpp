@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -186,6 +187,20 @@ std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
     if (!file) close(fd);
     *length = static_cast<int64_t>(st.st_size);
     return file;
+}
+
+bool FileReadWhole(const char* name, std::vector<uint8_t>* bytes, size_t limit)
+{
+    std::FILE* file = FileOpenRegular(name, "rb");
+    if (!file) return false;
+    uint8_t chunk[65536];
+    size_t got;
+    while (bytes->size() < limit &&
+           (got = std::fread(chunk, 1, std::min(sizeof chunk, limit - bytes->size()), file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    const bool read = !std::ferror(file);
+    std::fclose(file);
+    return read;
 }
 
 FileStatus FileLook(const char* name, FileFacts* facts)
@@ -507,6 +522,40 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
     }
     std::memcpy(folder, path.c_str(), path.size() + 1);
     return true;
+}
+
+std::string FileFullName(const char* name)
+{
+    std::string whole = name;
+    if (whole.empty()) return "";
+    if (whole[0] != '/') {
+        char* here = getcwd(nullptr, 0);
+        if (!here) return "";
+        whole = std::string(here) + "/" + whole;
+        std::free(here);
+    }
+    // By the names alone, as a shell's cd does: a link is not followed.
+    std::string out;
+    for (size_t at = 0; at < whole.size();) {
+        size_t end = whole.find('/', at);
+        if (end == std::string::npos) end = whole.size();
+        const std::string part = whole.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/'));
+            continue;
+        }
+        out += "/" + part;
+    }
+    return out.empty() ? "/" : out;
+}
+
+bool FileEnterFolder(const char* folder)
+{
+    if (chdir(folder) == 0) return true;
+    Fail(FileFailed, errno);
+    return false;
 }
 
 bool FileMakeFolders(const char* path)

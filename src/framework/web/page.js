@@ -1481,7 +1481,8 @@ var talvoPage = (function () {
     // kept; the journal goes there too (JournalFolder).
     ENV.XDG_DATA_HOME = Folder + "/rescued";
     const named = new URLSearchParams(location.search).getAll("arg");
-    programArguments = named.length ? named : current && exists(current) ? [current] : [];
+    // The scene kept is a name, never an option, whatever it begins with.
+    programArguments = named.length ? named : current && exists(current) ? ["--", current] : [];
     showKeeping();
   }
 

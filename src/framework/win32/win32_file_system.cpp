@@ -7,6 +7,7 @@
 #include <io.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -338,6 +339,20 @@ std::FILE* FileOpenRegular(const char* name, const char* mode, int64_t* length)
     return stream;
 }
 
+bool FileReadWhole(const char* name, std::vector<uint8_t>* bytes, size_t limit)
+{
+    std::FILE* file = FileOpenRegular(name, "rb");
+    if (!file) return false;
+    uint8_t chunk[65536];
+    size_t got;
+    while (bytes->size() < limit &&
+           (got = std::fread(chunk, 1, std::min(sizeof chunk, limit - bytes->size()), file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    const bool read = !std::ferror(file);
+    std::fclose(file);
+    return read;
+}
+
 FileStatus FileLook(const char* name, FileFacts* facts)
 {
     std::memset(facts, 0, sizeof *facts);
@@ -632,6 +647,26 @@ bool FileRescueFolder(char* folder, size_t size, bool make)
         return false;
     std::memcpy(folder, text.c_str(), text.size() + 1);
     return true;
+}
+
+std::string FileFullName(const char* name)
+{
+    std::wstring wide, full;
+    std::string text;
+    if (!Win32Widen(name, &wide) ||
+        !GrownName([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); },
+                   &full) ||
+        !Win32Narrow(full, &text))
+        return "";
+    return text;
+}
+
+bool FileEnterFolder(const char* folder)
+{
+    std::wstring wide;
+    if (Win32Widen(folder, &wide) && SetCurrentDirectoryW(wide.c_str())) return true;
+    Fail(FileFailed, GetLastError());
+    return false;
 }
 
 bool FileMakeFolders(const char* path)

@@ -1,6 +1,6 @@
-#include "files/png_image.h"
+#include "codecs/png_image.h"
 
-#include "files/checksum.h"
+#include "codecs/checksum.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "files/gif_animation.h"
+#include "codecs/gif_animation.h"
 
 #include <algorithm>
 #include <cstring>

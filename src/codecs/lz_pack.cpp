@@ -1,4 +1,4 @@
-#include "files/lz_pack.h"
+#include "codecs/lz_pack.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "files/checksum.h"
+#include "codecs/checksum.h"
 
 namespace {
 
