@@ -27,6 +27,12 @@ def _session():
     """One display and one session bus for the whole run; pyatspi is loaded
     only once the bus is there, as it connects when it loads."""
     if not _shared:
+        # A runtime folder of the run's own: the accessibility bus puts its
+        # socket there, else in ~/.cache/at-spi, where another run beside
+        # this one (the packages' checks, say) would take it over.
+        runtime = tempfile.mkdtemp(prefix="talvo-runtime-")
+        os.environ["XDG_RUNTIME_DIR"] = runtime
+        atexit.register(shutil.rmtree, runtime, True)
         bus_log = tempfile.NamedTemporaryFile(prefix="talvo-dbus-", suffix=".log", delete=False)
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                stdout=subprocess.PIPE, stderr=bus_log, text=True)
