@@ -80,7 +80,8 @@ def version_info(exe):
 
 
 NS = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
-      "os": "urn:schemas-microsoft-com:compatibility.v1", "ws": "http://schemas.microsoft.com/SMI/2005/WindowsSettings"}
+      "os": "urn:schemas-microsoft-com:compatibility.v1", "ws": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+      "ws16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
 WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
@@ -100,7 +101,7 @@ def manifest(exe):
                 if e.get("name") == "Microsoft.Windows.Common-Controls"]
     systems = {e.get("Id") for e in root.iterfind(".//os:supportedOS", NS)}
     return (level.get("level") if level is not None else None, systems, controls,
-            root.findtext(".//ws:dpiAware", namespaces=NS))
+            (root.findtext(".//ws:dpiAware", namespaces=NS), root.findtext(".//ws16:dpiAwareness", namespaces=NS)))
 
 
 # The second packing builds three configurations from nothing, the longest
@@ -217,7 +218,9 @@ def _():
         level, systems, controls, dpi = manifest(exe)
         assert level == "asInvoker" and systems >= WINDOWS_7_TO_11 and controls == ["6.0.0.0"], (name, level, systems,
                                                                                                   controls)
-        assert dpi == "true", (name, dpi)
+        # Per monitor (v2 where Windows has it), and per monitor alone
+        # before Windows 10 read the newer setting.
+        assert dpi == ("true/pm", "PerMonitorV2, PerMonitor"), (name, dpi)
     ico = read(ROOT, "build/win32/icons/talvo.ico")
     images = [struct.unpack_from("<II", ico, 6 + 16 * i + 8) for i in range(struct.unpack_from("<H", ico, 4)[0])]
     assert len(images) == 6 and all(ico[o:o + n] in z.read(folder + "talvo.exe") for n, o in images)

@@ -137,6 +137,9 @@ class Driver(driver.Driver):
         return self.x
 
     def _run(self, folder, command, out, err):
+        # The pointer away from where the window comes: left over a button
+        # by the flow before, it would bring up a tooltip over the field.
+        self.x.xdotool("mousemove", self.x.width - 1, self.x.height - 1)
         self.process = subprocess.Popen(command, cwd=folder, env=dict(self.x.env, XDG_DATA_HOME=self.data_home,
                                                                       **self.extra_env),
                                         stdout=out, stderr=err, preexec_fn=_as_a_desktop_starts_it)
