@@ -1241,9 +1241,11 @@ class Driver(driver.Driver):
         assert not problems, "the page reported: %s" % problems
         self._open(BLANK)
         # A generous limit: with both cores busy and two Wine suites beside the
-        # browser, what a closed page wrote once did not show within 10 s.
+        # browser, what a closed page wrote once did not show within 10 s, and
+        # with the builds beside Firefox at "No wait" (some 5 MB of journal
+        # read back each time) not within 60 s.
         files, current = wait_until("the scene the page kept as it went",
-                                    lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=60)
+                                    lambda: (lambda s: s[1] in s[0] and s)(self._storage()), timeout=180)
         self._close_page()
         for name, data in files.items():
             target = self.dropped.get(os.path.basename(name)) if name.startswith("dropped/") else None
