@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework/file_system.h"
 #include "framework/platform.h"
@@ -41,15 +42,10 @@ int32_t ZoomParse(const char* text, size_t size, bool fitAllowed)
 
 int32_t ZoomRead(const char* path, int32_t fallback, bool fitAllowed)
 {
-    int64_t length = 0;
-    std::FILE* file = FileOpenRegular(path, "rb", &length);
-    if (!file) return fallback;
-    char text[ZoomFileLimit + 1];
-    size_t got = 0;
-    if (length >= 0 && length <= static_cast<int64_t>(ZoomFileLimit)) got = std::fread(text, 1, sizeof text, file);
-    std::fclose(file);
-    if (got == 0 || got > ZoomFileLimit) return fallback;
-    const int32_t choice = ZoomParse(text, got, fitAllowed);
+    std::vector<uint8_t> bytes;
+    if (!FileReadWhole(path, &bytes, ZoomFileLimit + 1) || bytes.empty() || bytes.size() > ZoomFileLimit)
+        return fallback;
+    const int32_t choice = ZoomParse(reinterpret_cast<const char*>(bytes.data()), bytes.size(), fitAllowed);
     return choice < 0 ? fallback : choice;
 }
 

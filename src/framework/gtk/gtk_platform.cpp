@@ -165,6 +165,24 @@ void OpenMenu()
     if (MenuButton) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(MenuButton), TRUE);
 }
 
+// The first of what `of` makes of the entries the keymap has for the
+// event's key (each group and level of it), 0 for none.
+template <typename Of>
+guint FromKeymap(const GdkEventKey* event, Of of)
+{
+    GdkKeymapKey* keys = nullptr;
+    guint* keyvals = nullptr;
+    gint count = 0;
+    guint found = 0;
+    if (gdk_keymap_get_entries_for_keycode(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                           event->hardware_keycode, &keys, &keyvals, &count)) {
+        for (gint i = 0; i < count && !found; ++i) found = of(keys[i], keyvals[i]);
+        g_free(keys);
+        g_free(keyvals);
+    }
+    return found;
+}
+
 // A letter key's Latin meaning, as Win32's virtual keys give it on every
 // layout and GTK's own shortcuts find it: the key's keyval where that is a
 // Latin letter, else the first Latin letter the same key has in another
@@ -177,17 +195,9 @@ guint LatinLetter(const GdkEventKey* event)
         return c >= 'A' && c <= 'Z' ? c : 0;
     };
     if (const guint c = latin(event->keyval)) return c;
-    GdkKeymapKey* keys = nullptr;
-    guint* keyvals = nullptr;
-    gint count = 0;
-    guint found = 0;
-    if (gdk_keymap_get_entries_for_keycode(gdk_keymap_get_for_display(gdk_display_get_default()),
-                                           event->hardware_keycode, &keys, &keyvals, &count)) {
-        for (gint i = 0; i < count && !found; ++i)
-            if (keys[i].level == 0) found = latin(keyvals[i]);
-        g_free(keys);
-        g_free(keyvals);
-    }
+    const guint found = FromKeymap(event, [&](const GdkKeymapKey& key, guint keyval) -> guint {
+        return key.level == 0 ? latin(keyval) : 0;
+    });
     if (found || gdk_keyval_to_unicode(event->keyval) < 0x80) return found;
     // X keycodes of the evdev driver: the letter rows of a US keyboard.
     static const char Rows[] = "QWERTYUIOP\0\0\0\0ASDFGHJKL\0\0\0\0\0ZXCVBNM";
@@ -264,18 +274,12 @@ uint32_t ZoomKeyOf(guint keyval)
 uint32_t ZoomKey(const GdkEventKey* event)
 {
     if (const uint32_t key = ZoomKeyOf(event->keyval)) return key;
-    GdkKeymapKey* keys = nullptr;
-    guint* keyvals = nullptr;
-    gint count = 0;
+    // The active group's other levels first, then the other groups.
     uint32_t found = 0;
-    if (gdk_keymap_get_entries_for_keycode(gdk_keymap_get_for_display(gdk_display_get_default()),
-                                           event->hardware_keycode, &keys, &keyvals, &count)) {
-        for (int pass = 0; pass < 2 && !found; ++pass)
-            for (gint i = 0; i < count && !found; ++i)
-                if ((keys[i].group == event->group) == (pass == 0)) found = ZoomKeyOf(keyvals[i]);
-        g_free(keys);
-        g_free(keyvals);
-    }
+    for (int pass = 0; pass < 2 && !found; ++pass)
+        found = FromKeymap(event, [&](const GdkKeymapKey& key, guint keyval) -> guint {
+            return (key.group == event->group) == (pass == 0) ? ZoomKeyOf(keyval) : 0;
+        });
     if (found || gdk_keyval_to_unicode(event->keyval) < 0x80) return found;
     // X keycodes of the evdev driver: 0, minus and equal of a US keyboard.
     switch (event->hardware_keycode) {
