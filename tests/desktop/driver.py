@@ -3,6 +3,8 @@ a person would (pointer, keys, the menu they see) and waits, with a time
 limit, for what it did to take effect on the screen where it can."""
 import os
 
+from behaviour import HEIGHT, WIDTH
+
 
 class Driver:
     # Whether Ctrl+plus, Ctrl+minus and Ctrl+0 reach the program (a browser
@@ -210,3 +212,34 @@ class Driver:
     def evidence(self, name):
         """Keeps what helps to see a failure (a screenshot, the program's
         output) and says where."""
+
+
+class OnScreen(Driver):
+    """A driver whose window shows on an X display it reads (x11_display()):
+    the field's top-left screen pixel and its pixels a cell are kept in
+    `origin` and `scale`, and found anew by _field_on_screen()."""
+    origin, scale = None, 1
+
+    def _field_on_screen(self):
+        """((x, y), scale) of the field on the screen now; None while it shows
+        at no whole multiple of its size."""
+        raise NotImplementedError
+
+    def shot(self):
+        return self.x11_display().picture(*self.origin, self.scale)
+
+    def _point(self, x, y):
+        # The middle of the cell's pixels.
+        return self.origin[0] + x * self.scale + self.scale // 2, self.origin[1] + y * self.scale + self.scale // 2
+
+    def field_size(self):
+        found = self._field_on_screen()
+        if found is None:
+            return None
+        self.origin, self.scale = found
+        return WIDTH * self.scale, HEIGHT * self.scale
+
+    def field_pixels(self):
+        self.field_size()
+        return self.x11_display().grab(*self.origin, WIDTH * self.scale, HEIGHT * self.scale)
+

@@ -63,7 +63,7 @@ def _as_a_desktop_starts_it():
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
-class Driver(driver.Driver):
+class Driver(driver.OnScreen):
     def __init__(self):
         self.x, self.at = _session()
         # The program's data folder (journals, rescued scenes) is the test's.
@@ -179,23 +179,8 @@ class Driver(driver.Driver):
             return None
         return (e.x * logical, e.y * logical), scale
 
-    def shot(self):
-        return self.x.picture(*self.origin, self.scale)
-
-    def _point(self, x, y):
-        # The middle of the cell's pixels.
-        return self.origin[0] + x * self.scale + self.scale // 2, self.origin[1] + y * self.scale + self.scale // 2
-
-    def field_size(self):
-        found = self._extents(self._fresh(self._field()))
-        if found is None:
-            return None
-        self.origin, self.scale = found
-        return WIDTH * self.scale, HEIGHT * self.scale
-
-    def field_pixels(self):
-        self.field_size()
-        return self.x.grab(*self.origin, WIDTH * self.scale, HEIGHT * self.scale)
+    def _field_on_screen(self):
+        return self._extents(self._fresh(self._field()))
 
     def pixel_drag(self, points, button="left", held=()):
         number = {"left": 1, "right": 3}[button]
@@ -310,12 +295,8 @@ class Driver(driver.Driver):
         process = subprocess.Popen([TALVO], cwd=folder, env=env, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, preexec_fn=_as_a_desktop_starts_it)
         try:
-            box = self.x.wait_window("ERROR", 60)
-            geometry = dict(line.split("=", 1) for line in self.x.xdotool("getwindowgeometry", "--shell", box).split())
             # The box's OK button has the focus: Enter presses it.
-            self.x.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
-                           int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
-            self.x.xdotool("key", "Return")
+            self.x.key_on(self.x.wait_window("ERROR", 60), "Return")
             return process.wait(30)
         finally:
             if process.poll() is None:

@@ -150,13 +150,11 @@ def keystrokes(path, menu):
     return keys + ["Return"]
 
 
-class Driver(driver.Driver):
+class Driver(driver.OnScreen):
     def __init__(self):
         self.s = session()
         self.d = self.s.display
         self.process = None
-        self.origin = None
-        self.scale = 1
         self.log = None
         # A second program's driver leaves the first one's windows alone:
         # those open as it starts.
@@ -214,23 +212,8 @@ class Driver(driver.Driver):
         """This program's windows of that title (its main window, a note, a box)."""
         return [w for w in self.d.windows(name) if w not in self.others]
 
-    def shot(self):
-        return self.d.picture(*self.origin, self.scale)
-
-    def _point(self, x, y):
-        # The middle of the cell's pixels.
-        return self.origin[0] + x * self.scale + self.scale // 2, self.origin[1] + y * self.scale + self.scale // 2
-
-    def field_size(self):
-        found = self._zoom_of(self.window)
-        if found is None:
-            return None
-        self.origin, self.scale = found
-        return WIDTH * self.scale, HEIGHT * self.scale
-
-    def field_pixels(self):
-        self.field_size()
-        return self.d.grab(*self.origin, WIDTH * self.scale, HEIGHT * self.scale)
+    def _field_on_screen(self):
+        return self._zoom_of(self.window)
 
     def pixel_drag(self, points, button="left", held=()):
         number = 1 if button == "left" else 3
@@ -343,10 +326,7 @@ class Driver(driver.Driver):
             def box():
                 assert process.poll() is None, "ended with %s and no box" % process.returncode
                 return self._own()
-            box = wait_until("the box", box, START_TIMEOUT, every=0.5)[0]
-            at = self.d.geometry(box)
-            self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
-            self.d.xdotool("key", "Return")
+            self.d.key_on(wait_until("the box", box, START_TIMEOUT, every=0.5)[0], "Return")
             return process.wait(60)
         finally:
             if process.poll() is None:
@@ -358,12 +338,8 @@ class Driver(driver.Driver):
         process = subprocess.Popen(["wine", EXE], cwd=folder, env=env, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         try:
-            box = self.d.wait_window("ERROR", START_TIMEOUT)
-            geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
             # The pointer on the box, Enter presses its OK.
-            self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
-                           int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
-            self.d.xdotool("key", "Return")
+            self.d.key_on(self.d.wait_window("ERROR", START_TIMEOUT), "Return")
             return process.wait(60)
         finally:
             if process.poll() is None:

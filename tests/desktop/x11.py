@@ -136,6 +136,14 @@ class Display:
         out = self.xdotool("getwindowgeometry", "--shell", window)
         return {k: int(v) for k, v in (line.split("=", 1) for line in out.split()) if k != "SCREEN"}
 
+    def key_on(self, window, key):
+        """`key` with the pointer on the middle of `window` (a box of Wine's
+        takes the keys where the pointer is; a GTK box's default button
+        takes Enter)."""
+        at = self.geometry(window)
+        self.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
+        self.xdotool("key", key)
+
     def answer_save_dialog(self, title, name, timeout):
         """Types `name` into the save dialog titled `title`, whose name field
         has the focus, and accepts it."""
