@@ -99,21 +99,9 @@ TEST(CommandLine, AProgramsOwnOptionsComeBackInOrderWithTheirValues)
     EXPECT_EQ(Refusal({"--frames", "5"}), "unknown option \"--frames\"");
 }
 
-TEST(CommandLine, TheDesktopHelpNamesEveryOptionTheUsageDoes)
-{
-    for (const char* program : {"talvo", "talvo.exe"}) {
-        const std::string usage = DesktopUsage(program);
-        const std::string help = DesktopHelp(program);
-        EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
-        EXPECT_NE(usage.find(std::string("usage: ") + program + " "), std::string::npos) << usage;
-        for (const char* option : {"--data-home", "--version", "--help", "SCENE"})
-            EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
-    }
-}
-
 // --data-home leaves the current folder: a scene named beside it must still
 // mean the file it named, by its names alone (no link is followed).
-TEST(CommandLine, ASceneNamedBesideDataHomeKeepsMeaningTheFileItNamed)
+TEST(FileSystem, ASceneNamedBesideDataHomeKeepsMeaningTheFileItNamed)
 {
     TempDir dir;
     char* here = getcwd(nullptr, 0);
@@ -134,7 +122,7 @@ TEST(CommandLine, ASceneNamedBesideDataHomeKeepsMeaningTheFileItNamed)
 }
 
 // The journal's reader and the scene's hash read through this.
-TEST(CommandLine, FilesAreReadWholeOrUpToALimitAndOnlyRegularOnes)
+TEST(FileSystem, FilesAreReadWholeOrUpToALimitAndOnlyRegularOnes)
 {
     TempDir dir;
     WriteFileBytes("f.bin", {1, 2, 3, 4, 5});
