@@ -665,6 +665,11 @@ var talvoPage = (function () {
     }
   })();
   let journal = null, syncSerial = 0;
+  // What was written since the store last confirmed it all, name to bytes
+  // (null: removed). Every transaction carries all of it: Firefox may drop
+  // the transaction a going page began and commit a later one, and the
+  // store must then hold everything all the same.
+  const unconfirmed = new Map();
   let db = null;
   const dirty = new Set(), gone = new Set();
   let syncAsked = false, storedCurrent = null;
@@ -873,18 +878,25 @@ var talvoPage = (function () {
     const current = running || ended ? sceneName() : "";
     if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
     writeJournal(puts, deletes, current);
+    for (const put of puts) unconfirmed.set(put[0], put[1]);
+    for (const name of deletes) unconfirmed.set(name, null);
     const serial = ++syncSerial;
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
-      for (const put of puts) tx.objectStore(FileStore).put(put[1], put[0]);
-      for (const name of deletes) tx.objectStore(FileStore).delete(name);
+      unconfirmed.forEach((bytes, name) => {
+        if (bytes) tx.objectStore(FileStore).put(bytes, name);
+        else tx.objectStore(FileStore).delete(name);
+      });
       if (current && !current.startsWith("/")) tx.objectStore(StateStore).put(current, "current");
       if (tx.commit) tx.commit();
       return finished(tx).then(() => {
         storedCurrent = current;
-        // The store holds all the journal held once the latest writes are
-        // in and none failed since.
-        if (journal && serial === syncSerial && !dirty.size && !gone.size) clearJournal();
+        // The latest transaction carried everything since the last
+        // confirmed one: the store holds all the journal held.
+        if (serial === syncSerial) {
+          unconfirmed.clear();
+          if (journal) clearJournal();
+        }
         return true;
       }, error => notKept(error, puts));
     } catch (error) {
@@ -893,8 +905,7 @@ var talvoPage = (function () {
   }
 
   function notKept(error, puts) {
-    // Tried again with the next change.
-    for (const put of puts) dirty.add(put[0]);
+    // Carried again by the next change's transaction.
     const what = puts.length ? puts.map(put => put[0]).join(", ") : "the scene's name";
     showError("This browser would not keep " + what + ": " + (error ? error.message || error.name : "it gave no reason"));
     return false;
@@ -1191,9 +1202,9 @@ var talvoPage = (function () {
     wake();
   }
 
-  // A page that goes is hidden too, and Firefox may end its pagehide
-  // handler before the work is done but runs the visibility change after
-  // it: that one ends the session too once the page is going.
+  // A page that goes is hidden too, and Firefox may drop what its pagehide
+  // handler stored but commit what the visibility change after it stores:
+  // that one saves again, and its transaction carries the session's end.
   let leaving = false;
   document.addEventListener("visibilitychange", () => {
     if (document.visibilityState === "hidden") saveScene(leaving);
