@@ -782,17 +782,20 @@ var talvoPage = (function () {
     return journal.current;
   }
 
-  function writeJournal(puts, deletes, current) {
-    journal = journal || { files: {}, gone: [], current: null };
-    for (const put of puts) {
-      journal.files[put[0]] = toBase64(put[1]);
-      journal.gone = journal.gone.filter(name => name !== put[0]);
-    }
-    for (const name of deletes) {
-      delete journal.files[name];
-      journal.gone.push(name);
-    }
-    if (current) journal.current = current;
+  // What is not yet confirmed, written whole: the last write that lands
+  // holds everything. Each file is turned into text once.
+  const textOf = new WeakMap();
+  function writeJournal(current) {
+    const files = {}, removed = [];
+    unconfirmed.forEach((bytes, name) => {
+      if (!bytes) {
+        removed.push(name);
+        return;
+      }
+      if (!textOf.has(bytes)) textOf.set(bytes, toBase64(bytes));
+      files[name] = textOf.get(bytes);
+    });
+    journal = { files, gone: removed, current: current || (journal && journal.current) || null };
     try {
       if (local) local.setItem(Journal, JSON.stringify(journal));
     } catch (error) {
@@ -863,23 +866,32 @@ var talvoPage = (function () {
   // has only this moment; the promise settles once the browser holds them.
   function sync() {
     syncAsked = false;
-    const puts = [];
-    for (const name of dirty) {
+    if (!db) {
+      dirty.clear();
+      gone.clear();
+      return Promise.resolve(true);
+    }
+    // Each change is in `unconfirmed` before it leaves `dirty` or `gone`:
+    // Firefox may end a going page's handler anywhere in here, and the
+    // handler after it must still find everything.
+    const changes = [];
+    for (const name of Array.from(dirty)) {
       try {
-        puts.push([name, FS.readFile(inFolder(name))]);
+        unconfirmed.set(name, FS.readFile(inFolder(name)));
+        changes.push(name);
       } catch (error) {
         // Gone again since: nothing to keep.
       }
+      dirty.delete(name);
     }
-    const deletes = Array.from(gone);
-    dirty.clear();
-    gone.clear();
-    if (!db) return Promise.resolve(true);
+    for (const name of Array.from(gone)) {
+      unconfirmed.set(name, null);
+      changes.push(name);
+      gone.delete(name);
+    }
     const current = running || ended ? sceneName() : "";
-    if (!puts.length && !deletes.length && current === storedCurrent) return Promise.resolve(true);
-    writeJournal(puts, deletes, current);
-    for (const put of puts) unconfirmed.set(put[0], put[1]);
-    for (const name of deletes) unconfirmed.set(name, null);
+    if (!changes.length && current === storedCurrent) return Promise.resolve(true);
+    writeJournal(current);
     const serial = ++syncSerial;
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
@@ -898,15 +910,15 @@ var talvoPage = (function () {
           if (journal) clearJournal();
         }
         return true;
-      }, error => notKept(error, puts));
+      }, error => notKept(error, changes));
     } catch (error) {
-      return Promise.resolve(notKept(error, puts));
+      return Promise.resolve(notKept(error, changes));
     }
   }
 
-  function notKept(error, puts) {
+  function notKept(error, changes) {
     // Carried again by the next change's transaction.
-    const what = puts.length ? puts.map(put => put[0]).join(", ") : "the scene's name";
+    const what = changes.length ? changes.join(", ") : "the scene's name";
     showError("This browser would not keep " + what + ": " + (error ? error.message || error.name : "it gave no reason"));
     return false;
   }
