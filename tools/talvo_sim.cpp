@@ -155,6 +155,17 @@ void OnWindowDestroyed()
     WriteBytes(Opts.gif, FrameAnimationFinish(&Frames));
 }
 
+// The program's own loop, with each frame kept for the animation as it ends.
+[[noreturn]] void AnimatedMain()
+{
+    ProgramReset();
+    StartUp();
+    for (;;) {
+        RunFrame();
+        OnFrameEnds(FramesRun);
+    }
+}
+
 bool OnShown(const JournalRecord& shown, void*)
 {
     if (shown.frame < Opts.gifFrom || shown.frame > Opts.gifTo) return true;
@@ -291,6 +302,5 @@ int main(int argc, char** argv)
     SetProgramArguments(static_cast<int>(programArgs.size() - 1), programArgs.data());
     if (!Opts.gif.empty()) FrameAnimationStart(&Frames, Opts.gifEvery ? Opts.gifEvery : 1, Opts.gifFrom, Opts.gifTo);
     if (!Opts.replay.empty()) return AppStart(ReplayMain) == 0 ? 1 : 0;
-    if (!Opts.gif.empty()) FrameEnds = OnFrameEnds;
-    return AppStart(TalvoMain) == 0 ? 1 : 0;
+    return AppStart(Opts.gif.empty() ? TalvoMain : AnimatedMain) == 0 ? 1 : 0;
 }

@@ -9,7 +9,6 @@
 
 #include "app/history.h"
 #include "app/replay.h"
-#include "app/scene_handlers.h"
 #include "app/session_state.h"
 #include "app/standard_random.h"
 #include "codecs/checksum.h"
@@ -306,7 +305,8 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         std::snprintf(SceneFileName, sizeof SceneFileName, "%s", beside.c_str());
         wrote = beside;
     }
-    SaveSceneAndTell();
+    // No journal is open yet to hear of the save.
+    SaveSceneOrOffer(false);
     AddNote("Talvo did not end cleanly last time. The scene was rebuilt as it was at " + TimeText(when) + " (frame " +
             std::to_string(reached) + ") and saved to " + wrote + ".");
     if (beside) AddNote("Its file had been replaced since, and was left as it is.");

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "files/scene_save.h"
 #include "framework/file_system.h"
+#include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
@@ -193,4 +196,44 @@ void SceneFileReset()
 {
     std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
     DamagedScene[0] = 0;
+}
+
+static const char SaveCaption[] = "Talvo";
+
+// The scene's own name without its folder, for a file the user places.
+static std::string OfferedName()
+{
+    const std::string name = SceneFileName;
+    const size_t slash = name.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    return base.empty() ? "Scene.talvo" : base;
+}
+
+int32_t SaveSceneOrOffer(bool sessionEnds)
+{
+    if (SaveScene()) return 1;
+    if (sessionEnds) {
+        ShowLine(StoreFailure(), SaveCaption);
+        NoteBesideRescue();
+        if (!StoreRescued()) SetExitStatus(1);
+        return 0;
+    }
+    if (StoreRescued()) {
+        ShowError(StoreFailure(), SaveCaption);
+        return 0;
+    }
+    // Kept nowhere: before it is given up, the user says where it goes.
+    ShowError(StoreFailureToOffer(), SaveCaption);
+    size_t size = 0;
+    const uint8_t* encoded = EncodedScene(&size);
+    const std::vector<uint8_t> bytes(encoded, encoded + size);
+    // A place that fails too is told, and another asked for.
+    int32_t saved = -1;
+    for (int tries = 0; tries < 3 && saved < 0; ++tries)
+        saved = OfferFile(OfferedName().c_str(), "application/x-talvo-scene", bytes.data(), bytes.size());
+    if (saved <= 0) {
+        ShowLine("the scene was not saved anywhere, so it is lost.", SaveCaption);
+        SetExitStatus(1);
+    }
+    return 0;
 }

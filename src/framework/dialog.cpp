@@ -4,6 +4,7 @@
 
 #include "framework/platform.h"
 #include "framework/pump.h"
+#include "framework/window.h"
 
 static bool Open = false;
 static int32_t Result = 0;
@@ -29,7 +30,7 @@ int32_t RunAboutDialog(DialogProc proc)
     if (Open) return 0;
     Open = true;
     Result = 0;
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     WindowHandle dialog = nullptr;
     const int32_t ran = PlatformAbout(proc, &dialog);
     if (!dialog) {

@@ -10,7 +10,6 @@
 
 uint32_t LastPumpTick = 0;
 uint32_t FrameMark = 0;
-void (*BeforeLongWait)() = nullptr;
 
 static uint32_t QuitCode = 0;
 static std::deque<PlatformMessage> Deferred;
@@ -22,7 +21,6 @@ void PumpReset()
     LastPumpTick = FrameMark = 0;
     QuitCode = 0;
     Deferred.clear();
-    BeforeLongWait = nullptr;
 }
 
 void DeferMessages(const std::vector<PlatformMessage>& messages)
@@ -94,7 +92,7 @@ void PumpEvery(uint32_t milliseconds)
 void AwaitMessage(uint32_t milliseconds)
 {
     if (!Deferred.empty()) return;
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     PlatformWaitInput(milliseconds);
 }
 

@@ -7,7 +7,6 @@
 #include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
-#include "framework/pump.h"
 #include "framework/raster.h"
 #include "framework/strings.h"
 #include "framework/zoom.h"
@@ -19,13 +18,13 @@ int32_t ClientHeight = 0;
 int32_t HasFocus = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
-void (*MessageWatcher)(uint32_t, uint32_t, int32_t) = nullptr;
 
 static int ArgCount = 0;
 static char** Args = nullptr;
 // From the window's opening to its WmDestroy.
 static bool WindowOpen = false;
 static int32_t ExitStatus = 0;
+static ProgramHooks Hooks;
 
 void WindowReset()
 {
@@ -39,10 +38,17 @@ void WindowReset()
         delete HandlerList;
         HandlerList = next;
     }
-    MessageWatcher = nullptr;
+    Hooks = ProgramHooks{};
     ZoomStateReset();
     WindowOpen = false;
     ExitStatus = 0;
+}
+
+void SetProgramHooks(const ProgramHooks& hooks) { Hooks = hooks; }
+
+void BeforeLongWait()
+{
+    if (Hooks.beforeLongWait) Hooks.beforeLongWait();
 }
 
 void SetProgramArguments(int argc, char** argv)
@@ -85,7 +91,7 @@ void CloseMainWindow() { PlatformCloseWindow(); }
 void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
 void ShowError(const char* text, const char* caption)
 {
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     PlatformShowMessage(text, caption, false);
 }
 void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
@@ -94,7 +100,7 @@ void ShowLine(const char* text, const char* caption) { std::fprintf(stderr, "%s:
 int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size)
 {
     char failure[512] = "";
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     int32_t saved = PlatformSaveFileStart(name, kind, failure, sizeof failure);
     if (saved > 0) {
         const bool written = PlatformSaveFilePart(bytes, size, failure, sizeof failure);
@@ -107,7 +113,7 @@ int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size
 
 int32_t OfferFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     return PlatformSaveFileStart(name, kind, failure, failureSize);
 }
 
@@ -157,7 +163,7 @@ int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam)
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    if (MessageWatcher && window == MainWindow) MessageWatcher(message, wParam, lParam);
+    if (Hooks.watch && window == MainWindow) Hooks.watch(message, wParam, lParam);
     int32_t handlerResult = 0;
     bool handled = false;
     for (HandlerNode* node = HandlerList; node; node = node->next) {
