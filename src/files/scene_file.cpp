@@ -19,9 +19,17 @@ char DamagedScene[SceneFileNameSize] = "";
 static const char HeaderTemplate[] = "TALVO  V3.0     ";
 static const int32_t MarkerOffset = 12;
 
-// One whole file, read or written in one piece; reserved with the program.
-static uint8_t SceneBuffer[SceneMaxSize];
-static size_t ReadLength = 0;
+namespace {
+
+struct SceneBytes {
+    // One whole file, read or written in one piece; reserved with the program.
+    uint8_t SceneBuffer[SceneMaxSize];
+    size_t ReadLength = 0;
+};
+
+SceneBytes Bytes;
+
+} // namespace
 
 static void PutInt16(uint8_t* at, int32_t value)
 {
@@ -50,7 +58,7 @@ static void PutInt32(uint8_t* at, uint32_t value)
 // Builds the file image in SceneBuffer; returns its length.
 static int32_t EncodeScene()
 {
-    uint8_t* out = SceneBuffer;
+    uint8_t* out = Bytes.SceneBuffer;
     std::memcpy(out, HeaderTemplate, 15);
     if (FullPaletteFlag) out[MarkerOffset] = 'B';
     out[15] = static_cast<uint8_t>(EraserSize * 16 + PenSize);
@@ -76,14 +84,14 @@ static int32_t EncodeScene()
 const uint8_t* EncodedScene(size_t* size)
 {
     *size = static_cast<size_t>(EncodeScene());
-    return SceneBuffer;
+    return Bytes.SceneBuffer;
 }
 
 int32_t SaveScene()
 {
     const int32_t length = EncodeScene();
     const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
-    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld);
+    const int32_t saved = StoreScene(SceneFileName, Bytes.SceneBuffer, static_cast<size_t>(length), keepOld);
     if (saved && keepOld) DamagedScene[0] = 0;
     return saved;
 }
@@ -140,30 +148,30 @@ int32_t ReadScene(const char* name)
     // A file longer than the largest scene is none, whatever it begins
     // with, and only its magic is read.
     const bool fits = length <= SceneMaxSize;
-    ReadLength = std::fread(SceneBuffer, 1, fits ? sizeof SceneBuffer : 5, file);
+    Bytes.ReadLength = std::fread(Bytes.SceneBuffer, 1, fits ? sizeof Bytes.SceneBuffer : 5, file);
     std::fclose(file);
-    const uint8_t* in = SceneBuffer;
-    if (ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    const uint8_t* in = Bytes.SceneBuffer;
+    if (Bytes.ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
     // A scene that cannot be used is still the user's: kept aside at the
     // first save under its name.
     if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
-    if (!fits || !SceneAcceptable(in, ReadLength)) return 0;
+    if (!fits || !SceneAcceptable(in, Bytes.ReadLength)) return 0;
     DamagedScene[0] = 0;
     return 1;
 }
 
 int32_t AcceptSceneBytes(const uint8_t* bytes, size_t size)
 {
-    if (size > sizeof SceneBuffer || size < 5 || std::memcmp(bytes, "TALVO", 5) != 0) return 0;
+    if (size > sizeof Bytes.SceneBuffer || size < 5 || std::memcmp(bytes, "TALVO", 5) != 0) return 0;
     if (!SceneAcceptable(bytes, size)) return 0;
-    if (bytes != SceneBuffer) std::memcpy(SceneBuffer, bytes, size);
-    ReadLength = size;
+    if (bytes != Bytes.SceneBuffer) std::memcpy(Bytes.SceneBuffer, bytes, size);
+    Bytes.ReadLength = size;
     return 1;
 }
 
 void UseReadScene(const char* name)
 {
-    const uint8_t* in = SceneBuffer;
+    const uint8_t* in = Bytes.SceneBuffer;
     if (name != SceneFileName) std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name);
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);

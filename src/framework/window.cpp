@@ -19,12 +19,20 @@ int32_t HasFocus = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
 
-static int ArgCount = 0;
-static char** Args = nullptr;
-// From the window's opening to its WmDestroy.
-static bool WindowOpen = false;
-static int32_t ExitStatus = 0;
-static ProgramHooks Hooks;
+namespace {
+
+struct WindowState {
+    int ArgCount = 0;
+    char** Args = nullptr;
+    // From the window's opening to its WmDestroy.
+    bool WindowOpen = false;
+    int32_t ExitStatus = 0;
+    ProgramHooks Hooks;
+};
+
+WindowState Win;
+
+} // namespace
 
 void WindowReset()
 {
@@ -38,33 +46,33 @@ void WindowReset()
         delete HandlerList;
         HandlerList = next;
     }
-    Hooks = ProgramHooks{};
+    Win.Hooks = ProgramHooks{};
     ZoomStateReset();
-    WindowOpen = false;
-    ExitStatus = 0;
+    Win.WindowOpen = false;
+    Win.ExitStatus = 0;
 }
 
-void SetProgramHooks(const ProgramHooks& hooks) { Hooks = hooks; }
+void SetProgramHooks(const ProgramHooks& hooks) { Win.Hooks = hooks; }
 
 void BeforeLongWait()
 {
-    if (Hooks.beforeLongWait) Hooks.beforeLongWait();
+    if (Win.Hooks.beforeLongWait) Win.Hooks.beforeLongWait();
 }
 
 void SetProgramArguments(int argc, char** argv)
 {
-    ArgCount = argc;
-    Args = argv;
+    Win.ArgCount = argc;
+    Win.Args = argv;
 }
 
-int ProgramArgumentCount() { return ArgCount; }
-char** ProgramArguments() { return Args; }
+int ProgramArgumentCount() { return Win.ArgCount; }
+char** ProgramArguments() { return Win.Args; }
 
 int32_t AppCreateWindow()
 {
     const PlatformWindow opened = PlatformOpenWindow(LoadResString(4), SurfaceWidth, SurfaceHeight, WndProc);
     MainWindow = opened.window;
-    WindowOpen = true;
+    Win.WindowOpen = true;
     // TALVO_TEST_NO_SURFACE=1: the tests' way to see a surface that could not
     // be made, on every platform.
     const char* refused = std::getenv("TALVO_TEST_NO_SURFACE");
@@ -130,7 +138,7 @@ int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize)
 void ShowProgress(const char* text, int32_t permille) { PlatformShowProgress(text, permille); }
 void EnableKeyButton(uint32_t character, bool enabled) { PlatformEnableButton(character, enabled); }
 
-void SetExitStatus(int32_t status) { ExitStatus = status; }
+void SetExitStatus(int32_t status) { Win.ExitStatus = status; }
 
 void CopyToClipboard()
 {
@@ -163,7 +171,7 @@ int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam)
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    if (Hooks.watch && window == MainWindow) Hooks.watch(message, wParam, lParam);
+    if (Win.Hooks.watch && window == MainWindow) Win.Hooks.watch(message, wParam, lParam);
     int32_t handlerResult = 0;
     bool handled = false;
     for (HandlerNode* node = HandlerList; node; node = node->next) {
@@ -177,8 +185,8 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
     const uint32_t lp = static_cast<uint32_t>(lParam);
     switch (message) {
     case WmDestroy:
-        WindowOpen = false;
-        PlatformPostQuit(static_cast<uint32_t>(ExitStatus));
+        Win.WindowOpen = false;
+        PlatformPostQuit(static_cast<uint32_t>(Win.ExitStatus));
         return 0;
     case WmSize:
         ClientWidth = static_cast<int32_t>(lp & 0xFFFFu);
@@ -243,7 +251,7 @@ int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam,
     if (PlatformDefault(window, message, wParam, lParam, &result)) return result;
     // Where the platform leaves it to us, closing goes as on Windows: the
     // close command asks the window, whose close request closes it.
-    if (!WindowOpen) return 0;
+    if (!Win.WindowOpen) return 0;
     if (message == WmSysCommand && (wParam & 0xFFF0u) == ScClose) WndProc(window, WmClose, 0, 0);
     if (message == WmClose) PlatformCloseWindow();
     return 0;
