@@ -51,25 +51,6 @@ int32_t EndAtOnce(WindowHandle dialog, uint32_t message, uint32_t, int32_t)
     return 0;
 }
 
-struct KeptJournal {
-    KeptJournal() { SetJournalKept(true); }
-    ~KeptJournal()
-    {
-        JournalReset();
-        SetJournalKept(false);
-    }
-};
-
-void StartOn(const char* scene)
-{
-    StartProgram();
-    static char name[64];
-    std::snprintf(name, sizeof name, "%s", scene);
-    static char* args[] = {nullptr, name, nullptr};
-    SetProgramArguments(2, args);
-    StartUp();
-}
-
 uint32_t QuitCode()
 {
     PlatformMessage message{};
