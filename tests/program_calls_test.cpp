@@ -51,6 +51,17 @@ int32_t EndAtOnce(WindowHandle dialog, uint32_t message, uint32_t, int32_t)
     return 0;
 }
 
+// The reset, from inside the About box's loop.
+bool OpenAfterReset = true;
+int32_t ResetInside(WindowHandle dialog, uint32_t message, uint32_t, int32_t)
+{
+    if (message != WmInitDialog) return 0;
+    FrameworkReset();
+    OpenAfterReset = AboutDialogOpen();
+    EndAboutDialog(dialog, 0);
+    return 0;
+}
+
 uint32_t QuitCode()
 {
     PlatformMessage message{};
@@ -110,6 +121,10 @@ TEST(ProgramReset, LeavesNoHookCommandInputOrWaitingMessageBehind)
     FrameworkReset();
     QueuePost(WmMouseMove, 0, 0);
     EXPECT_FALSE(QueuePending());
+
+    StartProgram();
+    RunAboutDialog(ResetInside);
+    EXPECT_FALSE(OpenAfterReset) << "the About box open before the reset";
 }
 
 // The journal is on disk before the program waits, and hears of each save.
