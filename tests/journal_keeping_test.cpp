@@ -22,15 +22,6 @@
 
 namespace {
 
-struct KeptJournal {
-    KeptJournal() { SetJournalKept(true); }
-    ~KeptJournal()
-    {
-        JournalReset();
-        SetJournalKept(false);
-    }
-};
-
 void StartOnScene()
 {
     StartProgram();

@@ -17,6 +17,7 @@
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "test_support.h"
+#include "ui/commands.h"
 #include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/settings.h"
@@ -345,10 +346,10 @@ int Undos, Redos, Pictures, Animations;
 TEST_F(MainRoutine, ShortcutsGoByTheKeyOnEveryLayoutAndActOnce)
 {
     StartUp();
-    UndoStep = [] { ++Undos; };
-    RedoStep = [] { ++Redos; };
-    PictureStep = [] { ++Pictures; };
-    AnimationStep = [] { ++Animations; };
+    OfferCommand(CommandUndo, [] { ++Undos; });
+    OfferCommand(CommandRedo, [] { ++Redos; });
+    OfferCommand(CommandPicture, [] { ++Pictures; });
+    OfferCommand(CommandAnimation, [] { ++Animations; });
     const auto press = [](uint32_t key, int32_t character, uint32_t held) {
         Undos = Redos = Pictures = Animations = 0;
         QueuePostKey(key, character, held);

@@ -34,25 +34,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct KeptJournal {
-    KeptJournal() { SetJournalKept(true); }
-    ~KeptJournal()
-    {
-        JournalReset();
-        SetJournalKept(false);
-    }
-};
-
-void StartOn(const char* scene)
-{
-    StartProgram();
-    static char name[64];
-    std::snprintf(name, sizeof name, "%s", scene);
-    static char* args[] = {nullptr, name, nullptr};
-    SetProgramArguments(2, args);
-    StartUp();
-}
-
 // Everything later frames depend on, as bytes.
 Bytes StateNow()
 {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/journal.h"
 #include "app/main_routine.h"
 #include "framework/headless/headless.h"
 #include "framework/start.h"
@@ -27,6 +28,23 @@ static void OnUnexpectedExit(int32_t code)
     if (testing::internal::InDeathTestChild()) return;
     std::fprintf(stderr, "the program ended the test process (code %d)\n", code);
     std::abort();
+}
+
+void StartOn(const char* scene)
+{
+    StartProgram();
+    static char name[64];
+    std::snprintf(name, sizeof name, "%s", scene);
+    static char* args[] = {nullptr, name, nullptr};
+    SetProgramArguments(2, args);
+    StartUp();
+}
+
+KeptJournal::KeptJournal() { SetJournalKept(true); }
+KeptJournal::~KeptJournal()
+{
+    JournalReset();
+    SetJournalKept(false);
 }
 
 void StartProgram()

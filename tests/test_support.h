@@ -10,6 +10,16 @@
 // reserves the rule block (filled) and the grain list.
 void StartProgram();
 
+// StartProgram, then the program's start-up on the scene file `scene` (its
+// one argument).
+void StartOn(const char* scene);
+
+// The journal kept while it lives, as the windows keep it.
+struct KeptJournal {
+    KeptJournal();
+    ~KeptJournal();
+};
+
 // Schedules scripted input (talvo-sim's events, frames counted from the
 // next pump as 1) on the headless window.
 void ScheduleEvents(const std::string& text);

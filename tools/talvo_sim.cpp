@@ -99,13 +99,18 @@ const char Help[] =
     "read, or a --replay that finds no journal it can play. Ended by SIGTERM,\n"
     "SIGHUP or SIGINT, it saves the scene and ends by that signal.\n";
 
-// The animation of a scripted run, or of a replay at a pace of its own.
-FrameAnimation Frames;
-// A replay's, at the pace the window showed the frames.
-GifAnimation Shown;
-uint64_t ShownFrom = 0, ShownLast = 0;
-bool AnyShown = false;
-JournalReading Journal;
+// What this run keeps as it goes, all of it.
+struct RunState {
+    // The animation of a scripted run, or of a replay at a pace of its own.
+    FrameAnimation Frames;
+    // A replay's, at the pace the window showed the frames.
+    GifAnimation Shown;
+    uint64_t ShownFrom = 0, ShownLast = 0;
+    bool AnyShown = false;
+    JournalReading Journal;
+};
+
+RunState Run;
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -140,28 +145,39 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     ShowError(why.c_str(), "talvo-sim");
 }
 
-void OnFrameEnds(uint64_t frame) { FrameAnimationFrameEnds(&Frames, frame); }
+void OnFrameEnds(uint64_t frame) { FrameAnimationFrameEnds(&Run.Frames, frame); }
 
 void OnWindowDestroyed()
 {
     if (!Opts.png.empty()) WriteBytes(Opts.png, PictureOfField());
     if (Opts.gif.empty()) return;
     if (!Opts.replay.empty() && !Opts.gifEvery) {
-        WriteBytes(Opts.gif, GifFinish(&Shown, ShownLast - ShownFrom + 20));
+        WriteBytes(Opts.gif, GifFinish(&Run.Shown, Run.ShownLast - Run.ShownFrom + 20));
         return;
     }
     // A scripted run's last frame is the one its close came in.
     if (Opts.replay.empty()) OnFrameEnds(FramesRun + 1);
-    WriteBytes(Opts.gif, FrameAnimationFinish(&Frames));
+    WriteBytes(Opts.gif, FrameAnimationFinish(&Run.Frames));
+}
+
+// The program's own loop, with each frame kept for the animation as it ends.
+[[noreturn]] void AnimatedMain()
+{
+    ProgramReset();
+    StartUp();
+    for (;;) {
+        RunFrame();
+        OnFrameEnds(FramesRun);
+    }
 }
 
 bool OnShown(const JournalRecord& shown, void*)
 {
     if (shown.frame < Opts.gifFrom || shown.frame > Opts.gifTo) return true;
-    if (!AnyShown) ShownFrom = shown.playMs;
-    AnyShown = true;
-    ShownLast = shown.playMs;
-    GifAddFrame(&Shown, SurfaceBits, SurfaceColours, shown.playMs - ShownFrom);
+    if (!Run.AnyShown) Run.ShownFrom = shown.playMs;
+    Run.AnyShown = true;
+    Run.ShownLast = shown.playMs;
+    GifAddFrame(&Run.Shown, SurfaceBits, SurfaceColours, shown.playMs - Run.ShownFrom);
     return true;
 }
 
@@ -184,14 +200,14 @@ void ReplayMain()
     const std::string note = JournalTakeNote();
     if (!note.empty()) ShowNote(note.c_str(), "Talvo");
     const std::string scene = SceneFileName;
-    int64_t from = LastCheckpointAtOrBefore(Journal.records, Opts.gifFrom);
-    if (from < 0) from = LastCheckpointAtOrBefore(Journal.records, ~uint64_t{0});
-    for (size_t i = 0; i < Journal.records.size() && Opts.gifFrom == 0; ++i)
-        if (Journal.records[i].type == RecordCheckpoint) {
+    int64_t from = LastCheckpointAtOrBefore(Run.Journal.records, Opts.gifFrom);
+    if (from < 0) from = LastCheckpointAtOrBefore(Run.Journal.records, ~uint64_t{0});
+    for (size_t i = 0; i < Run.Journal.records.size() && Opts.gifFrom == 0; ++i)
+        if (Run.Journal.records[i].type == RecordCheckpoint) {
             from = static_cast<int64_t>(i);
             break;
         }
-    GifStart(&Shown, SurfaceWidth, SurfaceHeight);
+    GifStart(&Run.Shown, SurfaceWidth, SurfaceHeight);
     ReplayWatch watch;
     if (!Opts.gif.empty() && Opts.gifEvery)
         watch.frameEnds = OnReplayedFrameEnds;
@@ -199,13 +215,13 @@ void ReplayMain()
         watch.shown = OnShown;
     uint64_t reached = 0;
     size_t endedAt = 0;
-    if (!ReplayRecords(Journal.records, static_cast<size_t>(from), ~uint64_t{0}, watch, &reached, &endedAt)) {
+    if (!ReplayRecords(Run.Journal.records, static_cast<size_t>(from), ~uint64_t{0}, watch, &reached, &endedAt)) {
         std::fprintf(stderr, "talvo-sim: %s cannot be played: its checkpoint cannot be put in force\n",
                      Opts.replay.c_str());
         std::exit(2);
     }
-    const bool whole = endedAt == Journal.records.size() || Journal.records[endedAt].type == RecordEnd;
-    if (!whole || !Journal.damaged.empty())
+    const bool whole = endedAt == Run.Journal.records.size() || Run.Journal.records[endedAt].type == RecordEnd;
+    if (!whole || !Run.Journal.damaged.empty())
         std::fprintf(stderr, "talvo-sim: the journal ends at frame %llu: what followed was cut short or damaged\n",
                      static_cast<unsigned long long>(reached));
     // The scene goes where this run was told, not where the session's went.
@@ -253,9 +269,9 @@ int main(int argc, char** argv)
         const bool isFolder = FileListFolder(folder.c_str(), &names);
         if (!isFolder) folder = JournalFolderOf(Opts.replay.c_str());
         if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-        const bool read = !folder.empty() && ReadJournal(folder, &Journal);
-        if (Journal.otherVersion) Fail(Opts.replay + " is a journal of another version of Talvo");
-        if (read && LastCheckpointAtOrBefore(Journal.records, ~uint64_t{0}) >= 0) {
+        const bool read = !folder.empty() && ReadJournal(folder, &Run.Journal);
+        if (Run.Journal.otherVersion) Fail(Opts.replay + " is a journal of another version of Talvo");
+        if (read && LastCheckpointAtOrBefore(Run.Journal.records, ~uint64_t{0}) >= 0) {
         } else if (isFolder) {
             Fail(Opts.replay + " is not a journal of a Talvo session (a folder of .seg files)");
         } else {
@@ -289,8 +305,7 @@ int main(int argc, char** argv)
     for (std::string& scene : Opts.scene) programArgs.push_back(scene.data());
     programArgs.push_back(nullptr);
     SetProgramArguments(static_cast<int>(programArgs.size() - 1), programArgs.data());
-    if (!Opts.gif.empty()) FrameAnimationStart(&Frames, Opts.gifEvery ? Opts.gifEvery : 1, Opts.gifFrom, Opts.gifTo);
+    if (!Opts.gif.empty()) FrameAnimationStart(&Run.Frames, Opts.gifEvery ? Opts.gifEvery : 1, Opts.gifFrom, Opts.gifTo);
     if (!Opts.replay.empty()) return AppStart(ReplayMain) == 0 ? 1 : 0;
-    if (!Opts.gif.empty()) FrameEnds = OnFrameEnds;
-    return AppStart(TalvoMain) == 0 ? 1 : 0;
+    return AppStart(Opts.gif.empty() ? TalvoMain : AnimatedMain) == 0 ? 1 : 0;
 }

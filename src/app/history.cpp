@@ -26,21 +26,26 @@ struct Picture {
     size_t size = 0;
 };
 
-std::deque<Picture> Undos;
-std::vector<Picture> Redos;
-size_t Bytes = 0;
-// Undo steps dropped for the budget, and whether the player heard of it.
-bool Forgot = false, ToldForgot = false;
-// What the window's buttons were last told (-1: nothing yet).
-int Offered = -1;
+// The history's state, all of it.
+struct HistoryState {
+    std::deque<Picture> Undos;
+    std::vector<Picture> Redos;
+    size_t Bytes = 0;
+    // Undo steps dropped for the budget, and whether the player heard of it.
+    bool Forgot = false, ToldForgot = false;
+    // What the window's buttons were last told (-1: nothing yet).
+    int Offered = -1;
+};
+
+HistoryState H;
 
 void Offer()
 {
-    const int now = (Undos.empty() ? 0 : 1) | (Redos.empty() ? 0 : 2);
-    if (now == Offered) return;
+    const int now = (H.Undos.empty() ? 0 : 1) | (H.Redos.empty() ? 0 : 2);
+    if (now == H.Offered) return;
     EnableKeyButton(CharUndo, (now & 1) != 0);
     EnableKeyButton(CharRedo, (now & 2) != 0);
-    Offered = now;
+    H.Offered = now;
 }
 
 // The block's layout, with the surface's colour table at its end.
@@ -107,7 +112,7 @@ void Put(const Picture& picture)
 
 void Forget(std::vector<Picture>& steps)
 {
-    for (const Picture& step : steps) Bytes -= step.packed.size();
+    for (const Picture& step : steps) H.Bytes -= step.packed.size();
     steps.clear();
 }
 
@@ -115,19 +120,19 @@ void Forget(std::vector<Picture>& steps)
 // could be redone) first.
 void Keep(Picture picture, bool toUndo)
 {
-    Bytes += picture.packed.size();
+    H.Bytes += picture.packed.size();
     if (toUndo)
-        Undos.push_back(std::move(picture));
+        H.Undos.push_back(std::move(picture));
     else
-        Redos.push_back(std::move(picture));
-    while (Bytes > Budget && !Undos.empty()) {
-        Bytes -= Undos.front().packed.size();
-        Undos.pop_front();
-        Forgot = true;
+        H.Redos.push_back(std::move(picture));
+    while (H.Bytes > Budget && !H.Undos.empty()) {
+        H.Bytes -= H.Undos.front().packed.size();
+        H.Undos.pop_front();
+        H.Forgot = true;
     }
-    while (Bytes > Budget && Redos.size() > 1) {
-        Bytes -= Redos.front().packed.size();
-        Redos.erase(Redos.begin());
+    while (H.Bytes > Budget && H.Redos.size() > 1) {
+        H.Bytes -= H.Redos.front().packed.size();
+        H.Redos.erase(H.Redos.begin());
     }
 }
 
@@ -137,17 +142,17 @@ void HistoryRecord()
 {
     // A replay repeats strokes whose history was kept, or is not needed.
     if (ReplayRunning()) return;
-    Forget(Redos);
+    Forget(H.Redos);
     Keep(Take(), true);
     Offer();
 }
 
 bool HistoryUndo()
 {
-    if (Undos.empty() || ToolState != ToolIdle) return false;
-    Picture before = std::move(Undos.back());
-    Bytes -= before.packed.size();
-    Undos.pop_back();
+    if (H.Undos.empty() || ToolState != ToolIdle) return false;
+    Picture before = std::move(H.Undos.back());
+    H.Bytes -= before.packed.size();
+    H.Undos.pop_back();
     Keep(Take(), false);
     Put(before);
     Offer();
@@ -156,10 +161,10 @@ bool HistoryUndo()
 
 bool HistoryRedo()
 {
-    if (Redos.empty() || ToolState != ToolIdle) return false;
-    Picture after = std::move(Redos.back());
-    Bytes -= after.packed.size();
-    Redos.pop_back();
+    if (H.Redos.empty() || ToolState != ToolIdle) return false;
+    Picture after = std::move(H.Redos.back());
+    H.Bytes -= after.packed.size();
+    H.Redos.pop_back();
     Keep(Take(), true);
     Put(after);
     Offer();
@@ -168,21 +173,17 @@ bool HistoryRedo()
 
 void HistoryReset()
 {
-    Undos.clear();
-    Redos.clear();
-    Bytes = 0;
-    Forgot = ToldForgot = false;
-    Offered = -1;
+    H = HistoryState{};
     Offer();
 }
 
 bool HistoryTakeForgotten()
 {
-    if (!Forgot || ToldForgot) return false;
-    ToldForgot = true;
+    if (!H.Forgot || H.ToldForgot) return false;
+    H.ToldForgot = true;
     return true;
 }
 
-size_t HistoryUndoSteps() { return Undos.size(); }
-size_t HistoryRedoSteps() { return Redos.size(); }
-size_t HistoryBytes() { return Bytes; }
+size_t HistoryUndoSteps() { return H.Undos.size(); }
+size_t HistoryRedoSteps() { return H.Redos.size(); }
+size_t HistoryBytes() { return H.Bytes; }

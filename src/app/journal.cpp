@@ -9,7 +9,6 @@
 
 #include "app/history.h"
 #include "app/replay.h"
-#include "app/scene_handlers.h"
 #include "app/session_state.h"
 #include "app/standard_random.h"
 #include "codecs/checksum.h"
@@ -49,34 +48,39 @@ struct Segment {
     uint64_t checkpointMs;
 };
 
-bool Kept = false;
-bool Open = false;
-// Open, but the journal could not be written: nothing is recorded until a
-// try again succeeds. `Missed`: something happened meanwhile.
-bool Stalled = false;
-bool Missed = false;
-uint32_t StalledTicks = 0;
-std::string Folder;
-int64_t Lock = -1;
-uint64_t Frame = 0;
-uint64_t PlayMs = 0;
-uint32_t LastTicks = 0;
-uint32_t LastFlushTicks = 0;
-uint64_t LastTickFrame = 0;
-uint64_t LastCheckpointFrame = 0;
-uint64_t LastCheckpointMs = 0;
-uint64_t LastShownMs = 0;
-bool AnyShown = false;
-std::vector<uint8_t> Pending;
-bool PendingCheckpoint = false;
-uint32_t NextSegment = 0;
-std::vector<Segment> Written;
-std::string Note;
-uint64_t BytesWritten = 0, FilesWritten = 0;
-// The scene's file as the journal knows it: its real path, and the hash of
-// its bytes when the session began or last saved it.
-std::string ScenePath;
-uint64_t SceneHash = 0;
+// The journal's state, all of it.
+struct JournalState {
+    bool Kept = false;
+    bool Open = false;
+    // Open, but the journal could not be written: nothing is recorded until a
+    // try again succeeds. `Missed`: something happened meanwhile.
+    bool Stalled = false;
+    bool Missed = false;
+    uint32_t StalledTicks = 0;
+    std::string Folder;
+    int64_t Lock = -1;
+    uint64_t Frame = 0;
+    uint64_t PlayMs = 0;
+    uint32_t LastTicks = 0;
+    uint32_t LastFlushTicks = 0;
+    uint64_t LastTickFrame = 0;
+    uint64_t LastCheckpointFrame = 0;
+    uint64_t LastCheckpointMs = 0;
+    uint64_t LastShownMs = 0;
+    bool AnyShown = false;
+    std::vector<uint8_t> Pending;
+    bool PendingCheckpoint = false;
+    uint32_t NextSegment = 0;
+    std::vector<Segment> Written;
+    std::string Note;
+    uint64_t BytesWritten = 0, FilesWritten = 0;
+    // The scene's file as the journal knows it: its real path, and the hash of
+    // its bytes when the session began or last saved it.
+    std::string ScenePath;
+    uint64_t SceneHash = 0;
+};
+
+JournalState J;
 
 // The wall clock in milliseconds since 1970.
 uint64_t Utc()
@@ -92,17 +96,17 @@ void AddNote(const std::string& text);
 // it works again. The program goes on, and tries again now and then.
 void Stall(const std::string& cause, const std::string& where)
 {
-    if (!Stalled) {
+    if (!J.Stalled) {
         ShowLine(("the session journal cannot be kept (" + cause + ": " + where + "): a crash would lose what follows")
                      .c_str(),
                  "talvo");
         AddNote("Talvo cannot keep the journal of this session (" + cause +
                 "), so a crash would lose what follows. It tries again now and then.");
     }
-    Stalled = Missed = true;
-    StalledTicks = TickCount();
-    Pending.clear();
-    PendingCheckpoint = false;
+    J.Stalled = J.Missed = true;
+    J.StalledTicks = TickCount();
+    J.Pending.clear();
+    J.PendingCheckpoint = false;
 }
 
 
@@ -110,8 +114,8 @@ JournalRecord Record(uint8_t type)
 {
     JournalRecord r;
     r.type = type;
-    r.frame = Frame;
-    r.playMs = PlayMs;
+    r.frame = J.Frame;
+    r.playMs = J.PlayMs;
     return r;
 }
 
@@ -166,8 +170,8 @@ void WriteSegment()
 {
     std::vector<uint8_t> bytes;
     StartJournalSegment(&bytes);
-    bytes.insert(bytes.end(), Pending.begin(), Pending.end());
-    const std::string path = Folder + JournalSegmentName(NextSegment);
+    bytes.insert(bytes.end(), J.Pending.begin(), J.Pending.end());
+    const std::string path = J.Folder + JournalSegmentName(J.NextSegment);
     const FileStatus status = FileCreateNew(path.c_str(), bytes.data(), bytes.size());
     if (status != FileDone) {
         const std::string cause = FileLastError();
@@ -175,48 +179,48 @@ void WriteSegment()
         // that the next try has room.
         if (status == FileNoRoom) {
             size_t last = 0;
-            for (size_t i = 0; i < Written.size(); ++i)
-                if (Written[i].checkpoint) last = i;
-            for (size_t i = 0; i < last; ++i) FileRemove((Folder + JournalSegmentName(Written[i].number)).c_str());
-            Written.erase(Written.begin(), Written.begin() + static_cast<std::ptrdiff_t>(last));
+            for (size_t i = 0; i < J.Written.size(); ++i)
+                if (J.Written[i].checkpoint) last = i;
+            for (size_t i = 0; i < last; ++i) FileRemove((J.Folder + JournalSegmentName(J.Written[i].number)).c_str());
+            J.Written.erase(J.Written.begin(), J.Written.begin() + static_cast<std::ptrdiff_t>(last));
         }
-        if (status == FileTaken) ++NextSegment;
+        if (status == FileTaken) ++J.NextSegment;
         Stall(cause, path);
         return;
     }
-    if (Stalled) {
-        Stalled = Missed = false;
+    if (J.Stalled) {
+        J.Stalled = J.Missed = false;
         ShowLine("the session journal is kept again", "talvo");
         AddNote("Talvo keeps the journal of this session again.");
     }
-    Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});
+    J.Written.push_back({J.NextSegment, J.PendingCheckpoint, J.LastCheckpointMs});
 
-    BytesWritten += bytes.size();
-    ++FilesWritten;
-    ++NextSegment;
-    Pending.clear();
-    if (!PendingCheckpoint) return;
-    PendingCheckpoint = false;
+    J.BytesWritten += bytes.size();
+    ++J.FilesWritten;
+    ++J.NextSegment;
+    J.Pending.clear();
+    if (!J.PendingCheckpoint) return;
+    J.PendingCheckpoint = false;
     // Everything before the newest checkpoint that is a minute of play old
     // has served its time.
     size_t keep = 0;
-    for (size_t i = 0; i < Written.size(); ++i)
-        if (Written[i].checkpoint && Written[i].checkpointMs + KeepPlayMs <= PlayMs) keep = i;
-    for (size_t i = 0; i < keep; ++i) FileRemove((Folder + JournalSegmentName(Written[i].number)).c_str());
-    Written.erase(Written.begin(), Written.begin() + static_cast<std::ptrdiff_t>(keep));
+    for (size_t i = 0; i < J.Written.size(); ++i)
+        if (J.Written[i].checkpoint && J.Written[i].checkpointMs + KeepPlayMs <= J.PlayMs) keep = i;
+    for (size_t i = 0; i < keep; ++i) FileRemove((J.Folder + JournalSegmentName(J.Written[i].number)).c_str());
+    J.Written.erase(J.Written.begin(), J.Written.begin() + static_cast<std::ptrdiff_t>(keep));
 }
 
 // `ending`: the session's last record follows the frame reached.
 void Flush(bool ending = false)
 {
-    if (!Open) return;
+    if (!J.Open) return;
     JournalRecord tick = Record(RecordTick);
     tick.utc = Utc();
-    AppendJournalRecord(tick, &Pending);
-    if (ending) AppendJournalRecord(Record(RecordEnd), &Pending);
+    AppendJournalRecord(tick, &J.Pending);
+    if (ending) AppendJournalRecord(Record(RecordEnd), &J.Pending);
     WriteSegment();
-    LastTickFrame = Frame;
-    LastFlushTicks = TickCount();
+    J.LastTickFrame = J.Frame;
+    J.LastFlushTicks = TickCount();
 }
 
 void TakeCheckpoint()
@@ -225,14 +229,14 @@ void TakeCheckpoint()
     CaptureSessionState(&state);
     JournalRecord checkpoint = Record(RecordCheckpoint);
     checkpoint.utc = Utc();
-    checkpoint.hash = SceneHash;
-    checkpoint.text = ScenePath;
+    checkpoint.hash = J.SceneHash;
+    checkpoint.text = J.ScenePath;
     checkpoint.rawSize = static_cast<uint32_t>(state.size());
     LzPack(state.data(), state.size(), &checkpoint.data);
-    AppendJournalRecord(checkpoint, &Pending);
-    PendingCheckpoint = true;
-    LastCheckpointFrame = Frame;
-    LastCheckpointMs = PlayMs;
+    AppendJournalRecord(checkpoint, &J.Pending);
+    J.PendingCheckpoint = true;
+    J.LastCheckpointFrame = J.Frame;
+    J.LastCheckpointMs = J.PlayMs;
 }
 
 // Old segments are the old session's: gone once it is rebuilt, or kept
@@ -240,18 +244,18 @@ void TakeCheckpoint()
 void ClearFolder(const std::vector<std::string>& aside)
 {
     std::vector<std::string> names;
-    FileListFolder(Folder.c_str(), &names);
+    FileListFolder(J.Folder.c_str(), &names);
     for (const std::string& name : names) {
         if (JournalSegmentNumber(name) < 0) continue;
         if (std::find(aside.begin(), aside.end(), name) != aside.end()) {
             FileFacts facts;
-            if (FileLook((Folder + name).c_str(), &facts) == FileDone) {
+            if (FileLook((J.Folder + name).c_str(), &facts) == FileDone) {
                 std::string kept = name + ".damaged";
                 for (int n = 2; FileMoveAside(&facts, kept.c_str()) == FileTaken && n < 1000; ++n)
                     kept = name + ".damaged-" + std::to_string(n);
             }
         } else {
-            FileRemove((Folder + name).c_str());
+            FileRemove((J.Folder + name).c_str());
         }
     }
 }
@@ -264,7 +268,7 @@ std::string TimeText(uint64_t utc)
     return text;
 }
 
-void AddNote(const std::string& text) { Note += (Note.empty() ? "" : " ") + text; }
+void AddNote(const std::string& text) { J.Note += (J.Note.empty() ? "" : " ") + text; }
 
 // The last session on this scene did not end cleanly: its scene rebuilt,
 // saved, and the user told. True when it went beside the scene's file,
@@ -272,7 +276,7 @@ void AddNote(const std::string& text) { Note += (Note.empty() ? "" : " ") + text
 bool Recover(const JournalReading& reading, const std::string& realPath)
 {
     if (!reading.scenePath.empty() && reading.scenePath != realPath) {
-        AddNote("A journal kept for another scene was found in " + Folder + " and kept aside unused.");
+        AddNote("A journal kept for another scene was found in " + J.Folder + " and kept aside unused.");
         return false;
     }
     const int64_t first = LastCheckpointAtOrBefore(reading.records, ~uint64_t{0});
@@ -306,7 +310,8 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         std::snprintf(SceneFileName, sizeof SceneFileName, "%s", beside.c_str());
         wrote = beside;
     }
-    SaveSceneAndTell();
+    // No journal is open yet to hear of the save.
+    SaveSceneOrOffer(false);
     AddNote("Talvo did not end cleanly last time. The scene was rebuilt as it was at " + TimeText(when) + " (frame " +
             std::to_string(reached) + ") and saved to " + wrote + ".");
     if (beside) AddNote("Its file had been replaced since, and was left as it is.");
@@ -315,24 +320,24 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
 
 } // namespace
 
-void SetJournalKept(bool kept) { Kept = kept; }
-bool JournalKept() { return Kept; }
+void SetJournalKept(bool kept) { J.Kept = kept; }
+bool JournalKept() { return J.Kept; }
 
 void JournalReset()
 {
-    if (Lock >= 0) FileUnlock(Lock);
-    Lock = -1;
-    Open = Stalled = Missed = false;
-    Folder.clear();
-    Frame = PlayMs = 0;
-    LastTicks = LastFlushTicks = 0;
-    LastTickFrame = LastCheckpointFrame = LastCheckpointMs = LastShownMs = 0;
-    AnyShown = false;
-    Pending.clear();
-    PendingCheckpoint = false;
-    NextSegment = 0;
-    Written.clear();
-    Note.clear();
+    if (J.Lock >= 0) FileUnlock(J.Lock);
+    J.Lock = -1;
+    J.Open = J.Stalled = J.Missed = false;
+    J.Folder.clear();
+    J.Frame = J.PlayMs = 0;
+    J.LastTicks = J.LastFlushTicks = 0;
+    J.LastTickFrame = J.LastCheckpointFrame = J.LastCheckpointMs = J.LastShownMs = 0;
+    J.AnyShown = false;
+    J.Pending.clear();
+    J.PendingCheckpoint = false;
+    J.NextSegment = 0;
+    J.Written.clear();
+    J.Note.clear();
 }
 
 namespace {
@@ -380,7 +385,7 @@ void RemoveOldJournals(const char* data)
     for (size_t i = ScenesJournalled; i < folders.size(); ++i) {
         const std::string folder = journals + folders[i].name;
         int64_t lock = -1;
-        if (folder + "/" == Folder || FileLock((folder + ".lock").c_str(), &lock) != FileDone) continue;
+        if (folder + "/" == J.Folder || FileLock((folder + ".lock").c_str(), &lock) != FileDone) continue;
         if (JournalFinished(folder + "/"))
             RemoveJournal(folder, lock);
         else
@@ -400,12 +405,12 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
         int copy = 1;
         bool held = true;
         for (;;) {
-            ScenePath = RealPath(SceneFileName);
-            Folder = FolderOf(data, ScenePath);
-            const std::string lock = Folder + ".lock";
+            J.ScenePath = RealPath(SceneFileName);
+            J.Folder = FolderOf(data, J.ScenePath);
+            const std::string lock = J.Folder + ".lock";
             // Where there is neither, no program holds the scene and no
             // session of it is left to rebuild.
-            if (!Kept && !FolderThere(Folder) && !Exists(lock)) {
+            if (!J.Kept && !FolderThere(J.Folder) && !Exists(lock)) {
                 held = false;
                 break;
             }
@@ -415,17 +420,17 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
                 *where = journals;
                 return false;
             }
-            const FileStatus locked = FileLock(lock.c_str(), &Lock);
+            const FileStatus locked = FileLock(lock.c_str(), &J.Lock);
             // Made once the lock is held: the program that held it before
             // may have removed the folder as it let go.
-            if (locked == FileDone && Kept && !FileMakeFolders(Folder.c_str())) {
+            if (locked == FileDone && J.Kept && !FileMakeFolders(J.Folder.c_str())) {
                 *cause = FileLastError();
-                *where = Folder;
+                *where = J.Folder;
                 return false;
             }
-            Folder += "/";
+            J.Folder += "/";
             if (locked == FileDone) break;
-            Lock = -1;
+            J.Lock = -1;
             if (locked != FileTaken || copy >= 100) {
                 *cause = FileLastError();
                 *where = lock;
@@ -440,35 +445,35 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
             AddNote(original + " is open in another Talvo window. This one works on a copy of its own, " +
                     std::string(SceneFileName) + ", so that neither overwrites the other.");
         if (!held) {
-            Folder.clear();
+            J.Folder.clear();
             return false;
         }
 
         JournalReading reading;
         bool moved = false;
-        if (ReadJournal(Folder, &reading)) {
+        if (ReadJournal(J.Folder, &reading)) {
             const bool clean = !reading.records.empty() && reading.records.back().type == RecordEnd;
             if (reading.otherVersion)
-                AddNote("A journal of another version of Talvo was found in " + Folder + " and kept aside unused.");
+                AddNote("A journal of another version of Talvo was found in " + J.Folder + " and kept aside unused.");
             else if (!clean)
-                moved = Recover(reading, ScenePath);
+                moved = Recover(reading, J.ScenePath);
             if (!reading.damaged.empty() && !reading.otherVersion)
-                AddNote("Part of the journal was damaged and is kept aside in " + Folder + ".");
+                AddNote("Part of the journal was damaged and is kept aside in " + J.Folder + ".");
         }
         ClearFolder(reading.damaged);
-        if (!Kept) {
+        if (!J.Kept) {
             // Nothing of this program's stays, but what was kept aside.
-            const std::string folder = Folder.substr(0, Folder.size() - 1);
+            const std::string folder = J.Folder.substr(0, J.Folder.size() - 1);
             FileRemoveFolder(folder.c_str());
-            FileUnlockAndRemove(Lock, (folder + ".lock").c_str());
-            Lock = -1;
-            Folder.clear();
+            FileUnlockAndRemove(J.Lock, (folder + ".lock").c_str());
+            J.Lock = -1;
+            J.Folder.clear();
             return false;
         }
         if (!moved || round > 0) return true;
         // The session goes on beside the replaced file, under its own lock.
-        FileUnlock(Lock);
-        Lock = -1;
+        FileUnlock(J.Lock);
+        J.Lock = -1;
     }
 }
 
@@ -478,10 +483,10 @@ void BeginRecords()
 {
     JournalRecord header = Record(RecordHeader);
     header.utc = Utc();
-    header.hash = SceneHash;
+    header.hash = J.SceneHash;
     header.seed = StandardRandomState();
-    header.text = ScenePath;
-    AppendJournalRecord(header, &Pending);
+    header.text = J.ScenePath;
+    AppendJournalRecord(header, &J.Pending);
     TakeCheckpoint();
 }
 
@@ -489,29 +494,29 @@ void BeginRecords()
 // not be had, then a checkpoint of now, which is all a rebuild needs.
 void TryAgain(bool ending)
 {
-    StalledTicks = TickCount();
-    Pending.clear();
-    if (Lock < 0) {
+    J.StalledTicks = TickCount();
+    J.Pending.clear();
+    if (J.Lock < 0) {
         char data[FilePathLimit];
         if (!FileRescueFolder(data, sizeof data, true) || !FileMakeFolders(JournalsIn(data).c_str())) return;
-        const std::string folder = FolderOf(data, ScenePath);
-        if (FileLock((folder + ".lock").c_str(), &Lock) != FileDone) {
-            Lock = -1;
+        const std::string folder = FolderOf(data, J.ScenePath);
+        if (FileLock((folder + ".lock").c_str(), &J.Lock) != FileDone) {
+            J.Lock = -1;
             return;
         }
         if (!FileMakeFolders(folder.c_str())) return;
         // What an earlier session left here stays for the next start.
-        Folder = folder + "/";
+        J.Folder = folder + "/";
         std::vector<std::string> names;
-        FileListFolder(Folder.c_str(), &names);
-        NextSegment = 0;
+        FileListFolder(J.Folder.c_str(), &names);
+        J.NextSegment = 0;
         for (const std::string& name : names)
-            if (JournalSegmentNumber(name) >= NextSegment) NextSegment = static_cast<uint32_t>(JournalSegmentNumber(name)) + 1;
-        Written.clear();
+            if (JournalSegmentNumber(name) >= J.NextSegment) J.NextSegment = static_cast<uint32_t>(JournalSegmentNumber(name)) + 1;
+        J.Written.clear();
         BeginRecords();
     } else {
         // The folder may have gone meanwhile.
-        FileMakeFolders(Folder.c_str());
+        FileMakeFolders(J.Folder.c_str());
         TakeCheckpoint();
     }
     Flush(ending);
@@ -528,38 +533,38 @@ std::string JournalFolderOf(const char* scene)
 
 void JournalOpenScene()
 {
-    if (Open) JournalEndCleanly();
-    if (Lock >= 0) FileUnlock(Lock);
-    Lock = -1;
-    Folder.clear();
+    if (J.Open) JournalEndCleanly();
+    if (J.Lock >= 0) FileUnlock(J.Lock);
+    J.Lock = -1;
+    J.Folder.clear();
     // Another scene, another history, with or without a journal.
     HistoryReset();
-    Stalled = Missed = false;
+    J.Stalled = J.Missed = false;
     if (!SceneFileName[0]) return;
     char data[FilePathLimit];
     std::string cause, where;
-    bool ready = FileRescueFolder(data, sizeof data, Kept);
+    bool ready = FileRescueFolder(data, sizeof data, J.Kept);
     if (!ready) {
         cause = FileLastError();
         where = "the data folder";
-        ScenePath = RealPath(SceneFileName);
+        J.ScenePath = RealPath(SceneFileName);
     } else {
         ready = LockAndRecover(data, &cause, &where);
     }
-    if (!ready) Folder.clear();
-    if (!Kept) return;
+    if (!ready) J.Folder.clear();
+    if (!J.Kept) return;
     if (ready) RemoveOldJournals(data);
 
     // A new session, from the scene as it is now.
-    Open = true;
-    Frame = PlayMs = 0;
-    LastTicks = LastFlushTicks = TickCount();
-    LastTickFrame = 0;
-    AnyShown = false;
-    Written.clear();
-    Pending.clear();
-    NextSegment = 0;
-    SceneHash = FileHash(SceneFileName);
+    J.Open = true;
+    J.Frame = J.PlayMs = 0;
+    J.LastTicks = J.LastFlushTicks = TickCount();
+    J.LastTickFrame = 0;
+    J.AnyShown = false;
+    J.Written.clear();
+    J.Pending.clear();
+    J.NextSegment = 0;
+    J.SceneHash = FileHash(SceneFileName);
     if (!ready) {
         Stall(cause, where);
         return;
@@ -570,42 +575,42 @@ void JournalOpenScene()
 
 void JournalFrameStarts()
 {
-    if (!Open) return;
+    if (!J.Open) return;
     const uint32_t now = TickCount();
-    PlayMs += std::min(now - LastTicks, LongestFrameMs);
-    LastTicks = now;
-    if (Stalled) {
-        if (now - StalledTicks >= TryAgainEveryMs) TryAgain(false);
-        ++Frame;
+    J.PlayMs += std::min(now - J.LastTicks, LongestFrameMs);
+    J.LastTicks = now;
+    if (J.Stalled) {
+        if (now - J.StalledTicks >= TryAgainEveryMs) TryAgain(false);
+        ++J.Frame;
         return;
     }
-    if (Frame - LastCheckpointFrame >= CheckpointEveryFrames ||
-        (Frame > LastCheckpointFrame && PlayMs - LastCheckpointMs >= CheckpointEveryMs))
+    if (J.Frame - J.LastCheckpointFrame >= CheckpointEveryFrames ||
+        (J.Frame > J.LastCheckpointFrame && J.PlayMs - J.LastCheckpointMs >= CheckpointEveryMs))
         TakeCheckpoint();
-    if (now - LastFlushTicks >= FlushEveryMs && (Frame != LastTickFrame || !Pending.empty())) Flush();
-    ++Frame;
+    if (now - J.LastFlushTicks >= FlushEveryMs && (J.Frame != J.LastTickFrame || !J.Pending.empty())) Flush();
+    ++J.Frame;
 }
 
 void JournalFrameShown()
 {
-    if (!Open || Stalled || (AnyShown && PlayMs - LastShownMs < ShownEveryMs)) return;
-    AnyShown = true;
-    LastShownMs = PlayMs;
-    AppendJournalRecord(Record(RecordShown), &Pending);
+    if (!J.Open || J.Stalled || (J.AnyShown && J.PlayMs - J.LastShownMs < ShownEveryMs)) return;
+    J.AnyShown = true;
+    J.LastShownMs = J.PlayMs;
+    AppendJournalRecord(Record(RecordShown), &J.Pending);
 }
 
 uint32_t JournalIdle()
 {
-    if (Open && Stalled) {
+    if (J.Open && J.Stalled) {
         // At a stand-still only what happened since is worth a try.
-        if (!Missed) return PlatformForever;
-        const uint32_t since = TickCount() - StalledTicks;
+        if (!J.Missed) return PlatformForever;
+        const uint32_t since = TickCount() - J.StalledTicks;
         if (since < TryAgainEveryMs) return TryAgainEveryMs - since;
         TryAgain(false);
-        return Stalled ? TryAgainEveryMs : PlatformForever;
+        return J.Stalled ? TryAgainEveryMs : PlatformForever;
     }
-    if (!Open || Pending.empty()) return PlatformForever;
-    const uint32_t since = TickCount() - LastFlushTicks;
+    if (!J.Open || J.Pending.empty()) return PlatformForever;
+    const uint32_t since = TickCount() - J.LastFlushTicks;
     if (since < FlushEveryMs) return FlushEveryMs - since;
     Flush();
     return PlatformForever;
@@ -613,44 +618,44 @@ uint32_t JournalIdle()
 
 void JournalFlush()
 {
-    if (Open && !Stalled && !Pending.empty()) Flush();
+    if (J.Open && !J.Stalled && !J.Pending.empty()) Flush();
 }
 
 void JournalCheckpoint()
 {
-    if (Open && !Stalled) TakeCheckpoint();
+    if (J.Open && !J.Stalled) TakeCheckpoint();
 }
 
 void JournalSceneSaved()
 {
-    if (!Open) return;
+    if (!J.Open) return;
     size_t size = 0;
     const uint8_t* bytes = EncodedScene(&size);
     JournalRecord saved = Record(RecordSaved);
-    saved.hash = SceneHash = Fnv64(bytes, size);
+    saved.hash = J.SceneHash = Fnv64(bytes, size);
     saved.text = SceneFileName;
-    if (!Stalled) AppendJournalRecord(saved, &Pending);
+    if (!J.Stalled) AppendJournalRecord(saved, &J.Pending);
 }
 
 void JournalEndCleanly()
 {
-    if (!Open) return;
+    if (!J.Open) return;
     // A stalled journal gets a last try, so that the next start does not
     // rebuild what was saved.
-    if (Stalled)
+    if (J.Stalled)
         TryAgain(true);
     else
         Flush(true);
-    Open = false;
+    J.Open = false;
 }
 
-bool JournalStalled() { return Open && Stalled; }
+bool JournalStalled() { return J.Open && J.Stalled; }
 
 void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    if (!Open) return;
-    if (Stalled) {
-        Missed = Missed || IsSceneInput(message, wParam);
+    if (!J.Open) return;
+    if (J.Stalled) {
+        J.Missed = J.Missed || IsSceneInput(message, wParam);
         return;
     }
     // A move changes something only during a stroke.
@@ -660,17 +665,17 @@ void JournalWatch(uint32_t message, uint32_t wParam, int32_t lParam)
     input.message = message;
     input.wParam = wParam;
     input.lParam = lParam;
-    AppendJournalRecord(input, &Pending);
+    AppendJournalRecord(input, &J.Pending);
 }
 
 std::string JournalTakeNote()
 {
     std::string note;
-    note.swap(Note);
+    note.swap(J.Note);
     return note;
 }
 
-std::string JournalFolder() { return Folder; }
-uint64_t JournalBytesWritten() { return BytesWritten; }
-uint64_t JournalFilesWritten() { return FilesWritten; }
-uint64_t JournalFrame() { return Frame; }
+std::string JournalFolder() { return J.Folder; }
+uint64_t JournalBytesWritten() { return J.BytesWritten; }
+uint64_t JournalFilesWritten() { return J.FilesWritten; }
+uint64_t JournalFrame() { return J.Frame; }

@@ -20,6 +20,7 @@
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "ui/commands.h"
 #include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
@@ -30,7 +31,6 @@ int32_t GateCountdown = 4;
 const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
 FrameStatistics FrameStats = {};
 uint64_t FramesRun = 0;
-void (*FrameEnds)(uint64_t frame) = nullptr;
 // A frame asked for at Stop, not yet run.
 static bool FrameAsked = false;
 
@@ -40,6 +40,7 @@ void ProgramReset()
     PenReset();
     KeysReset();
     MenuReset();
+    CommandsReset();
     SceneFileReset();
     InitScriptReset();
     PaletteColoursReset();
@@ -105,13 +106,13 @@ void StartUp()
     ShowMainWindow();
     SetDefaultSettings();
     BuildSystemMenu();
-    MenuNewScene = ClearScene;
-    BeforeStroke = KeepForUndo;
-    UndoStep = Undo;
-    RedoStep = Redo;
-    PictureStep = SavePicture;
-    AnimationStep = SaveAnimation;
-    FrameStep = OneFrame;
+    OfferCommand(CommandClear, ClearScene);
+    OfferCommand(CommandBeforeStroke, KeepForUndo);
+    OfferCommand(CommandUndo, Undo);
+    OfferCommand(CommandRedo, Redo);
+    OfferCommand(CommandPicture, SavePicture);
+    OfferCommand(CommandAnimation, SaveAnimation);
+    OfferCommand(CommandFrame, OneFrame);
     AddHandler(WmDropFiles, OnDropFiles);
     AddHandler(WmClose, OnClose);
     AddHandler(WmSysCommand, OnSysCommand);
@@ -134,8 +135,10 @@ void StartUp()
     if (!LoadScene()) NewScene();
     // The scene's lock, a rebuild of what an unclean end left, the journal.
     JournalOpenScene();
-    MessageWatcher = JournalWatch;
-    BeforeLongWait = JournalFlush;
+    ProgramHooks hooks;
+    hooks.watch = JournalWatch;
+    hooks.beforeLongWait = JournalFlush;
+    SetProgramHooks(hooks);
     // Only now is there a scene that an ending session may save.
     AddHandler(WmEndSession, OnEndSession);
     CopyToWindow();
@@ -264,7 +267,6 @@ void RunFrame()
     FrameAsked = false;
     WaitTicks(-FrameTimes[Speed]);
     ++FramesRun;
-    if (FrameEnds) FrameEnds(FramesRun);
 }
 
 std::string FrameStatisticsLine()

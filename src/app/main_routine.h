@@ -27,10 +27,8 @@ extern FrameStatistics FrameStats;
 // "bench: frames=N grains=G step_ns_per_grain=X frame_us=Y fps=Z".
 std::string FrameStatisticsLine();
 
-// Frames the loop has run, each with its input (RunFrame); and, when set,
-// what is called as each ends.
+// Frames the loop has run, each with its input (RunFrame).
 extern uint64_t FramesRun;
-extern void (*FrameEnds)(uint64_t frame);
 
 // Never returns: the process ends inside a pump once the window is gone.
 [[noreturn]] void TalvoMain();

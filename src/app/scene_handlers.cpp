@@ -27,45 +27,11 @@ int32_t LoadSceneFrom(const char* name)
     return 1;
 }
 
-// The scene's own name without its folder, for a file the user places.
-static std::string OfferedName()
-{
-    const std::string name = SceneFileName;
-    const size_t slash = name.find_last_of("/\\");
-    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-    return base.empty() ? "Scene.talvo" : base;
-}
-
 int32_t SaveSceneAndTell(bool sessionEnds)
 {
-    if (SaveScene()) {
-        JournalSceneSaved();
-        return 1;
-    }
-    if (sessionEnds) {
-        ShowLine(StoreFailure(), Caption);
-        NoteBesideRescue();
-        if (!StoreRescued()) SetExitStatus(1);
-        return 0;
-    }
-    if (StoreRescued()) {
-        ShowError(StoreFailure(), Caption);
-        return 0;
-    }
-    // Kept nowhere: before it is given up, the user says where it goes.
-    ShowError(StoreFailureToOffer(), Caption);
-    size_t size = 0;
-    const uint8_t* encoded = EncodedScene(&size);
-    const std::vector<uint8_t> bytes(encoded, encoded + size);
-    // A place that fails too is told, and another asked for.
-    int32_t saved = -1;
-    for (int tries = 0; tries < 3 && saved < 0; ++tries)
-        saved = OfferFile(OfferedName().c_str(), "application/x-talvo-scene", bytes.data(), bytes.size());
-    if (saved <= 0) {
-        ShowLine("the scene was not saved anywhere, so it is lost.", Caption);
-        SetExitStatus(1);
-    }
-    return 0;
+    if (!SaveSceneOrOffer(sessionEnds)) return 0;
+    JournalSceneSaved();
+    return 1;
 }
 
 // Too long to hold: refused, never cut to some other file's name.

@@ -1,7 +1,7 @@
 // Where the scene comes from and goes to as the program runs: the command
 // line, loading with the menu's marks, the drop, the close and the end of
-// the session, and telling the user when a save failed. files/ reads, writes
-// and checks; what follows (the marks, the window, the message) is decided
+// the session. files/ reads, writes and checks, and tells the user when a
+// save failed; what follows (the marks, the window, the journal) is decided
 // here.
 #pragma once
 #include <cstdint>
@@ -17,9 +17,8 @@ int32_t LoadScene();
 // the menu's marks to its settings; 0, with nothing changed, when it cannot
 // be used.
 int32_t LoadSceneFrom(const char* name);
-// Saves the scene; a failure is told in the error box or, when the session
-// ends and no box may hold the end up, noted beside the rescued scene and on
-// standard error. 1 when the scene is in its file.
+// Saves the scene (SaveSceneOrOffer, which tells of a failure) and, when it
+// is in its file, the journal hears of it: 1.
 int32_t SaveSceneAndTell(bool sessionEnds = false);
 
 int32_t OnDropFiles(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "files/scene_save.h"
 #include "framework/file_system.h"
+#include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
@@ -16,9 +19,17 @@ char DamagedScene[SceneFileNameSize] = "";
 static const char HeaderTemplate[] = "TALVO  V3.0     ";
 static const int32_t MarkerOffset = 12;
 
-// One whole file, read or written in one piece; reserved with the program.
-static uint8_t SceneBuffer[SceneMaxSize];
-static size_t ReadLength = 0;
+namespace {
+
+struct SceneBytes {
+    // One whole file, read or written in one piece; reserved with the program.
+    uint8_t SceneBuffer[SceneMaxSize];
+    size_t ReadLength = 0;
+};
+
+SceneBytes Bytes;
+
+} // namespace
 
 static void PutInt16(uint8_t* at, int32_t value)
 {
@@ -47,7 +58,7 @@ static void PutInt32(uint8_t* at, uint32_t value)
 // Builds the file image in SceneBuffer; returns its length.
 static int32_t EncodeScene()
 {
-    uint8_t* out = SceneBuffer;
+    uint8_t* out = Bytes.SceneBuffer;
     std::memcpy(out, HeaderTemplate, 15);
     if (FullPaletteFlag) out[MarkerOffset] = 'B';
     out[15] = static_cast<uint8_t>(EraserSize * 16 + PenSize);
@@ -73,14 +84,14 @@ static int32_t EncodeScene()
 const uint8_t* EncodedScene(size_t* size)
 {
     *size = static_cast<size_t>(EncodeScene());
-    return SceneBuffer;
+    return Bytes.SceneBuffer;
 }
 
 int32_t SaveScene()
 {
     const int32_t length = EncodeScene();
     const bool keepOld = DamagedScene[0] && std::strcmp(DamagedScene, SceneFileName) == 0;
-    const int32_t saved = StoreScene(SceneFileName, SceneBuffer, static_cast<size_t>(length), keepOld);
+    const int32_t saved = StoreScene(SceneFileName, Bytes.SceneBuffer, static_cast<size_t>(length), keepOld);
     if (saved && keepOld) DamagedScene[0] = 0;
     return saved;
 }
@@ -137,30 +148,30 @@ int32_t ReadScene(const char* name)
     // A file longer than the largest scene is none, whatever it begins
     // with, and only its magic is read.
     const bool fits = length <= SceneMaxSize;
-    ReadLength = std::fread(SceneBuffer, 1, fits ? sizeof SceneBuffer : 5, file);
+    Bytes.ReadLength = std::fread(Bytes.SceneBuffer, 1, fits ? sizeof Bytes.SceneBuffer : 5, file);
     std::fclose(file);
-    const uint8_t* in = SceneBuffer;
-    if (ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
+    const uint8_t* in = Bytes.SceneBuffer;
+    if (Bytes.ReadLength < 5 || std::memcmp(in, "TALVO", 5) != 0) return 0;
     // A scene that cannot be used is still the user's: kept aside at the
     // first save under its name.
     if (name != DamagedScene) std::snprintf(DamagedScene, sizeof DamagedScene, "%s", name);
-    if (!fits || !SceneAcceptable(in, ReadLength)) return 0;
+    if (!fits || !SceneAcceptable(in, Bytes.ReadLength)) return 0;
     DamagedScene[0] = 0;
     return 1;
 }
 
 int32_t AcceptSceneBytes(const uint8_t* bytes, size_t size)
 {
-    if (size > sizeof SceneBuffer || size < 5 || std::memcmp(bytes, "TALVO", 5) != 0) return 0;
+    if (size > sizeof Bytes.SceneBuffer || size < 5 || std::memcmp(bytes, "TALVO", 5) != 0) return 0;
     if (!SceneAcceptable(bytes, size)) return 0;
-    if (bytes != SceneBuffer) std::memcpy(SceneBuffer, bytes, size);
-    ReadLength = size;
+    if (bytes != Bytes.SceneBuffer) std::memcpy(Bytes.SceneBuffer, bytes, size);
+    Bytes.ReadLength = size;
     return 1;
 }
 
 void UseReadScene(const char* name)
 {
-    const uint8_t* in = SceneBuffer;
+    const uint8_t* in = Bytes.SceneBuffer;
     if (name != SceneFileName) std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name);
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);
@@ -193,4 +204,44 @@ void SceneFileReset()
 {
     std::snprintf(SceneFileName, sizeof SceneFileName, "%s", "Default.talvo");
     DamagedScene[0] = 0;
+}
+
+static const char SaveCaption[] = "Talvo";
+
+// The scene's own name without its folder, for a file the user places.
+static std::string OfferedName()
+{
+    const std::string name = SceneFileName;
+    const size_t slash = name.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    return base.empty() ? "Scene.talvo" : base;
+}
+
+int32_t SaveSceneOrOffer(bool sessionEnds)
+{
+    if (SaveScene()) return 1;
+    if (sessionEnds) {
+        ShowLine(StoreFailure(), SaveCaption);
+        NoteBesideRescue();
+        if (!StoreRescued()) SetExitStatus(1);
+        return 0;
+    }
+    if (StoreRescued()) {
+        ShowError(StoreFailure(), SaveCaption);
+        return 0;
+    }
+    // Kept nowhere: before it is given up, the user says where it goes.
+    ShowError(StoreFailureToOffer(), SaveCaption);
+    size_t size = 0;
+    const uint8_t* encoded = EncodedScene(&size);
+    const std::vector<uint8_t> bytes(encoded, encoded + size);
+    // A place that fails too is told, and another asked for.
+    int32_t saved = -1;
+    for (int tries = 0; tries < 3 && saved < 0; ++tries)
+        saved = OfferFile(OfferedName().c_str(), "application/x-talvo-scene", bytes.data(), bytes.size());
+    if (saved <= 0) {
+        ShowLine("the scene was not saved anywhere, so it is lost.", SaveCaption);
+        SetExitStatus(1);
+    }
+    return 0;
 }

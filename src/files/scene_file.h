@@ -18,6 +18,11 @@ extern char DamagedScene[SceneFileNameSize];
 // Writes the scene to SceneFileName: 1 when it is there. When that fails the
 // scene is rescued (files/scene_save.h), StoreFailure() says so, and 0.
 int32_t SaveScene();
+// SaveScene, and where it fails, the user told: on standard error as the
+// session ends (and the rescue's note beside it); in the error box when the
+// scene was rescued; else asked where to save it instead (three tries). 1
+// when it went to SceneFileName; a scene lost sets the exit status to 1.
+int32_t SaveSceneOrOffer(bool sessionEnds);
 // Reads and checks the scene file `name`, changing nothing that is in force:
 // 1 when it can be used; 0 when it cannot be read or breaks any limit of
 // the format (a file that begins like a scene is then DamagedScene). A file

@@ -8,15 +8,24 @@
 
 static const char Damaged[] = ".damaged";
 
-// Every text below is made in these, reserved with the program.
-static FileFacts Target;
-static char Name[FilePathLimit];
-static char Reason[512];
-static char Rescue[FilePathLimit];
-static char Shown[2][4 * FilePathLimit];
-static char Message[8 * FilePathLimit + 1024];
-static char Offer[sizeof Message];
-static bool Rescued = false;
+namespace {
+
+// Every text below is made in these, reserved with the program: the
+// state of the saving, all of it.
+struct SaveState {
+    FileFacts Target;
+    char Name[FilePathLimit];
+    char Reason[512];
+    char Rescue[FilePathLimit];
+    char Shown[2][4 * FilePathLimit];
+    char Message[8 * FilePathLimit + 1024];
+    char Offer[sizeof Message];
+    bool Rescued = false;
+};
+
+SaveState Saved;
+
+} // namespace
 
 void EscapeText(const char* text, size_t limit, char* out, size_t size)
 {
@@ -59,8 +68,8 @@ static void DamagedName(const char* name, int32_t number, char* out)
 static FileStatus MoveAside()
 {
     for (int32_t number = 1; number <= 1000; ++number) {
-        DamagedName(Target.path + Target.nameAt, number, Name);
-        const FileStatus status = FileMoveAside(&Target, Name);
+        DamagedName(Saved.Target.path + Saved.Target.nameAt, number, Saved.Name);
+        const FileStatus status = FileMoveAside(&Saved.Target, Saved.Name);
         if (status != FileTaken) return status;
     }
     return FileTaken;
@@ -69,44 +78,44 @@ static FileStatus MoveAside()
 // The save itself; on failure Reason says why.
 static FileStatus Store(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
 {
-    Reason[0] = 0;
-    FileStatus status = FileLook(name, &Target);
+    Saved.Reason[0] = 0;
+    FileStatus status = FileLook(name, &Saved.Target);
     switch (status) {
     case FileDone: break;
-    case FileMissing: return FileReplace(&Target, bytes, size);
-    case FileNotRegular: std::snprintf(Reason, sizeof Reason, "it is not a regular file"); return status;
-    case FileNoAccess: std::snprintf(Reason, sizeof Reason, "it cannot be read (%s)", FileLastError()); return status;
-    case FileReadOnly: std::snprintf(Reason, sizeof Reason, "it is read-only (%s)", FileLastError()); return status;
+    case FileMissing: return FileReplace(&Saved.Target, bytes, size);
+    case FileNotRegular: std::snprintf(Saved.Reason, sizeof Saved.Reason, "it is not a regular file"); return status;
+    case FileNoAccess: std::snprintf(Saved.Reason, sizeof Saved.Reason, "it cannot be read (%s)", FileLastError()); return status;
+    case FileReadOnly: std::snprintf(Saved.Reason, sizeof Saved.Reason, "it is read-only (%s)", FileLastError()); return status;
     default: return status;
     }
     // Only a scene, or an empty file, is ever replaced by one.
-    if (Target.headLength > 0 && (Target.headLength < 5 || std::memcmp(Target.head, "TALVO", 5) != 0)) {
-        std::snprintf(Reason, sizeof Reason, "it is not a scene file");
+    if (Saved.Target.headLength > 0 && (Saved.Target.headLength < 5 || std::memcmp(Saved.Target.head, "TALVO", 5) != 0)) {
+        std::snprintf(Saved.Reason, sizeof Saved.Reason, "it is not a scene file");
         return FileFailed;
     }
-    if (keepOld && Target.headLength > 0) {
+    if (keepOld && Saved.Target.headLength > 0) {
         status = MoveAside();
         if (status != FileDone) {
-            std::snprintf(Reason, sizeof Reason, "the damaged scene in it could not be kept aside (%s)",
+            std::snprintf(Saved.Reason, sizeof Saved.Reason, "the damaged scene in it could not be kept aside (%s)",
                           status == FileTaken ? "no free name" : FileLastError());
             return status;
         }
-        status = FileLook(name, &Target);
+        status = FileLook(name, &Saved.Target);
         if (status != FileMissing) return status == FileDone ? FileChanged : status;
-        return FileReplace(&Target, bytes, size);
+        return FileReplace(&Saved.Target, bytes, size);
     }
     // A file with other names, or in a folder that takes no side file, is
     // written where it is, so that every name sees the new scene.
-    if (Target.links > 1) return FileWriteInPlace(&Target, bytes, size);
-    status = FileReplace(&Target, bytes, size);
-    if (status == FileNoSideFile) status = FileWriteInPlace(&Target, bytes, size);
+    if (Saved.Target.links > 1) return FileWriteInPlace(&Saved.Target, bytes, size);
+    status = FileReplace(&Saved.Target, bytes, size);
+    if (status == FileNoSideFile) status = FileWriteInPlace(&Saved.Target, bytes, size);
     return status;
 }
 
 // A new file in the rescue folder, named after the time.
 static FileStatus RescueScene(const uint8_t* bytes, size_t size)
 {
-    Rescue[0] = 0;
+    Saved.Rescue[0] = 0;
     char folder[FilePathLimit - 64];
     if (!FileRescueFolder(folder, sizeof folder)) return FileMissing;
     const std::time_t now = std::time(nullptr);
@@ -116,53 +125,53 @@ static FileStatus RescueScene(const uint8_t* bytes, size_t size)
     for (int32_t number = 1; number <= 1000 && status == FileTaken; ++number) {
         char suffix[16] = "";
         if (number > 1) std::snprintf(suffix, sizeof suffix, "-%d", static_cast<int>(number));
-        std::snprintf(Rescue, sizeof Rescue, "%srescued-%s%s.talvo", folder, stamp, suffix);
-        status = FileCreateNew(Rescue, bytes, size);
+        std::snprintf(Saved.Rescue, sizeof Saved.Rescue, "%srescued-%s%s.talvo", folder, stamp, suffix);
+        status = FileCreateNew(Saved.Rescue, bytes, size);
     }
     return status;
 }
 
-const char* StoreFailure() { return Message; }
-bool StoreRescued() { return Rescued; }
-const char* StoreFailureToOffer() { return Offer; }
+const char* StoreFailure() { return Saved.Message; }
+bool StoreRescued() { return Saved.Rescued; }
+const char* StoreFailureToOffer() { return Saved.Offer; }
 
 void NoteBesideRescue()
 {
-    const size_t length = std::strlen(Rescue);
+    const size_t length = std::strlen(Saved.Rescue);
     if (length < 6) return;
     char note[FilePathLimit];
-    std::snprintf(note, sizeof note, "%.*s.txt", static_cast<int>(length - 6), Rescue);
-    FileCreateNew(note, reinterpret_cast<const uint8_t*>(Message), std::strlen(Message));
+    std::snprintf(note, sizeof note, "%.*s.txt", static_cast<int>(length - 6), Saved.Rescue);
+    FileCreateNew(note, reinterpret_cast<const uint8_t*>(Saved.Message), std::strlen(Saved.Message));
 }
 
 int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool keepOld)
 {
     FileStatus status = FileFailed;
     if (!name[0])
-        std::snprintf(Reason, sizeof Reason, "it has no usable name");
+        std::snprintf(Saved.Reason, sizeof Saved.Reason, "it has no usable name");
     else
         status = Store(name, bytes, size, keepOld);
-    Message[0] = 0;
+    Saved.Message[0] = 0;
     if (status == FileDone) return 1;
-    if (!Reason[0]) std::snprintf(Reason, sizeof Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
-    EscapeText(name, FilePathLimit, Shown[0], sizeof Shown[0]);
-    const int length = std::snprintf(Message, sizeof Message, "The scene could not be saved to \"%s\": %s. ", Shown[0], Reason);
-    char* rest = Message + length;
-    const size_t room = sizeof Message - static_cast<size_t>(length);
+    if (!Saved.Reason[0]) std::snprintf(Saved.Reason, sizeof Saved.Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
+    EscapeText(name, FilePathLimit, Saved.Shown[0], sizeof Saved.Shown[0]);
+    const int length = std::snprintf(Saved.Message, sizeof Saved.Message, "The scene could not be saved to \"%s\": %s. ", Saved.Shown[0], Saved.Reason);
+    char* rest = Saved.Message + length;
+    const size_t room = sizeof Saved.Message - static_cast<size_t>(length);
     const FileStatus rescued = RescueScene(bytes, size);
-    Rescued = rescued == FileDone;
-    EscapeText(Rescue, FilePathLimit, Shown[1], sizeof Shown[1]);
-    std::memcpy(Offer, Message, static_cast<size_t>(length));
-    char* offer = Offer + length;
+    Saved.Rescued = rescued == FileDone;
+    EscapeText(Saved.Rescue, FilePathLimit, Saved.Shown[1], sizeof Saved.Shown[1]);
+    std::memcpy(Saved.Offer, Saved.Message, static_cast<size_t>(length));
+    char* offer = Saved.Offer + length;
     if (rescued == FileDone) {
-        std::snprintf(rest, room, "It was saved to \"%s\" instead.", Shown[1]);
+        std::snprintf(rest, room, "It was saved to \"%s\" instead.", Saved.Shown[1]);
     } else if (rescued == FileMissing) {
         std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
         std::snprintf(offer, room, "There is no data folder to rescue it to: choose where to save it.");
     } else {
-        std::snprintf(offer, room, "Nor could it be saved to \"%s\" (%s): choose where to save it.", Shown[1],
+        std::snprintf(offer, room, "Nor could it be saved to \"%s\" (%s): choose where to save it.", Saved.Shown[1],
                       FileLastError());
-        std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
+        std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Saved.Shown[1], FileLastError());
     }
     return 0;
 }

@@ -4,37 +4,45 @@
 
 #include "framework/platform.h"
 #include "framework/pump.h"
+#include "framework/window.h"
 
-static bool Open = false;
-static int32_t Result = 0;
+namespace {
+
+struct DialogState {
+    bool Open = false;
+    int32_t Result = 0;
+};
+
+DialogState Dialog;
+
+} // namespace
 
 void DialogReset()
 {
-    Open = false;
-    Result = 0;
+    Dialog = DialogState{};
 }
 
-bool AboutDialogOpen() { return Open; }
+bool AboutDialogOpen() { return Dialog.Open; }
 
 void EndAboutDialog(WindowHandle, int32_t result)
 {
-    if (!Open) return;
-    Open = false;
-    Result = result;
+    if (!Dialog.Open) return;
+    Dialog.Open = false;
+    Dialog.Result = result;
     PlatformEndAbout(result);
 }
 
 int32_t RunAboutDialog(DialogProc proc)
 {
-    if (Open) return 0;
-    Open = true;
-    Result = 0;
-    if (BeforeLongWait) BeforeLongWait();
+    if (Dialog.Open) return 0;
+    Dialog.Open = true;
+    Dialog.Result = 0;
+    BeforeLongWait();
     WindowHandle dialog = nullptr;
     const int32_t ran = PlatformAbout(proc, &dialog);
     if (!dialog) {
         // The platform's own loop ran it to its end.
-        Open = false;
+        Dialog.Open = false;
         return ran;
     }
     // What was already waiting is the window's, handled once the dialog is
@@ -44,8 +52,8 @@ int32_t RunAboutDialog(DialogProc proc)
     while (PlatformNextMessage(&msg)) waiting.push_back(msg);
     proc(dialog, WmInitDialog, 0, 0);
     for (const PlatformMessage& w : waiting)
-        if (Open && EndsProgram(w)) proc(dialog, WmClose, 0, 0);
-    while (Open) {
+        if (Dialog.Open && EndsProgram(w)) proc(dialog, WmClose, 0, 0);
+    while (Dialog.Open) {
         if (!PlatformNextMessage(&msg)) {
             PlatformWaitInput(0);
             if (!PlatformNextMessage(&msg)) {
@@ -68,5 +76,5 @@ int32_t RunAboutDialog(DialogProc proc)
     // then what asked the program to end meanwhile.
     DeferMessages(waiting);
     DeferMessages(later);
-    return Result;
+    return Dialog.Result;
 }

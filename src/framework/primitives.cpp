@@ -8,18 +8,26 @@
 int32_t MirrorFlag = 1;
 int32_t PenWidth = 0;
 
-// The background colour of the text calls and of ClearSurface: white until
-// SetBackColour.
-static uint32_t Background = 0xFFFFFF;
-// The colour of text: black until PutTextColour sets one.
-static uint32_t TextColour = 0x000000;
+namespace {
+
+struct TextState {
+    // The background colour of the text calls and of ClearSurface: white until
+    // SetBackColour.
+    uint32_t Background = 0xFFFFFF;
+    // The colour of text: black until PutTextColour sets one.
+    uint32_t TextColour = 0x000000;
+};
+
+TextState Text;
+
+} // namespace
 
 void PrimitivesReset()
 {
     MirrorFlag = 1;
     PenWidth = 0;
-    Background = 0xFFFFFF;
-    TextColour = 0x000000;
+    Text.Background = 0xFFFFFF;
+    Text.TextColour = 0x000000;
 }
 
 static RasterTarget Surface()
@@ -69,7 +77,7 @@ void DrawEllipse(int32_t left, int32_t top, int32_t right, int32_t bottom, int32
 void ClearSurface()
 {
     if (!SurfaceBits) return;
-    RasterRect(Surface(), 0, 0, ClientWidth + 1, 403, 2, PenWidth, SurfaceIndexOf(Background));
+    RasterRect(Surface(), 0, 0, ClientWidth + 1, 403, 2, PenWidth, SurfaceIndexOf(Text.Background));
     Mirror();
 }
 
@@ -88,12 +96,12 @@ void SetMirror(int32_t flag) { MirrorFlag = flag; }
 
 void SetPenWidth(int32_t width) { PenWidth = width; }
 
-void SetBackColour(uint32_t colour) { Background = colour; }
-uint32_t BackColour() { return Background; }
+void SetBackColour(uint32_t colour) { Text.Background = colour; }
+uint32_t BackColour() { return Text.Background; }
 
 void SetFontHeight(int32_t height)
 {
-    PlatformText(PlatformTextRequest{height, 0, 0, nullptr, TextColour, Background, 0, 0, false});
+    PlatformText(PlatformTextRequest{height, 0, 0, nullptr, Text.TextColour, Text.Background, 0, 0, false});
 }
 
 // Makes the font, then draws into the window (when mirrored) and the
@@ -104,8 +112,8 @@ static int32_t DrawText(int32_t x, int32_t y, int32_t height, const char* text)
         SetFontHeight(height);
         return 0;
     }
-    return PlatformText(PlatformTextRequest{height, x, y, text, TextColour, Background, SurfaceIndexOf(TextColour),
-                                            SurfaceIndexOf(Background), MirrorFlag != 0});
+    return PlatformText(PlatformTextRequest{height, x, y, text, Text.TextColour, Text.Background, SurfaceIndexOf(Text.TextColour),
+                                            SurfaceIndexOf(Text.Background), MirrorFlag != 0});
 }
 
 int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text)
@@ -115,6 +123,6 @@ int32_t PutText(int32_t x, int32_t y, int32_t height, const char* text)
 
 int32_t PutTextColour(int32_t x, int32_t y, int32_t height, const char* text, uint32_t colour)
 {
-    TextColour = colour;
+    Text.TextColour = colour;
     return DrawText(x, y, height, text);
 }

@@ -10,31 +10,38 @@
 
 uint32_t LastPumpTick = 0;
 uint32_t FrameMark = 0;
-void (*BeforeLongWait)() = nullptr;
 
-static uint32_t QuitCode = 0;
-static std::deque<PlatformMessage> Deferred;
-static bool ClockPinned = false;
-static uint32_t PinnedSeconds = 0;
+namespace {
+
+// The pump's own state beside the marks above, all of it.
+struct PumpState {
+    uint32_t QuitCode = 0;
+    std::deque<PlatformMessage> Deferred;
+    bool ClockPinned = false;
+    uint32_t PinnedSeconds = 0;
+};
+
+PumpState P;
+
+} // namespace
 
 void PumpReset()
 {
     LastPumpTick = FrameMark = 0;
-    QuitCode = 0;
-    Deferred.clear();
-    BeforeLongWait = nullptr;
+    P.QuitCode = 0;
+    P.Deferred.clear();
 }
 
 void DeferMessages(const std::vector<PlatformMessage>& messages)
 {
-    Deferred.insert(Deferred.end(), messages.begin(), messages.end());
+    P.Deferred.insert(P.Deferred.end(), messages.begin(), messages.end());
 }
 
 static bool NextMessage(PlatformMessage* msg)
 {
-    if (Deferred.empty()) return PlatformNextMessage(msg);
-    *msg = Deferred.front();
-    Deferred.pop_front();
+    if (P.Deferred.empty()) return PlatformNextMessage(msg);
+    *msg = P.Deferred.front();
+    P.Deferred.pop_front();
     return true;
 }
 
@@ -44,7 +51,7 @@ static void DrainMessages()
     PlatformMessage msg;
     while (NextMessage(&msg)) {
         if (msg.message == WmQuit) {
-            QuitCode = msg.wParam;
+            P.QuitCode = msg.wParam;
             AppExit();
         }
         PlatformHandleMessage(msg);
@@ -93,8 +100,8 @@ void PumpEvery(uint32_t milliseconds)
 
 void AwaitMessage(uint32_t milliseconds)
 {
-    if (!Deferred.empty()) return;
-    if (BeforeLongWait) BeforeLongWait();
+    if (!P.Deferred.empty()) return;
+    BeforeLongWait();
     PlatformWaitInput(milliseconds);
 }
 
@@ -110,8 +117,8 @@ void RefreshPalette()
 void AppExit()
 {
     SurfaceBits = nullptr;
-    PlatformShutdown(static_cast<int32_t>(QuitCode));
-    std::exit(static_cast<int>(QuitCode));
+    PlatformShutdown(static_cast<int32_t>(P.QuitCode));
+    std::exit(static_cast<int>(P.QuitCode));
 }
 
 bool EndsProgram(const PlatformMessage& msg)
@@ -136,7 +143,7 @@ bool PumpWhileBusy(bool* cancelled)
             PlatformHandleMessage(msg);
     }
     DeferMessages(ending);
-    for (const PlatformMessage& waiting : Deferred)
+    for (const PlatformMessage& waiting : P.Deferred)
         if (EndsProgram(waiting)) return true;
     return false;
 }
@@ -167,11 +174,11 @@ MouseEvent MouseWait()
 
 uint32_t ClockSeconds()
 {
-    return ClockPinned ? PinnedSeconds : static_cast<uint32_t>(std::time(nullptr));
+    return P.ClockPinned ? P.PinnedSeconds : static_cast<uint32_t>(std::time(nullptr));
 }
 
 void PinClockSeconds(uint32_t seconds)
 {
-    ClockPinned = true;
-    PinnedSeconds = seconds;
+    P.ClockPinned = true;
+    P.PinnedSeconds = seconds;
 }

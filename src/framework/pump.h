@@ -19,10 +19,6 @@ void PumpEvery(uint32_t milliseconds);
 // Blocks until a message is pending (no spinning while nothing happens), or
 // at most `milliseconds` (PlatformForever: no limit).
 void AwaitMessage(uint32_t milliseconds = PlatformForever);
-// Called before the program may block for longer than a frame (a stand-
-// still with nothing pending, a modal dialog, a message box): null, or
-// whoever must have written what is due by then.
-extern void (*BeforeLongWait)();
 // The millisecond tick counter (GetTickCount).
 uint32_t TickCount();
 void RefreshPalette();

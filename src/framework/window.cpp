@@ -7,7 +7,6 @@
 #include "framework/input.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
-#include "framework/pump.h"
 #include "framework/raster.h"
 #include "framework/strings.h"
 #include "framework/zoom.h"
@@ -19,13 +18,21 @@ int32_t ClientHeight = 0;
 int32_t HasFocus = 0;
 int32_t PaletteChanged = 0;
 HandlerNode* HandlerList = nullptr;
-void (*MessageWatcher)(uint32_t, uint32_t, int32_t) = nullptr;
 
-static int ArgCount = 0;
-static char** Args = nullptr;
-// From the window's opening to its WmDestroy.
-static bool WindowOpen = false;
-static int32_t ExitStatus = 0;
+namespace {
+
+struct WindowState {
+    int ArgCount = 0;
+    char** Args = nullptr;
+    // From the window's opening to its WmDestroy.
+    bool WindowOpen = false;
+    int32_t ExitStatus = 0;
+    ProgramHooks Hooks;
+};
+
+WindowState Win;
+
+} // namespace
 
 void WindowReset()
 {
@@ -39,26 +46,33 @@ void WindowReset()
         delete HandlerList;
         HandlerList = next;
     }
-    MessageWatcher = nullptr;
+    Win.Hooks = ProgramHooks{};
     ZoomStateReset();
-    WindowOpen = false;
-    ExitStatus = 0;
+    Win.WindowOpen = false;
+    Win.ExitStatus = 0;
+}
+
+void SetProgramHooks(const ProgramHooks& hooks) { Win.Hooks = hooks; }
+
+void BeforeLongWait()
+{
+    if (Win.Hooks.beforeLongWait) Win.Hooks.beforeLongWait();
 }
 
 void SetProgramArguments(int argc, char** argv)
 {
-    ArgCount = argc;
-    Args = argv;
+    Win.ArgCount = argc;
+    Win.Args = argv;
 }
 
-int ProgramArgumentCount() { return ArgCount; }
-char** ProgramArguments() { return Args; }
+int ProgramArgumentCount() { return Win.ArgCount; }
+char** ProgramArguments() { return Win.Args; }
 
 int32_t AppCreateWindow()
 {
     const PlatformWindow opened = PlatformOpenWindow(LoadResString(4), SurfaceWidth, SurfaceHeight, WndProc);
     MainWindow = opened.window;
-    WindowOpen = true;
+    Win.WindowOpen = true;
     // TALVO_TEST_NO_SURFACE=1: the tests' way to see a surface that could not
     // be made, on every platform.
     const char* refused = std::getenv("TALVO_TEST_NO_SURFACE");
@@ -85,7 +99,7 @@ void CloseMainWindow() { PlatformCloseWindow(); }
 void CaptureMouse(bool held) { PlatformCaptureMouse(held); }
 void ShowError(const char* text, const char* caption)
 {
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     PlatformShowMessage(text, caption, false);
 }
 void ShowNote(const char* text, const char* caption) { PlatformShowMessage(text, caption, true); }
@@ -94,7 +108,7 @@ void ShowLine(const char* text, const char* caption) { std::fprintf(stderr, "%s:
 int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size_t size)
 {
     char failure[512] = "";
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     int32_t saved = PlatformSaveFileStart(name, kind, failure, sizeof failure);
     if (saved > 0) {
         const bool written = PlatformSaveFilePart(bytes, size, failure, sizeof failure);
@@ -107,7 +121,7 @@ int32_t OfferFile(const char* name, const char* kind, const uint8_t* bytes, size
 
 int32_t OfferFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
-    if (BeforeLongWait) BeforeLongWait();
+    BeforeLongWait();
     return PlatformSaveFileStart(name, kind, failure, failureSize);
 }
 
@@ -124,7 +138,7 @@ int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize)
 void ShowProgress(const char* text, int32_t permille) { PlatformShowProgress(text, permille); }
 void EnableKeyButton(uint32_t character, bool enabled) { PlatformEnableButton(character, enabled); }
 
-void SetExitStatus(int32_t status) { ExitStatus = status; }
+void SetExitStatus(int32_t status) { Win.ExitStatus = status; }
 
 void CopyToClipboard()
 {
@@ -157,7 +171,7 @@ int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam)
 
 int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
-    if (MessageWatcher && window == MainWindow) MessageWatcher(message, wParam, lParam);
+    if (Win.Hooks.watch && window == MainWindow) Win.Hooks.watch(message, wParam, lParam);
     int32_t handlerResult = 0;
     bool handled = false;
     for (HandlerNode* node = HandlerList; node; node = node->next) {
@@ -171,8 +185,8 @@ int32_t WndProc(WindowHandle window, uint32_t message, uint32_t wParam, int32_t 
     const uint32_t lp = static_cast<uint32_t>(lParam);
     switch (message) {
     case WmDestroy:
-        WindowOpen = false;
-        PlatformPostQuit(static_cast<uint32_t>(ExitStatus));
+        Win.WindowOpen = false;
+        PlatformPostQuit(static_cast<uint32_t>(Win.ExitStatus));
         return 0;
     case WmSize:
         ClientWidth = static_cast<int32_t>(lp & 0xFFFFu);
@@ -237,7 +251,7 @@ int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam,
     if (PlatformDefault(window, message, wParam, lParam, &result)) return result;
     // Where the platform leaves it to us, closing goes as on Windows: the
     // close command asks the window, whose close request closes it.
-    if (!WindowOpen) return 0;
+    if (!Win.WindowOpen) return 0;
     if (message == WmSysCommand && (wParam & 0xFFF0u) == ScClose) WndProc(window, WmClose, 0, 0);
     if (message == WmClose) PlatformCloseWindow();
     return 0;

@@ -46,9 +46,19 @@ void AddHandler(uint32_t message, MessageHandler handler);
 // built-in handling): how a recorded session hands its input over again.
 // 0 when there is none.
 int32_t CallHandler(uint32_t message, uint32_t wParam, int32_t lParam);
-// Called with every message for the main window before its handler runs
-// (null: none), for whoever keeps a record of the input.
-extern void (*MessageWatcher)(uint32_t message, uint32_t wParam, int32_t lParam);
+// What the program asks of the window for its own records, offered once
+// at start-up (null: nothing): `watch` is told of every message for the
+// main window before its handler runs; `beforeLongWait` is called before
+// the program may block for longer than a frame (a stand-still with
+// nothing pending, a modal dialog, a message box), for whoever must have
+// written what is due by then.
+struct ProgramHooks {
+    void (*watch)(uint32_t message, uint32_t wParam, int32_t lParam) = nullptr;
+    void (*beforeLongWait)() = nullptr;
+};
+void SetProgramHooks(const ProgramHooks& hooks);
+// The program's beforeLongWait, where it offered one.
+void BeforeLongWait();
 // What the window does with a message no handler took: the platform's own
 // commands, else closing on a close request.
 int32_t DefaultProcedure(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);

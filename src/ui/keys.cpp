@@ -3,24 +3,14 @@
 #include "framework/input.h"
 #include "framework/window.h"
 #include "framework/zoom.h"
+#include "ui/commands.h"
 #include "ui/pen.h"
-
-void (*UndoStep)() = nullptr;
-void (*RedoStep)() = nullptr;
-void (*PictureStep)() = nullptr;
-void (*AnimationStep)() = nullptr;
-void (*FrameStep)() = nullptr;
 
 namespace {
 
 // The key whose shortcut was just taken: the character its press makes,
 // which comes next, is not taken again.
 uint32_t TakenKey = 0;
-
-void Run(void (*step)())
-{
-    if (step) step();
-}
 
 // Whether `character` is one the press of letter key `key` makes: the
 // letter in either case, the control character of Ctrl with it (Ctrl+Shift+Z
@@ -42,7 +32,7 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     TakenKey = 0;
     const uint32_t held = KeyModifiers();
     const bool control = (held & MkControl) != 0, shift = (held & MkShift) != 0;
-    void (*step)() = nullptr;
+    ProgramCommand step = CommandNone;
     bool copy = false;
     // The zoom keys, as the platforms name them on every layout: the key
     // that types "+" or "=" (German: Shift+0), "-" (French: the 6 key), "0".
@@ -55,16 +45,16 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         else ZoomStep(larger ? 1 : -1);
         return 0;
     }
-    if (control && wParam == 'Z') step = shift ? RedoStep : UndoStep;
-    else if (control && wParam == 'Y') step = RedoStep;
+    if (control && wParam == 'Z') step = shift ? CommandRedo : CommandUndo;
+    else if (control && wParam == 'Y') step = CommandRedo;
     else if (control && wParam == 'C') copy = true;
-    else if (!control && wParam == 'P') step = PictureStep;
-    else if (!control && wParam == 'G') step = AnimationStep;
+    else if (!control && wParam == 'P') step = CommandPicture;
+    else if (!control && wParam == 'G') step = CommandAnimation;
     else if (!control && OnPenKeyDown(wParam, held)) return 0;
     else return 0;
     TakenKey = wParam;
     if (copy) CopyToClipboard();
-    else Run(step);
+    else RunCommand(step);
     return 0;
 }
 
@@ -84,21 +74,21 @@ int32_t OnChar(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         CopyToClipboard();
         break;
     case CharUndo:
-        Run(UndoStep);
+        RunCommand(CommandUndo);
         break;
     case CharRedo:
-        Run(RedoStep);
+        RunCommand(CommandRedo);
         break;
     case CharPicture:
     case 'P':
-        Run(PictureStep);
+        RunCommand(CommandPicture);
         break;
     case CharAnimation:
     case 'G':
-        Run(AnimationStep);
+        RunCommand(CommandAnimation);
         break;
     case CharFrame:
-        Run(FrameStep);
+        RunCommand(CommandFrame);
         break;
     default:
         break;

@@ -26,15 +26,6 @@ enum KeyCharacter : uint32_t {
     CharFrame = '.',
 };
 
-// What undo and redo do: the program's history (set at start-up).
-extern void (*UndoStep)();
-extern void (*RedoStep)();
-// What saving a picture and an animation do (set at start-up).
-extern void (*PictureStep)();
-extern void (*AnimationStep)();
-// What one frame at a time does (set at start-up).
-extern void (*FrameStep)();
-
 void KeysReset();
 int32_t OnKeyDown(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t OnKeyUp(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);

@@ -5,15 +5,14 @@
 #include "framework/strings.h"
 #include "framework/window.h"
 #include "framework/window_menu.h"
+#include "ui/commands.h"
 #include "ui/settings.h"
 
 MenuHandle SystemMenu = nullptr;
-void (*MenuNewScene)() = nullptr;
 
 void MenuReset()
 {
     SystemMenu = nullptr;
-    MenuNewScene = nullptr;
 }
 
 static MenuHandle MakePopup(uint32_t firstId, uint32_t firstString, uint32_t count)
@@ -77,7 +76,7 @@ int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int
 {
     const uint32_t id = wParam;
     if (id == CmdClear) {
-        if (MenuNewScene) MenuNewScene();
+        RunCommand(CommandClear);
         CopyToWindow();
     } else if (id == CmdDrawingOn) {
         DrawingEnabled = 1 - DrawingEnabled;

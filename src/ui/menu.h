@@ -17,8 +17,6 @@ enum MenuCommand : uint32_t {
 };
 
 extern MenuHandle SystemMenu;
-// What "Clear" does: a new scene, which the program makes (set at start-up).
-extern void (*MenuNewScene)();
 
 void BuildSystemMenu();
 void MarkSettings(bool on);
@@ -26,5 +24,5 @@ void MarkSettings(bool on);
 void MarkDrawingOn();
 int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam);
 int32_t AboutDlgProc(WindowHandle dialog, uint32_t message, uint32_t wParam, int32_t lParam);
-// No menu yet, and no way to Clear.
+// No menu yet.
 void MenuReset();

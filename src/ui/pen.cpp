@@ -8,11 +8,11 @@
 #include "framework/primitives.h"
 #include "framework/window.h"
 #include "sim/field.h"
+#include "ui/commands.h"
 #include "ui/settings.h"
 
 int32_t ToolState = ToolIdle;
 ToolPoint LastPoint = {0, 0};
-void (*BeforeStroke)() = nullptr;
 bool PreviewOnWindow = true;
 
 namespace {
@@ -164,7 +164,7 @@ int32_t EndStroke(int32_t tool, int32_t lParam)
     if (P.shape != ShapeFree && DrawingEnabled) {
         P.end = CursorOf(lParam);
         const std::vector<int32_t> cells = ShapeCells(P.shape, tool, P.anchor, P.end);
-        if (BeforeStroke) BeforeStroke();
+        RunCommand(CommandBeforeStroke);
         for (int32_t at : cells) SetCellKind(at, tool == ToolPen ? CellWall : CellEmpty);
         DrawFieldFrame();
         LastPoint = P.end;
@@ -225,7 +225,7 @@ int32_t OnMouseMove(WindowHandle, uint32_t, uint32_t wParam, int32_t lParam)
     const bool pen = ToolState == ToolPen;
     const uint8_t kind = pen ? CellWall : CellEmpty;
     const int32_t r = 2 * (pen ? PenSize : EraserSize) + 1;
-    if (!P.stamped && BeforeStroke) BeforeStroke();
+    if (!P.stamped) RunCommand(CommandBeforeStroke);
     P.stamped = true;
     StampSquare(cursor.x, cursor.y, r, kind);
     // A fast move leaves one extra stamp halfway, however far it jumped.

@@ -19,9 +19,6 @@ struct ToolPoint {
 
 extern int32_t ToolState;
 extern ToolPoint LastPoint;
-// Called once a stroke, just before its first stamp changes the field (the
-// program keeps what the field was, for undo); null: nothing.
-extern void (*BeforeStroke)();
 
 // Whether what the pen shows over the field reaches the window (not while a
 // replay runs the handlers).
