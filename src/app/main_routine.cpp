@@ -20,6 +20,7 @@
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "ui/key_list.h"
 #include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
@@ -123,6 +124,7 @@ void StartUp()
     AddHandler(WmKeyDown, OnKeyDown);
     AddHandler(WmKeyUp, OnKeyUp);
     AddHandler(WmChar, OnChar);
+    AddHandler(WmCommand, OnCommand);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);
