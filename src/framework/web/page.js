@@ -624,10 +624,12 @@ var talvoPage = (function () {
     }
     closeMenu(false);
     if (keysPanel.hidden) focusBeforeKeys = document.activeElement;
-    const box = field.getBoundingClientRect();
-    keysPanel.style.left = Math.max(8, box.left + 8) + "px";
-    keysPanel.style.top = Math.max(8, box.top + 8) + "px";
+    // Beside the field where the window has room, else over it.
     keysPanel.hidden = false;
+    const box = field.getBoundingClientRect(), width = keysPanel.getBoundingClientRect().width;
+    const beside = box.right + 8 + width <= window.innerWidth - 8;
+    keysPanel.style.left = (beside ? box.right + 8 : Math.max(8, Math.min(box.left + 8, window.innerWidth - 8 - width))) + "px";
+    keysPanel.style.top = Math.max(8, box.top) + "px";
     byId("keys-ok").focus();
   }
   function keysHide() {
