@@ -117,6 +117,11 @@ class Driver:
         """Takes the list of the keys away by its Escape, as a person does."""
         raise NotImplementedError
 
+    def keys_button(self):
+        """Asks for the list of the keys by the window's own button or menu
+        item; False where it has none (Win32's window: F1 alone)."""
+        return False
+
     def clipboard(self):
         """The picture on the system clipboard as a behaviour.Picture, None
         while there is none; False where it cannot be read from outside."""

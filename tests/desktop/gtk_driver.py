@@ -287,6 +287,12 @@ class Driver(driver.OnScreen):
     def close_keys_list(self):
         self.x.key_on(self.x.wait_window("Keys"), "Escape")
 
+    def keys_button(self):
+        button = self._named("Keys", self.at.ROLE_PUSH_BUTTON)
+        assert button is not None, "no Keys button in the bar"
+        button.queryAction().doAction(0)
+        return True
+
     def drop(self, path):
         x, y = self._point(WIDTH // 2, HEIGHT // 2)
         assert self.x.drop(self.window, x, y, path), "the window refused the drop"

@@ -1017,6 +1017,10 @@ class Driver(driver.Driver):
         return self.js("document.getElementById('keys').hidden ? null : Array.from("
                        "document.querySelectorAll('#keys-list tr'), r => Array.from(r.cells, c => c.textContent).join('\\t'))")
 
+    def keys_button(self):
+        self.choose("Keys (F1)")
+        return True
+
     def close_keys_list(self):
         self.js("document.getElementById('keys-ok').focus(), true")
         self.engine.key(self.tab, [], "Escape")

@@ -44,6 +44,12 @@ std::vector<GtkWidget*> Menus;
 std::vector<std::vector<GtkWidget*>> MenuItems;
 
 GtkWidget* AboutBox = nullptr;
+// The list of the keys on show: a dialog of its own beside the window,
+// which neither holds the window nor stops the frames.
+GtkWidget* KeysBox = nullptr;
+// The keymap's group in force (the layout the player types with), as the
+// display or else the last key event told it.
+guint KeyGroup = 0;
 // The note below the field, and its text.
 GtkWidget* NoteBar = nullptr;
 GtkWidget* NoteText = nullptr;
@@ -206,10 +212,6 @@ guint LatinLetter(const GdkEventKey* event)
     const guint at = event->hardware_keycode;
     return at >= UsRowsFirst && at < UsRowsFirst + sizeof UsRows - 1 ? static_cast<guchar>(UsRows[at - UsRowsFirst]) : 0;
 }
-
-// The keymap's group in force, as the last key event had it (the layout
-// the player types with).
-guint KeyGroup = 0;
 
 // The key whose Latin meaning is `letter`, as LatinLetter finds it: one
 // typing it in the group in force, else one with it in another group,
@@ -546,10 +548,6 @@ void OnBarButton(GtkButton*, gpointer character)
 }
 
 void OnKeysButton(GtkButton*, gpointer) { QueuePost(WmCommand, IdKeys, 0); }
-
-// The list of the keys: a dialog of its own beside the window, which
-// neither holds the window nor stops the frames.
-GtkWidget* KeysBox = nullptr;
 
 void OnKeysResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK_WIDGET(dialog)); }
 
@@ -1025,6 +1023,8 @@ int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
     GdkDisplay* display = gdk_display_get_default();
     if (letter < 'A' || letter > 'Z' || size <= 0 || !display || DisplayLost) return 0;
     GdkKeymap* keymap = gdk_keymap_get_for_display(display);
+    const int group = GtkX11KeyboardGroup(display);
+    if (group >= 0) KeyGroup = static_cast<guint>(group);
     const guint keycode = KeycodeOfLetter(keymap, letter);
     guint keyval = 0;
     if (!keycode || !gdk_keymap_translate_keyboard_state(keymap, keycode, static_cast<GdkModifierType>(0),

@@ -65,6 +65,8 @@ int32_t PaletteCount = 0;
 HBRUSH DialogBrush = nullptr;
 DialogProc AboutProc = nullptr;
 HWND AboutDialog = nullptr;
+// The list of the keys on show (OpenKeysWindow).
+HWND KeysWindow = nullptr;
 // The one message record of the pumps.
 MSG Current = {};
 // The text font: made by each text call, selected into both DCs, and the
@@ -491,7 +493,6 @@ void OpenNoteWindow(const char* text, const char* caption)
 // which it neither disables nor stops: the keys in one column, what they
 // do in another, line for line, and OK. It takes the keyboard while it is
 // up: Escape or Enter closes it, as a dialog's.
-HWND KeysWindow = nullptr;
 constexpr int KeysOk = 1;
 
 LRESULT CALLBACK KeysProcedure(HWND keys, UINT message, WPARAM wParam, LPARAM lParam)
