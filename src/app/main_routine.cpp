@@ -21,6 +21,7 @@
 #include "sim/particles.h"
 #include "sim/rules.h"
 #include "ui/commands.h"
+#include "ui/key_list.h"
 #include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
@@ -124,6 +125,7 @@ void StartUp()
     AddHandler(WmKeyDown, OnKeyDown);
     AddHandler(WmKeyUp, OnKeyUp);
     AddHandler(WmChar, OnChar);
+    AddHandler(WmCommand, OnCommand);
     // Reserved once for the life of the process.
     if (!RuleBlock) RuleBlock = new int32_t[RuleTextLength];
     BuildAllRuleTables(RuleBlock);

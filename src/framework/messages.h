@@ -25,6 +25,9 @@ constexpr uint32_t IdCancel = 2;
 // WmCommand's wParam for the window's zoom item: IdZoom + the choice
 // (framework/zoom.h).
 constexpr uint32_t IdZoom = 0x5A00;
+// WmCommand's wParam for the window's button or item that lists its keys
+// (as F1 does).
+constexpr uint32_t IdKeys = 0x4B00;
 constexpr uint32_t WmSysCommand = 0x0112;
 constexpr uint32_t WmMouseMove = 0x0200;
 constexpr uint32_t WmLButtonDown = 0x0201;

@@ -179,6 +179,18 @@ void PlatformShowProgress(const char* text, int32_t permille);
 // offered or greyed out; nothing where the platform has no such button.
 void PlatformEnableButton(uint32_t character, bool enabled);
 
+// --- The list of the window's keys (ui/key_list.h).
+
+// What the key with the Latin meaning `letter` ('A' to 'Z', the program's
+// virtual key) types on the layout in force, as its label shows it: in
+// UTF-8, upper case (at most size - 1 bytes and a zero); its length, 0
+// where the platform cannot tell (the Latin letter then stands).
+int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size);
+// Shows the list: one key a line, the keys, a tab and what they do. It
+// stops nothing and the window keeps its input; OK, Escape or its close
+// box takes it away. Shown again while it is up, its text is renewed.
+void PlatformShowKeys(const char* text, const char* caption);
+
 // --- The field's size (framework/zoom.h).
 
 // The choice the window shows before the player makes one: 1 (one whole

@@ -137,6 +137,8 @@ int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize)
 
 void ShowProgress(const char* text, int32_t permille) { PlatformShowProgress(text, permille); }
 void EnableKeyButton(uint32_t character, bool enabled) { PlatformEnableButton(character, enabled); }
+int32_t KeyLabel(uint32_t letter, char* buffer, int32_t size) { return PlatformKeyLabel(letter, buffer, size); }
+void ShowKeysList(const char* text, const char* caption) { PlatformShowKeys(text, caption); }
 
 void SetExitStatus(int32_t status) { Win.ExitStatus = status; }
 

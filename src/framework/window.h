@@ -83,6 +83,10 @@ int32_t OfferFileEnd(bool keep, char* failure, size_t failureSize);
 void ShowProgress(const char* text, int32_t permille);
 // The window's button for a key's command offered or greyed out.
 void EnableKeyButton(uint32_t character, bool enabled);
+// What the layout in force labels the key of Latin letter `letter` with
+// (PlatformKeyLabel), and the list of the keys shown (PlatformShowKeys).
+int32_t KeyLabel(uint32_t letter, char* buffer, int32_t size);
+void ShowKeysList(const char* text, const char* caption);
 
 // The status the process ends with once the window has gone (0 unless
 // something the user asked for was lost).

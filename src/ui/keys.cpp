@@ -4,6 +4,7 @@
 #include "framework/window.h"
 #include "framework/zoom.h"
 #include "ui/commands.h"
+#include "ui/key_list.h"
 #include "ui/pen.h"
 
 namespace {
@@ -43,6 +44,11 @@ int32_t OnKeyDown(WindowHandle, uint32_t, uint32_t wParam, int32_t)
         TakenKey = wParam;
         if (first) ZoomChoose(1);
         else ZoomStep(larger ? 1 : -1);
+        return 0;
+    }
+    // F1: the list of the keys, as the layout in force names them.
+    if (!control && wParam == VkF1) {
+        ShowKeyList();
         return 0;
     }
     if (control && wParam == 'Z') step = shift ? CommandRedo : CommandUndo;

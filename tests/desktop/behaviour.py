@@ -574,6 +574,53 @@ def test_zoom_keys_work_on_every_keyboard_layout(d, folder):
     return "on " + ", ".join(layouts)
 
 
+# What the list of the keys calls undo's key on each layout: the key with
+# Z's Latin meaning, by the letter it types there.
+UNDO_LABELS = {"us": "Ctrl+Z", "de": "Ctrl+Z", "fr": "Ctrl+Z", "ru": "Ctrl+\u042f (Z)", "ru,us": "Ctrl+\u042f (Z)"}
+
+
+def test_f1_lists_the_keys_as_the_layout_labels_them_and_changes_nothing(d, folder):
+    """F1 shows the list of the keys, named as the keyboard's layout
+    labels them (undo is Ctrl with the key labelled Z on AZERTY, the one
+    labelled \u042f on a Russian keyboard), while the grains go on; Escape
+    takes it away, and the scene keeps its settings and walls."""
+    scene = make_scene(folder, "s.talvo", "1 command 41\n" + stroke_events(2, 200, 40, 280))
+    before = Scene(scene)
+    d.watch_windows()
+    layouts = [l for l in d.layouts() if l in ("fr", "ru", "ru,us")] if d.key_labels else []
+    try:
+        for layout in ["us"] + layouts:
+            d.use_layout(layout)
+            d.start(folder, ["s.talvo"])
+            wait_until("the scene", lambda: stroke_is_wall(d.shot(), 200, 40, 280))
+            d.key("F1")
+            lines = wait_until("the list of the keys", d.keys_list, 30)
+            moving(d)
+            keys = dict(line.split("\t", 1) for line in lines)
+            undo = UNDO_LABELS[layout]
+            assert "undo" in keys.get(undo, ""), (layout, undo, lines)
+            assert "redo" in keys.get("%s, Ctrl+Shift+%s" % (undo.replace("Z", "Y").replace("\u042f", "\u041d"),
+                                                              undo.partition("+")[2]), ""), (layout, lines)
+            assert {"Left button", "Right button", "F1", "Ctrl+0"} <= set(keys), lines
+            d.close_keys_list()
+            wait_until("the list to go", lambda: d.keys_list() is None, 30)
+            if d.keys_button():
+                wait_until("the list by the window's keys button", lambda: undo in dict(
+                    line.split("\t", 1) for line in d.keys_list() or []), 30)
+                d.close_keys_list()
+                wait_until("the list to go", lambda: d.keys_list() is None, 30)
+            d.close()
+            saved = d.scene_bytes(folder, "s.talvo")
+            with open(scene, "wb") as f:
+                f.write(saved)
+            after = Scene(scene)
+            assert after.data[:28] == before.data[:28], "the settings changed with the list (%s)" % layout
+            assert scene_has_wall(scene, 200, 40, 280), "the stroke went with the list (%s)" % layout
+    finally:
+        d.use_layout("us")
+    return "on " + ", ".join(["us"] + layouts) if layouts else "on us; the Latin letters alone"
+
+
 def test_a_picture_and_an_animation_of_the_field_are_saved_as_shown(d, folder):
     """P saves the field as talvo-sim pictures it, G the last minute: at
     Stop, one frame, the same picture."""

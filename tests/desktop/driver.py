@@ -100,6 +100,28 @@ class Driver:
         a keyboard of that layout, as its user would."""
         raise NotImplementedError
 
+    # Whether the list of the keys names them as the layout chosen by
+    # use_layout() labels them (False: the Latin letters stand there).
+    key_labels = True
+
+    def watch_windows(self):
+        """From the next start on, the program records what its small
+        windows show where that is how they are read (Wine)."""
+
+    def keys_list(self):
+        """The lines of the list of the keys on show, each "KEYS\tWHAT THEY
+        DO"; None while it does not show."""
+        raise NotImplementedError
+
+    def close_keys_list(self):
+        """Takes the list of the keys away by its Escape, as a person does."""
+        raise NotImplementedError
+
+    def keys_button(self):
+        """Asks for the list of the keys by the window's own button or menu
+        item; False where it has none (Win32's window: F1 alone)."""
+        return False
+
     def clipboard(self):
         """The picture on the system clipboard as a behaviour.Picture, None
         while there is none; False where it cannot be read from outside."""

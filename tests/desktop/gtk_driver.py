@@ -261,6 +261,38 @@ class Driver(driver.OnScreen):
         assert ok is not None, "no OK button in About"
         ok.queryAction().doAction(0)
 
+    def _keys(self):
+        return self._named("Keys", self.at.ROLE_DIALOG, self.app)
+
+    def keys_list(self):
+        dialog = self._keys()
+        if not self._showing(dialog):
+            return None
+        labels = []
+
+        def walk(node, depth=0):
+            for child in node:
+                if child.getRole() == self.at.ROLE_LABEL:
+                    e = child.queryComponent().getExtents(self.at.DESKTOP_COORDS)
+                    labels.append((e.y, e.x, child.name))
+                elif depth < 8:
+                    walk(child, depth + 1)
+        walk(dialog)
+        # Row by row as the grid shows them, the keys' column first.
+        rows = {}
+        for y, x, name in sorted(labels):
+            rows.setdefault(y, []).append(name)
+        return ["\t".join(row) for _, row in sorted(rows.items())] or None
+
+    def close_keys_list(self):
+        self.x.key_on(self.x.wait_window("Keys"), "Escape")
+
+    def keys_button(self):
+        button = self._named("Keys", self.at.ROLE_PUSH_BUTTON)
+        assert button is not None, "no Keys button in the bar"
+        button.queryAction().doAction(0)
+        return True
+
     def drop(self, path):
         x, y = self._point(WIDTH // 2, HEIGHT // 2)
         assert self.x.drop(self.window, x, y, path), "the window refused the drop"

@@ -43,7 +43,7 @@ EVIDENCE = os.environ.get("TALVO_EVIDENCE", os.path.join(ROOT, "build/web-eviden
 # the Windows key code, the text the key types).
 NAMED_KEYS = {"Tab": ("\ue004", 9, None), "Enter": ("\ue007", 13, "\r"), "Escape": ("\ue00c", 27, None),
               "End": ("\ue010", 35, None), "ArrowUp": ("\ue013", 38, None), "ArrowRight": ("\ue014", 39, None),
-              " ": (" ", 32, " ")}
+              " ": (" ", 32, " "), "F1": ("\ue031", 112, None)}
 
 
 def in_store(body):
@@ -1008,6 +1008,23 @@ class Driver(driver.Driver):
 
     def about_ok(self):
         self.click_element("#about-ok", "the About dialog's OK button")
+
+    # The page cannot choose the keyboard's layout: its keys' labels are
+    # the browser's layout map where it has one, the Latin letters else.
+    key_labels = False
+
+    def keys_list(self):
+        return self.js("document.getElementById('keys').hidden ? null : Array.from("
+                       "document.querySelectorAll('#keys-list tr'), r => Array.from(r.cells, c => c.textContent).join('\\t'))")
+
+    def keys_button(self):
+        self.choose("Keys (F1)")
+        return True
+
+    def close_keys_list(self):
+        self.js("document.getElementById('keys-ok').focus(), true")
+        self.engine.key(self.tab, [], "Escape")
+        self.wait_idle()
 
     def drop(self, path):
         self.drop_files([path])

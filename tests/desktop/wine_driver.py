@@ -181,7 +181,8 @@ class Driver(driver.OnScreen):
         return self.d
 
     def _run(self, folder, command, log, timeout=START_TIMEOUT):
-        self.process = subprocess.Popen(["wine", *command], cwd=folder, env=self.s.env,
+        env = dict(self.s.env, TALVO_TEST_LAYOUT="1") if self.__dict__.get("watching") else self.s.env
+        self.process = subprocess.Popen(["wine", *command], cwd=folder, env=env,
                                         stdout=log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
         self.window = window
@@ -282,6 +283,24 @@ class Driver(driver.OnScreen):
         self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
                        int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
         self.d.xdotool("key", "Return")
+
+    def watch_windows(self):
+        self.watching = True
+
+    def keys_list(self):
+        """The list's lines as the program read them back from its window
+        (TALVO_TEST_LAYOUT), the last time it showed."""
+        if not self.d.windows("Keys"):
+            return None
+        self.log.seek(0)
+        lines = self.log.read().decode(errors="replace").splitlines()
+        shown = [i for i, line in enumerate(lines) if line.startswith("layout keys dpi=")]
+        if not shown:
+            return None
+        return [line[len("text keys "):] for line in lines[shown[-1]:] if line.startswith("text keys ")] or None
+
+    def close_keys_list(self):
+        self.d.key_on(self.d.wait_window("Keys"), "Escape")
 
     def drop(self, path):
         # Wine takes XDND on the window's top-level X window, which here is

@@ -44,6 +44,12 @@ std::vector<GtkWidget*> Menus;
 std::vector<std::vector<GtkWidget*>> MenuItems;
 
 GtkWidget* AboutBox = nullptr;
+// The list of the keys on show: a dialog of its own beside the window,
+// which neither holds the window nor stops the frames.
+GtkWidget* KeysBox = nullptr;
+// The keymap's group in force (the layout the player types with), as the
+// display or else the last key event told it.
+guint KeyGroup = 0;
 // The note below the field, and its text.
 GtkWidget* NoteBar = nullptr;
 GtkWidget* NoteText = nullptr;
@@ -183,6 +189,10 @@ guint FromKeymap(const GdkEventKey* event, Of of)
     return found;
 }
 
+// X keycodes of the evdev driver: the letter rows of a US keyboard.
+constexpr char UsRows[] = "QWERTYUIOP\0\0\0\0ASDFGHJKL\0\0\0\0\0ZXCVBNM";
+constexpr guint UsRowsFirst = 24;
+
 // A letter key's Latin meaning, as Win32's virtual keys give it on every
 // layout and GTK's own shortcuts find it: the key's keyval where that is a
 // Latin letter, else the first Latin letter the same key has in another
@@ -199,10 +209,28 @@ guint LatinLetter(const GdkEventKey* event)
         return key.level == 0 ? latin(keyval) : 0;
     });
     if (found || gdk_keyval_to_unicode(event->keyval) < 0x80) return found;
-    // X keycodes of the evdev driver: the letter rows of a US keyboard.
-    static const char Rows[] = "QWERTYUIOP\0\0\0\0ASDFGHJKL\0\0\0\0\0ZXCVBNM";
     const guint at = event->hardware_keycode;
-    return at >= 24 && at < 24 + sizeof Rows - 1 ? static_cast<guchar>(Rows[at - 24]) : 0;
+    return at >= UsRowsFirst && at < UsRowsFirst + sizeof UsRows - 1 ? static_cast<guchar>(UsRows[at - UsRowsFirst]) : 0;
+}
+
+// The key whose Latin meaning is `letter`, as LatinLetter finds it: one
+// typing it in the group in force, else one with it in another group,
+// else its place on a US keyboard. 0 for none.
+guint KeycodeOfLetter(GdkKeymap* keymap, guint letter)
+{
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    guint found = 0;
+    if (gdk_keymap_get_entries_for_keyval(keymap, gdk_unicode_to_keyval(letter - 'A' + 'a'), &keys, &count)) {
+        for (int pass = 0; pass < 2 && !found; ++pass)
+            for (gint i = 0; i < count && !found; ++i)
+                if (keys[i].level == 0 && (pass == 1 || keys[i].group == static_cast<gint>(KeyGroup)))
+                    found = keys[i].keycode;
+        g_free(keys);
+    }
+    for (guint i = 0; !found && i < sizeof UsRows - 1; ++i)
+        if (static_cast<guchar>(UsRows[i]) == letter) found = UsRowsFirst + i;
+    return found;
 }
 
 uint32_t VirtualKey(guint keyval)
@@ -292,6 +320,7 @@ uint32_t ZoomKey(const GdkEventKey* event)
 
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
 {
+    KeyGroup = event->group;
     const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
     // Alt+Space opens the window's menu, where the desktop leaves it to us;
     // F10 is GTK's key for a window's primary menu.
@@ -319,6 +348,7 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
 // A key let go: the keyboard's pen lifts what the key held down.
 gboolean OnKeyRelease(GtkWidget*, GdkEventKey* event, gpointer)
 {
+    KeyGroup = event->group;
     if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
     const guint letter = LatinLetter(event);
     const uint32_t key = letter ? letter : VirtualKey(event->keyval);
@@ -517,6 +547,16 @@ void OnBarButton(GtkButton*, gpointer character)
     QueuePost(WmChar, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(character)), 0);
 }
 
+void OnKeysButton(GtkButton*, gpointer) { QueuePost(WmCommand, IdKeys, 0); }
+
+void OnKeysResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK_WIDGET(dialog)); }
+
+// It goes with the window too.
+void OnKeysGone(GtkWidget* dialog, gpointer)
+{
+    if (KeysBox == dialog) KeysBox = nullptr;
+}
+
 // The zoom item's choices post the framework's zoom command.
 void OnZoomItem(GtkCheckMenuItem* item, gpointer choice)
 {
@@ -662,6 +702,12 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     }
     Zoom.button = NewZoomButton();
     gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), Zoom.button);
+    GtkWidget* keys = gtk_button_new_from_icon_name("input-keyboard-symbolic", GTK_ICON_SIZE_BUTTON);
+    gtk_widget_set_tooltip_text(keys, "The keys (F1)");
+    atk_object_set_name(gtk_widget_get_accessible(keys), "Keys");
+    gtk_widget_set_focus_on_click(keys, FALSE);
+    g_signal_connect(keys, "clicked", G_CALLBACK(OnKeysButton), nullptr);
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), keys);
     // Eight buttons and the window's own two in the width of the field.
     GtkCssProvider* compact = gtk_css_provider_new();
     gtk_css_provider_load_from_data(compact,
@@ -971,6 +1017,67 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
+
+int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
+{
+    GdkDisplay* display = gdk_display_get_default();
+    if (letter < 'A' || letter > 'Z' || size <= 0 || !display || DisplayLost) return 0;
+    GdkKeymap* keymap = gdk_keymap_get_for_display(display);
+    const int group = GtkX11KeyboardGroup(display);
+    if (group >= 0) KeyGroup = static_cast<guint>(group);
+    const guint keycode = KeycodeOfLetter(keymap, letter);
+    guint keyval = 0;
+    if (!keycode || !gdk_keymap_translate_keyboard_state(keymap, keycode, static_cast<GdkModifierType>(0),
+                                                         static_cast<gint>(KeyGroup), &keyval, nullptr, nullptr,
+                                                         nullptr))
+        return 0;
+    const gunichar c = g_unichar_toupper(gdk_keyval_to_unicode(keyval));
+    if (!g_unichar_isgraph(c)) return 0;
+    gchar text[8] = "";
+    const gint length = g_unichar_to_utf8(c, text);
+    if (length >= size) return length;
+    std::memcpy(buffer, text, static_cast<size_t>(length));
+    buffer[length] = 0;
+    return length;
+}
+
+// Two columns, the keys and what they do, one row a line.
+void PlatformShowKeys(const char* text, const char* caption)
+{
+    if (!Window || DisplayLost) return;
+    if (KeysBox) gtk_widget_destroy(KeysBox);
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(caption, GTK_WINDOW(Window), GTK_DIALOG_DESTROY_WITH_PARENT, "OK",
+                                                    GTK_RESPONSE_OK, nullptr);
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 16);
+    gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
+    gint row = 0;
+    for (const char* line = text; *line; ++row) {
+        const char* end = std::strchr(line, '\n');
+        if (!end) end = line + std::strlen(line);
+        const std::string whole(line, end);
+        const size_t tab = whole.find('\t');
+        GtkWidget* keys = AboutLabel(whole.substr(0, tab).c_str());
+        gtk_grid_attach(GTK_GRID(grid), keys, 0, row, 1, 1);
+        if (tab != std::string::npos) gtk_grid_attach(GTK_GRID(grid), AboutLabel(whole.substr(tab + 1).c_str()), 1, row, 1, 1);
+        line = *end ? end + 1 : end;
+    }
+    gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), grid);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    g_signal_connect(dialog, "response", G_CALLBACK(OnKeysResponse), nullptr);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(OnKeysGone), nullptr);
+    // Beside the window, leaving the field in sight.
+    GdkWindow* shown = gtk_widget_get_window(Window);
+    if (shown) {
+        GdkRectangle frame = {};
+        gdk_window_get_frame_extents(shown, &frame);
+        gtk_window_move(GTK_WINDOW(dialog), frame.x + frame.width + 8, frame.y);
+    }
+    gtk_widget_show_all(dialog);
+    KeysBox = dialog;
+}
 
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {

@@ -3,6 +3,7 @@
 #include "framework/gtk/gtk.h"
 
 #ifdef GDK_WINDOWING_X11
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 
@@ -25,6 +26,15 @@ void GtkOnX11ConnectionLost(GdkDisplay* display, void (*lost)())
     Lost = lost;
     XSetIOErrorHandler(OnConnectionLost);
 }
+
+int GtkX11KeyboardGroup(GdkDisplay* display)
+{
+    if (!GDK_IS_X11_DISPLAY(display)) return -1;
+    XkbStateRec state = {};
+    if (XkbGetState(GDK_DISPLAY_XDISPLAY(display), XkbUseCoreKbd, &state) != Success) return -1;
+    return state.group;
+}
 #else
 void GtkOnX11ConnectionLost(GdkDisplay*, void (*)()) {}
+int GtkX11KeyboardGroup(GdkDisplay*) { return -1; }
 #endif

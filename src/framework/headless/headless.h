@@ -79,6 +79,11 @@ bool HeadlessButtonEnabled(uint32_t character);
 // The notes shown so far, which change nothing of the exit code.
 const std::vector<std::string>& HeadlessNotes();
 
+// The label the layout gives the key of a Latin letter ("" by default: the
+// letter itself), and each list of the keys shown so far.
+void HeadlessSetKeyLabel(uint32_t letter, const char* label);
+const std::vector<std::string>& HeadlessKeyLists();
+
 // The platform's own items of the window's menu, one a line, as a person
 // would see them before the program's ("[ ] 61536 Close").
 std::string HeadlessOwnMenuText();

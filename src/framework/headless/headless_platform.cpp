@@ -51,6 +51,10 @@ struct State {
     int32_t progress = -1;
     std::vector<int32_t> progressShown;
     uint32_t buttonsOff = 0;
+    // The labels the layout in force gives letter keys, and each list of
+    // the keys shown.
+    std::string keyLabels[26];
+    std::vector<std::string> keyLists;
     // Where the script last put the pointer, and the buttons it holds.
     int32_t pointerX = 0, pointerY = 0, pointerButtons = 0;
     HeadlessPicture clipboard;
@@ -346,6 +350,31 @@ int32_t PlatformZoomDefault() { return S.zoomOffered ? 1 : -1; }
 void PlatformSetZoom(int32_t choice) { S.zoomShown = choice; }
 void HeadlessOfferZoom(bool offered) { S.zoomOffered = offered; }
 int32_t HeadlessZoomShown() { return S.zoomShown; }
+
+int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
+{
+    if (letter < 'A' || letter > 'Z' || size <= 0) return 0;
+    const std::string& label = S.keyLabels[letter - 'A'];
+    const size_t kept = label.size() < static_cast<size_t>(size) ? label.size() : static_cast<size_t>(size) - 1;
+    std::memcpy(buffer, label.data(), kept);
+    buffer[kept] = 0;
+    return static_cast<int32_t>(label.size());
+}
+
+// Without a screen the list goes to standard output, as --help does.
+void PlatformShowKeys(const char* text, const char* caption)
+{
+    S.keyLists.push_back(text);
+    std::printf("%s:\n%s", caption, text);
+    std::fflush(stdout);
+}
+
+void HeadlessSetKeyLabel(uint32_t letter, const char* label)
+{
+    if (letter >= 'A' && letter <= 'Z') S.keyLabels[letter - 'A'] = label;
+}
+
+const std::vector<std::string>& HeadlessKeyLists() { return S.keyLists; }
 
 void PlatformEnableButton(uint32_t character, bool enabled)
 {

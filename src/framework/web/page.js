@@ -139,7 +139,7 @@ var talvoPage = (function () {
 
   // The zoom buttons post the framework's zoom command; the program says
   // which choice holds (the one remembered, at the start).
-  const IdZoom = 0x5A00;
+  const IdZoom = 0x5A00, IdKeys = 0x4B00;
   function setZoom(choice) {
     zoomChoice = choice;
     for (const button of document.querySelectorAll("[data-zoom]"))
@@ -281,7 +281,7 @@ var talvoPage = (function () {
     if (event.target.closest && event.target.closest("input, textarea, select, [contenteditable]")) return;
     const key = event.key.toLowerCase();
     const command = event.ctrlKey ? key === "z" || (key === "y" && !event.shiftKey) || (key === "c" && !event.shiftKey)
-      : !event.shiftKey && (key === "p" || key === "g");
+      : !event.shiftKey && (key === "p" || key === "g" || key === "f1");
     if (!command || (key === "c" && String(window.getSelection()))) return;
     keyInput(event);
   }
@@ -493,6 +493,7 @@ var talvoPage = (function () {
     const action = item.dataset.action;
     if (action === "open") fileInput.click();
     else if (action === "download") download();
+    else if (action === "keys") post(WmCommand, IdKeys, 0);
     else if (action === "persist" && item.getAttribute("aria-checked") !== "true") askToKeep(true);
     else if (action === "scene") goBackTo(item.dataset.scene);
     else if (action === "remove") removeScene(item.dataset.scene);
@@ -607,6 +608,64 @@ var talvoPage = (function () {
     else return;
     event.preventDefault();
   });
+
+  // The list of the keys: a panel beside the field, which plays on; OK,
+  // Escape and its close button take it away.
+  const keysPanel = byId("keys");
+  let focusBeforeKeys = null;
+  function keysShow(caption, text) {
+    byId("keys-caption").textContent = caption;
+    const table = byId("keys-list");
+    table.replaceChildren();
+    for (const line of text.split("\n")) {
+      if (!line) continue;
+      const row = table.insertRow();
+      for (const part of line.split("\t")) row.insertCell().textContent = part;
+    }
+    closeMenu(false);
+    if (keysPanel.hidden) focusBeforeKeys = document.activeElement;
+    // Beside the field where the window has room, else over it.
+    keysPanel.hidden = false;
+    const box = field.getBoundingClientRect(), width = keysPanel.getBoundingClientRect().width;
+    const beside = box.right + 8 + width <= window.innerWidth - 8;
+    keysPanel.style.left = (beside ? box.right + 8 : Math.max(8, Math.min(box.left + 8, window.innerWidth - 8 - width))) + "px";
+    keysPanel.style.top = Math.max(8, box.top) + "px";
+    byId("keys-ok").focus();
+  }
+  function keysHide() {
+    if (keysPanel.hidden) return;
+    keysPanel.hidden = true;
+    if (focusBeforeKeys && focusBeforeKeys.focus) focusBeforeKeys.focus();
+  }
+  byId("keys-ok").addEventListener("click", keysHide);
+  byId("keys-close").addEventListener("click", keysHide);
+  keysPanel.addEventListener("keydown", event => {
+    if (event.key !== "Escape" && event.key !== "Enter") return;
+    event.preventDefault();
+    event.stopPropagation();
+    keysHide();
+  });
+
+  // What the keyboard's layout labels its keys with, where the browser
+  // tells it (Chromium's keyboard map; it is asked ahead, as the program
+  // asks at once). Elsewhere the Latin letters stand.
+  let layoutMap = null;
+  function readLayout() {
+    if (!navigator.keyboard || !navigator.keyboard.getLayoutMap) return;
+    navigator.keyboard.getLayoutMap().then(map => { layoutMap = map; }, () => {});
+  }
+  readLayout();
+  window.addEventListener("focus", readLayout);
+  // The label of the key the program names by Latin letter `code` (as
+  // keyInput names keys): a key typing that letter is labelled so, else
+  // the key at its place; 0 where the map says nothing.
+  function keyLabel(code) {
+    if (!layoutMap) return 0;
+    const letter = String.fromCharCode(code);
+    for (const typed of layoutMap.values()) if (typed.toUpperCase() === letter) return code;
+    const typed = layoutMap.get("Key" + letter);
+    return typed ? typed.toUpperCase().codePointAt(0) : 0;
+  }
 
   // A question of the page's own, answered in the page: the rest of it
   // inert meanwhile (the program plays on); Escape answers no.
@@ -1539,6 +1598,8 @@ var talvoPage = (function () {
     textMask,
     aboutShow,
     aboutHide,
+    keysShow,
+    keyLabel,
     showError,
     showNote,
     downloadStart,

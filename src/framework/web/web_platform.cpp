@@ -37,6 +37,9 @@ EM_JS(void, JsAboutShow,
           talvoPage.aboutShow([caption, product, credit, contact1, contact2].map(t => UTF8ToString(t)));
       });
 EM_JS(void, JsAboutHide, (), { talvoPage.aboutHide(); });
+EM_JS(void, JsKeysShow, (const char* caption, const char* text),
+      { talvoPage.keysShow(UTF8ToString(caption), UTF8ToString(text)); });
+EM_JS(int, JsKeyLabel, (int letter), { return talvoPage.keyLabel(letter); });
 EM_JS(void, JsShowError, (const char* text, const char* caption),
       { talvoPage.showError(UTF8ToString(caption) + ": " + UTF8ToString(text)); });
 EM_JS(void, JsShowNote, (const char* text), { talvoPage.showNote(UTF8ToString(text)); });
@@ -380,6 +383,32 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
+
+// The page's keyboard map gives one character a key.
+int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
+{
+    if (letter < 'A' || letter > 'Z' || size <= 0) return 0;
+    const uint32_t c = static_cast<uint32_t>(JsKeyLabel(static_cast<int>(letter)));
+    char text[4];
+    int32_t length = 0;
+    if (c < 0x21 || (c >= 0x7F && c < 0xA0) || c > 0xFFFF || (c >= 0xD800 && c < 0xE000)) return 0;
+    if (c < 0x80) {
+        text[length++] = static_cast<char>(c);
+    } else if (c < 0x800) {
+        text[length++] = static_cast<char>(0xC0 | (c >> 6));
+        text[length++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        text[length++] = static_cast<char>(0xE0 | (c >> 12));
+        text[length++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        text[length++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    if (length >= size) return length;
+    std::memcpy(buffer, text, static_cast<size_t>(length));
+    buffer[length] = 0;
+    return length;
+}
+
+void PlatformShowKeys(const char* text, const char* caption) { JsKeysShow(caption, text); }
 
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {

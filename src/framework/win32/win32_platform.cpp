@@ -65,6 +65,8 @@ int32_t PaletteCount = 0;
 HBRUSH DialogBrush = nullptr;
 DialogProc AboutProc = nullptr;
 HWND AboutDialog = nullptr;
+// The list of the keys on show (OpenKeysWindow).
+HWND KeysWindow = nullptr;
 // The one message record of the pumps.
 MSG Current = {};
 // The text font: made by each text call, selected into both DCs, and the
@@ -487,6 +489,147 @@ void OpenNoteWindow(const char* text, const char* caption)
     RecordLayout(note, "note");
 }
 
+// The list of the keys: a small window of its own beside the main one,
+// which it neither disables nor stops: the keys in one column, what they
+// do in another, line for line, and OK. It takes the keyboard while it is
+// up: Escape or Enter closes it, as a dialog's.
+constexpr int KeysOk = 1;
+
+LRESULT CALLBACK KeysProcedure(HWND keys, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == KeysOk) DestroyWindow(keys);
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE || wParam == VK_RETURN) DestroyWindow(keys);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(keys);
+        return 0;
+    case WM_DESTROY:
+        if (KeysWindow == keys) KeysWindow = nullptr;
+        // The keyboard back to the field, unless the program is ending.
+        if (Window && IsWindowVisible(Window)) SetForegroundWindow(Window);
+        return 0;
+    default:
+        return DefWindowProcW(keys, message, wParam, lParam);
+    }
+}
+
+// The size a column of lines takes in that font, unwrapped.
+SIZE ColumnSize(const std::wstring& text, HFONT font)
+{
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ kept = SelectObject(dc, font);
+    RECT box = {0, 0, 0, 0};
+    DrawTextW(dc, text.c_str(), -1, &box, DT_CALCRECT | DT_NOPREFIX);
+    SelectObject(dc, kept);
+    ReleaseDC(nullptr, dc);
+    return SIZE{box.right - box.left, box.bottom - box.top};
+}
+
+// TALVO_TEST_LAYOUT=1: the list's lines as its window shows them, the two
+// columns read back from its controls.
+void RecordKeysText(HWND keys, const char* what)
+{
+    const char* asked = std::getenv("TALVO_TEST_LAYOUT");
+    if (!asked || std::strcmp(asked, "1") != 0 || !keys) return;
+    std::string columns[2];
+    int at = 0;
+    for (HWND child = GetWindow(keys, GW_CHILD); child && at < 2; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[4096] = L"";
+        GetWindowTextW(child, text, 4096);
+        Win32Narrow(text, &columns[at++]);
+    }
+    size_t left = 0, right = 0;
+    while (left < columns[0].size()) {
+        const size_t leftEnd = std::min(columns[0].find('\n', left), columns[0].size());
+        const size_t rightEnd = std::min(columns[1].find('\n', right), columns[1].size());
+        const auto line = [](const std::string& s, size_t from, size_t to) {
+            std::string part = s.substr(from, to - from);
+            if (!part.empty() && part.back() == '\r') part.pop_back();
+            return part;
+        };
+        std::fprintf(stderr, "text %s %s\t%s\n", what, line(columns[0], left, leftEnd).c_str(),
+                     right < columns[1].size() ? line(columns[1], right, rightEnd).c_str() : "");
+        left = leftEnd + 1;
+        right = rightEnd + 1;
+    }
+    std::fflush(stderr);
+}
+
+void OpenKeysWindow(const char* text, const char* caption)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW keysClass = {};
+        keysClass.lpfnWndProc = KeysProcedure;
+        keysClass.hInstance = Instance;
+        keysClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        keysClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        keysClass.lpszClassName = L"TALVO_KEYS";
+        registered = RegisterClassW(&keysClass) != 0;
+    }
+    std::wstring wideText, wideCaption;
+    if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
+    // The lines split at their tabs into the two columns.
+    std::wstring keys, does;
+    for (size_t at = 0; at < wideText.size();) {
+        const size_t end = std::min(wideText.find(L'\n', at), wideText.size());
+        const std::wstring line = wideText.substr(at, end - at);
+        const size_t tab = line.find(L'\t');
+        if (!keys.empty()) {
+            keys += L"\r\n";
+            does += L"\r\n";
+        }
+        keys += line.substr(0, tab);
+        if (tab != std::wstring::npos) does += line.substr(tab + 1);
+        at = end + 1;
+    }
+    const UINT dpi = DpiOf(Window);
+    const HFONT font = FontForDpi(dpi);
+    const SIZE left = ColumnSize(keys, font), right = ColumnSize(does, font);
+    const int margin = Scaled(10, dpi), gap = Scaled(16, dpi), slack = Scaled(4, dpi);
+    const int okWidth = Scaled(70, dpi), okHeight = Scaled(24, dpi);
+    const int height = std::max(left.cy, right.cy);
+    const int width = margin + left.cx + slack + gap + right.cx + slack + margin;
+    const int okTop = margin + height + Scaled(8, dpi);
+    RECT frame = {0, 0, width, okTop + okHeight + margin};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
+    // Beside the main window where the screen has room, else over it.
+    RECT owner = {};
+    GetWindowRect(Window, &owner);
+    MONITORINFO screen = {};
+    screen.cbSize = sizeof screen;
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
+    const int outerWidth = frame.right - frame.left, outerHeight = frame.bottom - frame.top;
+    int x = owner.right + 4;
+    if (x + outerWidth > work.right) x = std::max<int>(work.left, owner.left + 8);
+    const int y = std::max<int>(work.top, std::min<int>(owner.top, work.bottom - outerHeight));
+    const HWND made = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_KEYS", wideCaption.c_str(), style, x, y, outerWidth,
+                                      outerHeight, Window, nullptr, Instance, nullptr);
+    if (!made) return;
+    const DWORD labelStyle = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
+    const HWND keyColumn = CreateWindowExW(0, L"STATIC", keys.c_str(), labelStyle, margin, margin, left.cx + slack,
+                                           height, made, nullptr, Instance, nullptr);
+    const HWND doesColumn = CreateWindowExW(0, L"STATIC", does.c_str(), labelStyle, margin + left.cx + slack + gap,
+                                            margin, right.cx + slack, height, made, nullptr, Instance, nullptr);
+    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
+                                    (width - okWidth) / 2, okTop, okWidth, okHeight, made,
+                                    reinterpret_cast<HMENU>(KeysOk), Instance, nullptr);
+    for (const HWND control : {keyColumn, doesColumn, ok})
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    KeysWindow = made;
+    ShowWindow(made, SW_SHOW);
+    SetForegroundWindow(made);
+    SetFocus(made);
+    RecordLayout(made, "keys");
+    RecordKeysText(made, "keys");
+}
+
 // The progress of the program's long work: a small window of its own
 // below the main one, as a note is, with the text, a bar and Cancel, whose
 // press comes to the main window as WM_COMMAND IDCANCEL.
@@ -864,6 +1007,42 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
 {
     return LoadStringA(Instance, id, buffer, size);
+}
+
+// What the key of that virtual key types unshifted on the thread's layout
+// (Windows names letter keys by their Latin letter on every layout).
+int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
+{
+    if (letter < 'A' || letter > 'Z' || size <= 0) return 0;
+    const HKL layout = GetKeyboardLayout(0);
+    const BYTE state[256] = {};
+    wchar_t typed[8] = {};
+    const UINT scan = MapVirtualKeyExW(letter, MAPVK_VK_TO_VSC, layout);
+    // 4: the keyboard's state (a dead key) stays as it was, where Windows
+    // knows the flag.
+    const int count = ToUnicodeEx(letter, scan, state, typed, 8, 4, layout);
+    wchar_t c = count == 1 ? typed[0] : 0;
+    if (count < 0) ToUnicodeEx(letter, scan, state, typed, 8, 4, layout);
+    if (!c) {
+        const UINT mapped = MapVirtualKeyExW(letter, MAPVK_VK_TO_CHAR, layout);
+        if (!(mapped & 0x80000000u)) c = static_cast<wchar_t>(mapped & 0xFFFFu);
+    }
+    if (c <= 0x20 || c == 0x7F || (c >= 0xD800 && c < 0xE000)) return 0;
+    wchar_t upper[2] = {c, 0};
+    CharUpperBuffW(upper, 1);
+    std::string label;
+    if (!Win32Narrow(std::wstring(upper, 1), &label)) return 0;
+    if (static_cast<int32_t>(label.size()) >= size) return static_cast<int32_t>(label.size());
+    std::memcpy(buffer, label.data(), label.size());
+    buffer[label.size()] = 0;
+    return static_cast<int32_t>(label.size());
+}
+
+void PlatformShowKeys(const char* text, const char* caption)
+{
+    if (!Window) return;
+    if (KeysWindow) DestroyWindow(KeysWindow);
+    OpenKeysWindow(text, caption);
 }
 
 // The name in UTF-8, as the file calls take it; a name without that form
