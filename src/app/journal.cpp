@@ -18,6 +18,7 @@
 #include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "framework/pump.h"
+#include "framework/strings.h"
 #include "framework/window.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
@@ -96,8 +97,9 @@ void Stall(const std::string& cause, const std::string& where)
         ShowLine(("the session journal cannot be kept (" + cause + ": " + where + "): a crash would lose what follows")
                      .c_str(),
                  "talvo");
-        AddNote("Talvo cannot keep the journal of this session (" + cause +
-                "), so a crash would lose what follows. It tries again now and then.");
+        AddNote(TranslatedWith("Talvo cannot keep the journal of this session (%s), so a crash would lose what "
+                               "follows. It tries again now and then.",
+                               {cause}));
     }
     Stalled = Missed = true;
     StalledTicks = TickCount();
@@ -187,7 +189,7 @@ void WriteSegment()
     if (Stalled) {
         Stalled = Missed = false;
         ShowLine("the session journal is kept again", "talvo");
-        AddNote("Talvo keeps the journal of this session again.");
+        AddNote(Translated("Talvo keeps the journal of this session again."));
     }
     Written.push_back({NextSegment, PendingCheckpoint, LastCheckpointMs});
 
@@ -272,7 +274,7 @@ void AddNote(const std::string& text) { Note += (Note.empty() ? "" : " ") + text
 bool Recover(const JournalReading& reading, const std::string& realPath)
 {
     if (!reading.scenePath.empty() && reading.scenePath != realPath) {
-        AddNote("A journal kept for another scene was found in " + Folder + " and kept aside unused.");
+        AddNote(TranslatedWith("A journal kept for another scene was found in %s and kept aside unused.", {Folder}));
         return false;
     }
     const int64_t first = LastCheckpointAtOrBefore(reading.records, ~uint64_t{0});
@@ -286,8 +288,8 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         !ReplayRecords(reading.records, static_cast<size_t>(first),
                        reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, ReplayWatch{},
                        &reached, &end)) {
-        AddNote("Talvo did not end cleanly last time, but what it kept of that session could not be used: the "
-                "scene is as its file holds it.");
+        AddNote(Translated("Talvo did not end cleanly last time, but what it kept of that session could not be "
+                           "used: the scene is as its file holds it."));
         return false;
     }
     // A stroke cut off by the end is over.
@@ -307,9 +309,10 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         wrote = beside;
     }
     SaveSceneAndTell();
-    AddNote("Talvo did not end cleanly last time. The scene was rebuilt as it was at " + TimeText(when) + " (frame " +
-            std::to_string(reached) + ") and saved to " + wrote + ".");
-    if (beside) AddNote("Its file had been replaced since, and was left as it is.");
+    AddNote(TranslatedWith("Talvo did not end cleanly last time. The scene was rebuilt as it was at %s (frame %s) "
+                           "and saved to %s.",
+                           {TimeText(when), std::to_string(reached), wrote}));
+    if (beside) AddNote(Translated("Its file had been replaced since, and was left as it is."));
     return beside;
 }
 
@@ -437,8 +440,9 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
             std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name.c_str());
         }
         if (original != SceneFileName)
-            AddNote(original + " is open in another Talvo window. This one works on a copy of its own, " +
-                    std::string(SceneFileName) + ", so that neither overwrites the other.");
+            AddNote(TranslatedWith("%s is open in another Talvo window. This one works on a copy of its own, %s, so "
+                                   "that neither overwrites the other.",
+                                   {original, SceneFileName}));
         if (!held) {
             Folder.clear();
             return false;
@@ -449,11 +453,11 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
         if (ReadJournal(Folder, &reading)) {
             const bool clean = !reading.records.empty() && reading.records.back().type == RecordEnd;
             if (reading.otherVersion)
-                AddNote("A journal of another version of Talvo was found in " + Folder + " and kept aside unused.");
+                AddNote(TranslatedWith("A journal of another version of Talvo was found in %s and kept aside unused.", {Folder}));
             else if (!clean)
                 moved = Recover(reading, ScenePath);
             if (!reading.damaged.empty() && !reading.otherVersion)
-                AddNote("Part of the journal was damaged and is kept aside in " + Folder + ".");
+                AddNote(TranslatedWith("Part of the journal was damaged and is kept aside in %s.", {Folder}));
         }
         ClearFolder(reading.damaged);
         if (!Kept) {

@@ -1,10 +1,12 @@
 #include "files/scene_save.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "framework/file_system.h"
+#include "framework/strings.h"
 
 static const char Damaged[] = ".damaged";
 
@@ -139,14 +141,15 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
 {
     FileStatus status = FileFailed;
     if (!name[0])
-        std::snprintf(Reason, sizeof Reason, "it has no usable name");
+        std::snprintf(Reason, sizeof Reason, "%s", Translated("it has no usable name"));
     else
         status = Store(name, bytes, size, keepOld);
     Message[0] = 0;
     if (status == FileDone) return 1;
-    if (!Reason[0]) std::snprintf(Reason, sizeof Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
+    if (!Reason[0]) std::snprintf(Reason, sizeof Reason, "%s", status == FileChanged ? Translated("the file changed meanwhile") : FileLastError());
     EscapeText(name, FilePathLimit, Shown[0], sizeof Shown[0]);
-    const int length = std::snprintf(Message, sizeof Message, "The scene could not be saved to \"%s\": %s. ", Shown[0], Reason);
+    const std::string told = TranslatedWith("The scene could not be saved to \"%s\": %s.", {Shown[0], Reason}) + " ";
+    const int length = std::min(std::snprintf(Message, sizeof Message, "%s", told.c_str()), static_cast<int>(sizeof Message) - 1);
     char* rest = Message + length;
     const size_t room = sizeof Message - static_cast<size_t>(length);
     const FileStatus rescued = RescueScene(bytes, size);
@@ -155,14 +158,15 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
     std::memcpy(Offer, Message, static_cast<size_t>(length));
     char* offer = Offer + length;
     if (rescued == FileDone) {
-        std::snprintf(rest, room, "It was saved to \"%s\" instead.", Shown[1]);
+        std::snprintf(rest, room, "%s", TranslatedWith("It was saved to \"%s\" instead.", {Shown[1]}).c_str());
     } else if (rescued == FileMissing) {
-        std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
-        std::snprintf(offer, room, "There is no data folder to rescue it to: choose where to save it.");
+        std::snprintf(rest, room, "%s", Translated("There is no data folder to rescue it to, so it is lost."));
+        std::snprintf(offer, room, "%s", Translated("There is no data folder to rescue it to: choose where to save it."));
     } else {
-        std::snprintf(offer, room, "Nor could it be saved to \"%s\" (%s): choose where to save it.", Shown[1],
-                      FileLastError());
-        std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Shown[1], FileLastError());
+        const std::string why = FileLastError();
+        std::snprintf(offer, room, "%s",
+                      TranslatedWith("Nor could it be saved to \"%s\" (%s): choose where to save it.", {Shown[1], why}).c_str());
+        std::snprintf(rest, room, "%s", TranslatedWith("Nor could it be saved to \"%s\" (%s), so it is lost.", {Shown[1], why}).c_str());
     }
     return 0;
 }
