@@ -5,7 +5,9 @@ prefix is slow, starting a program in a live one is not.
 With no window manager, Wine leaves the frame to nobody: the X window of
 Talvo is its client area, and keys go to the window under the pointer.
 The system menu is walked with the keyboard by the known order of its items
-(Wine's menus cannot be read back, so menu() gives None)."""
+(Wine's menus cannot be read back from outside: menu() reads the program's
+own records of them, which it writes once a flow chose a language, else
+gives None)."""
 import atexit
 import os
 import shutil
@@ -108,7 +110,20 @@ class Session:
             except OSError:
                 pass
 
+    def locales(self):
+        """A folder of the locales the language flows name (LOCPATH), made
+        once: Wine takes the user's language from the process's locale,
+        which glibc sets only for a locale it has."""
+        if not hasattr(self, "locale_folder"):
+            self.locale_folder = tempfile.mkdtemp(prefix="talvo-locales-")
+            for name in ("de_DE", "ja_JP", "it_IT"):
+                subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(self.locale_folder, name + ".UTF-8")],
+                               check=True, capture_output=True, timeout=120)
+        return self.locale_folder
+
     def close(self):
+        if hasattr(self, "locale_folder"):
+            shutil.rmtree(self.locale_folder, ignore_errors=True)
         if hasattr(self, "env"):
             self._end_server()
             if not self.kept:
@@ -160,6 +175,8 @@ class Driver(driver.OnScreen):
         # those open as it starts.
         self.beside = False
         self.others = set()
+        # What a flow adds to the programs' environment (the user's language).
+        self.extra_env = {}
         # Every flow starts at the default zoom: the prefix, and the user's
         # data folder in it, serve the whole run.
         for top, _, files in os.walk(os.path.join(self.s.prefix, "drive_c", "users")):
@@ -174,6 +191,45 @@ class Driver(driver.OnScreen):
             self.others = set(self.d.windows("Talvo"))
         self._run(folder, [program, *args], self.log, timeout)
 
+    def speak(self, language):
+        # Wine's way of choosing the user's UI language: the locale of LANG.
+        name = {"de": "de_DE", "ja": "ja_JP", "it": "it_IT"}[language] + ".UTF-8"
+        self.extra_env = dict(LANG=name, LC_ALL=name, LOCPATH=self.s.locales(), TALVO_TEST_LAYOUT="1")
+        return True
+
+    def menu(self):
+        """The program's items of the system menu, from its records (with
+        their texts as Windows holds them) and the marks set since."""
+        if self.extra_env.get("TALVO_TEST_LAYOUT") != "1":
+            return None
+        def records():
+            self.log.seek(0)
+            return [line for line in self.log.read().decode(errors="replace").splitlines() if line.startswith("menu ")]
+        wait_until("the menu's records", lambda: any(" mark " in line for line in records()))
+        items, marks = {}, {}
+        for line in records():
+            words = line.split(" ", 2)
+            if words[1] == "mark":
+                fields = dict(w.split("=") for w in words[2].split())
+                marks[fields["id"]] = fields["on"] == "1"
+            else:
+                head, _, text = words[2].partition(" text=")
+                fields = dict(w.split("=") for w in head.split()[1:])
+                items.setdefault(int(words[1]), []).append((fields["kind"], fields["id"], int(fields["popup"]), text))
+        lines = []
+
+        def walk(menu, indent):
+            for kind, number, popup, text in items.get(menu, []):
+                if kind == "separator":
+                    lines.append(indent + "----")
+                elif kind == "popup":
+                    lines.append(indent + text + " >")
+                    walk(popup, indent + "  ")
+                else:
+                    lines.append("%s[%s] %s" % (indent, "x" if marks.get(number) else " ", text))
+        walk(0, "")
+        return lines
+
     def library_check(self, folder, log):
         self._run(folder, [CHECK_EXE], log)
 
@@ -181,7 +237,7 @@ class Driver(driver.OnScreen):
         return self.d
 
     def _run(self, folder, command, log, timeout=START_TIMEOUT):
-        self.process = subprocess.Popen(["wine", *command], cwd=folder, env=self.s.env,
+        self.process = subprocess.Popen(["wine", *command], cwd=folder, env=dict(self.s.env, **self.extra_env),
                                         stdout=log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
         self.window = window

@@ -508,13 +508,18 @@ int TextHeight(const std::wstring& text, HFONT font, int width)
 // TALVO_TEST_LAYOUT=1: each small window's layout on standard error (its
 // client area, and each control's rectangle with the size its text needs
 // there), for the tests that look at it under another DPI.
-void RecordLayout(HWND window, const char* what)
+bool LayoutRecorded()
 {
     static const bool wanted = [] {
         const char* asked = std::getenv("TALVO_TEST_LAYOUT");
         return asked && std::strcmp(asked, "1") == 0;
     }();
-    if (!wanted || !window) return;
+    return wanted;
+}
+
+void RecordLayout(HWND window, const char* what)
+{
+    if (!LayoutRecorded() || !window) return;
     RECT client = {};
     GetClientRect(window, &client);
     std::fprintf(stderr, "layout %s dpi=%u client=%ld,%ld\n", what, DpiOf(window), client.right, client.bottom);
@@ -909,6 +914,21 @@ uint32_t PlatformTicks() { return GetTickCount(); }
 
 // --- The system menu.
 
+// TALVO_TEST_LAYOUT=1: each item of the program's as the menu holds it,
+// its text read back from Windows, and each mark set, on standard error.
+void RecordMenuItem(HMENU target, int32_t menu, uint32_t kind, uint32_t id, int32_t popup)
+{
+    if (!LayoutRecorded()) return;
+    const int position = GetMenuItemCount(target) - 1;
+    wchar_t text[256] = L"";
+    if (kind != MF_SEPARATOR) GetMenuStringW(target, static_cast<UINT>(position), text, 256, MF_BYPOSITION);
+    std::string narrow;
+    Win32Narrow(text, &narrow);
+    std::fprintf(stderr, "menu %d item kind=%s id=%u popup=%d text=%s\n", menu,
+                 kind == MF_SEPARATOR ? "separator" : kind == MF_POPUP ? "popup" : "command", id, popup, narrow.c_str());
+    std::fflush(stderr);
+}
+
 void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, const char* text)
 {
     const HMENU target = MenuNumbered(menu);
@@ -921,12 +941,17 @@ void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, co
         if (CommandIdCount < 64 && !IsProgramCommand(id)) CommandIds[CommandIdCount++] = id;
         AppendMenuW(target, MF_STRING, id, Wide(text).c_str());
     }
+    RecordMenuItem(target, menu, kind, id, popup);
 }
 
 // By command, as CheckMenuItem finds it in the system menu and its popups.
 void PlatformMenuMark(int32_t, int32_t, uint32_t id, bool marked)
 {
     if (!Menus.empty()) CheckMenuItem(Menus[0], id, MF_BYCOMMAND | (marked ? MF_CHECKED : MF_UNCHECKED));
+    if (LayoutRecorded()) {
+        std::fprintf(stderr, "menu mark id=%u on=%d\n", id, marked ? 1 : 0);
+        std::fflush(stderr);
+    }
 }
 
 // --- Dialogs and messages.
