@@ -697,6 +697,8 @@ class Driver(driver.Driver):
         self.dropped = {}
         self.problems = []
         self.console = []
+        # The browser's languages the next pages get (speak()); None: its own.
+        self.languages = None
 
     # --- what Chromium's own checks reach past the engine for
 
@@ -801,6 +803,11 @@ class Driver(driver.Driver):
 
     def _show(self, args):
         query = "?" + urllib.parse.urlencode([("arg", a) for a in args]) if args else ""
+        if self.languages:
+            # The browser's languages as its settings would give them.
+            self.engine.preload(self.tab, "Object.defineProperty(Navigator.prototype, 'languages', { get: () => %s });"
+                                "Object.defineProperty(Navigator.prototype, 'language', { get: () => %s });"
+                                % (json.dumps(self.languages), json.dumps(self.languages[0])))
         self.engine.navigate(self.tab, self.browser.origin + "/index.html" + query)
         wait_until("the page to show the program",
                    lambda: self.js("location.pathname == '/index.html'") and self.showing(), timeout=30)
@@ -844,6 +851,12 @@ class Driver(driver.Driver):
             return btoa(s);
         })()""" % (WIDTH, HEIGHT))
         return Picture(base64.b64decode(data))
+
+    def speak(self, language):
+        if not self.engine.preload:
+            return False
+        self.languages = {"de": ["de-DE", "de", "en"], "ja": ["ja-JP", "ja", "en-US"], "it": ["it-IT", "it"]}[language]
+        return True
 
     def menu(self):
         """The menu the menu button controls, from its roles and marks."""
