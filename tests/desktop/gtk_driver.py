@@ -387,7 +387,7 @@ class Driver(driver.OnScreen):
         cache = self.__dict__.setdefault("_bars", {})
         if cache.get((self.process, name)) is None:
             cache[(self.process, name)] = self._find(
-                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == name)
+                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == self.texts.get(name, name))
         return cache[(self.process, name)]
 
     def note_shown(self):

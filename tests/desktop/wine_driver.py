@@ -12,6 +12,7 @@ import atexit
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -22,11 +23,16 @@ import mounts
 from behaviour import HEIGHT, LAYOUT_KEYS, WIDTH, wait_until
 from x11 import Display
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import po_catalogue  # noqa: E402
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXE = os.environ.get("TALVO_EXE", os.path.join(ROOT, "build/win32/talvo.exe"))
 CHECK_EXE = os.path.join(os.path.dirname(EXE), "talvo-library-check.exe")
 SIM_EXE = os.environ.get("TALVO_SIM_EXE", os.path.join(os.path.dirname(EXE), "talvo-sim.exe"))
 START_TIMEOUT = 180.0
+# The locale each language flow runs in.
+LOCALES = {"de": "de_DE", "fr": "fr_FR", "es": "es_ES", "ja": "ja_JP", "zh_CN": "zh_CN", "it": "it_IT"}
 
 
 class Session:
@@ -116,7 +122,7 @@ class Session:
         which glibc sets only for a locale it has."""
         if not hasattr(self, "locale_folder"):
             self.locale_folder = tempfile.mkdtemp(prefix="talvo-locales-")
-            for name in ("de_DE", "ja_JP", "it_IT"):
+            for name in LOCALES.values():
                 subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(self.locale_folder, name + ".UTF-8")],
                                check=True, capture_output=True, timeout=120)
         return self.locale_folder
@@ -175,8 +181,10 @@ class Driver(driver.OnScreen):
         # those open as it starts.
         self.beside = False
         self.others = set()
-        # What a flow adds to the programs' environment (the user's language).
+        # What a flow adds to the programs' environment (the user's language),
+        # and the program's texts in that language.
         self.extra_env = {}
+        self.texts = {}
         # Every flow starts at the default zoom: the prefix, and the user's
         # data folder in it, serve the whole run.
         for top, _, files in os.walk(os.path.join(self.s.prefix, "drive_c", "users")):
@@ -193,8 +201,9 @@ class Driver(driver.OnScreen):
 
     def speak(self, language):
         # Wine's way of choosing the user's UI language: the locale of LANG.
-        name = {"de": "de_DE", "ja": "ja_JP", "it": "it_IT"}[language] + ".UTF-8"
+        name = LOCALES[language] + ".UTF-8"
         self.extra_env = dict(LANG=name, LC_ALL=name, LOCPATH=self.s.locales(), TALVO_TEST_LAYOUT="1")
+        self.texts = po_catalogue.catalogues(os.path.join(ROOT, "po")).get(language, {})
         return True
 
     def menu(self):
@@ -328,10 +337,10 @@ class Driver(driver.OnScreen):
         self.d.xdotool("keyup", name)
 
     def about_is_open(self):
-        return bool(self.d.windows("About Talvo"))
+        return bool(self.d.windows(self.texts.get("About Talvo", "About Talvo")))
 
     def about_ok(self):
-        dialog = self.d.windows("About Talvo")[0]
+        dialog = self.d.windows(self.texts.get("About Talvo", "About Talvo"))[0]
         geometry = dict(line.split("=", 1) for line in
                         self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
         # The pointer on the dialog, Enter presses its default button, OK.
