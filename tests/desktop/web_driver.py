@@ -855,7 +855,9 @@ class Driver(driver.Driver):
     def speak(self, language):
         if not self.engine.preload:
             return False
-        self.languages = {"de": ["de-DE", "de", "en"], "ja": ["ja-JP", "ja", "en-US"], "it": ["it-IT", "it"]}[language]
+        # As a browser set to that language lists them, English after it.
+        tag = {"de": "de-DE", "fr": "fr-FR", "es": "es-ES", "ja": "ja-JP", "zh_CN": "zh-CN", "it": "it-IT"}[language]
+        self.languages = [tag, tag.split("-")[0], "en-US", "en"]
         return True
 
     def menu(self):

@@ -327,19 +327,31 @@ void FitDialogToText(HWND dialog)
     }
     SelectObject(dc, kept);
     ReleaseDC(dialog, dc);
-    if (!grown) return;
     RECT client = {};
     GetClientRect(dialog, &client);
     const int margin = MulDiv(8, static_cast<int>(DpiOf(dialog)), USER_DEFAULT_SCREEN_DPI);
-    // A line that begins where one before it on its row now ends goes after it.
-    for (size_t i = 0; i < controls.size(); ++i)
+    // A line that begins where one left of it on its row now ends goes after
+    // it, and one under the icon (whose size is its picture's, whatever the
+    // font) beside it; from the left, so that a row moves along as a whole.
+    std::vector<Control*> byLeft;
+    for (Control& c : controls) byLeft.push_back(&c);
+    std::stable_sort(byLeft.begin(), byLeft.end(), [](const Control* a, const Control* b) { return a->at.left < b->at.left; });
+    for (size_t i = 0; i < byLeft.size(); ++i)
         for (size_t j = 0; j < i; ++j) {
-            Control &left = controls[j], &right = controls[i];
+            const Control &left = *byLeft[j];
+            Control& right = *byLeft[i];
             const bool row = left.at.top < right.at.bottom && right.at.top < left.at.bottom;
-            if (!left.text || !right.text || !row || right.at.left < left.at.left) continue;
-            const int overlap = left.at.right + margin - right.at.left;
-            if (overlap > 0) OffsetRect(&right.at, overlap, 0);
+            wchar_t kind[16] = L"";
+            GetClassNameW(left.window, kind, 16);
+            const bool icon = !left.text && _wcsicmp(kind, L"Static") == 0;
+            if (!right.text || !row || !(left.text || icon)) continue;
+            const int overlap = left.at.right + (left.text ? margin : 0) - right.at.left;
+            if (overlap > 0 && (left.text ? grown : true)) {
+                OffsetRect(&right.at, overlap, 0);
+                grown = true;
+            }
         }
+    if (!grown) return;
     int width = client.right;
     for (const Control& c : controls) width = std::max<int>(width, c.at.right + margin);
     for (Control& c : controls) {
