@@ -211,31 +211,28 @@ class Driver(driver.OnScreen):
         their texts as Windows holds them) and the marks set since."""
         if self.extra_env.get("TALVO_TEST_LAYOUT") != "1":
             return None
+
         def records():
             self.log.seek(0)
-            return [line for line in self.log.read().decode(errors="replace").splitlines() if line.startswith("menu ")]
-        wait_until("the menu's records", lambda: any(" mark " in line for line in records()))
+            return [line.split(" ", 2)[1:] for line in self.log.read().decode(errors="replace").splitlines()
+                    if line.startswith("menu ")]
+        wait_until("the menu's records", lambda: any(r[0] == "mark" for r in records()))
         items, marks = {}, {}
-        for line in records():
-            words = line.split(" ", 2)
-            if words[1] == "mark":
-                fields = dict(w.split("=") for w in words[2].split())
+        for menu, record in records():
+            head, _, text = record.partition(" text=")
+            fields = dict(w.split("=") for w in head.split()[menu != "mark":])
+            if menu == "mark":
                 marks[fields["id"]] = fields["on"] == "1"
             else:
-                head, _, text = words[2].partition(" text=")
-                fields = dict(w.split("=") for w in head.split()[1:])
-                items.setdefault(int(words[1]), []).append((fields["kind"], fields["id"], int(fields["popup"]), text))
+                items.setdefault(int(menu), []).append((fields["kind"], fields["id"], int(fields["popup"]), text))
         lines = []
 
         def walk(menu, indent):
             for kind, number, popup, text in items.get(menu, []):
-                if kind == "separator":
-                    lines.append(indent + "----")
-                elif kind == "popup":
-                    lines.append(indent + text + " >")
+                lines.append(indent + ("----" if kind == "separator" else text + " >" if kind == "popup" else
+                                       "[%s] %s" % ("x" if marks.get(number) else " ", text)))
+                if kind == "popup":
                     walk(popup, indent + "  ")
-                else:
-                    lines.append("%s[%s] %s" % (indent, "x" if marks.get(number) else " ", text))
         walk(0, "")
         return lines
 
