@@ -182,7 +182,7 @@ def _():
     assert out.returncode == 0 and not any(t[0] in "EW" for t in tags), out.stdout + out.stderr
 
 
-@check("the .deb: section games, programs in /usr/games, manuals in man6, notices, desktop files")
+@check("the .deb: section games, programs in /usr/games, manuals in man6, notices, desktop files, catalogues")
 def _():
     fields = run("dpkg-deb", "-f", os.path.join(DIST, DEB), "Version", "Section", "Depends").stdout
     assert "Version: %s\n" % VERSION in fields and "Section: games" in fields and "libgtk-3-0" in fields, fields
@@ -193,6 +193,7 @@ def _():
             "/usr/share/metainfo/org.talvo.talvo.metainfo.xml /usr/share/mime/packages/talvo.xml "
             "/usr/share/icons/hicolor/scalable/apps/talvo.svg").split()
     want += ["/usr/share/icons/hicolor/%dx%d/apps/talvo.png" % (s, s) for s in (16, 22, 24, 32, 48, 64, 128, 256)]
+    want += ["/usr/share/locale/%s/LC_MESSAGES/talvo.mo" % s for s in ("de", "es", "fr", "ja", "zh_CN")]
     assert not set(want) - set(files), set(want) - set(files)
     assert files["/usr/games/talvo"] == files["/usr/games/talvo-sim"] == "-rwxr-xr-x"
 

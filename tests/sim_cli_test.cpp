@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/journal.h"
+#include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "talvo_version.h"
 #include "test_support.h"
@@ -460,6 +461,68 @@ TEST(SimCli, HelpAndTheManualPageDescribeEveryOptionAndTheEventsFile)
         EXPECT_NE(help.find(word), std::string::npos) << word;
         EXPECT_NE(man.find(word), std::string::npos) << word << " not in the manual page";
     }
+}
+
+} // namespace
+
+namespace {
+
+// The menu as --menu prints it: "[x] 21 Normal", "Pen >".
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// In every language of the catalogues the menu has the same items, ids and
+// marks, its texts translated, and a message is in that language; the scene
+// saved after the same input is the English one byte for byte. A language
+// without texts is refused.
+TEST(SimCli, ALanguageChangesTheTextsAndNeverTheScene)
+{
+    TempDir dir;
+    WriteFileText("events.txt", "2 lbuttondown 30 300\n3 mousemove 300 310\n4 lbuttonup 300 310\n5 command 32\n"
+                                "6 command 53\n7 rbuttondown 100 305\n8 rbuttonup 120 305\n");
+    ASSERT_EQ(RunSim("--frames 30 --seed 4 --events events.txt --menu en.talvo"), 0) << ReadText("sim.err");
+    const std::vector<std::string> english = Lines(ReadText("sim.out"));
+    const Bytes scene = ReadFileBytes("en.talvo");
+    const std::string tooLong(SceneFileNameSize + 10, 'n');
+    const struct {
+        const char* language;
+        const char* pen;
+        const char* tooLong;
+    } cases[] = {{"de", "Stift >", "ist länger als"}, {"fr", "Crayon >", "dépasse les"}, {"es", "Lápiz >", "supera los"},
+                 {"ja", "ペン >", "を超えています"}, {"zh_CN", "画笔 >", "超过了"}};
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.language) + ".talvo";
+        ASSERT_EQ(RunSim("--frames 30 --seed 4 --events events.txt --menu --language " + std::string(c.language) + " " +
+                         name),
+                  0)
+            << c.language << ReadText("sim.err");
+        EXPECT_EQ(ReadFileBytes(name), scene) << c.language;
+        const std::vector<std::string> shown = Lines(ReadText("sim.out"));
+        ASSERT_EQ(shown.size(), english.size()) << c.language;
+        size_t translated = 0;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            // The marks and ids, all but the text.
+            const auto head = [](const std::string& line) {
+                const size_t open = line.find('[');
+                return open == std::string::npos ? line.substr(0, line.find_first_not_of(' '))
+                                                 : line.substr(0, line.find(' ', line.find(']') + 2));
+            };
+            EXPECT_EQ(head(shown[i]), head(english[i])) << c.language << ": " << shown[i];
+            translated += shown[i] != english[i];
+        }
+        // The program's items, all but Normal (German, Spanish) and the name.
+        EXPECT_GE(translated, 22u) << c.language;
+        EXPECT_NE(std::find(shown.begin(), shown.end(), c.pen), shown.end()) << c.language;
+        EXPECT_EQ(RunSim("--frames 1 --language " + std::string(c.language) + " " + tooLong), 1) << c.language;
+        EXPECT_NE(ReadText("sim.err").find(c.tooLong), std::string::npos) << ReadText("sim.err");
+    }
+    EXPECT_EQ(RunSim("--frames 1 --language it x.talvo"), 2);
+    EXPECT_EQ(RunSim("--frames 1 --language en x.talvo"), 0);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "framework/messages.h"
 #include "framework/window.h"
+#include "resources/translations.h"
 
 bool ParseDecimal(const std::string& text, int64_t low, int64_t high, int64_t* out)
 {
@@ -31,7 +32,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
     // scenes, what is refused) is read as it reads it.
     CommandLineRules rules;
     rules.dataHome = false;
-    for (const char* name : {"--frames", "--seed", "--png", "--events", "--replay", "--gif", "--gif-every", "--gif-frames"})
+    for (const char* name : {"--frames", "--seed", "--png", "--events", "--replay", "--gif", "--gif-every", "--gif-frames", "--language"})
         rules.own.push_back({name, true});
     for (const char* name : {"--bench", "--real-time", "--no-journal", "--menu"}) rules.own.push_back({name, false});
     CommandLine line;
@@ -88,6 +89,12 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             o.gifTo = static_cast<uint64_t>(to);
         } else if (arg == "--menu") {
             o.menu = true;
+        } else if (arg == "--language") {
+            if (value != "en" && !CatalogueFor(value.c_str())) {
+                *error = "--language takes a language Talvo has texts in: de, es, fr, ja, zh_CN or en";
+                return false;
+            }
+            o.language = value;
         }
     }
     if (o.help || o.version) return true;

@@ -21,6 +21,8 @@ struct SimOptions {
     uint64_t gifEvery = 0; // 0: the window's pace (a replay), every frame (a scripted run)
     uint64_t gifFrom = 0, gifTo = UINT64_MAX;
     bool menu = false;
+    // Empty: English.
+    std::string language;
     bool help = false;
     bool version = false;
     std::string events;

@@ -33,9 +33,10 @@ SimOptions Opts;
 
 const char Usage[] =
     "usage: talvo-sim [--frames N] [--seed S] [--png FILE] [--bench] [--real-time [--no-journal]]\n"
-    "                 [--events FILE] [--menu] [--gif FILE [--gif-every N] [--gif-frames A:B]] [SCENE]\n"
+    "                 [--events FILE] [--menu] [--language LANG]\n"
+    "                 [--gif FILE [--gif-every N] [--gif-frames A:B]] [SCENE]\n"
     "       talvo-sim --replay JOURNAL [--png FILE] [--gif FILE [--gif-every N] [--gif-frames A:B]]\n"
-    "                 [--bench] [--menu] [SCENE]\n"
+    "                 [--bench] [--menu] [--language LANG] [SCENE]\n"
     "       talvo-sim --version | --help\n";
 
 const char Help[] =
@@ -65,6 +66,9 @@ const char Help[] =
     "  --no-journal      with --real-time, keep no journal\n"
     "  --events FILE     scripted input, below (none)\n"
     "  --menu            on close, print the window's menu, one item a line (off)\n"
+    "  --language LANG   the menu, notes and messages in that language: de, es,\n"
+    "                    fr, ja, zh_CN or en (en); the scene and the journal are\n"
+    "                    the same in every language\n"
     "  --replay JOURNAL  play a recorded session again from its first checkpoint\n"
     "                    (or the last before --gif-frames' A): JOURNAL is a journal\n"
     "                    folder, or a scene whose journal is looked up as the\n"
@@ -259,6 +263,7 @@ int main(int argc, char** argv)
         std::puts("talvo-sim " TALVO_VERSION);
         return 0;
     }
+    if (!Opts.language.empty()) HeadlessSetLanguage(Opts.language.c_str());
     std::vector<HeadlessEvent> events;
     if (!Opts.events.empty()) events = ReadEvents(Opts.events);
     if (!Opts.replay.empty()) {

@@ -17,6 +17,7 @@
 #include "files/scene_file.h"
 #include "framework/file_system.h"
 #include "framework/pump.h"
+#include "framework/strings.h"
 #include "framework/window.h"
 #include "ui/menu.h"
 #include "ui/pen.h"
@@ -100,8 +101,9 @@ void Stall(const std::string& cause, const std::string& where)
         ShowLine(("the session journal cannot be kept (" + cause + ": " + where + "): a crash would lose what follows")
                      .c_str(),
                  "talvo");
-        AddNote("Talvo cannot keep the journal of this session (" + cause +
-                "), so a crash would lose what follows. It tries again now and then.");
+        AddNote(TranslatedWith("Talvo cannot keep the journal of this session (%s), so a crash would lose what "
+                               "follows. It tries again now and then.",
+                               {cause}));
     }
     J.Stalled = J.Missed = true;
     J.StalledTicks = TickCount();
@@ -191,7 +193,7 @@ void WriteSegment()
     if (J.Stalled) {
         J.Stalled = J.Missed = false;
         ShowLine("the session journal is kept again", "talvo");
-        AddNote("Talvo keeps the journal of this session again.");
+        AddNote(Translated("Talvo keeps the journal of this session again."));
     }
     J.Written.push_back({J.NextSegment, J.PendingCheckpoint, J.LastCheckpointMs});
 
@@ -276,7 +278,7 @@ void AddNote(const std::string& text) { J.Note += (J.Note.empty() ? "" : " ") + 
 bool Recover(const JournalReading& reading, const std::string& realPath)
 {
     if (!reading.scenePath.empty() && reading.scenePath != realPath) {
-        AddNote("A journal kept for another scene was found in " + J.Folder + " and kept aside unused.");
+        AddNote(TranslatedWith("A journal kept for another scene was found in %s and kept aside unused.", {J.Folder}));
         return false;
     }
     const int64_t first = LastCheckpointAtOrBefore(reading.records, ~uint64_t{0});
@@ -290,8 +292,8 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         !ReplayRecords(reading.records, static_cast<size_t>(first),
                        reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, ReplayWatch{},
                        &reached, &end)) {
-        AddNote("Talvo did not end cleanly last time, but what it kept of that session could not be used: the "
-                "scene is as its file holds it.");
+        AddNote(Translated("Talvo did not end cleanly last time, but what it kept of that session could not be "
+                           "used: the scene is as its file holds it."));
         return false;
     }
     // A stroke cut off by the end is over.
@@ -312,9 +314,10 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
     }
     // No journal is open yet to hear of the save.
     SaveSceneOrOffer(false);
-    AddNote("Talvo did not end cleanly last time. The scene was rebuilt as it was at " + TimeText(when) + " (frame " +
-            std::to_string(reached) + ") and saved to " + wrote + ".");
-    if (beside) AddNote("Its file had been replaced since, and was left as it is.");
+    AddNote(TranslatedWith("Talvo did not end cleanly last time. The scene was rebuilt as it was at %s (frame %s) "
+                           "and saved to %s.",
+                           {TimeText(when), std::to_string(reached), wrote}));
+    if (beside) AddNote(Translated("Its file had been replaced since, and was left as it is."));
     return beside;
 }
 
@@ -442,8 +445,9 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
             std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name.c_str());
         }
         if (original != SceneFileName)
-            AddNote(original + " is open in another Talvo window. This one works on a copy of its own, " +
-                    std::string(SceneFileName) + ", so that neither overwrites the other.");
+            AddNote(TranslatedWith("%s is open in another Talvo window. This one works on a copy of its own, %s, so "
+                                   "that neither overwrites the other.",
+                                   {original, SceneFileName}));
         if (!held) {
             J.Folder.clear();
             return false;
@@ -454,11 +458,11 @@ bool LockAndRecover(const char* data, std::string* cause, std::string* where)
         if (ReadJournal(J.Folder, &reading)) {
             const bool clean = !reading.records.empty() && reading.records.back().type == RecordEnd;
             if (reading.otherVersion)
-                AddNote("A journal of another version of Talvo was found in " + J.Folder + " and kept aside unused.");
+                AddNote(TranslatedWith("A journal of another version of Talvo was found in %s and kept aside unused.", {J.Folder}));
             else if (!clean)
                 moved = Recover(reading, J.ScenePath);
             if (!reading.damaged.empty() && !reading.otherVersion)
-                AddNote("Part of the journal was damaged and is kept aside in " + J.Folder + ".");
+                AddNote(TranslatedWith("Part of the journal was damaged and is kept aside in %s.", {J.Folder}));
         }
         ClearFolder(reading.damaged);
         if (!J.Kept) {

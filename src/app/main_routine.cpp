@@ -15,6 +15,7 @@
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "framework/pump.h"
+#include "framework/strings.h"
 #include "framework/window.h"
 #include "sim/field.h"
 #include "sim/palette.h"
@@ -60,7 +61,7 @@ void ProgramReset()
 static void TellWhatUndoForgot()
 {
     if (HistoryTakeForgotten())
-        ShowNote("Undo keeps the last 8 MB of changes: the oldest ones can no longer be taken back.", "Talvo");
+        ShowNote(Translated("Undo keeps the last 8 MB of changes: the oldest ones can no longer be taken back."), "Talvo");
 }
 
 static void KeepForUndo()

@@ -11,6 +11,7 @@
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
 #include "framework/pump.h"
+#include "framework/strings.h"
 #include "framework/window.h"
 #include "ui/pen.h"
 #include "ui/settings.h"
@@ -28,7 +29,7 @@ constexpr uint32_t LookEveryMs = 25;
 // what is held stays small however busy the minute was.
 constexpr size_t PieceBytes = 256u << 10;
 
-const char Making[] = "Making the animation of the last minute\xE2\x80\xA6";
+const char Making[] = N_("Making the animation of the last minute\xE2\x80\xA6");
 
 struct LastMinute {
     GifAnimation gif;
@@ -67,7 +68,7 @@ void Look(LastMinute& minute, uint64_t frame)
     const uint64_t span = minute.lastFrame > minute.firstFrame ? minute.lastFrame - minute.firstFrame : 1;
     const uint64_t done = frame > minute.firstFrame ? std::min(frame - minute.firstFrame, span) : 0;
     TradeFields(minute);
-    ShowProgress(Making, static_cast<int32_t>(done * 1000 / span));
+    ShowProgress(Translated(Making), static_cast<int32_t>(done * 1000 / span));
     minute.ending = PumpWhileBusy(&minute.cancelled);
     TradeFields(minute);
 }
@@ -114,11 +115,11 @@ void SaveAnimation()
     // The newest stroke is on the window before anything else happens.
     CopyToWindow();
     if (JournalFolder().empty() || !JournalKept()) {
-        ShowError("This program keeps no journal of its session to make an animation from.", "Talvo");
+        ShowError(Translated("This program keeps no journal of its session to make an animation from."), "Talvo");
         return;
     }
     if (JournalStalled()) {
-        ShowError("The session's journal cannot be written now, so there is no animation to make from it.", "Talvo");
+        ShowError(Translated("The session's journal cannot be written now, so there is no animation to make from it."), "Talvo");
         return;
     }
     // The journal holds everything up to now, and a checkpoint of now to
@@ -127,7 +128,7 @@ void SaveAnimation()
     JournalFlush();
     JournalReading reading;
     if (!ReadJournal(JournalFolder(), &reading) || reading.records.empty()) {
-        ShowError("The session's journal could not be read.", "Talvo");
+        ShowError(Translated("The session's journal could not be read."), "Talvo");
         return;
     }
     LastMinute minute;
@@ -138,7 +139,7 @@ void SaveAnimation()
         if (reading.records[i].type == RecordCheckpoint && (from < 0 || reading.records[i].playMs <= minute.startMs))
             from = static_cast<int64_t>(i);
     if (from < 0) {
-        ShowError("The session's journal has no checkpoint to start from.", "Talvo");
+        ShowError(Translated("The session's journal has no checkpoint to start from."), "Talvo");
         return;
     }
     const int32_t offered = OfferFileStart(NameOfNow(".gif").c_str(), "image/gif", minute.failure, sizeof minute.failure);
@@ -179,7 +180,7 @@ void SaveAnimation()
     if (minute.failed)
         ShowError(minute.failure, "Talvo");
     else if (empty)
-        ShowError("No frame has been shown yet.", "Talvo");
+        ShowError(Translated("No frame has been shown yet."), "Talvo");
     else if (saved < 0)
         ShowError(failure, "Talvo");
 }

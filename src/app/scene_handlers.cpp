@@ -8,6 +8,7 @@
 #include "app/journal.h"
 #include "files/scene_file.h"
 #include "files/scene_save.h"
+#include "framework/strings.h"
 #include "framework/window.h"
 #include "ui/menu.h"
 
@@ -38,11 +39,9 @@ int32_t SaveSceneAndTell(bool sessionEnds)
 static void RefuseName(const char* what, const char* name)
 {
     static char shown[4 * 200 + 8];
-    static char message[sizeof shown + 200];
     EscapeText(name, 200, shown, sizeof shown);
-    std::snprintf(message, sizeof message, "%s \"%s\" is longer than the %d characters a scene name can have.", what,
-                  shown, static_cast<int>(SceneFileNameSize - 1));
-    ShowError(message, Caption);
+    const std::string message = TranslatedWith(what, {shown, std::to_string(SceneFileNameSize - 1)});
+    ShowError(message.c_str(), Caption);
 }
 
 // A dropped file that does not load leaves the name as it was, so later
@@ -54,7 +53,7 @@ int32_t OnDropFiles(WindowHandle, uint32_t, uint32_t wParam, int32_t)
     const uint32_t length = DroppedFileName(wParam, dropped, sizeof dropped);
     if (length == 0) return 0;
     if (length >= sizeof dropped) {
-        RefuseName("The dropped name", dropped);
+        RefuseName(N_("The dropped name \"%s\" is longer than the %s characters a scene name can have."), dropped);
         return 0;
     }
     if (!LoadSceneFrom(dropped)) return 0;
@@ -88,9 +87,9 @@ void ApplyCommandLine(int argc, char** argv)
     if (argc != 2 || !argv || !argv[1]) return;
     const size_t length = std::strlen(argv[1]);
     if (length == 0) {
-        ShowError("An empty scene name cannot be used.", Caption);
+        ShowError(Translated("An empty scene name cannot be used."), Caption);
     } else if (length >= SceneFileNameSize) {
-        RefuseName("The scene name", argv[1]);
+        RefuseName(N_("The scene name \"%s\" is longer than the %s characters a scene name can have."), argv[1]);
     } else {
         std::memcpy(SceneFileName, argv[1], length + 1);
         return;

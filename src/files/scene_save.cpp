@@ -1,10 +1,12 @@
 #include "files/scene_save.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "framework/file_system.h"
+#include "framework/strings.h"
 
 static const char Damaged[] = ".damaged";
 
@@ -148,14 +150,15 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
 {
     FileStatus status = FileFailed;
     if (!name[0])
-        std::snprintf(Saved.Reason, sizeof Saved.Reason, "it has no usable name");
+        std::snprintf(Saved.Reason, sizeof Saved.Reason, "%s", Translated("it has no usable name"));
     else
         status = Store(name, bytes, size, keepOld);
     Saved.Message[0] = 0;
     if (status == FileDone) return 1;
-    if (!Saved.Reason[0]) std::snprintf(Saved.Reason, sizeof Saved.Reason, "%s", status == FileChanged ? "the file changed meanwhile" : FileLastError());
+    if (!Saved.Reason[0]) std::snprintf(Saved.Reason, sizeof Saved.Reason, "%s", status == FileChanged ? Translated("the file changed meanwhile") : FileLastError());
     EscapeText(name, FilePathLimit, Saved.Shown[0], sizeof Saved.Shown[0]);
-    const int length = std::snprintf(Saved.Message, sizeof Saved.Message, "The scene could not be saved to \"%s\": %s. ", Saved.Shown[0], Saved.Reason);
+    const std::string told = TranslatedWith("The scene could not be saved to \"%s\": %s.", {Saved.Shown[0], Saved.Reason}) + " ";
+    const int length = std::min(std::snprintf(Saved.Message, sizeof Saved.Message, "%s", told.c_str()), static_cast<int>(sizeof Saved.Message) - 1);
     char* rest = Saved.Message + length;
     const size_t room = sizeof Saved.Message - static_cast<size_t>(length);
     const FileStatus rescued = RescueScene(bytes, size);
@@ -164,14 +167,15 @@ int32_t StoreScene(const char* name, const uint8_t* bytes, size_t size, bool kee
     std::memcpy(Saved.Offer, Saved.Message, static_cast<size_t>(length));
     char* offer = Saved.Offer + length;
     if (rescued == FileDone) {
-        std::snprintf(rest, room, "It was saved to \"%s\" instead.", Saved.Shown[1]);
+        std::snprintf(rest, room, "%s", TranslatedWith("It was saved to \"%s\" instead.", {Saved.Shown[1]}).c_str());
     } else if (rescued == FileMissing) {
-        std::snprintf(rest, room, "There is no data folder to rescue it to, so it is lost.");
-        std::snprintf(offer, room, "There is no data folder to rescue it to: choose where to save it.");
+        std::snprintf(rest, room, "%s", Translated("There is no data folder to rescue it to, so it is lost."));
+        std::snprintf(offer, room, "%s", Translated("There is no data folder to rescue it to: choose where to save it."));
     } else {
-        std::snprintf(offer, room, "Nor could it be saved to \"%s\" (%s): choose where to save it.", Saved.Shown[1],
-                      FileLastError());
-        std::snprintf(rest, room, "Nor could it be saved to \"%s\" (%s), so it is lost.", Saved.Shown[1], FileLastError());
+        const std::string why = FileLastError();
+        std::snprintf(offer, room, "%s",
+                      TranslatedWith("Nor could it be saved to \"%s\" (%s): choose where to save it.", {Saved.Shown[1], why}).c_str());
+        std::snprintf(rest, room, "%s", TranslatedWith("Nor could it be saved to \"%s\" (%s), so it is lost.", {Saved.Shown[1], why}).c_str());
     }
     return 0;
 }

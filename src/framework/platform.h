@@ -116,6 +116,10 @@ void PlatformShowMessage(const char* text, const char* caption, bool note);
 // The string of the program's string table with that id (at most size - 1
 // characters and a zero); its length, 0 when there is none.
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size);
+// The English text in the language the platform's usual way chooses
+// (gettext's LANGUAGE and LANG, Windows' UI language, the browser's
+// languages); null where that language has no such text.
+const char* PlatformTranslate(const char* english);
 // The local path of the first file of the drop that WmDropFiles's wParam
 // names (at most size - 1 characters and a zero); its full length, 0 when
 // there is none. The drop is done with afterwards.

@@ -1,8 +1,9 @@
 #include "ui/key_list.h"
 
+#include "framework/strings.h"
 #include "framework/window.h"
 
-const char KeyListCaption[] = "Keys";
+const char KeyListCaption[] = N_("Keys");
 
 namespace {
 
@@ -13,22 +14,22 @@ struct KeyListLine {
     const char* does;
 };
 const KeyListLine KeyListLines[] = {
-    {"Left button", "draw walls with the pen"},
-    {"Right button", "erase walls with the eraser"},
-    {"Shift + a button", "a straight wall (or erasing) from the last stroke to the release"},
-    {"Ctrl + a button", "a box's outline (the right button: its inside cleared)"},
-    {"Ctrl+Shift + a button", "a filled box"},
-    {"Ctrl+{Z}", "undo the last stroke of the pen or eraser, or Clear"},
-    {"Ctrl+{Y}, Ctrl+Shift+{Z}", "redo what was undone"},
-    {"Ctrl+{C}", "copy the field, as shown, to the clipboard as a picture"},
-    {"{P}", "save a PNG picture of the field"},
-    {"{G}", "save an animated GIF of the last minute of play"},
-    {". (period)", "at Stop, run one frame; at any other speed, stop"},
-    {"Ctrl+plus, Ctrl+minus", "show the field one whole step larger, smaller (1x to 4x)"},
-    {"Ctrl+0", "show the field at 1x"},
-    {"Arrow keys (Shift: ten cells)", "move the keyboard's cell cursor over the field"},
-    {"Space, Delete held", "draw, erase at the keyboard's cursor as the arrows move it"},
-    {"F1", "this list of the keys"},
+    {N_("Left button"), N_("draw walls with the pen")},
+    {N_("Right button"), N_("erase walls with the eraser")},
+    {N_("Shift + a button"), N_("a straight wall (or erasing) from the last stroke to the release")},
+    {N_("Ctrl + a button"), N_("a box's outline (the right button: its inside cleared)")},
+    {N_("Ctrl+Shift + a button"), N_("a filled box")},
+    {N_("Ctrl+{Z}"), N_("undo the last stroke of the pen or eraser, or Clear")},
+    {N_("Ctrl+{Y}, Ctrl+Shift+{Z}"), N_("redo what was undone")},
+    {N_("Ctrl+{C}"), N_("copy the field, as shown, to the clipboard as a picture")},
+    {N_("{P}"), N_("save a PNG picture of the field")},
+    {N_("{G}"), N_("save an animated GIF of the last minute of play")},
+    {N_(". (period)"), N_("at Stop, run one frame; at any other speed, stop")},
+    {N_("Ctrl+plus, Ctrl+minus"), N_("show the field one whole step larger, smaller (1x to 4x)")},
+    {N_("Ctrl+0"), N_("show the field at 1x")},
+    {N_("Arrow keys (Shift: ten cells)"), N_("move the keyboard's cell cursor over the field")},
+    {N_("Space, Delete held"), N_("draw, erase at the keyboard's cursor as the arrows move it")},
+    {N_("F1"), N_("this list of the keys")},
 };
 
 // The key of `letter` as the layout labels it: its label, the Latin letter
@@ -56,7 +57,7 @@ std::string KeyListText(KeyLabelLookup lookup)
 {
     std::string text;
     for (const KeyListLine& line : KeyListLines) {
-        for (const char* at = line.keys; *at; ++at) {
+        for (const char* at = Translated(line.keys); *at; ++at) {
             if (at[0] == '{' && at[1] >= 'A' && at[1] <= 'Z' && at[2] == '}') {
                 text += LetterKey(at[1], lookup);
                 at += 2;
@@ -65,13 +66,13 @@ std::string KeyListText(KeyLabelLookup lookup)
             }
         }
         text += '\t';
-        text += line.does;
+        text += Translated(line.does);
         text += '\n';
     }
     return text;
 }
 
-void ShowKeyList() { ShowKeysList(KeyListText(KeyLabel).c_str(), KeyListCaption); }
+void ShowKeyList() { ShowKeysList(KeyListText(KeyLabel).c_str(), Translated(KeyListCaption)); }
 
 int32_t OnCommand(WindowHandle window, uint32_t, uint32_t wParam, int32_t)
 {

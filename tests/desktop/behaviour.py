@@ -127,12 +127,15 @@ def sim_path():
     return os.environ.get("TALVO_SIM", os.path.join(ROOT, "build/release/talvo-sim"))
 
 
-def expected_menu():
-    """The program's part of the menu with its default marks, as talvo-sim
-    prints it, without the command ids: '[x] Drawing on', 'Pen >', ..."""
+def expected_menu(language="en", scene=None):
+    """The program's part of the menu with its default marks (or those of
+    the scene file `scene`), as talvo-sim prints it in that language,
+    without the command ids: '[x] Drawing on', 'Pen >', ..."""
     folder = tempfile.mkdtemp(prefix="talvo-menu-")
     try:
-        out = subprocess.run([sim_path(), "--frames", "1", "--menu", "x.talvo"], cwd=folder,
+        if scene:
+            shutil.copy(scene, os.path.join(folder, "x.talvo"))
+        out = subprocess.run([sim_path(), "--frames", "1", "--menu", "--language", language, "x.talvo"], cwd=folder,
                              check=True, capture_output=True, text=True).stdout
     finally:
         shutil.rmtree(folder)
@@ -222,6 +225,35 @@ def test_menu_has_every_item_in_order_with_default_marks(d, folder):
     expected = expected_menu()
     assert shown[-len(expected):] == expected, "\n".join(shown)
     d.close()
+
+
+def test_the_menu_speaks_the_players_language(d, folder):
+    """Chosen as the platform's users choose a language, the menu is in
+    German or Japanese, every item where English has it, with the same
+    marks; a language Talvo has no texts in (Italian) gets the English
+    menu. The scene a German window saves at Stop is the one an English
+    window saves."""
+    languages = (("de", ["[x] Zeichnen an", "[ ] Leeren", "Stift >", "  [x] Normal", "Tempo >", "[ ] \u00dcber Talvo"]),
+                 ("ja", ["[x] \u63cf\u753b\u30aa\u30f3", "\u30da\u30f3 >", "\u901f\u5ea6 >",
+                         "  [ ] \u30ce\u30fc\u30a6\u30a7\u30a4\u30c8", "[ ] Talvo\u306b\u3064\u3044\u3066"]),
+                 ("it", ["[x] Drawing on", "Pen >", "[ ] About talvo"]))
+    saved = {}
+    for language, some in languages:
+        if not d.speak(language):
+            return "skipped: this driver cannot choose the user's language"
+        scene = make_scene(folder, language + ".talvo", "1 command 40\n")
+        d.start(folder, [language + ".talvo"])
+        shown = d.menu()
+        if shown is None:
+            d.close()
+            return "skipped: this backend's menu cannot be read"
+        expected = expected_menu("en" if language == "it" else language, scene)
+        assert shown[-len(expected):] == expected, "%s:\n%s" % (language, "\n".join(shown))
+        missing = [line for line in some if line not in shown]
+        assert not missing, "%s: the menu lacks %s:\n%s" % (language, missing, "\n".join(shown))
+        d.close()
+        saved[language] = Scene(os.path.join(folder, language + ".talvo")).data
+    assert saved["de"] == saved["it"], "the scene saved in German differs from the one saved in English"
 
 
 def test_stop_halts_the_grains_and_another_speed_resumes(d, folder):

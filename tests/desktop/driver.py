@@ -92,6 +92,12 @@ class Driver:
         behaviour.LAYOUT_KEYS; empty where none can be chosen."""
         return []
 
+    def speak(self, language):
+        """From the next start on, the program runs for a user of that
+        language ('de', 'ja', 'it'), chosen as this platform's users choose
+        it; False where the driver cannot choose one."""
+        return False
+
     def use_layout(self, layout):
         """Types with that layout from the next start on."""
 

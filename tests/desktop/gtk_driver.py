@@ -3,17 +3,21 @@ session bus, so the accessibility tree (AT-SPI) is the program's alone: the
 pointer and keys go through xdotool, the menu and the About dialog are read
 and pressed through the tree, drops come from an XDND source."""
 import atexit
+import gettext
 import os
 import resource
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
 import driver
 import journal
 import x11
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import po_catalogue  # noqa: E402
 from behaviour import HEIGHT, LAYOUT_KEYS, ROOT, WIDTH, Picture, wait_until
 
 TALVO = os.environ.get("TALVO", os.path.join(ROOT, "build/release/talvo"))
@@ -74,6 +78,9 @@ class Driver(driver.OnScreen):
         self.kept = []
         # What a flow adds to the program's environment (a pictures folder).
         self.extra_env = {}
+        # The names the tree gives the window's parts, in the user's language.
+        self.texts = {}
+        self.gtk_texts = gettext.NullTranslations()
 
     # --- the accessibility tree
 
@@ -109,7 +116,7 @@ class Driver(driver.OnScreen):
         return self._find(self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_DRAWING_AREA)
 
     def _menu_button(self):
-        return self._named("Menu", self.at.ROLE_TOGGLE_BUTTON)
+        return self._named(self.texts.get("Menu", "Menu"), self.at.ROLE_TOGGLE_BUTTON)
 
     def _item(self, path):
         node = self._menu_button()
@@ -129,6 +136,14 @@ class Driver(driver.OnScreen):
         self.kept.append(self.logs)
         with open(os.path.join(self.logs, "stdout"), "w") as out, open(os.path.join(self.logs, "stderr"), "w") as err:
             self._run(folder, [TALVO] + list(args), out, err)
+
+    def speak(self, language):
+        # Gettext's way: LANGUAGE, which it heeds in any locale but C.
+        self.extra_env.update(LANGUAGE=language, LC_ALL="C.UTF-8")
+        self.texts = po_catalogue.catalogues(os.path.join(ROOT, "po")).get(language, {})
+        # GTK's own parts (the header bar's close button) in GTK's words.
+        self.gtk_texts = gettext.translation("gtk30", languages=[language], fallback=True)
+        return True
 
     def library_check(self, folder, log):
         self._run(folder, [CHECK], log, log)
@@ -374,7 +389,7 @@ class Driver(driver.OnScreen):
         return [journal.segments_in(f) for f in journal.folders(self.data_home)]
 
     def request_close(self):
-        close = self._named("Close", self.at.ROLE_PUSH_BUTTON)
+        close = self._named(self.gtk_texts.gettext("Close"), self.at.ROLE_PUSH_BUTTON)
         assert close is not None, "no close button"
         self.x.xdotool("mousemove", *self._centre(close), "click", 1)
 
@@ -404,7 +419,7 @@ class Driver(driver.OnScreen):
         cache = self.__dict__.setdefault("_bars", {})
         if cache.get((self.process, name)) is None:
             cache[(self.process, name)] = self._find(
-                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == name)
+                self._fresh(self.app), lambda n: n.getRole() == self.at.ROLE_INFO_BAR and n.name == self.texts.get(name, name))
         return cache[(self.process, name)]
 
     def note_shown(self):

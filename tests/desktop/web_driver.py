@@ -697,6 +697,8 @@ class Driver(driver.Driver):
         self.dropped = {}
         self.problems = []
         self.console = []
+        # The browser's languages the next pages get (speak()); None: its own.
+        self.languages = None
 
     # --- what Chromium's own checks reach past the engine for
 
@@ -801,6 +803,11 @@ class Driver(driver.Driver):
 
     def _show(self, args):
         query = "?" + urllib.parse.urlencode([("arg", a) for a in args]) if args else ""
+        if self.languages:
+            # The browser's languages as its settings would give them.
+            self.engine.preload(self.tab, "Object.defineProperty(Navigator.prototype, 'languages', { get: () => %s });"
+                                "Object.defineProperty(Navigator.prototype, 'language', { get: () => %s });"
+                                % (json.dumps(self.languages), json.dumps(self.languages[0])))
         self.engine.navigate(self.tab, self.browser.origin + "/index.html" + query)
         wait_until("the page to show the program",
                    lambda: self.js("location.pathname == '/index.html'") and self.showing(), timeout=30)
@@ -844,6 +851,14 @@ class Driver(driver.Driver):
             return btoa(s);
         })()""" % (WIDTH, HEIGHT))
         return Picture(base64.b64decode(data))
+
+    def speak(self, language):
+        if not self.engine.preload:
+            return False
+        # As a browser set to that language lists them, English after it.
+        tag = {"de": "de-DE", "fr": "fr-FR", "es": "es-ES", "ja": "ja-JP", "zh_CN": "zh-CN", "it": "it-IT"}[language]
+        self.languages = [tag, tag.split("-")[0], "en-US", "en"]
+        return True
 
     def menu(self):
         """The menu the menu button controls, from its roles and marks."""

@@ -5,11 +5,14 @@ prefix is slow, starting a program in a live one is not.
 With no window manager, Wine leaves the frame to nobody: the X window of
 Talvo is its client area, and keys go to the window under the pointer.
 The system menu is walked with the keyboard by the known order of its items
-(Wine's menus cannot be read back, so menu() gives None)."""
+(Wine's menus cannot be read back from outside: menu() reads the program's
+own records of them, which it writes once a flow chose a language, else
+gives None)."""
 import atexit
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -20,11 +23,16 @@ import mounts
 from behaviour import HEIGHT, LAYOUT_KEYS, WIDTH, wait_until
 from x11 import Display
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import po_catalogue  # noqa: E402
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXE = os.environ.get("TALVO_EXE", os.path.join(ROOT, "build/win32/talvo.exe"))
 CHECK_EXE = os.path.join(os.path.dirname(EXE), "talvo-library-check.exe")
 SIM_EXE = os.environ.get("TALVO_SIM_EXE", os.path.join(os.path.dirname(EXE), "talvo-sim.exe"))
 START_TIMEOUT = 180.0
+# The locale each language flow runs in.
+LOCALES = {"de": "de_DE", "fr": "fr_FR", "es": "es_ES", "ja": "ja_JP", "zh_CN": "zh_CN", "it": "it_IT"}
 
 
 class Session:
@@ -108,7 +116,20 @@ class Session:
             except OSError:
                 pass
 
+    def locales(self):
+        """A folder of the locales the language flows name (LOCPATH), made
+        once: Wine takes the user's language from the process's locale,
+        which glibc sets only for a locale it has."""
+        if not hasattr(self, "locale_folder"):
+            self.locale_folder = tempfile.mkdtemp(prefix="talvo-locales-")
+            for name in LOCALES.values():
+                subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(self.locale_folder, name + ".UTF-8")],
+                               check=True, capture_output=True, timeout=120)
+        return self.locale_folder
+
     def close(self):
+        if hasattr(self, "locale_folder"):
+            shutil.rmtree(self.locale_folder, ignore_errors=True)
         if hasattr(self, "env"):
             self._end_server()
             if not self.kept:
@@ -160,6 +181,10 @@ class Driver(driver.OnScreen):
         # those open as it starts.
         self.beside = False
         self.others = set()
+        # What a flow adds to the programs' environment (the user's language),
+        # and the program's texts in that language.
+        self.extra_env = {}
+        self.texts = {}
         # Every flow starts at the default zoom: the prefix, and the user's
         # data folder in it, serve the whole run.
         for top, _, files in os.walk(os.path.join(self.s.prefix, "drive_c", "users")):
@@ -174,6 +199,43 @@ class Driver(driver.OnScreen):
             self.others = set(self.d.windows("Talvo"))
         self._run(folder, [program, *args], self.log, timeout)
 
+    def speak(self, language):
+        # Wine's way of choosing the user's UI language: the locale of LANG.
+        name = LOCALES[language] + ".UTF-8"
+        self.extra_env = dict(LANG=name, LC_ALL=name, LOCPATH=self.s.locales(), TALVO_TEST_LAYOUT="1")
+        self.texts = po_catalogue.catalogues(os.path.join(ROOT, "po")).get(language, {})
+        return True
+
+    def menu(self):
+        """The program's items of the system menu, from its records (with
+        their texts as Windows holds them) and the marks set since."""
+        if self.extra_env.get("TALVO_TEST_LAYOUT") != "1":
+            return None
+
+        def records():
+            self.log.seek(0)
+            return [line.split(" ", 2)[1:] for line in self.log.read().decode(errors="replace").splitlines()
+                    if line.startswith("menu ")]
+        wait_until("the menu's records", lambda: any(r[0] == "mark" for r in records()))
+        items, marks = {}, {}
+        for menu, record in records():
+            head, _, text = record.partition(" text=")
+            fields = dict(w.split("=") for w in head.split()[menu != "mark":])
+            if menu == "mark":
+                marks[fields["id"]] = fields["on"] == "1"
+            else:
+                items.setdefault(int(menu), []).append((fields["kind"], fields["id"], int(fields["popup"]), text))
+        lines = []
+
+        def walk(menu, indent):
+            for kind, number, popup, text in items.get(menu, []):
+                lines.append(indent + ("----" if kind == "separator" else text + " >" if kind == "popup" else
+                                       "[%s] %s" % ("x" if marks.get(number) else " ", text)))
+                if kind == "popup":
+                    walk(popup, indent + "  ")
+        walk(0, "")
+        return lines
+
     def library_check(self, folder, log):
         self._run(folder, [CHECK_EXE], log)
 
@@ -181,7 +243,9 @@ class Driver(driver.OnScreen):
         return self.d
 
     def _run(self, folder, command, log, timeout=START_TIMEOUT):
-        env = dict(self.s.env, TALVO_TEST_LAYOUT="1") if self.__dict__.get("watching") else self.s.env
+        env = dict(self.s.env, **self.extra_env)
+        if self.__dict__.get("watching"):
+            env["TALVO_TEST_LAYOUT"] = "1"
         self.process = subprocess.Popen(["wine", *command], cwd=folder, env=env,
                                         stdout=log, stderr=subprocess.STDOUT)
         window = wait_until("Talvo's window", lambda: self._window("Talvo"), timeout, every=0.5)
@@ -273,10 +337,10 @@ class Driver(driver.OnScreen):
         self.d.xdotool("keyup", name)
 
     def about_is_open(self):
-        return bool(self.d.windows("About Talvo"))
+        return bool(self.d.windows(self.texts.get("About Talvo", "About Talvo")))
 
     def about_ok(self):
-        dialog = self.d.windows("About Talvo")[0]
+        dialog = self.d.windows(self.texts.get("About Talvo", "About Talvo"))[0]
         geometry = dict(line.split("=", 1) for line in
                         self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
         # The pointer on the dialog, Enter presses its default button, OK.

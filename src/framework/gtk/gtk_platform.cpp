@@ -3,6 +3,7 @@
 // the shared queue (framework/queue); the program's waits block in GTK's
 // main loop.
 #include <glib-unix.h>
+#include <libintl.h>
 #include <gtk/gtk.h>
 #include <pango/pangocairo.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "framework/queue/message_queue.h"
 #include "framework/raster.h"
 #include "framework/save_file.h"
+#include "framework/strings.h"
 #include "resources/about.h"
 #include "resources/string_table.h"
 
@@ -534,12 +536,12 @@ struct BarButton {
     uint32_t character;
 };
 const BarButton BarButtons[] = {
-    {"edit-undo-symbolic", "Undo", "Undo the last stroke or Clear (Ctrl+Z)", 26},
-    {"edit-redo-symbolic", "Redo", "Redo what was undone (Ctrl+Y)", 25},
-    {"edit-copy-symbolic", "Copy picture", "Copy the picture of the field (Ctrl+C)", 3},
-    {"camera-photo-symbolic", "Save picture", "Save a picture of the field (P)", 'p'},
-    {"media-record-symbolic", "Save animation", "Save an animation of the last minute (G)", 'g'},
-    {"media-skip-forward-symbolic", "One frame", "Stop, then one frame at a time (.)", '.'},
+    {"edit-undo-symbolic", N_("Undo"), N_("Undo the last stroke or Clear (Ctrl+Z)"), 26},
+    {"edit-redo-symbolic", N_("Redo"), N_("Redo what was undone (Ctrl+Y)"), 25},
+    {"edit-copy-symbolic", N_("Copy picture"), N_("Copy the picture of the field (Ctrl+C)"), 3},
+    {"camera-photo-symbolic", N_("Save picture"), N_("Save a picture of the field (P)"), 'p'},
+    {"media-record-symbolic", N_("Save animation"), N_("Save an animation of the last minute (G)"), 'g'},
+    {"media-skip-forward-symbolic", N_("One frame"), N_("Stop, then one frame at a time (.)"), '.'},
 };
 
 void OnBarButton(GtkButton*, gpointer character)
@@ -606,8 +608,8 @@ GtkWidget* NewZoomButton()
 {
     GtkWidget* button = gtk_menu_button_new();
     gtk_button_set_image(GTK_BUTTON(button), gtk_image_new_from_icon_name("zoom-in-symbolic", GTK_ICON_SIZE_BUTTON));
-    gtk_widget_set_tooltip_text(button, "Zoom (Ctrl+plus, Ctrl+minus, Ctrl+0)");
-    atk_object_set_name(gtk_widget_get_accessible(button), "Zoom");
+    gtk_widget_set_tooltip_text(button, Translated("Zoom (Ctrl+plus, Ctrl+minus, Ctrl+0)"));
+    atk_object_set_name(gtk_widget_get_accessible(button), Translated("Zoom"));
     gtk_widget_set_focus_on_click(button, FALSE);
     GtkWidget* menu = gtk_menu_new();
     GSList* group = nullptr;
@@ -681,16 +683,16 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
     MenuButton = gtk_menu_button_new();
     gtk_button_set_image(GTK_BUTTON(MenuButton), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
-    gtk_widget_set_tooltip_text(MenuButton, "Menu");
-    atk_object_set_name(gtk_widget_get_accessible(MenuButton), "Menu");
+    gtk_widget_set_tooltip_text(MenuButton, Translated("Menu"));
+    atk_object_set_name(gtk_widget_get_accessible(MenuButton), Translated("Menu"));
     // The keys stay with the field when the button is clicked.
     gtk_widget_set_focus_on_click(MenuButton, FALSE);
     gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), MenuButton);
     // The window's keys, where a person finds them without knowing them.
     for (const BarButton& button : BarButtons) {
         GtkWidget* widget = gtk_button_new_from_icon_name(button.icon, GTK_ICON_SIZE_BUTTON);
-        gtk_widget_set_tooltip_text(widget, button.tip);
-        atk_object_set_name(gtk_widget_get_accessible(widget), button.name);
+        gtk_widget_set_tooltip_text(widget, Translated(button.tip));
+        atk_object_set_name(gtk_widget_get_accessible(widget), Translated(button.name));
         gtk_widget_set_focus_on_click(widget, FALSE);
         g_signal_connect(widget, "clicked", G_CALLBACK(OnBarButton),
                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
@@ -703,8 +705,8 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     Zoom.button = NewZoomButton();
     gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), Zoom.button);
     GtkWidget* keys = gtk_button_new_from_icon_name("input-keyboard-symbolic", GTK_ICON_SIZE_BUTTON);
-    gtk_widget_set_tooltip_text(keys, "The keys (F1)");
-    atk_object_set_name(gtk_widget_get_accessible(keys), "Keys");
+    gtk_widget_set_tooltip_text(keys, Translated("The keys (F1)"));
+    atk_object_set_name(gtk_widget_get_accessible(keys), Translated("Keys"));
     gtk_widget_set_focus_on_click(keys, FALSE);
     g_signal_connect(keys, "clicked", G_CALLBACK(OnKeysButton), nullptr);
     gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), keys);
@@ -762,9 +764,9 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     gtk_box_pack_start(GTK_BOX(progress), ProgressText, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(progress), ProgressFill, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(ProgressBar))), progress);
-    gtk_info_bar_add_button(GTK_INFO_BAR(ProgressBar), "Cancel", GTK_RESPONSE_CANCEL);
+    gtk_info_bar_add_button(GTK_INFO_BAR(ProgressBar), Translated("Cancel"), GTK_RESPONSE_CANCEL);
     g_signal_connect(ProgressBar, "response", G_CALLBACK(OnProgressResponse), nullptr);
-    atk_object_set_name(gtk_widget_get_accessible(ProgressBar), "Progress");
+    atk_object_set_name(gtk_widget_get_accessible(ProgressBar), Translated("Progress"));
     gtk_box_pack_start(GTK_BOX(column), ProgressBar, FALSE, FALSE, 0);
     NoteBar = gtk_info_bar_new();
     gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
@@ -772,7 +774,7 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     NoteText = gtk_label_new("");
     FitsTheField(NoteText);
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
-    atk_object_set_name(gtk_widget_get_accessible(NoteBar), "Note");
+    atk_object_set_name(gtk_widget_get_accessible(NoteBar), Translated("Note"));
     g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
     gtk_box_pack_start(GTK_BOX(column), NoteBar, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(Window), column);
@@ -962,7 +964,7 @@ void PlatformMenuMark(int32_t menu, int32_t position, uint32_t, bool marked)
 int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 {
     GtkWidget* dialog = gtk_dialog_new();
-    gtk_window_set_title(GTK_WINDOW(dialog), TALVO_ABOUT_CAPTION);
+    gtk_window_set_title(GTK_WINDOW(dialog), Translated(TALVO_ABOUT_CAPTION));
     if (Window) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(Window));
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
@@ -974,12 +976,13 @@ int32_t PlatformAbout(DialogProc, WindowHandle* shown)
     gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
     gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
     if (TalvoIcon()) gtk_grid_attach(GTK_GRID(grid), gtk_image_new_from_pixbuf(TalvoIcon()), 0, 0, 1, 2);
-    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_PRODUCT), 1, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CREDIT), 2, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CONTACT1), 1, 1, 2, 1);
-    gtk_grid_attach(GTK_GRID(grid), AboutLabel(TALVO_ABOUT_CONTACT2), 0, 2, 3, 1);
+    const std::string product = TranslatedWith(TALVO_ABOUT_PRODUCT_FORMAT, {TALVO_VERSION});
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(product.c_str()), 1, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(Translated(TALVO_ABOUT_CREDIT)), 2, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(Translated(TALVO_ABOUT_CONTACT1)), 1, 1, 2, 1);
+    gtk_grid_attach(GTK_GRID(grid), AboutLabel(Translated(TALVO_ABOUT_CONTACT2)), 0, 2, 3, 1);
     gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), grid);
-    GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+    GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(dialog), Translated("OK"), GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     g_signal_connect(dialog, "response", G_CALLBACK(OnAboutResponse), nullptr);
     g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), nullptr);
@@ -1079,6 +1082,28 @@ void PlatformShowKeys(const char* text, const char* caption)
     KeysBox = dialog;
 }
 
+// Gettext's catalogues, beside the program in the build folder
+// (locale/LANG/LC_MESSAGES/talvo.mo) or installed in share/locale; gettext
+// picks the language from LANGUAGE, LC_ALL, LC_MESSAGES and LANG.
+const char* PlatformTranslate(const char* english)
+{
+    static const bool bound = [] {
+        gchar* program = g_file_read_link("/proc/self/exe", nullptr);
+        gchar* folder = program ? g_path_get_dirname(program) : g_strdup(".");
+        gchar* beside = g_build_filename(folder, "locale", nullptr);
+        gchar* installed = g_build_filename(folder, "..", "share", "locale", nullptr);
+        bindtextdomain("talvo", g_file_test(beside, G_FILE_TEST_IS_DIR) ? beside : installed);
+        bind_textdomain_codeset("talvo", "UTF-8");
+        g_free(installed);
+        g_free(beside);
+        g_free(folder);
+        g_free(program);
+        return true;
+    }();
+    (void)bound;
+    return g_dgettext("talvo", english);
+}
+
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {
     return QueueTakeDroppedName(drop, buffer, size);
@@ -1130,7 +1155,8 @@ int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure,
 {
     if (!Window || DisplayLost || SaveDialog) return 0;
     GtkFileChooserNative* chooser =
-        gtk_file_chooser_native_new("Save", GTK_WINDOW(Window), GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
+        gtk_file_chooser_native_new(Translated("Save"), GTK_WINDOW(Window), GTK_FILE_CHOOSER_ACTION_SAVE,
+                                    g_dgettext("gtk30", "_Save"), g_dgettext("gtk30", "_Cancel"));
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
     gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
     const std::string folder = FolderFor(kind);
@@ -1139,12 +1165,12 @@ int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure,
     GtkFileFilter* filter = gtk_file_filter_new();
     gtk_file_filter_add_mime_type(filter, kind);
     if (std::strcmp(kind, "image/gif") == 0) {
-        gtk_file_filter_set_name(filter, "Animations (GIF)");
+        gtk_file_filter_set_name(filter, Translated("Animations (GIF)"));
     } else if (std::strcmp(kind, "image/png") == 0) {
-        gtk_file_filter_set_name(filter, "Pictures (PNG)");
+        gtk_file_filter_set_name(filter, Translated("Pictures (PNG)"));
     } else {
         gtk_file_filter_add_pattern(filter, "*.talvo");
-        gtk_file_filter_set_name(filter, "Talvo scenes");
+        gtk_file_filter_set_name(filter, Translated("Talvo scenes"));
     }
     gtk_file_chooser_add_filter(files, filter);
     SaveDialog = chooser;

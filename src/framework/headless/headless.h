@@ -94,3 +94,7 @@ void HeadlessReset();
 // the choice it was last told to show (-1: none).
 void HeadlessOfferZoom(bool offered);
 int32_t HeadlessZoomShown();
+
+// The texts in that language (as CatalogueFor names it) from now on; false,
+// and English, where there is no catalogue for it.
+bool HeadlessSetLanguage(const char* language);

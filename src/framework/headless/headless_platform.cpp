@@ -19,6 +19,7 @@
 #include "framework/surface_bytes.h"
 #include "framework/save_file.h"
 #include "resources/string_table.h"
+#include "resources/translations.h"
 
 namespace {
 
@@ -278,6 +279,17 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
+
+// English unless a language was asked for (talvo-sim --language).
+static const char* Catalogue = nullptr;
+
+bool HeadlessSetLanguage(const char* language)
+{
+    Catalogue = CatalogueFor(language);
+    return Catalogue != nullptr;
+}
+
+const char* PlatformTranslate(const char* english) { return CatalogueText(Catalogue, english); }
 
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {

@@ -16,6 +16,47 @@ var talvoPage = (function () {
   const menuButton = byId("menu-button"), fileInput = byId("open-file"), about = byId("about");
   let running = false, dropsAccepted = false, aboutOpen = false, focusBeforeAbout = null;
 
+  // The page's texts in the first of the browser's languages that has a
+  // catalogue (TalvoCatalogues, made from po/*.po); English, the page's own
+  // texts, where English comes first or none has one. The program asks
+  // for the same catalogue.
+  const catalogue = (() => {
+    const languages = navigator.languages && navigator.languages.length ? navigator.languages : [navigator.language || ""];
+    for (const language of languages) {
+      const [first, ...rest] = language.toLowerCase().split(".")[0].split(/[-_]/);
+      if (first === "en") return "";
+      if (first === "zh") {
+        const named = rest.find(part => ["hans", "cn", "sg", "hant", "tw", "hk", "mo"].includes(part));
+        if (["hant", "tw", "hk", "mo"].includes(named)) continue;
+        if ("zh_CN" in TalvoCatalogues) return "zh_CN";
+      } else if (first in TalvoCatalogues) {
+        return first;
+      }
+    }
+    return "";
+  })();
+  const texts = TalvoCatalogues[catalogue] || {};
+  // The text in that language, each %s (or %N$s) filled in with the words.
+  function T(english, ...words) {
+    let next = 0;
+    return (texts[english] || english).replace(/%%|%(?:(\d+)\$)?s/g,
+      (found, number) => (found === "%%" ? "%" : String(words[number ? number - 1 : next++])));
+  }
+  // The page's own elements: the content of each marked data-text, and
+  // every title and label.
+  function translatePage() {
+    if (!catalogue) return;
+    document.documentElement.lang = catalogue.replace("_", "-");
+    for (const element of document.querySelectorAll("[data-text]")) {
+      const english = element.innerHTML.split(/\s+/).join(" ").trim();
+      if (texts[english]) element.innerHTML = texts[english];
+    }
+    for (const name of ["title", "aria-label", "alt"])
+      for (const element of document.querySelectorAll("[" + name + "]"))
+        if (texts[element.getAttribute(name)]) element.setAttribute(name, texts[element.getAttribute(name)]);
+  }
+  translatePage();
+
   function showError(text) {
     byId("message").textContent = text;
     console.error(text);
@@ -296,10 +337,10 @@ var talvoPage = (function () {
     canvas.getContext("2d").putImageData(new ImageData(new Uint8ClampedArray(rgba.buffer), width, height), 0, 0);
     const png = new Promise(resolve => canvas.toBlob(resolve, "image/png"));
     copied = png;
-    const refused = error => status("The browser would not take the picture: " + (error && error.message || error));
+    const refused = error => status(T("The browser would not take the picture: %s", error && error.message || error));
     try {
       navigator.clipboard.write([new ClipboardItem({ "image/png": png })])
-        .then(() => status("The picture of the field is on the clipboard."), refused);
+        .then(() => status(T("The picture of the field is on the clipboard.")), refused);
     } catch (error) {
       refused(error);
     }
@@ -977,8 +1018,8 @@ var talvoPage = (function () {
 
   function notKept(error, changes) {
     // Carried again by the next change's transaction.
-    const what = changes.length ? changes.join(", ") : "the scene's name";
-    showError("This browser would not keep " + what + ": " + (error ? error.message || error.name : "it gave no reason"));
+    const what = changes.length ? changes.join(", ") : T("the scene's name");
+    showError(T("This browser would not keep %s: %s", what, error ? error.message || error.name : T("it gave no reason")));
     return false;
   }
 
@@ -1141,7 +1182,7 @@ var talvoPage = (function () {
       // Over the program's largest (files/side_files.h): refused unread.
       contents = await Promise.all(list.map(file => (file.size > 1 << 20 ? null : file.arrayBuffer())));
     } catch (error) {
-      showError("The dropped file could not be read: " + error.message);
+      showError(T("The dropped file could not be read: %s", error.message));
       return;
     }
     if (!running || aboutOpen) return;
@@ -1188,7 +1229,7 @@ var talvoPage = (function () {
       entry.tabIndex = -1;
       entry.dataset.action = removing ? "remove" : "scene";
       entry.dataset.scene = name;
-      entry.textContent = shownName(name) + (usable ? "" : " (damaged)");
+      entry.textContent = usable ? shownName(name) : T("%s (damaged)", shownName(name));
       list.append(entry);
     }
     if (!list.children.length) {
@@ -1196,7 +1237,7 @@ var talvoPage = (function () {
       entry.setAttribute("role", "menuitem");
       entry.setAttribute("aria-disabled", "true");
       entry.tabIndex = -1;
-      entry.textContent = "None yet";
+      entry.textContent = T("None yet");
       list.append(entry);
     }
   }
@@ -1224,9 +1265,12 @@ var talvoPage = (function () {
     const others = () => folderFiles(Folder, "", []).filter(n => n !== name && playersScene(n) && loads(inFolder(n))).sort();
     const onShow = name === sceneName();
     const next = onShow ? others()[0] : null;
-    const sure = await ask("Remove \u201c" + shownName(name) + "\u201d from this browser? It cannot be brought back" +
-      (!onShow ? "." : next ? "; Talvo goes on with \u201c" + shownName(next) + "\u201d." : "; Talvo goes on with a new scene."),
-      "Remove", "Keep");
+    const sure = await ask(!onShow ? T("Remove \u201c%s\u201d from this browser? It cannot be brought back.", shownName(name))
+      : next ? T("Remove \u201c%s\u201d from this browser? It cannot be brought back; Talvo goes on with \u201c%s\u201d.",
+                 shownName(name), shownName(next))
+        : T("Remove \u201c%s\u201d from this browser? It cannot be brought back; Talvo goes on with a new scene.",
+            shownName(name)),
+      T("Remove"), T("Keep"));
     if (!sure || !running) return;
     let replaced = false;
     if (name === sceneName()) {
@@ -1242,14 +1286,14 @@ var talvoPage = (function () {
         replaced = sceneName() === name;
       }
       if (!left || !running) {
-        status("\u201c" + shownName(name) + "\u201d is still kept: Talvo did not leave it in time.");
+        status(T("\u201c%s\u201d is still kept: Talvo did not leave it in time.", shownName(name)));
         return;
       }
     }
     // The new scene takes the file of the one removed where it has its name.
     if (replaced) saveScene();
     else if (exists(name)) FS.unlink(inFolder(name));
-    status("\u201c" + shownName(name) + "\u201d is removed from this browser.");
+    status(T("\u201c%s\u201d is removed from this browser.", shownName(name)));
   }
 
   document.addEventListener("dragover", event => {
@@ -1347,28 +1391,27 @@ var talvoPage = (function () {
   async function showKeeping() {
     let text, kept = false;
     byId("kept-here").textContent = !db || privateWindow
-      ? "Every scene you open is kept with your changes while " + (db ? "this window" : "the page") +
-        " is open: \u201cKept scenes\u201d goes back to one."
-      : "Every scene you open is kept in this browser with your changes: \u201cKept scenes\u201d goes back to one. " +
+      ? (db ? T("Every scene you open is kept with your changes while this window is open: \u201cKept scenes\u201d goes back to one.")
+        : T("Every scene you open is kept with your changes while the page is open: \u201cKept scenes\u201d goes back to one."))
+      : T("Every scene you open is kept in this browser with your changes: \u201cKept scenes\u201d goes back to one.") + " " +
         (privateWindow === null
-          ? "The scene comes back when you return, unless this is a private window: that keeps nothing once it is closed."
-          : "The scene comes back when you return.");
+          ? T("The scene comes back when you return, unless this is a private window: that keeps nothing once it is closed.")
+          : T("The scene comes back when you return."));
     if (!db) {
-      text = "This browser keeps nothing for this page: your scenes will not come back after you leave. " +
-             "Download a scene to keep it.";
+      text = T("This browser keeps nothing for this page: your scenes will not come back after you leave. Download a scene to keep it.");
     } else if (privateWindow) {
-      text = "This is a private window: nothing is kept once it is closed. Download a scene to keep it.";
+      text = T("This is a private window: nothing is kept once it is closed. Download a scene to keep it.");
     } else if (!canAskToKeep()) {
-      text = "This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.";
+      text = T("This browser may remove kept scenes when it runs short of room; it cannot be asked to keep them.");
     } else {
       try {
         kept = await navigator.storage.persisted();
       } catch (error) {
         // Unknown: asking tells.
       }
-      text = kept ? "This browser keeps your scenes until you remove them."
-        : persistRefused ? "This browser would not promise to keep your scenes: it may remove them when it runs short of room."
-          : "This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.";
+      text = kept ? T("This browser keeps your scenes until you remove them.")
+        : persistRefused ? T("This browser would not promise to keep your scenes: it may remove them when it runs short of room.")
+          : T("This browser may remove kept scenes when it runs short of room: \u201cKeep scenes for good\u201d in the menu asks it not to.");
     }
     byId("keeping").textContent = text;
     // Shown from the start where the browser can be asked, checked once it
@@ -1456,12 +1499,12 @@ var talvoPage = (function () {
   byId("play-here").addEventListener("click", () => {
     clearTimeout(askTimer);
     if (!tabs) {
-      status("This browser cannot reach the other tab: close it, and Talvo starts here.");
+      status(T("This browser cannot reach the other tab: close it, and Talvo starts here."));
       return;
     }
     tabs.postMessage("hand over");
-    status("Asking the other tab to hand Talvo over\u2026");
-    askTimer = setTimeout(() => status("The other tab did not answer: close it, and Talvo starts here."), 5000);
+    status(T("Asking the other tab to hand Talvo over\u2026"));
+    askTimer = setTimeout(() => status(T("The other tab did not answer: close it, and Talvo starts here.")), 5000);
   });
   if (tabs) {
     tabs.onmessage = event => {
@@ -1482,8 +1525,8 @@ var talvoPage = (function () {
     if (stopped || ended) return;
     stopped = true;
     running = false;
-    showError("Talvo stopped: " + what + "." + (db ? " Reload the page: the scene comes back as it was up to a second before."
-      : " Reload the page to play again."));
+    showError(db ? T("Talvo stopped: %s. Reload the page: the scene comes back as it was up to a second before.", what)
+      : T("Talvo stopped: %s. Reload the page to play again.", what));
     sync().finally(() => {
       if (releaseFolder) releaseFolder();
     });
@@ -1494,8 +1537,8 @@ var talvoPage = (function () {
   // frames.
   const fromProgram = error => error instanceof WebAssembly.RuntimeError || typeof error === "number" ||
     /wasm-function|wasm:\/\//.test(String(error && error.stack));
-  const fault = error => (typeof error === "number" ? "an error it did not handle"
-    : "a fault in the program (" + (error && error.message || error) + ")");
+  const fault = error => (typeof error === "number" ? T("an error it did not handle")
+    : T("a fault in the program (%s)", error && error.message || error));
   window.addEventListener("error", event => {
     if (running && fromProgram(event.error)) programStopped(fault(event.error));
   });
@@ -1507,8 +1550,9 @@ var talvoPage = (function () {
     running = false;
     ended = true;
     await sync();
-    status(handingOver ? "Talvo plays in another tab now. Reload this page to play here."
-      : "Talvo has ended" + (code ? " (code " + code + ")" : "") + ". Reload the page to play again.");
+    status(handingOver ? T("Talvo plays in another tab now. Reload this page to play here.")
+      : code ? T("Talvo has ended (code %s). Reload the page to play again.", code)
+        : T("Talvo has ended. Reload the page to play again."));
     if (releaseFolder) releaseFolder();
   }
 
@@ -1579,12 +1623,13 @@ var talvoPage = (function () {
     keepForOffline();
   };
   Module.printErr = text => console.warn(text);
-  Module.onAbort = what => programStopped(what === "OOM" ? "out of memory" : "it gave up (" + what + ")");
+  Module.onAbort = what => programStopped(what === "OOM" ? T("out of memory") : T("it gave up (%s)", what));
 
   return {
     wait,
     yieldToBrowser,
     setTitle: title => { document.title = title; },
+    catalogue: () => catalogue,
     setZoom,
     shown: () => { running = true; },
     paintSoon,

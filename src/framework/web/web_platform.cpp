@@ -21,11 +21,14 @@
 #include "framework/surface_bytes.h"
 #include "framework/web/web.h"
 #include "resources/about.h"
+#include "framework/strings.h"
 #include "resources/string_table.h"
+#include "resources/translations.h"
 
 // The page's side, in page.js.
 EM_JS(void, JsSetTitle, (const char* title), { talvoPage.setTitle(UTF8ToString(title)); });
 EM_JS(void, JsShown, (), { talvoPage.shown(); });
+EM_JS(void, JsCatalogue, (char* out, int size), { stringToUTF8(talvoPage.catalogue(), out, size); });
 EM_JS(void, JsPaintSoon, (), { talvoPage.paintSoon(); });
 EM_JS(void, JsAcceptDrops, (), { talvoPage.acceptDrops(); });
 EM_JS(void, JsMenuAppend, (int menu, int kind, int id, int popup, const char* text),
@@ -361,8 +364,9 @@ void PlatformMenuMark(int32_t menu, int32_t position, uint32_t, bool marked)
 int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 {
     S.aboutShown = true;
-    JsAboutShow(TALVO_ABOUT_CAPTION, TALVO_ABOUT_PRODUCT, TALVO_ABOUT_CREDIT, TALVO_ABOUT_CONTACT1,
-                TALVO_ABOUT_CONTACT2);
+    const std::string product = TranslatedWith(TALVO_ABOUT_PRODUCT_FORMAT, {TALVO_VERSION});
+    JsAboutShow(Translated(TALVO_ABOUT_CAPTION), product.c_str(), Translated(TALVO_ABOUT_CREDIT),
+                Translated(TALVO_ABOUT_CONTACT1), Translated(TALVO_ABOUT_CONTACT2));
     *shown = HandleOf(DialogWindowId);
     return 0;
 }
@@ -409,6 +413,17 @@ int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
 }
 
 void PlatformShowKeys(const char* text, const char* caption) { JsKeysShow(caption, text); }
+
+// The catalogue the page chose from the browser's languages, asked once.
+const char* PlatformTranslate(const char* english)
+{
+    static const char* const catalogue = [] {
+        char name[32] = "";
+        JsCatalogue(name, sizeof name);
+        return CatalogueFor(name);
+    }();
+    return CatalogueText(catalogue, english);
+}
 
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 {

@@ -20,7 +20,10 @@
 
 #include "framework/platform.h"
 #include "framework/save_file.h"
+#include "framework/strings.h"
 #include "framework/win32/win32.h"
+#include "resources/about.h"
+#include "resources/translations.h"
 
 // The framework's numbers are the Win32 ones.
 static_assert(WmDestroy == WM_DESTROY && WmSize == WM_SIZE && WmSetFocus == WM_SETFOCUS &&
@@ -259,6 +262,116 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 void RecordLayout(HWND window, const char* what);
 
+// The program's text (UTF-8) in UTF-16; an English text that has no such
+// form cannot come, but would show empty rather than as another.
+std::wstring Wide(const char* text)
+{
+    std::wstring wide;
+    if (!text || !Win32Widen(text, &wide)) wide.clear();
+    return wide;
+}
+
+// The resource's English texts (the caption and every control's) in the
+// player's language; the version goes into the product's line.
+void TranslateDialog(HWND dialog)
+{
+    const auto translate = [](HWND window) {
+        wchar_t text[512] = L"";
+        GetWindowTextW(window, text, 512);
+        std::string english;
+        if (!text[0] || !Win32Narrow(text, &english)) return;
+        const std::string shown = english == TALVO_ABOUT_PRODUCT
+                                      ? TranslatedWith(TALVO_ABOUT_PRODUCT_FORMAT, {TALVO_VERSION})
+                                      : std::string(Translated(english.c_str()));
+        if (shown != english) SetWindowTextW(window, Wide(shown.c_str()).c_str());
+    };
+    translate(dialog);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        // A picture's text is its resource's name.
+        wchar_t kind[16] = L"";
+        GetClassNameW(child, kind, 16);
+        if (_wcsicmp(kind, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) translate(child);
+    }
+}
+
+// Where a translated text is wider than the line the resource gave it, the
+// line grows to it; a line beside it moves along, and the dialog grows to
+// hold them all, its button staying in the middle. English fits as laid out.
+void FitDialogToText(HWND dialog)
+{
+    struct Control {
+        HWND window;
+        RECT at;
+        bool text;
+    };
+    std::vector<Control> controls;
+    const HDC dc = GetDC(dialog);
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    const HGDIOBJ kept = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    bool grown = false;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        Control control = {child, {}, false};
+        GetWindowRect(child, &control.at);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&control.at), 2);
+        wchar_t kind[16] = L"", text[512] = L"";
+        GetClassNameW(child, kind, 16);
+        control.text = _wcsicmp(kind, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON;
+        if (control.text) {
+            GetWindowTextW(child, text, 512);
+            SIZE line = {};
+            GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &line);
+            if (line.cx > control.at.right - control.at.left) {
+                control.at.right = control.at.left + line.cx + 2;
+                grown = true;
+            }
+        }
+        controls.push_back(control);
+    }
+    SelectObject(dc, kept);
+    ReleaseDC(dialog, dc);
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    const int margin = MulDiv(8, static_cast<int>(DpiOf(dialog)), USER_DEFAULT_SCREEN_DPI);
+    // A line that begins where one left of it on its row now ends goes after
+    // it, and one under the icon (whose size is its picture's, whatever the
+    // font) beside it; from the left, so that a row moves along as a whole.
+    std::vector<Control*> byLeft;
+    for (Control& c : controls) byLeft.push_back(&c);
+    std::stable_sort(byLeft.begin(), byLeft.end(), [](const Control* a, const Control* b) { return a->at.left < b->at.left; });
+    for (size_t i = 0; i < byLeft.size(); ++i)
+        for (size_t j = 0; j < i; ++j) {
+            const Control &left = *byLeft[j];
+            Control& right = *byLeft[i];
+            const bool row = left.at.top < right.at.bottom && right.at.top < left.at.bottom;
+            wchar_t kind[16] = L"";
+            GetClassNameW(left.window, kind, 16);
+            const bool icon = !left.text && _wcsicmp(kind, L"Static") == 0;
+            if (!right.text || !row || !(left.text || icon)) continue;
+            const int overlap = left.at.right + (left.text ? margin : 0) - right.at.left;
+            if (overlap > 0 && (left.text ? grown : true)) {
+                OffsetRect(&right.at, overlap, 0);
+                grown = true;
+            }
+        }
+    if (!grown) return;
+    int width = client.right;
+    for (const Control& c : controls) width = std::max<int>(width, c.at.right + margin);
+    for (Control& c : controls) {
+        if (!c.text) {
+            wchar_t kind[16] = L"";
+            GetClassNameW(c.window, kind, 16);
+            if (_wcsicmp(kind, L"Button") == 0) OffsetRect(&c.at, (width - client.right) / 2, 0);
+        }
+        MoveWindow(c.window, c.at.left, c.at.top, c.at.right - c.at.left, c.at.bottom - c.at.top, FALSE);
+    }
+    RECT frame = {0, 0, width, client.bottom};
+    AdjustForDpi(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)),
+                 static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)), DpiOf(dialog));
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
 // About in its font's own dialog units: Windows lays a dialog out so at
 // every DPI, but Wine at a high DPI gives the system font's dialog lines
 // twice the font's height (at 192 DPI About grew to 986 x 612). Where the
@@ -310,8 +423,10 @@ INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return reinterpret_cast<INT_PTR>(DialogBrush);
     case WM_INITDIALOG: {
         AboutDialog = dialog;
+        TranslateDialog(dialog);
         const INT_PTR result = AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
         FitDialogToFont(dialog);
+        FitDialogToText(dialog);
         RecordLayout(dialog, "about");
         return result;
     }
@@ -407,13 +522,18 @@ int TextHeight(const std::wstring& text, HFONT font, int width)
 // TALVO_TEST_LAYOUT=1: each small window's layout on standard error (its
 // client area, and each control's rectangle with the size its text needs
 // there), for the tests that look at it under another DPI.
-void RecordLayout(HWND window, const char* what)
+bool LayoutRecorded()
 {
     static const bool wanted = [] {
         const char* asked = std::getenv("TALVO_TEST_LAYOUT");
         return asked && std::strcmp(asked, "1") == 0;
     }();
-    if (!wanted || !window) return;
+    return wanted;
+}
+
+void RecordLayout(HWND window, const char* what)
+{
+    if (!LayoutRecorded() || !window) return;
     RECT client = {};
     GetClientRect(window, &client);
     std::fprintf(stderr, "layout %s dpi=%u client=%ld,%ld\n", what, DpiOf(window), client.right, client.bottom);
@@ -479,7 +599,7 @@ void OpenNoteWindow(const char* text, const char* caption)
     if (!note) return;
     const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, margin,
                                        Scaled(8, dpi), textWidth, textHeight, note, nullptr, Instance, nullptr);
-    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
+    const HWND ok = CreateWindowExW(0, L"BUTTON", Wide(Translated("OK")).c_str(), WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
                                     (Scaled(320, dpi) - okWidth) / 2, okTop, okWidth, okHeight, note,
                                     reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -695,14 +815,14 @@ void OpenProgressWindow(const char* text)
     RECT owner = {};
     GetWindowRect(Window, &owner);
     const int height = frame.bottom - frame.top;
-    ProgressWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_PROGRESS", L"Saving the animation", style,
+    ProgressWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_PROGRESS", Wide(Translated("Saving the animation")).c_str(), style,
                                      owner.left + 8, WindowBelowTop(height), frame.right - frame.left, height, Window,
                                      nullptr, Instance, nullptr);
     if (!ProgressWindow) return;
     const HFONT font = FontForDpi(dpi);
     ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, Scaled(10, dpi), Scaled(8, dpi),
                                     Scaled(300, dpi), Scaled(20, dpi), ProgressWindow, nullptr, Instance, nullptr);
-    const HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, Scaled(125, dpi),
+    const HWND cancel = CreateWindowExW(0, L"BUTTON", Wide(Translated("Cancel")).c_str(), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, Scaled(125, dpi),
                                         Scaled(62, dpi), Scaled(70, dpi), Scaled(24, dpi), ProgressWindow,
                                         reinterpret_cast<HMENU>(IDCANCEL), Instance, nullptr);
     SendMessageW(ProgressLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -949,24 +1069,44 @@ uint32_t PlatformTicks() { return GetTickCount(); }
 
 // --- The system menu.
 
+// TALVO_TEST_LAYOUT=1: each item of the program's as the menu holds it,
+// its text read back from Windows, and each mark set, on standard error.
+void RecordMenuItem(HMENU target, int32_t menu, uint32_t kind, uint32_t id, int32_t popup)
+{
+    if (!LayoutRecorded()) return;
+    const int position = GetMenuItemCount(target) - 1;
+    wchar_t text[256] = L"";
+    if (kind != MF_SEPARATOR) GetMenuStringW(target, static_cast<UINT>(position), text, 256, MF_BYPOSITION);
+    std::string narrow;
+    Win32Narrow(text, &narrow);
+    std::fprintf(stderr, "menu %d item kind=%s id=%u popup=%d text=%s\n", menu,
+                 kind == MF_SEPARATOR ? "separator" : kind == MF_POPUP ? "popup" : "command", id, popup, narrow.c_str());
+    std::fflush(stderr);
+}
+
 void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, const char* text)
 {
     const HMENU target = MenuNumbered(menu);
     if (!target) return;
     if (kind == MF_POPUP) {
-        AppendMenuA(target, MF_POPUP, reinterpret_cast<UINT_PTR>(MenuNumbered(popup)), text);
+        AppendMenuW(target, MF_POPUP, reinterpret_cast<UINT_PTR>(MenuNumbered(popup)), Wide(text).c_str());
     } else if (kind == MF_SEPARATOR) {
         AppendMenuA(target, MF_SEPARATOR, 0, nullptr);
     } else {
         if (CommandIdCount < 64 && !IsProgramCommand(id)) CommandIds[CommandIdCount++] = id;
-        AppendMenuA(target, MF_STRING, id, text);
+        AppendMenuW(target, MF_STRING, id, Wide(text).c_str());
     }
+    RecordMenuItem(target, menu, kind, id, popup);
 }
 
 // By command, as CheckMenuItem finds it in the system menu and its popups.
 void PlatformMenuMark(int32_t, int32_t, uint32_t id, bool marked)
 {
     if (!Menus.empty()) CheckMenuItem(Menus[0], id, MF_BYCOMMAND | (marked ? MF_CHECKED : MF_UNCHECKED));
+    if (LayoutRecorded()) {
+        std::fprintf(stderr, "menu mark id=%u on=%d\n", id, marked ? 1 : 0);
+        std::fflush(stderr);
+    }
 }
 
 // --- Dialogs and messages.
@@ -1045,6 +1185,27 @@ void PlatformShowKeys(const char* text, const char* caption)
     OpenKeysWindow(text, caption);
 }
 
+// The catalogue of the user's UI language (under Wine, what LANG or
+// LC_MESSAGES names); English where there is none.
+const char* PlatformTranslate(const char* english)
+{
+    static const char* const catalogue = [] {
+        const LANGID language = GetUserDefaultUILanguage();
+        switch (PRIMARYLANGID(language)) {
+        case LANG_GERMAN: return CatalogueFor("de");
+        case LANG_FRENCH: return CatalogueFor("fr");
+        case LANG_SPANISH: return CatalogueFor("es");
+        case LANG_JAPANESE: return CatalogueFor("ja");
+        case LANG_CHINESE: {
+            const WORD sub = SUBLANGID(language);
+            return sub == SUBLANG_CHINESE_SIMPLIFIED || sub == SUBLANG_CHINESE_SINGAPORE ? CatalogueFor("zh_CN") : nullptr;
+        }
+        default: return static_cast<const char*>(nullptr);
+        }
+    }();
+    return CatalogueText(catalogue, english);
+}
+
 // The name in UTF-8, as the file calls take it; a name without that form
 // comes back empty and loads nothing.
 uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
@@ -1115,8 +1276,10 @@ int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure,
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = Window;
-    dialog.lpstrFilter = gif ? L"Animations (*.gif)\0*.gif\0" : png ? L"Pictures (*.png)\0*.png\0"
-                                                                : L"Talvo scenes (*.talvo)\0*.talvo\0";
+    // Each filter is its name, a zero, its pattern and a zero.
+    const char* const filter = gif ? N_("Animations (*.gif)") : png ? N_("Pictures (*.png)") : N_("Talvo scenes (*.talvo)");
+    const std::wstring filters = Wide(Translated(filter)) + L'\0' + (gif ? L"*.gif" : png ? L"*.png" : L"*.talvo") + L'\0';
+    dialog.lpstrFilter = filters.c_str();
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
