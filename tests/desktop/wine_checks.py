@@ -81,11 +81,15 @@ def layouts(d, what):
     about) under TALVO_TEST_LAYOUT=1, the last one shown: its DPI, client
     size and controls as (class, x, y, w, h, needed w, needed h, one line's
     width)."""
-    d.log.seek(0)
-    lines = [line.split() for line in d.log.read().decode(errors="replace").splitlines()
-             if line.startswith("layout %s " % what)]
+    def recorded():
+        d.log.seek(0)
+        found = [line.split() for line in d.log.read().decode(errors="replace").splitlines()
+                 if line.startswith("layout %s " % what)]
+        return found if any(words[2].startswith("dpi=") for words in found) else None
+
+    # The records reach the log a moment after the window shows.
+    lines = wait_until("the layout of the %s recorded" % what, recorded, 30)
     starts = [i for i, words in enumerate(lines) if words[2].startswith("dpi=")]
-    assert starts, "no layout of the %s recorded" % what
     head = dict(w.split("=") for w in lines[starts[-1]][2:])
     controls = []
     for words in lines[starts[-1] + 1:]:
