@@ -564,21 +564,28 @@ void RecordLayout(HWND window, const char* what)
     std::fflush(stderr);
 }
 
+// The note, the list of the keys and the progress: small windows of their
+// own with a dialog's face, each class registered the first time it opens
+// (a failed try is tried again the next time).
+void RegisterSmallWindow(const wchar_t* name, WNDPROC procedure)
+{
+    WNDCLASSW known = {};
+    if (GetClassInfoW(Instance, name, &known)) return;
+    WNDCLASSW small = {};
+    small.lpfnWndProc = procedure;
+    small.hInstance = Instance;
+    small.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    small.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    small.lpszClassName = name;
+    RegisterClassW(&small);
+}
+
 // Laid out for the main window's DPI: the text wraps in the note's width
 // and takes the height it needs (at 96 DPI at least the 72 pixels it
 // always had), the OK button below it.
 void OpenNoteWindow(const char* text, const char* caption)
 {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW noteClass = {};
-        noteClass.lpfnWndProc = NoteProcedure;
-        noteClass.hInstance = Instance;
-        noteClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        noteClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        noteClass.lpszClassName = L"TALVO_NOTE";
-        registered = RegisterClassW(&noteClass) != 0;
-    }
+    RegisterSmallWindow(L"TALVO_NOTE", NoteProcedure);
     std::wstring wideText, wideCaption;
     if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
     const UINT dpi = DpiOf(Window);
@@ -653,8 +660,7 @@ SIZE ColumnSize(const std::wstring& text, HFONT font)
 // columns read back from its controls.
 void RecordKeysText(HWND keys, const char* what)
 {
-    const char* asked = std::getenv("TALVO_TEST_LAYOUT");
-    if (!asked || std::strcmp(asked, "1") != 0 || !keys) return;
+    if (!LayoutRecorded() || !keys) return;
     std::string columns[2];
     int at = 0;
     for (HWND child = GetWindow(keys, GW_CHILD); child && at < 2; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -681,16 +687,7 @@ void RecordKeysText(HWND keys, const char* what)
 
 void OpenKeysWindow(const char* text, const char* caption)
 {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW keysClass = {};
-        keysClass.lpfnWndProc = KeysProcedure;
-        keysClass.hInstance = Instance;
-        keysClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        keysClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        keysClass.lpszClassName = L"TALVO_KEYS";
-        registered = RegisterClassW(&keysClass) != 0;
-    }
+    RegisterSmallWindow(L"TALVO_KEYS", KeysProcedure);
     std::wstring wideText, wideCaption;
     if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
     // The lines split at their tabs into the two columns.
@@ -737,7 +734,7 @@ void OpenKeysWindow(const char* text, const char* caption)
                                            height, made, nullptr, Instance, nullptr);
     const HWND doesColumn = CreateWindowExW(0, L"STATIC", does.c_str(), labelStyle, margin + left.cx + slack + gap,
                                             margin, right.cx + slack, height, made, nullptr, Instance, nullptr);
-    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
+    const HWND ok = CreateWindowExW(0, L"BUTTON", Wide(Translated("OK")).c_str(), WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
                                     (width - okWidth) / 2, okTop, okWidth, okHeight, made,
                                     reinterpret_cast<HMENU>(KeysOk), Instance, nullptr);
     for (const HWND control : {keyColumn, doesColumn, ok})
@@ -794,16 +791,7 @@ LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, L
 
 void OpenProgressWindow(const char* text)
 {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW progressClass = {};
-        progressClass.lpfnWndProc = ProgressProcedure;
-        progressClass.hInstance = Instance;
-        progressClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        progressClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        progressClass.lpszClassName = L"TALVO_PROGRESS";
-        registered = RegisterClassW(&progressClass) != 0;
-    }
+    RegisterSmallWindow(L"TALVO_PROGRESS", ProgressProcedure);
     std::wstring wideText;
     if (!Win32Widen(text, &wideText)) wideText.clear();
     ProgressPermille = 0;
