@@ -576,7 +576,13 @@ class Driver(driver.OnScreen):
         window = self._progress_window()
         if window is None:
             return None
-        corner = self._client(window, 320, 96)
+        try:
+            corner = self._client(window, 320, 96)
+        except subprocess.CalledProcessError:
+            # It may close between being listed and being measured.
+            if self._progress_window() is None:
+                return None
+            raise
         assert corner, "the progress window is not of its size"
         # The bar: client pixels 11 to 308 of row 42, the done part in the
         # system's highlight colour.
