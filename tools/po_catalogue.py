@@ -2,10 +2,14 @@
 """Reads the translation catalogues (po/LANG.po, whose msgids are the
 program's English texts) and writes what the platforms without gettext
 look their texts up in: a C++ table (--cpp) for Windows, the page and
-talvo-sim, and the page's own catalogue (--js)."""
+talvo-sim, and the page's own catalogue (--js). With --pot SOURCE_DIR FILE
+it writes every text the program shows, as a template for a new language."""
 import argparse
+import codecs
+import glob
 import json
 import os
+import re
 import sys
 
 
@@ -100,12 +104,56 @@ def write_if_changed(path, text):
         f.write(text)
 
 
+C_STRING = r'"(?:[^"\\]|\\.)*"'
+
+
+def c_value(literals):
+    """Adjacent C string literals, as the UTF-8 text they make."""
+    return b''.join(codecs.escape_decode(s[1:-1].encode())[0] for s in re.findall(C_STRING, literals)).decode()
+
+
+def program_texts(root):
+    """{english: file} of every text the program, its page and its entries show."""
+    found = {}
+    patterns = {  # file: (pattern, its text's value)
+        'src/resources/strings.inc': (r'TALVO_STRING\(\d+,\s*(%s)\)' % C_STRING, c_value),
+        'src/resources/about.h': (r'#define TALVO_ABOUT_\w+ (%s)\s*$' % C_STRING, c_value),
+        'src/**/*.cpp': (r'\b(?:Translated|TranslatedWith|N_)\(\s*((?:%s\s*)+)' % C_STRING, c_value),
+        'src/**/*.h': (r'\b(?:Translated|TranslatedWith|N_)\(\s*((?:%s\s*)+)' % C_STRING, c_value),
+        'src/**/*.js': (r'\bT\(\s*(%s)' % C_STRING, json.loads),
+        # Each element marked data-text by its content, and every title and label.
+        'src/**/*.html': (r'(?s)<(\w+)[^>]*\bdata-text\b[^>]*>(.*?)</\1>', lambda s: ' '.join(s.split())),
+        'src/**/index.html': (r'\b(?:title|aria-label|alt)="([^"]+)"', str),
+        'packaging/talvo.desktop.in': (r'^(?:GenericName|Comment|Keywords)=(.*)$', str),
+        'packaging/*.metainfo.xml.in': (r'<summary>(.*?)</summary>', str),
+    }
+    for files, (pattern, value) in patterns.items():
+        for path in glob.glob(os.path.join(root, files), recursive=True):
+            with open(path, encoding='utf-8') as f:
+                for m in re.finditer(pattern, f.read(), re.M):
+                    found.setdefault(value(m.groups()[-1]), os.path.relpath(path, root))
+    # A name, the same in every language.
+    found.pop('Talvo', None)
+    return found
+
+
+def write_template(root, path):
+    texts = program_texts(root)
+    with open(path, 'w', encoding='utf-8') as f:
+        f.write('msgid ""\nmsgstr ""\n"Content-Type: text/plain; charset=UTF-8\\n"\n\n')
+        for text in sorted(texts):
+            f.write('#: %s\nmsgid %s\nmsgstr ""\n\n' % (texts[text], json.dumps(text, ensure_ascii=False)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('folder')
     parser.add_argument('--cpp')
     parser.add_argument('--js')
+    parser.add_argument('--pot', nargs=2, metavar=('SOURCE_DIR', 'FILE'))
     args = parser.parse_args()
+    if args.pot:
+        write_template(*args.pot)
     found = catalogues(args.folder)
     if args.cpp:
         lines = ['// Made by tools/po_catalogue.py from po/*.po: edit those.\n']
