@@ -65,12 +65,14 @@ def test_the_animation_shows_its_progress_and_the_field_and_a_cancel_stops_it(d,
     keep_screen(d, "animation-progress")
     assert shows_cells(first, shown), "the newest stroke is not on the window while the animation is made"
     time.sleep(1.5)
+    still = d.shot()
     later = d.progress()
     assert later is not None, "the animation was done before it could be cancelled"
-    assert d.shot() == first, "the window showed another picture than the field as it was"
+    # Cancelled at once: a loaded machine's replay may be near its end.
     d.cancel_progress()
+    assert still == first, "the window showed another picture than the field as it was"
     wait_until("the progress to go", lambda: d.progress() is None, 30)
-    assert not os.path.exists(cancelled), "a cancelled animation was saved"
+    assert not os.path.exists(cancelled), "a cancelled animation was saved (cancelled at %d %%)" % (100 * later)
     assert not [n for n in os.listdir(folder) if n.startswith("~talvo")], "a part of it was left"
     moving(d)
 
