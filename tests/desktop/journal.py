@@ -53,7 +53,10 @@ def parse(segments):
             if kind == HEADER:
                 record["utc"], _, record["seed"], size = struct.unpack_from("<QQII", payload, 16)
                 record["path"] = payload[40:40 + size].decode("utf-8", "replace")
-            elif kind in (CHECKPOINT, TICK):
+            elif kind == CHECKPOINT:
+                record["utc"], _, size = struct.unpack_from("<QQI", payload, 16)
+                record["path"] = payload[36:36 + size].decode("utf-8", "replace")
+            elif kind == TICK:
                 record["utc"] = struct.unpack_from("<Q", payload, 16)[0]
             elif kind == INPUT:
                 record["message"], record["wparam"], record["lparam"] = struct.unpack_from("<IIi", payload, 16)
@@ -68,9 +71,10 @@ def read(folder):
 
 def is_of(records, name, folder=None):
     """Whether the journal is the one of scene file `name` (in `folder`,
-    where the platform's path shows it) by the path its session began on,
-    in the platform's own form."""
-    if not records or records[0]["type"] != HEADER:
+    where the platform's path shows it) by the path its first record names,
+    in the platform's own form: the header, or where the segments before a
+    checkpoint have gone (a minute old, or to make room), the checkpoint."""
+    if not records or records[0]["type"] not in (HEADER, CHECKPOINT):
         return False
     parts = records[0]["path"].replace("\\", "/").split("/")
     return parts[-1] == name and (folder is None or parts[-2:-1] == [os.path.basename(folder)])

@@ -212,15 +212,8 @@ def test_a_full_data_disk_is_told_and_once_there_is_room_nothing_is_lost(d, fold
         os.remove(filler)
         _note_says(d, "keeps the journal of this session again", 2)
         shown = draw_stroke(d, 330)
-        # The journal's first segments, its header with them, may have gone
-        # to make room: it is the one journal on this disk.
-        top = os.path.join(data, "journal")
-
-        def on_this_disk():
-            return [journal.segments_in(os.path.join(top, f)) for f in os.listdir(top)
-                    if os.path.isdir(os.path.join(top, f))] if os.path.isdir(top) else []
         wait_until("the stroke in the journal",
-                   lambda: (lambda j: len(j) == 1 and journal.holds(journal.parse(j[0]), 0x202))(on_this_disk()), 60)
+                   lambda: (lambda r: r and journal.holds(r, 0x202))(d.journal_of(folder, "Default.talvo")), 60)
         d.kill(d.kills()[0])
         d.restart(folder, "Default.talvo")
         wait_until("the note of the rebuild", d.note_shown, 60)
