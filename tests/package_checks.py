@@ -339,10 +339,8 @@ def debian():
                 # Closed once it shows the scene: the whole frame of the field
                 # in the wall colour, the program's first frame on the screen.
                 def shows_the_field():
-                    geometry = dict(line.split("=", 1) for line in
-                                    screen.xdotool("getwindowgeometry", "--shell", window).split())
-                    rgb = screen.grab(int(geometry["X"]), int(geometry["Y"]), int(geometry["WIDTH"]),
-                                      int(geometry["HEIGHT"]))
+                    at = screen.placed(window)
+                    rgb = screen.grab(at["X"], at["Y"], at["WIDTH"], at["HEIGHT"])
                     wall = bytes((200, 160, 64))
                     return sum(1 for i in range(0, len(rgb), 3) if rgb[i:i + 3] == wall) >= 2 * (336 + 402) - 4
                 behaviour.wait_until("the scene in Talvo's window", shows_the_field, 60, every=0.2)
@@ -578,10 +576,9 @@ def wine_installs():
         first."""
         found = []
         for w in display.windows(title):
-            try:
-                found.append(display.geometry(w))
-            except Exception:
-                pass  # gone meanwhile
+            at = display.geometry(w)
+            if at is not None:  # not gone meanwhile
+                found.append(at)
         return sorted(found, key=lambda g: g["WIDTH"] * g["HEIGHT"])
 
     def has_box(title):

@@ -464,11 +464,11 @@ class Driver(driver.OnScreen):
         """Answers the save dialog that comes next: saved at `path`, the
         name suggested where `path` is "", or refused where it is None."""
         if path is None:
-            at = self.x.geometry(self.x.wait_window("Save", 60))
+            at = self.x.placed(self.x.wait_window("Save", 60))
             self.x.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
             self.x.xdotool("key", "Escape")
         elif path == "":
-            at = self.x.geometry(self.x.wait_window("Save", 60))
+            at = self.x.placed(self.x.wait_window("Save", 60))
             self.x.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
             self.x.xdotool("key", "Return")
         else:

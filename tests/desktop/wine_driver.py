@@ -263,15 +263,14 @@ class Driver(driver.OnScreen):
     def _zoom_of(self, window):
         """((x, y), scale) of the window's client area (Wine's X window of
         it) where it is a whole multiple of 336 x 402, else None."""
-        shell = self.d.xdotool("getwindowgeometry", "--shell", window, check=False)
-        geometry = dict(line.split("=", 1) for line in shell.split() if "=" in line)
-        if "WIDTH" not in geometry:
+        at = self.d.geometry(window)
+        if at is None:
             return None
-        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        width, height = at["WIDTH"], at["HEIGHT"]
         scale = width // WIDTH
         if scale < 1 or (width, height) != (WIDTH * scale, HEIGHT * scale):
             return None
-        return (int(geometry["X"]), int(geometry["Y"])), scale
+        return (at["X"], at["Y"]), scale
 
     def _own(self, name="Talvo"):
         """This program's windows of that title (its main window, a note, a box)."""
@@ -341,12 +340,8 @@ class Driver(driver.OnScreen):
 
     def about_ok(self):
         dialog = self.d.windows(self.texts.get("About Talvo", "About Talvo"))[0]
-        geometry = dict(line.split("=", 1) for line in
-                        self.d.xdotool("getwindowgeometry", "--shell", dialog).split())
         # The pointer on the dialog, Enter presses its default button, OK.
-        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
-                       int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
-        self.d.xdotool("key", "Return")
+        self.d.key_on(dialog, "Return")
 
     def watch_windows(self):
         self.watching = True
@@ -497,13 +492,17 @@ class Driver(driver.OnScreen):
     def error_boxes(self):
         # Wine's message box has the caption the program gave it, "Talvo",
         # the window's own title, as a note does.
-        return len([w for w in self._own() if w != self.window and not self._client(w, 320, 120)])
+        return len(self._error_boxes())
+
+    def _error_boxes(self):
+        # Of our other windows still there, those not of a note's size.
+        return [w for w in self._own() if w != self.window and self.d.geometry(w) is not None
+                and not self._client(w, 320, 120)]
 
     def dismiss_error(self):
-        box = [w for w in self._own() if w != self.window and not self._client(w, 320, 120)][-1]
-        geometry = dict(line.split("=", 1) for line in self.d.xdotool("getwindowgeometry", "--shell", box).split())
-        self.d.xdotool("mousemove", int(geometry["X"]) + int(geometry["WIDTH"]) // 2,
-                       int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2)
+        box = self._error_boxes()[-1]
+        at = self.d.placed(box)
+        self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
         self.d.xdotool("key", "Return")
 
     def close(self):
@@ -550,8 +549,10 @@ class Driver(driver.OnScreen):
     def _client(self, window, width, height):
         """The top-left corner of the client area of a small window of ours
         with a frame Wine draws (an even border, the caption above), or None
-        where the window is not of that client size."""
+        where the window is not of that client size or has gone."""
         at = self.d.geometry(window)
+        if at is None:
+            return None
         border = (at["WIDTH"] - width) // 2
         if border < 0 or at["WIDTH"] - width != 2 * border or at["HEIGHT"] < height + 2 * border:
             return None
@@ -576,13 +577,9 @@ class Driver(driver.OnScreen):
         window = self._progress_window()
         if window is None:
             return None
-        try:
-            corner = self._client(window, 320, 96)
-        except subprocess.CalledProcessError:
-            # It may close between being listed and being measured.
-            if self._progress_window() is None:
-                return None
-            raise
+        corner = self._client(window, 320, 96)
+        if corner is None and self.d.geometry(window) is None:
+            return None  # closed between being listed and being measured
         assert corner, "the progress window is not of its size"
         # The bar: client pixels 11 to 308 of row 42, the done part in the
         # system's highlight colour.
@@ -595,6 +592,7 @@ class Driver(driver.OnScreen):
         window = self._progress_window()
         assert window is not None, "no progress window"
         corner = self._client(window, 320, 96)
+        assert corner, "the progress window closed before its Cancel could be pressed"
         self.d.xdotool("mousemove", corner[0] + 160, corner[1] + 74, "click", 1)
 
     def button_enabled(self, name):
@@ -604,7 +602,7 @@ class Driver(driver.OnScreen):
         return bool(self.d.windows("Save As"))
 
     def answer_save(self, path):
-        at = self.d.geometry(self.d.wait_window("Save As", 240))
+        at = self.d.placed(self.d.wait_window("Save As", 240))
         self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
         if path is None:
             self.d.xdotool("key", "Escape")

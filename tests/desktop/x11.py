@@ -132,22 +132,30 @@ class Display:
             d.close()
 
     def geometry(self, window):
-        """X, Y, WIDTH and HEIGHT of `window` on the screen."""
-        out = self.xdotool("getwindowgeometry", "--shell", window)
-        return {k: int(v) for k, v in (line.split("=", 1) for line in out.split()) if k != "SCREEN"}
+        """X, Y, WIDTH and HEIGHT of `window` on the screen, or None once it
+        has gone: a window listed a moment ago may have closed since."""
+        out = self.xdotool("getwindowgeometry", "--shell", window, check=False)
+        at = {k: int(v) for k, v in (line.split("=", 1) for line in out.split()) if k != "SCREEN"}
+        return at if "WIDTH" in at else None
+
+    def placed(self, window):
+        """The geometry of a window the flow needs to act on."""
+        at = self.geometry(window)
+        assert at is not None, "window %s closed before it could be used" % window
+        return at
 
     def key_on(self, window, key):
         """`key` with the pointer on the middle of `window` (a box of Wine's
         takes the keys where the pointer is; a GTK box's default button
         takes Enter)."""
-        at = self.geometry(window)
+        at = self.placed(window)
         self.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
         self.xdotool("key", key)
 
     def answer_save_dialog(self, title, name, timeout):
         """Types `name` into the save dialog titled `title`, whose name field
         has the focus, and accepts it."""
-        at = self.geometry(self.wait_window(title, timeout))
+        at = self.placed(self.wait_window(title, timeout))
         self.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + 10)
         self.xdotool("key", "ctrl+a")
         self.xdotool("type", "--delay", "20", name)
