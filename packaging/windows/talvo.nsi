@@ -60,6 +60,11 @@ VIAddVersionKey /LANG=1033 OriginalFilename "talvo-${VERSION}-windows-x86-setup.
 !insertmacro MUI_UNPAGE_CONFIRM
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_INSTFILES
+; As the installer's: once the work is done, the instfiles page's title
+; would take the " " subcaption of its completion; a page of its own after
+; it keeps the caption alone.
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
+!insertmacro MUI_UNPAGE_FINISH
 !insertmacro MUI_LANGUAGE "English"
 
 Function ShowTitle
