@@ -7,12 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/history.h"
 #include "app/journal.h"
 #include "app/main_routine.h"
+#include "app/replay.h"
 #include "app/scene_handlers.h"
 #include "app/session_state.h"
 #include "app/standard_random.h"
@@ -25,9 +27,11 @@
 #include "framework/platform.h"
 #include "framework/pump.h"
 #include "framework/window.h"
+#include "framework/window_menu.h"
 #include "sim/field.h"
 #include "sim/particles.h"
 #include "test_support.h"
+#include "ui/menu.h"
 #include "ui/pen.h"
 #include "ui/settings.h"
 
@@ -209,10 +213,12 @@ TEST(JournalSegments, EveryRecordComesBackAndACutOrDamageEndsTheReadingThere)
     EXPECT_EQ(read.size(), 1u);
     // Not a journal, or one of another version: nothing.
     const std::string garbage = "PNG\r\n\x1a\n random bytes";
-    const std::string later = "TALVO journal 2\nwhatever follows";
+    const std::string later = "TALVO journal 2\nwhatever follows", earlier = "TALVO journal 0\nwhatever follows";
     read.clear();
     EXPECT_EQ(ReadJournalSegment(reinterpret_cast<const uint8_t*>(garbage.data()), garbage.size(), &read), SegmentForeign);
     EXPECT_EQ(ReadJournalSegment(reinterpret_cast<const uint8_t*>(later.data()), later.size(), &read),
+              SegmentOtherVersion);
+    EXPECT_EQ(ReadJournalSegment(reinterpret_cast<const uint8_t*>(earlier.data()), earlier.size(), &read),
               SegmentOtherVersion);
     EXPECT_TRUE(read.empty());
 }
@@ -311,6 +317,73 @@ TEST_F(Journal, ABuildAfterAnUncleanEndIsTheLastFlushedFrameOfTheSession)
     SetJournalKept(false);
     StartOnScene();
     EXPECT_EQ(JournalTakeNote(), "");
+}
+
+// Every item of the menu that changes a setting is kept as input, so that a
+// rebuild and the animation play it; Clear is kept by a checkpoint, About
+// changes nothing.
+TEST_F(Journal, EverySettingOfTheMenuIsKeptAsInput)
+{
+    StartOnScene();
+    std::istringstream lines(MenuText());
+    int items = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t mark = line.find("] ");
+        if (mark == std::string::npos) continue;
+        const uint32_t id = static_cast<uint32_t>(std::stoul(line.substr(mark + 2)));
+        ++items;
+        if (id != CmdClear && id != CmdAbout) EXPECT_TRUE(IsSceneInput(WmSysCommand, id)) << line;
+    }
+    EXPECT_EQ(items, 24) << MenuText();
+}
+
+// What a checkpoint takes is what putting it back gives, mid-pour and mid-
+// stroke, after the program has moved on: nothing is left to the defaults.
+TEST_F(Journal, ACheckpointPutBackIsTheStateItWasTakenFrom)
+{
+    StartOnScene();
+    ScheduleEvents("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n");
+    for (int frame = 0; frame < 30; ++frame) RunFrame();
+    ASSERT_NE(GateCountdown, 4) << "taken where the gate's countdown has moved";
+    std::vector<uint8_t> taken, back;
+    CaptureSessionState(&taken);
+    ScheduleEvents("1 lbuttonup 160 210\n2 command 44\n");
+    for (int frame = 0; frame < 50; ++frame) RunFrame();
+    ASSERT_TRUE(RestoreSessionState(taken.data(), taken.size()));
+    CaptureSessionState(&back);
+    EXPECT_TRUE(back == taken) << "the state put back differs from the one taken";
+}
+
+// A replay asked to end at a frame plays that frame's input, from the
+// checkpoint at or before the frame it starts from (talvo-sim's --gif-frames).
+TEST_F(Journal, AReplayEndsAtTheFrameAskedForAndStartsAtTheCheckpointOfItsFirst)
+{
+    CrashedSession("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n"
+                   "40 command 7\n45 lbuttondown 30 300\n46 lbuttonup 300 300\n",
+                   100);
+    std::string folder;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::getenv("XDG_DATA_HOME")))
+        if (entry.path().extension() == ".seg") folder = entry.path().parent_path().string() + "/";
+    JournalReading reading;
+    ASSERT_TRUE(ReadJournal(folder, &reading)) << folder;
+    const std::vector<JournalRecord>& records = reading.records;
+    const int64_t last = LastCheckpointAtOrBefore(records, ~uint64_t{0});
+    ASSERT_GT(last, 0);
+    const uint64_t cleared = records[static_cast<size_t>(last)].frame;
+    EXPECT_EQ(LastCheckpointAtOrBefore(records, cleared), last) << "the Clear's own checkpoint";
+    const int64_t first = LastCheckpointAtOrBefore(records, cleared - 1);
+    ASSERT_GE(first, 0);
+    EXPECT_LT(records[static_cast<size_t>(first)].frame, cleared);
+
+    const auto press = std::find_if(records.begin(), records.end(),
+                                    [](const JournalRecord& r) { return r.type == RecordInput && r.message == 0x201; });
+    ASSERT_NE(press, records.end());
+    StartOnScene();
+    uint64_t reached = 0;
+    size_t endedAt = 0;
+    ASSERT_TRUE(ReplayRecords(records, static_cast<size_t>(first), press->frame, ReplayWatch{}, &reached, &endedAt));
+    EXPECT_EQ(reached, press->frame);
+    EXPECT_EQ(ToolState, ToolPen) << "the press of the last frame asked for was played";
 }
 
 // A long session at Slow (a checkpoint every minute of play, 1200 frames,
