@@ -376,7 +376,7 @@ TEST_F(Journal, AReplayEndsAtTheFrameAskedForAndStartsAtTheCheckpointOfItsFirst)
     EXPECT_LT(records[static_cast<size_t>(first)].frame, cleared);
 
     const auto press = std::find_if(records.begin(), records.end(),
-                                    [](const JournalRecord& r) { return r.type == RecordInput && r.message == 0x201; });
+                                    [](const JournalRecord& r) { return r.type == RecordInput && r.message == WmLButtonDown; });
     ASSERT_NE(press, records.end());
     StartOnScene();
     uint64_t reached = 0;

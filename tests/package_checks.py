@@ -597,32 +597,31 @@ def wine_installs():
         """The key on the window titled exactly `title`."""
         key_on(wait_until("a window titled %r" % title, lambda: shown(title), 240)[0], key)
 
-    def answer_question(title, key):
-        """The key on the box over the page, pressed again while the box
-        stays: one shown a moment ago may not have the keyboard yet."""
-        wait_until("the question", lambda: has_box(title), 240)
-        for _ in range(6):
-            key_on(shown(title)[0], key)
-            try:
-                wait_until("the question answered", lambda: not has_box(title), 20)
-                return
-            except AssertionError:
-                pass
-        raise AssertionError("timed out waiting: the question answered")
-
-    def finish(title):
-        for _ in range(12):
-            if not display.windows(title + ".*"):
+    def press_until(title, key, done, what, tries, every):
+        """The key on the smallest window titled `title`, pressed again
+        while `done` is false: a box shown a moment ago may not have the
+        keyboard yet, and a page at work before the one wanted takes none."""
+        for _ in range(tries):
+            if done():
                 return
             at = shown(title)
             if at:
-                key_on(at[0], "Return")
+                key_on(at[0], key)
             try:
-                wait_until("the uninstaller to end", lambda: not display.windows(title + ".*"), 10)
+                wait_until(what, done, every)
                 return
             except AssertionError:
                 pass
-        raise AssertionError("timed out waiting: the uninstaller to end")
+        raise AssertionError("timed out waiting: " + what)
+
+    def answer_question(title, key):
+        """The key on the box over the page."""
+        wait_until("the question", lambda: has_box(title), 240)
+        press_until(title, key, lambda: not has_box(title), "the question answered", 6, 20)
+
+    def finish(title):
+        """Return on the last page, under any title beginning with `title`."""
+        press_until(title, "Return", lambda: not display.windows(title + ".*"), "the uninstaller to end", 12, 10)
 
     for answer in ("No", "Yes") if "question" in SECTIONS else ():
         @check("Wine: asked by the uninstaller, %s %s the scenes and journals in the user's folder" %

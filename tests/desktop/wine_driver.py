@@ -171,6 +171,16 @@ def keystrokes(path, menu):
     return keys + ["Return"]
 
 
+def client_corner(at, width, height):
+    """The top-left corner of the client area of a small window of ours at
+    geometry `at`, with a frame Wine draws (an even border, the caption
+    above), or None where the window is not of that client size."""
+    border = (at["WIDTH"] - width) // 2
+    if border < 0 or at["WIDTH"] - width != 2 * border or at["HEIGHT"] < height + 2 * border:
+        return None
+    return at["X"] + border, at["Y"] + at["HEIGHT"] - height - border
+
+
 class Driver(driver.OnScreen):
     def __init__(self):
         self.s = session()
@@ -496,14 +506,11 @@ class Driver(driver.OnScreen):
 
     def _error_boxes(self):
         # Of our other windows still there, those not of a note's size.
-        return [w for w in self._own() if w != self.window and self.d.geometry(w) is not None
-                and not self._client(w, 320, 120)]
+        return [w for w, at in ((w, self.d.geometry(w)) for w in self._own() if w != self.window)
+                if at is not None and not client_corner(at, 320, 120)]
 
     def dismiss_error(self):
-        box = self._error_boxes()[-1]
-        at = self.d.placed(box)
-        self.d.xdotool("mousemove", at["X"] + at["WIDTH"] // 2, at["Y"] + at["HEIGHT"] // 2)
-        self.d.xdotool("key", "Return")
+        self.d.key_on(self._error_boxes()[-1], "Return")
 
     def close(self):
         by_button = len(self._own()) > 1
@@ -547,16 +554,9 @@ class Driver(driver.OnScreen):
         return self._notes()
 
     def _client(self, window, width, height):
-        """The top-left corner of the client area of a small window of ours
-        with a frame Wine draws (an even border, the caption above), or None
-        where the window is not of that client size or has gone."""
+        """client_corner of the window, None where it has gone."""
         at = self.d.geometry(window)
-        if at is None:
-            return None
-        border = (at["WIDTH"] - width) // 2
-        if border < 0 or at["WIDTH"] - width != 2 * border or at["HEIGHT"] < height + 2 * border:
-            return None
-        return at["X"] + border, at["Y"] + at["HEIGHT"] - height - border
+        return client_corner(at, width, height) if at is not None else None
 
     def dismiss_notes(self):
         """Presses OK in every note window (320 x 120 inside its frame, OK at
@@ -577,9 +577,10 @@ class Driver(driver.OnScreen):
         window = self._progress_window()
         if window is None:
             return None
-        corner = self._client(window, 320, 96)
-        if corner is None and self.d.geometry(window) is None:
+        at = self.d.geometry(window)
+        if at is None:
             return None  # closed between being listed and being measured
+        corner = client_corner(at, 320, 96)
         assert corner, "the progress window is not of its size"
         # The bar: client pixels 11 to 308 of row 42, the done part in the
         # system's highlight colour.
