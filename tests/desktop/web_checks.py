@@ -265,6 +265,18 @@ def test_what_an_earlier_visit_left_outside_the_store_comes_back(d, folder):
     d.close()
     assert behaviour.scene_has_wall(os.path.join(folder, "old.talvo"), 120, 40, 280)
 
+    # A copy left from before the store's latest write (one that found no
+    # room in localStorage) is older than the store, and is not put back.
+    d._open(web_driver.BLANK)
+    d.js("localStorage.setItem('talvo:journal', JSON.stringify({files: {'old.talvo': '%s'}, gone: [], "
+         "current: 'old.talvo', written: 1}))" % scenes["old.talvo"])
+    d._show([])
+    wait_until("the scene the store holds", lambda: stroke_is_wall(d.shot(), 120, 40, 280))
+    assert not stroke_is_wall(d.shot(), 200, 40, 280), "an older copy was put back over the store"
+    assert d.js("localStorage.getItem('talvo:journal') === null"), "the older copy stayed"
+    d.close()
+    assert behaviour.scene_has_wall(os.path.join(folder, "old.talvo"), 120, 40, 280)
+
 
 def test_a_store_write_dropped_as_the_page_goes_is_carried_by_the_next(d, folder):
     """Firefox may drop the transaction a going page's pagehide began and

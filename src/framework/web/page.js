@@ -764,6 +764,9 @@ var talvoPage = (function () {
       return null;
     }
   })();
+  // Every transaction of the store carries its serial, and the journal the
+  // serial of the transaction that carries what it holds: a journal left
+  // from before the store's newest write is older than the store.
   let journal = null, syncSerial = 0;
   // What was written since the store last confirmed it all, name to bytes
   // (null: removed). Every transaction carries all of it: Firefox may drop
@@ -845,9 +848,11 @@ var talvoPage = (function () {
     const tx = db.transaction([FileStore, StateStore], "readonly");
     const files = tx.objectStore(FileStore);
     const state = tx.objectStore(StateStore);
-    const [names, contents, current, persist] = await Promise.all([request(files.getAllKeys()),
-      request(files.getAll()), request(state.get("current")), request(state.get("persist"))]);
+    const [names, contents, current, persist, written] = await Promise.all([request(files.getAllKeys()),
+      request(files.getAll()), request(state.get("current")), request(state.get("persist")),
+      request(state.get("written"))]);
     persistRefused = persist === "refused";
+    syncSerial = Number.isInteger(written) ? written : 0;
     names.forEach((name, i) => {
       try {
         makeFolders(inFolder(name));
@@ -869,6 +874,12 @@ var talvoPage = (function () {
       journal = null;
     }
     if (!journal) return null;
+    // The store took a later write than the one this journal was left
+    // beside (one it could not be written for): the store is newer.
+    if (Number.isInteger(journal.written) && journal.written <= syncSerial) {
+      clearJournal();
+      return null;
+    }
     for (const name of Object.keys(journal.files)) {
       makeFolders(inFolder(name));
       FS.writeFile(inFolder(name), fromBase64(journal.files[name]));
@@ -885,7 +896,7 @@ var talvoPage = (function () {
   // What is not yet confirmed, written whole: the last write that lands
   // holds everything. Each file is turned into text once.
   const textOf = new WeakMap();
-  function writeJournal(current) {
+  function writeJournal(current, written) {
     const files = {}, removed = [];
     unconfirmed.forEach((bytes, name) => {
       if (!bytes) {
@@ -895,7 +906,7 @@ var talvoPage = (function () {
       if (!textOf.has(bytes)) textOf.set(bytes, toBase64(bytes));
       files[name] = textOf.get(bytes);
     });
-    journal = { files, gone: removed, current: current || (journal && journal.current) || null };
+    journal = { files, gone: removed, current: current || (journal && journal.current) || null, written };
     try {
       if (local) local.setItem(Journal, JSON.stringify(journal));
     } catch (error) {
@@ -991,8 +1002,8 @@ var talvoPage = (function () {
     }
     const current = running || ended ? sceneName() : "";
     if (!changes.length && current === storedCurrent) return Promise.resolve(true);
-    writeJournal(current);
     const serial = ++syncSerial;
+    writeJournal(current, serial);
     try {
       const tx = db.transaction([FileStore, StateStore], "readwrite");
       unconfirmed.forEach((bytes, name) => {
@@ -1000,6 +1011,7 @@ var talvoPage = (function () {
         else tx.objectStore(FileStore).delete(name);
       });
       if (current && !current.startsWith("/")) tx.objectStore(StateStore).put(current, "current");
+      tx.objectStore(StateStore).put(serial, "written");
       if (tx.commit) tx.commit();
       return finished(tx).then(() => {
         storedCurrent = current;
