@@ -15,6 +15,7 @@
 #include "framework/primitives.h"
 #include "framework/window.h"
 #include "sim/field.h"
+#include "sim/scene.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
@@ -32,7 +33,7 @@ uint8_t Colours[256][4];
 // The same pour every time, however often the library runs a benchmark.
 void NewPour()
 {
-    ParticlesReset();
+    ResetLiveScene();
     SurfaceBits = Field = Surface.data();
     SurfaceColours = Colours;
     RuleBlock = Rules.data();

@@ -16,7 +16,7 @@
 #include "app/main_routine.h"
 #include "app/replay.h"
 #include "app/scene_handlers.h"
-#include "app/session_state.h"
+#include "app/scene_bytes.h"
 #include "app/standard_random.h"
 #include "codecs/checksum.h"
 #include "files/journal_file.h"
@@ -133,7 +133,7 @@ TEST(Packing, RealScenesAndTheirUndoStepsComeBackWhole)
             if (frame % 25) continue;
             SCOPED_TRACE(testing::Message() << "seed " << seed << " frame " << frame);
             Bytes state;
-            CaptureSessionState(&state);
+            SceneToBytes(LiveScene, &state);
             const Bytes packed = Packed(state);
             Bytes back(state.size());
             ASSERT_TRUE(LzUnpack(packed.data(), packed.size(), back.data(), back.size()));
@@ -346,12 +346,66 @@ TEST_F(Journal, ACheckpointPutBackIsTheStateItWasTakenFrom)
     for (int frame = 0; frame < 30; ++frame) RunFrame();
     ASSERT_NE(GateCountdown, 4) << "taken where the gate's countdown has moved";
     std::vector<uint8_t> taken, back;
-    CaptureSessionState(&taken);
+    SceneToBytes(LiveScene, &taken);
     ScheduleEvents("1 lbuttonup 160 210\n2 command 44\n");
     for (int frame = 0; frame < 50; ++frame) RunFrame();
-    ASSERT_TRUE(RestoreSessionState(taken.data(), taken.size()));
-    CaptureSessionState(&back);
+    ASSERT_TRUE(SceneFromBytes(taken.data(), taken.size(), &LiveScene));
+    SceneToBytes(LiveScene, &back);
     EXPECT_TRUE(back == taken) << "the state put back differs from the one taken";
+}
+
+// A replay on a copy (the animation's, talvo-sim's) ends where the session
+// is, and the live scene, the menu's marks and the mouse stay as they were
+// all the while, the copy ending in the middle of a stroke.
+TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
+{
+    SetJournalKept(true);
+    PinClockSeconds(5);
+    StartOnScene();
+    ScheduleEvents("1 command 42\n3 command 52\n5 lbuttondown 100 200\n6 mousemove 160 210\n7 lbuttonup 160 210\n"
+                   "30 command 31\n40 rbuttondown 20 80\n41 mousemove 300 320\n90 lbuttondown 30 300\n"
+                   "91 mousemove 200 300\n");
+    for (int frame = 0; frame < 120; ++frame) RunFrame();
+    ASSERT_EQ(ToolState, ToolEraser) << "the session ends in the middle of a stroke";
+    JournalFlush();
+    JournalReading reading;
+    ASSERT_TRUE(ReadJournal(JournalFolder(), &reading));
+    const int64_t first = LastCheckpointAtOrBefore(reading.records, 0);
+    ASSERT_GE(first, 0);
+
+    struct Live {
+        Bytes scene;
+        std::string menu;
+        bool captured;
+        int checked = 0, changed = 0;
+    } live;
+    SceneToBytes(LiveScene, &live.scene);
+    live.menu = MenuText();
+    live.captured = HeadlessCaptured();
+    ReplayWatch watch;
+    watch.context = &live;
+    watch.frameEnds = [](uint64_t, void* context) {
+        Live& was = *static_cast<Live*>(context);
+        Bytes now;
+        SceneToBytes(LiveScene, &now);
+        ++was.checked;
+        if (now != was.scene || MenuText() != was.menu || HeadlessCaptured() != was.captured) ++was.changed;
+        return true;
+    };
+    Scene copy;
+    uint64_t reached = 0;
+    size_t endedAt = 0;
+    ASSERT_TRUE(ReplayRecords(&copy, reading.records, static_cast<size_t>(first), ~uint64_t{0}, watch, &reached, &endedAt));
+    EXPECT_GT(live.checked, 100);
+    EXPECT_EQ(live.changed, 0) << "the live scene, the menu or the mouse changed while a copy was played";
+    Bytes played, after;
+    SceneToBytes(copy, &played);
+    SceneToBytes(LiveScene, &after);
+    EXPECT_TRUE(played == live.scene) << "the copy did not end where the session is";
+    EXPECT_TRUE(after == live.scene);
+    EXPECT_EQ(MenuText(), live.menu);
+    EXPECT_TRUE(SceneIsLive());
+    SetJournalKept(false);
 }
 
 // A replay asked to end at a frame plays that frame's input, from the
@@ -381,7 +435,8 @@ TEST_F(Journal, AReplayEndsAtTheFrameAskedForAndStartsAtTheCheckpointOfItsFirst)
     StartOnScene();
     uint64_t reached = 0;
     size_t endedAt = 0;
-    ASSERT_TRUE(ReplayRecords(records, static_cast<size_t>(first), press->frame, ReplayWatch{}, &reached, &endedAt));
+    ASSERT_TRUE(ReplayRecords(&LiveScene, records, static_cast<size_t>(first), press->frame, ReplayWatch{}, &reached,
+                              &endedAt));
     EXPECT_EQ(reached, press->frame);
     EXPECT_EQ(ToolState, ToolPen) << "the press of the last frame asked for was played";
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/main_routine.h"
 #include "app/pictures.h"
 #include "app/replay.h"
+#include "app/scene_bytes.h"
 #include "app/scene_handlers.h"
 #include "codecs/png_image.h"
 #include "files/scene_file.h"
@@ -181,7 +183,7 @@ bool OnShown(const JournalRecord& shown, void*)
     if (!Run.AnyShown) Run.ShownFrom = shown.playMs;
     Run.AnyShown = true;
     Run.ShownLast = shown.playMs;
-    GifAddFrame(&Run.Shown, SurfaceBits, SurfaceColours, shown.playMs - Run.ShownFrom);
+    GifAddFrame(&Run.Shown, SceneInHand->field, SceneColours(*SceneInHand), shown.playMs - Run.ShownFrom);
     return true;
 }
 
@@ -219,7 +221,10 @@ void ReplayMain()
         watch.shown = OnShown;
     uint64_t reached = 0;
     size_t endedAt = 0;
-    if (!ReplayRecords(Run.Journal.records, static_cast<size_t>(from), ~uint64_t{0}, watch, &reached, &endedAt)) {
+    // Played on a copy, which then becomes the scene this run saves.
+    const auto played = std::make_unique<Scene>();
+    if (!ReplayRecords(played.get(), Run.Journal.records, static_cast<size_t>(from), ~uint64_t{0}, watch, &reached,
+                       &endedAt)) {
         std::fprintf(stderr, "talvo-sim: %s cannot be played: its checkpoint cannot be put in force\n",
                      Opts.replay.c_str());
         std::exit(2);
@@ -228,6 +233,7 @@ void ReplayMain()
     if (!whole || !Run.Journal.damaged.empty())
         std::fprintf(stderr, "talvo-sim: the journal ends at frame %llu: what followed was cut short or damaged\n",
                      static_cast<unsigned long long>(reached));
+    PutSceneInForce(*played);
     // The scene goes where this run was told, not where the session's went.
     std::snprintf(SceneFileName, sizeof SceneFileName, "%s", scene.c_str());
     if (scene.empty())

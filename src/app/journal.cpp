@@ -9,7 +9,7 @@
 
 #include "app/history.h"
 #include "app/replay.h"
-#include "app/session_state.h"
+#include "app/scene_bytes.h"
 #include "app/standard_random.h"
 #include "codecs/checksum.h"
 #include "files/journal_file.h"
@@ -228,7 +228,7 @@ void Flush(bool ending = false)
 void TakeCheckpoint()
 {
     std::vector<uint8_t> state;
-    CaptureSessionState(&state);
+    SceneToBytes(LiveScene, &state);
     JournalRecord checkpoint = Record(RecordCheckpoint);
     checkpoint.utc = Utc();
     checkpoint.hash = J.SceneHash;
@@ -289,7 +289,7 @@ bool Recover(const JournalReading& reading, const std::string& realPath)
         if (r.utc) when = r.utc;
     }
     if (first < 0 ||
-        !ReplayRecords(reading.records, static_cast<size_t>(first),
+        !ReplayRecords(&LiveScene, reading.records, static_cast<size_t>(first),
                        reading.records[static_cast<size_t>(first)].frame + 2 * CheckpointEveryFrames, ReplayWatch{},
                        &reached, &end)) {
         AddNote(Translated("Talvo did not end cleanly last time, but what it kept of that session could not be "

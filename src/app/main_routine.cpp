@@ -21,6 +21,7 @@
 #include "sim/palette.h"
 #include "sim/particles.h"
 #include "sim/rules.h"
+#include "sim/scene.h"
 #include "ui/commands.h"
 #include "ui/key_list.h"
 #include "ui/keys.h"
@@ -28,8 +29,8 @@
 #include "ui/pen.h"
 #include "ui/settings.h"
 
-int32_t PourCounter = 1750;
-int32_t GateCountdown = 4;
+int32_t& PourCounter = LiveScene.pour.counter;
+int32_t& GateCountdown = LiveScene.pour.countdown;
 const int32_t FrameTimes[10] = {0, 50, 36, 17, 0, 10, 60, 80, 100, 120};
 FrameStatistics FrameStats = {};
 uint64_t FramesRun = 0;
@@ -38,19 +39,16 @@ static bool FrameAsked = false;
 
 void ProgramReset()
 {
-    SetDefaultSettings();
+    // The scene as one value; then the window's side of the pen, the keys,
+    // the menu and the rest.
+    ResetLiveScene();
     PenReset();
     KeysReset();
     MenuReset();
     CommandsReset();
-    SceneFileReset();
     InitScriptReset();
-    PaletteColoursReset();
-    ParticlesReset();
     HistoryReset();
     JournalReset();
-    PourCounter = 1750;
-    GateCountdown = 4;
     FramesRun = 0;
     FrameAsked = false;
     // Whether frames are timed is chosen before the start.
@@ -165,7 +163,7 @@ void NewScene()
 {
     DrawRect(0, 0, FieldWidth, FieldHeight, 3, PaletteColour(CellEmpty));
     DrawRect(0, 0, FieldWidth, GateRow + 1, 1, PaletteColour(CellWall));
-    ParticleCount = FillReservoir(ParticleList);
+    SceneInHand->grainCount = FillReservoir(SceneInHand->grains);
     RunInitScript();
     DrawFieldFrame();
     LoadBackgroundImage();
@@ -200,23 +198,24 @@ void OpenGate(int32_t pattern)
 
 static void AdvancePourCycle()
 {
-    if (PourCounter == 800) {
+    PourState& pour = SceneInHand->pour;
+    if (pour.counter == 800) {
         DrawLine(0, GateRow, FieldWidth - 1, GateRow, PaletteColour(CellWall));
-        if (GateCountdown == 1)
-            PourCounter = 810;
+        if (pour.countdown == 1)
+            pour.counter = 810;
         else
-            PourCounter += StandardRandom() % 950;
-    } else if (PourCounter == 1760) {
-        --GateCountdown;
-        if (GateCountdown == 0) {
+            pour.counter += StandardRandom() % 950;
+    } else if (pour.counter == 1760) {
+        --pour.countdown;
+        if (pour.countdown == 0) {
             OpenGate(1 + StandardRandom() % 4);
-            GateCountdown = 5 + StandardRandom() % 3;
+            pour.countdown = 5 + StandardRandom() % 3;
         } else {
             OpenGate(0);
         }
-        PourCounter = StandardRandom() % 790;
+        pour.counter = StandardRandom() % 790;
     }
-    ++PourCounter;
+    ++pour.counter;
 }
 
 static uint64_t Nanoseconds()
@@ -234,11 +233,12 @@ void AdvanceFrame()
         if (FrameStats.frames++ == 0) FrameStats.firstFrameStart = frameStart;
         FrameStats.lastFrameStart = frameStart;
     }
-    StepParticles(ParticleList, ParticleCount, RuleBlock + RuleTableSize * SlotKind1,
-                  RuleBlock + RuleTableSize * SlotKind2);
+    Scene& scene = *SceneInHand;
+    StepParticles(scene.grains, scene.grainCount, RuleBlock + RuleTableSize * scene.settings.slotKind1,
+                  RuleBlock + RuleTableSize * scene.settings.slotKind2);
     if (FrameStats.enabled) {
         FrameStats.stepNanoseconds += Nanoseconds() - frameStart;
-        FrameStats.grainSteps += ParticleCount > 0 ? static_cast<uint64_t>(ParticleCount) : 0;
+        FrameStats.grainSteps += scene.grainCount > 0 ? static_cast<uint64_t>(scene.grainCount) : 0;
     }
     AdvancePourCycle();
 }

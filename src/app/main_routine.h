@@ -6,8 +6,9 @@
 
 constexpr int32_t GateRow = 59;
 
-extern int32_t PourCounter;
-extern int32_t GateCountdown;
+// The live scene's pouring cycle (sim/scene.h).
+extern int32_t& PourCounter;
+extern int32_t& GateCountdown;
 
 // Frame time in milliseconds of each Speed value (0, "Stop", stands still).
 extern const int32_t FrameTimes[10];

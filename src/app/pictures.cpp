@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 
 #include "app/journal.h"
 #include "app/main_routine.h"
 #include "app/replay.h"
-#include "app/session_state.h"
 #include "codecs/png_image.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
@@ -40,18 +40,7 @@ struct LastMinute {
     bool ending = false, cancelled = false, failed = false;
     std::vector<uint8_t> piece;
     char failure[512] = "";
-    // The field as the window showed it when the work began, and its
-    // colours: what the window goes on showing while the replay runs.
-    std::vector<uint8_t> pixels;
-    uint8_t colours[256][4] = {};
 };
-
-// The window's field and the replay's trade places: twice is none.
-void TradeFields(LastMinute& minute)
-{
-    std::swap_ranges(SurfaceBits, SurfaceBits + minute.pixels.size(), minute.pixels.data());
-    std::swap_ranges(&SurfaceColours[0][0], &SurfaceColours[0][0] + sizeof minute.colours, &minute.colours[0][0]);
-}
 
 void WritePiece(LastMinute& minute)
 {
@@ -61,23 +50,22 @@ void WritePiece(LastMinute& minute)
 }
 
 // Paints, the progress, a Cancel and the end of the program, with the
-// window's own field in place.
+// live scene in hand: the window shows it, untouched by the replay's copy.
 void Look(LastMinute& minute, uint64_t frame)
 {
+    const HoldScene live(&LiveScene);
     minute.lookedAt = TickCount();
     const uint64_t span = minute.lastFrame > minute.firstFrame ? minute.lastFrame - minute.firstFrame : 1;
     const uint64_t done = frame > minute.firstFrame ? std::min(frame - minute.firstFrame, span) : 0;
-    TradeFields(minute);
     ShowProgress(Translated(Making), static_cast<int32_t>(done * 1000 / span));
     minute.ending = PumpWhileBusy(&minute.cancelled);
-    TradeFields(minute);
 }
 
 bool OnShown(const JournalRecord& shown, void* context)
 {
     LastMinute& minute = *static_cast<LastMinute*>(context);
     if (shown.playMs >= minute.startMs) {
-        GifAddFrame(&minute.gif, SurfaceBits, SurfaceColours, shown.playMs - minute.startMs);
+        GifAddFrame(&minute.gif, SceneInHand->field, SceneColours(*SceneInHand), shown.playMs - minute.startMs);
         minute.lastMs = shown.playMs;
         GifTakeSettled(&minute.gif, &minute.piece);
         if (minute.piece.size() >= PieceBytes) WritePiece(minute);
@@ -146,11 +134,8 @@ void SaveAnimation()
     if (offered < 0) ShowError(minute.failure, "Talvo");
     if (offered <= 0) return;
 
-    std::vector<uint8_t> now;
-    CaptureSessionState(&now);
-    const bool capture = ToolState != ToolIdle;
-    minute.pixels.assign(SurfaceBits, SurfaceBits + static_cast<size_t>(SurfaceWidth) * SurfaceHeight);
-    std::copy(&SurfaceColours[0][0], &SurfaceColours[0][0] + sizeof minute.colours, &minute.colours[0][0]);
+    // Played on a copy of its own: the live scene stays as it is.
+    const auto copy = std::make_unique<Scene>();
     minute.firstFrame = reading.records[static_cast<size_t>(from)].frame;
     minute.lastFrame = reading.records.back().frame;
     GifStart(&minute.gif, SurfaceWidth, SurfaceHeight);
@@ -158,8 +143,8 @@ void SaveAnimation()
     uint64_t reached = 0;
     size_t endedAt = 0;
     if (!minute.ending && !minute.cancelled)
-        ReplayRecords(reading.records, static_cast<size_t>(from), ~uint64_t{0}, ReplayWatch{nullptr, OnShown, &minute},
-                      &reached, &endedAt);
+        ReplayRecords(copy.get(), reading.records, static_cast<size_t>(from), ~uint64_t{0},
+                      ReplayWatch{nullptr, OnShown, &minute}, &reached, &endedAt);
     reading = JournalReading{};
     const bool stopped = minute.ending || minute.cancelled || minute.failed;
     std::vector<uint8_t> rest = GifFinish(&minute.gif, minute.lastMs - minute.startMs + WindowPaceMs);
@@ -168,9 +153,6 @@ void SaveAnimation()
         minute.piece.insert(minute.piece.end(), rest.begin(), rest.end());
         WritePiece(minute);
     }
-    // Back to where the program was, the mouse with it.
-    RestoreSessionState(now.data(), now.size());
-    CaptureMouse(capture);
     ShowProgress(nullptr, -1);
     CopyToWindow();
     const bool keep = !stopped && !minute.failed && !empty;
@@ -196,9 +178,11 @@ void FrameAnimationStart(FrameAnimation* animation, uint64_t every, uint64_t fro
 
 void FrameAnimationFrameEnds(FrameAnimation* animation, uint64_t frame)
 {
+    Scene& scene = *SceneInHand;
     if (frame >= animation->from && frame <= animation->to && (frame - animation->from) % animation->every == 0)
-        GifAddFrame(&animation->gif, SurfaceBits, SurfaceColours, animation->clockMs);
-    const int32_t frameMs = Speed >= 0 && Speed <= 9 ? FrameTimes[Speed] : 0;
+        GifAddFrame(&animation->gif, scene.field, SceneColours(scene), animation->clockMs);
+    const int16_t speed = scene.settings.speed;
+    const int32_t frameMs = speed >= 0 && speed <= 9 ? FrameTimes[speed] : 0;
     animation->clockMs += frameMs > 0 ? static_cast<uint64_t>(frameMs) : WindowPaceMs;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/main_routine.h"
-#include "app/session_state.h"
+#include "app/scene_bytes.h"
 #include "codecs/lz_pack.h"
 #include "framework/file_system.h"
 #include "framework/window.h"
@@ -55,7 +55,7 @@ bool PutCheckpointInForce(const JournalRecord& checkpoint)
     if (checkpoint.rawSize > (4u << 20)) return false;
     std::vector<uint8_t> state(checkpoint.rawSize);
     return LzUnpack(checkpoint.data.data(), checkpoint.data.size(), state.data(), state.size()) &&
-           RestoreSessionState(state.data(), state.size());
+           SceneFromBytes(state.data(), state.size(), SceneInHand);
 }
 
 // Frames between two records of one session are at most those between two
@@ -116,9 +116,10 @@ struct Running {
 
 bool ReplayRunning() { return Replaying; }
 
-bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, const ReplayWatch& watch,
-                   uint64_t* reached, size_t* endedAt)
+bool ReplayRecords(Scene* scene, const std::vector<JournalRecord>& records, size_t from, uint64_t until,
+                   const ReplayWatch& watch, uint64_t* reached, size_t* endedAt)
 {
+    const HoldScene hold(scene);
     const Running running;
     uint64_t frame = records[from].frame;
     size_t i = from;

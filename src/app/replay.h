@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/journal_file.h"
+#include "sim/scene.h"
 
 struct JournalReading {
     // In order, from every segment: the whole ones and the good part of the
@@ -46,11 +47,12 @@ struct ReplayWatch {
     bool (*shown)(const JournalRecord& shown, void* context) = nullptr;
     void* context = nullptr;
 };
-// Plays records[from] (a checkpoint) and those after it, up to the ones of
-// frame `until`; false when a checkpoint cannot be put in force. *reached is
-// the frame the replay ended at, *endedAt the index after the last record
-// played.
-bool ReplayRecords(const std::vector<JournalRecord>& records, size_t from, uint64_t until, const ReplayWatch& watch,
-                   uint64_t* reached, size_t* endedAt);
+// Plays records[from] (a checkpoint) and those after it on `scene`, up to
+// the ones of frame `until`; false when a checkpoint cannot be put in force.
+// *reached is the frame the replay ended at, *endedAt the index after the
+// last record played. On a copy of the scene, nothing reaches the window,
+// the menu or the live scene; the watchers are called with the copy in hand.
+bool ReplayRecords(Scene* scene, const std::vector<JournalRecord>& records, size_t from, uint64_t until,
+                   const ReplayWatch& watch, uint64_t* reached, size_t* endedAt);
 // Whether a replay runs now: what it does must not be kept (undo history).
 bool ReplayRunning();

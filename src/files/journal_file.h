@@ -15,7 +15,7 @@ constexpr uint32_t JournalVersion = 1;
 enum JournalRecordType : uint8_t {
     // The session's start: the scene's path and the hash of its file then.
     RecordHeader = 1,
-    // The whole state (app/session_state.h), packed, with the scene's path
+    // The whole state (app/scene_bytes.h), packed, with the scene's path
     // and the hash its file should have, as the header has them: what came
     // before a checkpoint may be gone.
     RecordCheckpoint = 2,

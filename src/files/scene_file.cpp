@@ -11,10 +11,11 @@
 #include "sim/field.h"
 #include "sim/palette.h"
 #include "sim/particles.h"
-#include "ui/settings.h"
+#include "sim/scene.h"
 
-char SceneFileName[SceneFileNameSize] = "Default.talvo";
-char DamagedScene[SceneFileNameSize] = "";
+char (&SceneFileName)[SceneFileNameSize] = LiveScene.name;
+char (&DamagedScene)[SceneFileNameSize] = LiveScene.damaged;
+static_assert(sizeof LiveScene.name == SceneFileNameSize);
 
 static const char HeaderTemplate[] = "TALVO  V3.0     ";
 static const int32_t MarkerOffset = 12;
@@ -58,26 +59,28 @@ static void PutInt32(uint8_t* at, uint32_t value)
 // Builds the file image in SceneBuffer; returns its length.
 static int32_t EncodeScene()
 {
+    const Scene& scene = *SceneInHand;
+    const SceneSettings& settings = scene.settings;
     uint8_t* out = Bytes.SceneBuffer;
     std::memcpy(out, HeaderTemplate, 15);
-    if (FullPaletteFlag) out[MarkerOffset] = 'B';
-    out[15] = static_cast<uint8_t>(EraserSize * 16 + PenSize);
+    if (scene.fullPaletteFlag) out[MarkerOffset] = 'B';
+    out[15] = static_cast<uint8_t>(settings.eraserSize * 16 + settings.penSize);
     PutInt16(out + 16, FieldWidth);
     PutInt16(out + 18, FieldHeight);
-    PutInt16(out + 20, ParticleCount);
-    PutInt16(out + 22, SlotKind1);
-    PutInt16(out + 24, SlotKind2);
-    PutInt16(out + 26, Speed);
+    PutInt16(out + 20, scene.grainCount);
+    PutInt16(out + 22, settings.slotKind1);
+    PutInt16(out + 24, settings.slotKind2);
+    PutInt16(out + 26, settings.speed);
     int32_t at = SceneHeaderSize;
-    if (FullPaletteFlag) {
-        for (int32_t i = 0; i < 256; ++i, at += 4) PutInt32(out + at, FullPalette[i]);
+    if (scene.fullPaletteFlag) {
+        for (int32_t i = 0; i < 256; ++i, at += 4) PutInt32(out + at, scene.fullPalette[i]);
     } else {
-        for (int32_t i = 0; i < BaseColourCount; ++i, at += 4) PutInt32(out + at, BaseColours[i]);
+        for (int32_t i = 0; i < BaseColourCount; ++i, at += 4) PutInt32(out + at, scene.baseColours[i]);
     }
-    std::memcpy(out + at, Field, FieldSize);
+    std::memcpy(out + at, scene.field, FieldSize);
     at += FieldSize;
-    const int32_t count = ParticleCount > 0 ? ParticleCount : 0;
-    for (int32_t i = 0; i < count; ++i, at += 4) PutInt32(out + at, static_cast<uint32_t>(ParticleList[i]));
+    const int32_t count = scene.grainCount > 0 ? scene.grainCount : 0;
+    for (int32_t i = 0; i < count; ++i, at += 4) PutInt32(out + at, static_cast<uint32_t>(scene.grains[i]));
     return at;
 }
 
@@ -171,31 +174,33 @@ int32_t AcceptSceneBytes(const uint8_t* bytes, size_t size)
 
 void UseReadScene(const char* name)
 {
+    Scene& scene = *SceneInHand;
+    SceneSettings& settings = scene.settings;
     const uint8_t* in = Bytes.SceneBuffer;
-    if (name != SceneFileName) std::snprintf(SceneFileName, sizeof SceneFileName, "%s", name);
+    if (name != scene.name) std::snprintf(scene.name, sizeof scene.name, "%s", name);
     const bool full = in[MarkerOffset] == 'B';
     const int32_t count = GetInt16(in + 20);
     const size_t paletteAt = SceneHeaderSize;
     const size_t fieldAt = FieldOffset(in);
     const size_t grainsAt = fieldAt + FieldSize;
 
-    FullPaletteFlag = full ? 1 : 0;
-    ParticleCount = static_cast<int16_t>(count);
-    SlotKind1 = GetInt16(in + 22);
-    SlotKind2 = GetInt16(in + 24);
-    Speed = GetInt16(in + 26);
+    scene.fullPaletteFlag = full ? 1 : 0;
+    scene.grainCount = static_cast<int16_t>(count);
+    settings.slotKind1 = GetInt16(in + 22);
+    settings.slotKind2 = GetInt16(in + 24);
+    settings.speed = GetInt16(in + 26);
     if (full) {
-        for (int32_t i = 0; i < 256; ++i) FullPalette[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
+        for (int32_t i = 0; i < 256; ++i) scene.fullPalette[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
     } else {
         for (int32_t i = 0; i < BaseColourCount; ++i)
-            BaseColours[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
+            scene.baseColours[i] = static_cast<uint32_t>(GetInt32(in + paletteAt + 4 * i));
     }
-    std::memcpy(Field, in + fieldAt, FieldSize);
-    for (int32_t i = 0; i < count; ++i) ParticleList[i] = GetInt32(in + grainsAt + 4 * i);
-    PenSize = in[15] & 15;
-    EraserSize = in[15] >> 4;
+    std::memcpy(scene.field, in + fieldAt, FieldSize);
+    for (int32_t i = 0; i < count; ++i) scene.grains[i] = GetInt32(in + grainsAt + 4 * i);
+    settings.penSize = in[15] & 15;
+    settings.eraserSize = in[15] >> 4;
     if (full)
-        InstallPalette(FullPalette, 256);
+        InstallPalette(scene.fullPalette, 256);
     else
         BuildBasePalette();
 }

@@ -10,10 +10,11 @@ constexpr int32_t SceneFileNameSize = FilePathLimit;
 constexpr int32_t SceneHeaderSize = 28;
 constexpr int32_t SceneMaxSize = SceneHeaderSize + 1024 + 336 * 402 + 4 * 16800;
 
-extern char SceneFileName[SceneFileNameSize];
+// The live scene's (sim/scene.h).
+extern char (&SceneFileName)[SceneFileNameSize];
 // The name of a file that begins like a scene but was refused at load; empty
 // when there is none.
-extern char DamagedScene[SceneFileNameSize];
+extern char (&DamagedScene)[SceneFileNameSize];
 
 // Writes the scene to SceneFileName: 1 when it is there. When that fails the
 // scene is rescued (files/scene_save.h), StoreFailure() says so, and 0.
@@ -28,11 +29,11 @@ int32_t SaveSceneOrOffer(bool sessionEnds);
 // the format (a file that begins like a scene is then DamagedScene). A file
 // longer than SceneMaxSize is refused before it is read.
 int32_t ReadScene(const char* name);
-// Puts the scene ReadScene accepted in force (settings, palette, field and
-// grains); `name` becomes SceneFileName.
+// Puts the scene ReadScene accepted in force in the scene in hand (settings,
+// palette, field and grains); `name` becomes its name.
 void UseReadScene(const char* name);
-// The scene as its file holds it: the bytes a save would write now, in a
-// buffer that the next save or encoding replaces.
+// The scene in hand as its file holds it: the bytes a save would write now,
+// in a buffer that the next save or encoding replaces.
 const uint8_t* EncodedScene(size_t* size);
 // Checks scene bytes from memory as ReadScene checks a file's; accepted,
 // they are what UseReadScene puts in force. 1 when they can be used.

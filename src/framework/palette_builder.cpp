@@ -2,37 +2,40 @@
 
 #include <cstring>
 
+#include "framework/drawing_target.h"
 #include "framework/platform.h"
 
-int32_t PaletteEntryCount = 0;
-uint8_t ColourTable[256][4] = {};
+PaletteTables WindowPalette;
+int32_t& PaletteEntryCount = WindowPalette.entryCount;
+uint8_t (&ColourTable)[256][4] = WindowPalette.table;
 uint8_t (*SurfaceColours)[4] = nullptr;
 
 static bool Building = false;
 
 void PaletteReset()
 {
-    PaletteEntryCount = 0;
-    std::memset(ColourTable, 0, sizeof ColourTable);
+    WindowPalette = PaletteTables{};
     SurfaceColours = nullptr;
     Building = false;
+    SelectDrawingTarget(nullptr);
 }
 
 void PaletteBegin()
 {
-    PaletteEntryCount = 0;
+    TargetPalette().entryCount = 0;
     Building = true;
 }
 
 int32_t PaletteAdd(uint32_t colour)
 {
-    if (PaletteEntryCount >= 256 || !Building) return 1;
-    uint8_t* entry = ColourTable[PaletteEntryCount];
+    PaletteTables& tables = TargetPalette();
+    if (tables.entryCount >= 256 || !Building) return 1;
+    uint8_t* entry = tables.table[tables.entryCount];
     entry[0] = static_cast<uint8_t>(colour >> 16);
     entry[1] = static_cast<uint8_t>(colour >> 8);
     entry[2] = static_cast<uint8_t>(colour);
     entry[3] = 0;
-    ++PaletteEntryCount;
+    ++tables.entryCount;
     return 0;
 }
 
@@ -46,30 +49,35 @@ int32_t PaletteRealize()
     if (!Building) return 1;
     Building = false;
     // Entries from the count on keep whatever the surface's table held.
-    if (SurfaceColours) std::memcpy(SurfaceColours, ColourTable, static_cast<size_t>(PaletteEntryCount) * 4);
-    PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, false);
+    const PaletteTables& tables = TargetPalette();
+    uint8_t(*colours)[4] = TargetColours();
+    if (colours) std::memcpy(colours, tables.table, static_cast<size_t>(tables.entryCount) * 4);
+    if (DrawingOnWindow()) PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, false);
     return 0;
 }
 
 uint32_t PaletteColour(int32_t index)
 {
     if (index < 0 || index > 255) return PaletteRelative;
-    const uint8_t* entry = ColourTable[index];
+    const uint8_t* entry = TargetPalette().table[index];
     return entry[2] + entry[1] * 256u + entry[0] * 65536u + PaletteRelative;
 }
 
 bool PaletteBuilding() { return Building; }
 
+void PaletteShowAgain() { PlatformMatchDisplayColours(ColourTable, PaletteEntryCount, false); }
+
 uint8_t SurfaceIndexOf(uint32_t colour)
 {
-    if (!SurfaceColours) return 0;
+    const uint8_t(*colours)[4] = TargetColours();
+    if (!colours) return 0;
     const int32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF, blue = (colour >> 16) & 0xFF;
     int32_t best = 0;
     int32_t bestDistance = 0x7FFFFFFF;
     for (int32_t i = 0; i < 256; ++i) {
-        const int32_t dr = SurfaceColours[i][2] - red;
-        const int32_t dg = SurfaceColours[i][1] - green;
-        const int32_t db = SurfaceColours[i][0] - blue;
+        const int32_t dr = colours[i][2] - red;
+        const int32_t dg = colours[i][1] - green;
+        const int32_t db = colours[i][0] - blue;
         const int32_t distance = dr * dr + dg * dg + db * db;
         if (distance < bestDistance) {
             best = i;

@@ -7,11 +7,18 @@
 // for a plain colour and 2 for the palette-relative form.
 constexpr uint32_t PaletteRelative = 0x02000000u;
 
-// Entries added since the last PaletteBegin (0..256).
-extern int32_t PaletteEntryCount;
-// Blue, green, red, 0 per entry; an entry keeps the colour of the last build
-// that set it.
-extern uint8_t ColourTable[256][4];
+// What a build fills: blue, green, red, 0 per entry, each entry keeping the
+// colour of the last build that set it, and the entries added since the last
+// PaletteBegin (0..256).
+struct PaletteTables {
+    uint8_t table[256][4] = {};
+    int32_t entryCount = 0;
+};
+// The window's tables; builds go there but while a replay draws a scene of
+// its own (framework/drawing_target.h).
+extern PaletteTables WindowPalette;
+extern int32_t& PaletteEntryCount;
+extern uint8_t (&ColourTable)[256][4];
 // The surface's own colour table (the platform's memory; null before the
 // window exists), which PaletteRealize sets.
 extern uint8_t (*SurfaceColours)[4];
@@ -26,5 +33,7 @@ bool PaletteBuilding();
 // The index a pixel drawn in `colour` receives: the first entry of the
 // surface's colour table that holds the colour exactly, else the nearest.
 uint8_t SurfaceIndexOf(uint32_t colour);
+// The window's tables, put in place whole, to the display's colours.
+void PaletteShowAgain();
 // Back to the state at process start (no palette, no surface).
 void PaletteReset();

@@ -1,5 +1,6 @@
 #include "framework/primitives.h"
 
+#include "framework/drawing_target.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
 #include "framework/raster.h"
@@ -30,53 +31,54 @@ void PrimitivesReset()
     Text.TextColour = 0x000000;
 }
 
+// The window's surface, or the cells of a scene played apart from it.
 static RasterTarget Surface()
 {
-    return RasterTarget{SurfaceBits, SurfaceWidth, SurfaceHeight, SurfaceWidth};
+    return RasterTarget{TargetBits(), SurfaceWidth, SurfaceHeight, SurfaceWidth};
 }
 
 // The window shows the surface, so drawing "into the window as well" is a
 // present of what the surface now holds.
 static void Mirror()
 {
-    if (MirrorFlag) PlatformPresent(ClientWidth, ClientHeight);
+    if (MirrorFlag && DrawingOnWindow()) PlatformPresent(ClientWidth, ClientHeight);
 }
 
 int32_t PutPixel(int32_t x, int32_t y, uint32_t colour)
 {
-    if (!SurfaceBits) return -1;
+    if (!TargetBits()) return -1;
     if (x < 0 || y < 0 || x >= SurfaceWidth || y >= SurfaceHeight) return -1;
     const uint8_t index = SurfaceIndexOf(colour);
     RasterPixel(Surface(), x, y, index);
     Mirror();
-    const uint8_t* entry = SurfaceColours[index];
+    const uint8_t* entry = TargetColours()[index];
     return static_cast<int32_t>(entry[2] + entry[1] * 256u + entry[0] * 65536u);
 }
 
 void DrawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour)
 {
-    if (!SurfaceBits) return;
+    if (!TargetBits()) return;
     RasterLine(Surface(), x1, y1, x2, y2, PenWidth, SurfaceIndexOf(colour));
     Mirror();
 }
 
 void DrawRect(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, uint32_t colour)
 {
-    if (!SurfaceBits) return;
+    if (!TargetBits()) return;
     RasterRect(Surface(), left, top, right, bottom, toolMode & 3, PenWidth, SurfaceIndexOf(colour));
     Mirror();
 }
 
 void DrawEllipse(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t toolMode, uint32_t colour)
 {
-    if (!SurfaceBits) return;
+    if (!TargetBits()) return;
     RasterEllipse(Surface(), left, top, right, bottom, toolMode & 3, PenWidth, SurfaceIndexOf(colour));
     Mirror();
 }
 
 void ClearSurface()
 {
-    if (!SurfaceBits) return;
+    if (!TargetBits()) return;
     RasterRect(Surface(), 0, 0, ClientWidth + 1, 403, 2, PenWidth, SurfaceIndexOf(Text.Background));
     Mirror();
 }

@@ -2,8 +2,11 @@
 
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
+#include "sim/scene.h"
 
-uint8_t* Field = nullptr;
+uint8_t*& Field = LiveScene.field;
+
+uint8_t* CellsInHand() { return SceneInHand->field; }
 
 void DrawFieldFrame()
 {

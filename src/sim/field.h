@@ -20,15 +20,20 @@ enum CellKind : uint8_t {
     CellSand2B = 5,
 };
 
-// Points at the surface's bytes once the main routine has started.
-extern uint8_t* Field;
+// Points at the surface's bytes once the main routine has started: the
+// live scene's cells (sim/scene.h).
+extern uint8_t*& Field;
+// The cells of the scene in hand: the Field, but while a replay plays a
+// copy of the scene.
+uint8_t* CellsInHand();
 
 constexpr int32_t FieldPos(int32_t x, int32_t y) { return y * FieldWidth + x; }
 
 // Changes what a cell holds, keeping its shade.
 inline void SetCellKind(int32_t pos, uint8_t kind)
 {
-    Field[pos] = static_cast<uint8_t>((Field[pos] & ShadeMask) | kind);
+    uint8_t* cells = CellsInHand();
+    cells[pos] = static_cast<uint8_t>((cells[pos] & ShadeMask) | kind);
 }
 
 // Redraws the one-cell wall ring around the field.

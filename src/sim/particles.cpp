@@ -4,22 +4,18 @@
 #include <cstring>
 
 #include "sim/rules.h"
+#include "sim/scene.h"
 
-int32_t* ParticleList = nullptr;
-int16_t ParticleCount = 0;
-StepRandomState StepRandom = {257, 1023};
-
-void ParticlesReset()
-{
-    ParticleCount = 0;
-    StepRandom = {257, 1023};
-}
+int32_t*& ParticleList = LiveScene.grains;
+int16_t& ParticleCount = LiveScene.grainCount;
+StepRandomState& StepRandom = LiveScene.stepRandom;
 
 uint32_t DrawStepColumn()
 {
-    StepRandom.s1 += StepRandom.s2;
-    StepRandom.s2 += StepRandom.s1;
-    return (StepRandom.s1 >> 16) & 15;
+    StepRandomState& random = SceneInHand->stepRandom;
+    random.s1 += random.s2;
+    random.s2 += random.s1;
+    return (random.s1 >> 16) & 15;
 }
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -136,9 +132,10 @@ void AdvanceStepRandom(uint32_t n)
         const uint32_t qc = pc * pa + pd * pc, qd = pc * pb + pd * pd;
         pa = qa, pb = qb, pc = qc, pd = qd;
     }
-    const uint32_t s1 = StepRandom.s1, s2 = StepRandom.s2;
-    StepRandom.s1 = a * s1 + b * s2;
-    StepRandom.s2 = c * s1 + d * s2;
+    StepRandomState& random = SceneInHand->stepRandom;
+    const uint32_t s1 = random.s1, s2 = random.s2;
+    random.s1 = a * s1 + b * s2;
+    random.s2 = c * s1 + d * s2;
 }
 
 // A grain's neighbours as offsets from the cell above and left of it, all
@@ -321,7 +318,9 @@ void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const in
 {
     if (count <= 0) return;
     PlaceLookups();
-    const StepCounters start{StepRandom.s1 << 12, StepRandom.s2 << 12, 0};
+    uint8_t* const field = SceneInHand->field;
+    const StepRandomState& random = SceneInHand->stepRandom;
+    const StepCounters start{random.s1 << 12, random.s2 << 12, 0};
     std::memcpy(StepRules[0], table2, sizeof StepRules[0]);
     std::memcpy(StepRules[1], table1, sizeof StepRules[1]);
     // Called through a table: a WebAssembly optimiser then keeps each pass a
@@ -332,13 +331,13 @@ void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const in
 #ifdef TALVO_FIELD_AT
     static const PassFunction passes[2][2] = {{StepRange<Pass::Flow, 0>, StepRange<Pass::Pile, 0>},
                                               {StepRange<Pass::Flow, FixedCorners>, StepRange<Pass::Pile, FixedCorners>}};
-    const bool fixed = Field == reinterpret_cast<uint8_t*>(TALVO_FIELD_AT);
+    const bool fixed = field == reinterpret_cast<uint8_t*>(TALVO_FIELD_AT);
 #else
     static const PassFunction passes[1][2] = {{StepRange<Pass::Flow, 0>, StepRange<Pass::Pile, 0>}};
     const bool fixed = false;
 #endif
     const bool pile = LastWasPile && BoxedInStays(table1) && BoxedInStays(table2);
-    const StepCounters n = passes[fixed][pile](reinterpret_cast<uintptr_t>(Field) - CornerOffset, list, count, start);
+    const StepCounters n = passes[fixed][pile](reinterpret_cast<uintptr_t>(field) - CornerOffset, list, count, start);
     // A pile: seven in eight of the grains looked at were boxed in. Below
     // that the mispredicted tests cost about what the skipped grains save.
     const uint32_t total = static_cast<uint32_t>(count);

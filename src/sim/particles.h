@@ -12,19 +12,16 @@ constexpr int32_t WrapDistance = 134064;
 
 // Grain positions; reserved once by the main routine. Odd indices belong to
 // the first population, even ones to the second.
-extern int32_t* ParticleList;
-extern int16_t ParticleCount;
+extern int32_t*& ParticleList;
+extern int16_t& ParticleCount;
 
 // The step's own generator: each draw adds s2 to s1, then s1 to s2.
 struct StepRandomState {
     uint32_t s1;
     uint32_t s2;
 };
-extern StepRandomState StepRandom;
+extern StepRandomState& StepRandom;
 
-// As at process start: no grain, the generator at its first draw. The list's
-// storage stays.
-void ParticlesReset();
 
 // The cell kind grain i is drawn as.
 constexpr uint8_t GrainKind(int32_t i)
@@ -34,8 +31,9 @@ constexpr uint8_t GrainKind(int32_t i)
     return colourB ? CellSand2B : CellSand2A;
 }
 
-// Draws one random column (0..15) from StepRandom.
+// Draws one random column (0..15) from StepRandom (the scene in hand's).
 uint32_t DrawStepColumn();
 // Moves grains 0..count-1 once each, in order, in the Field; table1 serves
-// the odd indices, table2 the even ones.
+// the odd indices, table2 the even ones. A replay's copy of the scene is
+// moved in its own cells, with its own generator.
 void StepParticles(int32_t* list, int32_t count, const int32_t* table1, const int32_t* table2);

@@ -5,6 +5,7 @@
 #include "framework/strings.h"
 #include "framework/window.h"
 #include "framework/window_menu.h"
+#include "sim/scene.h"
 #include "ui/commands.h"
 #include "ui/settings.h"
 
@@ -23,9 +24,10 @@ static MenuHandle MakePopup(uint32_t firstId, uint32_t firstString, uint32_t cou
     return popup;
 }
 
+// The marks show the live scene's settings, never a replayed copy's.
 static void Mark(uint32_t id, bool on)
 {
-    MenuCheck(id, on ? MfChecked : MfUnchecked);
+    if (SceneIsLive()) MenuCheck(id, on ? MfChecked : MfUnchecked);
 }
 
 void BuildSystemMenu()
@@ -75,24 +77,25 @@ static void Choose(T& setting, uint32_t base, uint32_t id)
 int32_t OnSysCommand(WindowHandle window, uint32_t message, uint32_t wParam, int32_t lParam)
 {
     const uint32_t id = wParam;
+    SceneSettings& settings = SceneInHand->settings;
     if (id == CmdClear) {
         RunCommand(CommandClear);
         CopyToWindow();
     } else if (id == CmdDrawingOn) {
-        DrawingEnabled = 1 - DrawingEnabled;
-        Mark(CmdDrawingOn, DrawingEnabled == 1);
+        settings.drawingEnabled = 1 - settings.drawingEnabled;
+        Mark(CmdDrawingOn, settings.drawingEnabled == 1);
     } else if (id == CmdAbout) {
         RunAboutDialog(AboutDlgProc);
     } else if (id >= CmdPenBase && id <= CmdPenBase + 2) {
-        Choose(PenSize, CmdPenBase, id);
+        Choose(settings.penSize, CmdPenBase, id);
     } else if (id >= CmdEraserBase && id <= CmdEraserBase + 2) {
-        Choose(EraserSize, CmdEraserBase, id);
+        Choose(settings.eraserSize, CmdEraserBase, id);
     } else if (id >= CmdSpeedBase && id <= CmdSpeedBase + 4) {
-        Choose(Speed, CmdSpeedBase, id);
+        Choose(settings.speed, CmdSpeedBase, id);
     } else if (id >= CmdSlot1Base && id <= CmdSlot1Base + 4) {
-        Choose(SlotKind1, CmdSlot1Base, id);
+        Choose(settings.slotKind1, CmdSlot1Base, id);
     } else if (id >= CmdSlot2Base && id <= CmdSlot2Base + 4) {
-        Choose(SlotKind2, CmdSlot2Base, id);
+        Choose(settings.slotKind2, CmdSlot2Base, id);
     } else {
         return DefaultProcedure(window, message, wParam, lParam);
     }

@@ -8,25 +8,21 @@
 #include "framework/primitives.h"
 #include "framework/window.h"
 #include "sim/field.h"
+#include "sim/scene.h"
 #include "ui/commands.h"
 #include "ui/settings.h"
 
-int32_t ToolState = ToolIdle;
-ToolPoint LastPoint = {0, 0};
+int32_t& ToolState = LiveScene.stroke.tool;
+ToolPoint& LastPoint = LiveScene.stroke.last;
 bool PreviewOnWindow = true;
 
 namespace {
 
+// What the window shows of the pen; the stroke itself is the scene's
+// (PenStroke in sim/scene.h: what it draws, from where, and whether the
+// keyboard's pen made its press, so that the mouse's own moves then draw
+// nothing until the release).
 struct PenState {
-    // Whether the stroke under way has stamped yet.
-    bool stamped = false;
-    // What the stroke under way draws, from where: set at its press.
-    int32_t shape = ShapeFree;
-    ToolPoint anchor = {0, 0};
-    ToolPoint end = {0, 0};
-    // Whether the keyboard's pen made the press: the mouse's own moves
-    // then draw nothing until the release.
-    bool byKeyboard = false;
     // The keyboard's cell cursor, and which button it holds down (0: none).
     bool cursorShown = false;
     ToolPoint cursor = {FieldWidth / 2, FieldHeight / 2};
@@ -39,6 +35,11 @@ struct PenState {
 };
 
 PenState P;
+
+// The stroke and the settings of the scene in hand: a replay's copy draws
+// in its own cells.
+PenStroke& Stroke() { return SceneInHand->stroke; }
+const SceneSettings& Settings() { return SceneInHand->settings; }
 
 // Cursor positions arrive as two unsigned 16-bit halves, so a position left
 // of or above the window (captured drags) reads as a large number.
@@ -83,7 +84,7 @@ void LinePoints(ToolPoint a, ToolPoint b, Point point)
     }
 }
 
-int32_t ReachOf(int32_t tool) { return 2 * (tool == ToolPen ? PenSize : EraserSize) + 1; }
+int32_t ReachOf(int32_t tool) { return 2 * (tool == ToolPen ? Settings().penSize : Settings().eraserSize) + 1; }
 
 // The cells a shape from `a` to `b` changes for `tool`: a line in the
 // tool's size, a box's outline in the pen's size, a box's whole inside for
@@ -120,8 +121,8 @@ std::vector<int32_t> ShapeCells(int32_t shape, int32_t tool, ToolPoint a, ToolPo
 void SetOverlay()
 {
     P.overlay.clear();
-    if (ToolState != ToolIdle && P.shape != ShapeFree && DrawingEnabled)
-        P.overlay = ShapeCells(P.shape, ToolState, P.anchor, P.end);
+    if (Stroke().tool != ToolIdle && Stroke().shape != ShapeFree && Settings().drawingEnabled)
+        P.overlay = ShapeCells(Stroke().shape, Stroke().tool, Stroke().anchor, Stroke().end);
     if (P.cursorShown) {
         const int32_t r = ReachOf(P.cursorButton == MkRButton ? ToolEraser : ToolPen);
         const int32_t x0 = P.cursor.x - r, x1 = P.cursor.x + r - 1, y0 = P.cursor.y - r, y1 = P.cursor.y + r - 1;
@@ -141,39 +142,39 @@ void ShowOverlayNow()
 
 int32_t BeginStroke(int32_t tool, uint32_t wParam, int32_t lParam)
 {
-    if (ToolState != ToolIdle) return 0;
-    ToolState = tool;
-    P.stamped = false;
+    if (Stroke().tool != ToolIdle) return 0;
+    Stroke().tool = tool;
+    Stroke().stamped = false;
     const bool shift = (wParam & MkShift) != 0, control = (wParam & MkControl) != 0;
-    P.shape = control ? (shift ? ShapeFilledBox : ShapeBox) : shift ? ShapeLine : ShapeFree;
-    P.byKeyboard = (wParam & MkKeyboard) != 0;
+    Stroke().shape = control ? (shift ? ShapeFilledBox : ShapeBox) : shift ? ShapeLine : ShapeFree;
+    Stroke().byKeyboard = (wParam & MkKeyboard) != 0;
     // A straight wall goes on from where the last stroke was (its press or
     // its last step); at the session's first, from the press.
-    const ToolPoint before = LastPoint;
-    LastPoint = CursorOf(lParam);
-    P.anchor = P.shape == ShapeLine && (before.x || before.y) ? before : LastPoint;
-    P.end = LastPoint;
-    CaptureMouse(true);
-    if (P.shape != ShapeFree) ShowOverlayNow();
+    const ToolPoint before = Stroke().last;
+    Stroke().last = CursorOf(lParam);
+    Stroke().anchor = Stroke().shape == ShapeLine && (before.x || before.y) ? before : Stroke().last;
+    Stroke().end = Stroke().last;
+    if (SceneIsLive()) CaptureMouse(true);
+    if (Stroke().shape != ShapeFree) ShowOverlayNow();
     return 0;
 }
 
 int32_t EndStroke(int32_t tool, int32_t lParam)
 {
-    if (ToolState != tool) return 0;
-    if (P.shape != ShapeFree && DrawingEnabled) {
-        P.end = CursorOf(lParam);
-        const std::vector<int32_t> cells = ShapeCells(P.shape, tool, P.anchor, P.end);
+    if (Stroke().tool != tool) return 0;
+    if (Stroke().shape != ShapeFree && Settings().drawingEnabled) {
+        Stroke().end = CursorOf(lParam);
+        const std::vector<int32_t> cells = ShapeCells(Stroke().shape, tool, Stroke().anchor, Stroke().end);
         RunCommand(CommandBeforeStroke);
         for (int32_t at : cells) SetCellKind(at, tool == ToolPen ? CellWall : CellEmpty);
         DrawFieldFrame();
-        LastPoint = P.end;
+        Stroke().last = Stroke().end;
     }
-    const bool shaped = P.shape != ShapeFree;
-    ToolState = ToolIdle;
-    P.shape = ShapeFree;
-    P.byKeyboard = false;
-    CaptureMouse(false);
+    const bool shaped = Stroke().shape != ShapeFree;
+    Stroke().tool = ToolIdle;
+    Stroke().shape = ShapeFree;
+    Stroke().byKeyboard = false;
+    if (SceneIsLive()) CaptureMouse(false);
     if (shaped) ShowOverlayNow();
     return 0;
 }
@@ -182,8 +183,6 @@ int32_t EndStroke(int32_t tool, int32_t lParam)
 
 void PenReset()
 {
-    ToolState = ToolIdle;
-    LastPoint = {0, 0};
     P = PenState{};
     PreviewOnWindow = true;
     SetWindowOverlay(nullptr, nullptr, 0);
@@ -211,27 +210,27 @@ int32_t OnMouseMove(WindowHandle, uint32_t, uint32_t wParam, int32_t lParam)
     const bool mouse = (wParam & MkKeyboard) == 0;
     // The mouse takes over from the keyboard's cursor, but not in the middle
     // of the keyboard's stroke, which the mouse does not draw in.
-    if (mouse && P.byKeyboard && ToolState != ToolIdle) return 0;
+    if (mouse && Stroke().byKeyboard && Stroke().tool != ToolIdle) return 0;
     if (mouse && P.cursorShown && (cursor.x != P.cursor.x || cursor.y != P.cursor.y)) {
         P.cursorShown = false;
         ShowOverlayNow();
     }
-    if (DrawingEnabled == 0 || ToolState == ToolIdle) return 0;
-    if (P.shape != ShapeFree) {
-        P.end = cursor;
+    if (Settings().drawingEnabled == 0 || Stroke().tool == ToolIdle) return 0;
+    if (Stroke().shape != ShapeFree) {
+        Stroke().end = cursor;
         ShowOverlayNow();
         return 0;
     }
-    const bool pen = ToolState == ToolPen;
+    const bool pen = Stroke().tool == ToolPen;
     const uint8_t kind = pen ? CellWall : CellEmpty;
-    const int32_t r = 2 * (pen ? PenSize : EraserSize) + 1;
-    if (!P.stamped) RunCommand(CommandBeforeStroke);
-    P.stamped = true;
+    const int32_t r = 2 * (pen ? Settings().penSize : Settings().eraserSize) + 1;
+    if (!Stroke().stamped) RunCommand(CommandBeforeStroke);
+    Stroke().stamped = true;
     StampSquare(cursor.x, cursor.y, r, kind);
     // A fast move leaves one extra stamp halfway, however far it jumped.
-    if (std::abs(cursor.x - LastPoint.x) > r || std::abs(cursor.y - LastPoint.y) > r)
-        StampSquare((LastPoint.x + cursor.x) / 2, (LastPoint.y + cursor.y) / 2, r, kind);
-    LastPoint = cursor;
+    if (std::abs(cursor.x - Stroke().last.x) > r || std::abs(cursor.y - Stroke().last.y) > r)
+        StampSquare((Stroke().last.x + cursor.x) / 2, (Stroke().last.y + cursor.y) / 2, r, kind);
+    Stroke().last = cursor;
     DrawFieldFrame();
     return 0;
 }
@@ -250,7 +249,7 @@ int32_t OnPenKeyDown(uint32_t key, uint32_t held)
     case VkDown: to.y += by; break;
     case VkSpace:
     case VkDelete: {
-        if (P.cursorButton || ToolState != ToolIdle) return 1;
+        if (P.cursorButton || Stroke().tool != ToolIdle) return 1;
         P.cursorShown = true;
         P.cursorButton = key == VkSpace ? MkLButton : MkRButton;
         const int32_t at = PackedPoint(P.cursor);
@@ -296,22 +295,6 @@ void ShowField()
         SetWindowOverlay(P.overlay.data(), P.under.data(), P.overlay.size());
     }
     CopyToWindow();
-}
-
-void PenStrokeShape(int32_t out[PenStrokeValues])
-{
-    const int32_t values[PenStrokeValues] = {P.shape, P.anchor.x, P.anchor.y, P.end.x, P.end.y, P.byKeyboard};
-    std::copy(values, values + PenStrokeValues, out);
-}
-
-bool SetPenStrokeShape(const int32_t in[PenStrokeValues])
-{
-    if (in[0] < ShapeFree || in[0] > ShapeFilledBox || in[5] < 0 || in[5] > 1) return false;
-    P.shape = in[0];
-    P.anchor = {in[1], in[2]};
-    P.end = {in[3], in[4]};
-    P.byKeyboard = in[5] != 0;
-    return true;
 }
 
 bool KeyboardCursorShown(ToolPoint* at)

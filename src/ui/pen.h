@@ -8,23 +8,22 @@
 #include <cstdint>
 
 #include "framework/messages.h"
+#include "sim/scene.h"
 
 enum ToolStates : int32_t { ToolIdle = 0, ToolPen = 1, ToolEraser = 2 };
 enum ToolShapes : int32_t { ShapeFree = 0, ShapeLine = 1, ShapeBox = 2, ShapeFilledBox = 3 };
 
-struct ToolPoint {
-    int32_t x;
-    int32_t y;
-};
-
-extern int32_t ToolState;
-extern ToolPoint LastPoint;
+// The live scene's stroke (sim/scene.h): its tool, and where its last stamp
+// went.
+extern int32_t& ToolState;
+extern ToolPoint& LastPoint;
 
 // Whether what the pen shows over the field reaches the window (not while a
 // replay runs the handlers).
 extern bool PreviewOnWindow;
 
-// No stroke under way.
+// What the window shows of the pen as at the start: no keyboard cursor, no
+// shape over the field (the stroke itself is the scene's).
 void PenReset();
 
 // Sets the kind bits of the 2r x 2r square from (x - r, y - r), clipped to
@@ -46,10 +45,3 @@ bool KeyboardCursorShown(ToolPoint* at);
 
 // The field to the window, with what the pen shows over it.
 void ShowField();
-
-// The shape of the stroke under way (kind, anchor x and y, end x and y,
-// whether the keyboard made it), for a checkpoint to keep; false when given
-// values no stroke can have.
-constexpr int PenStrokeValues = 6;
-void PenStrokeShape(int32_t out[PenStrokeValues]);
-bool SetPenStrokeShape(const int32_t in[PenStrokeValues]);

@@ -1,18 +1,12 @@
 #include "ui/settings.h"
 
-int32_t DrawingEnabled = 1;
-int32_t PenSize = 1;
-int32_t EraserSize = 2;
-int16_t Speed = 4;
-int16_t SlotKind1 = 3;
-int16_t SlotKind2 = 0;
+#include "sim/scene.h"
 
-void SetDefaultSettings()
-{
-    DrawingEnabled = 1;
-    PenSize = 1;
-    EraserSize = 2;
-    Speed = 4;
-    SlotKind1 = 3;
-    SlotKind2 = 0;
-}
+int32_t& DrawingEnabled = LiveScene.settings.drawingEnabled;
+int32_t& PenSize = LiveScene.settings.penSize;
+int32_t& EraserSize = LiveScene.settings.eraserSize;
+int16_t& Speed = LiveScene.settings.speed;
+int16_t& SlotKind1 = LiveScene.settings.slotKind1;
+int16_t& SlotKind2 = LiveScene.settings.slotKind2;
+
+void SetDefaultSettings() { LiveScene.settings = SceneSettings{}; }
