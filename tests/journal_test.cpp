@@ -405,6 +405,18 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     EXPECT_TRUE(after == live.scene);
     EXPECT_EQ(MenuText(), live.menu);
     EXPECT_TRUE(SceneIsLive());
+
+    // A copy of the copy, and the copy put in force once the live scene has
+    // moved on, are the same scene to the last byte.
+    Scene again;
+    CopyScene(copy, &again);
+    Bytes copied, inForce;
+    SceneToBytes(again, &copied);
+    EXPECT_TRUE(copied == played);
+    for (int frame = 0; frame < 10; ++frame) RunFrame();
+    PutSceneInForce(copy);
+    SceneToBytes(LiveScene, &inForce);
+    EXPECT_TRUE(inForce == played);
     SetJournalKept(false);
 }
 

@@ -1,7 +1,5 @@
 #include "framework/drawing_target.h"
 
-#include "framework/window.h"
-
 namespace {
 
 struct TargetState {
@@ -19,10 +17,4 @@ void SelectDrawingTarget(const DrawingTarget* target)
     Target.target = target ? *target : DrawingTarget{nullptr, nullptr, nullptr};
 }
 
-bool DrawingOnWindow() { return !Target.elsewhere; }
-
-uint8_t* TargetBits() { return Target.elsewhere ? Target.target.bits : SurfaceBits; }
-
-uint8_t (*TargetColours())[4] { return Target.elsewhere ? Target.target.colours : SurfaceColours; }
-
-PaletteTables& TargetPalette() { return Target.elsewhere ? *Target.target.palette : WindowPalette; }
+const DrawingTarget* SelectedDrawingTarget() { return Target.elsewhere ? &Target.target : nullptr; }

@@ -4,7 +4,13 @@
 #pragma once
 #include <cstdint>
 
-#include "framework/palette_builder.h"
+// What a palette build fills: blue, green, red, 0 per entry, each entry
+// keeping the colour of the last build that set it, and the entries added
+// since the last PaletteBegin (0..256).
+struct PaletteTables {
+    uint8_t table[256][4] = {};
+    int32_t entryCount = 0;
+};
 
 struct DrawingTarget {
     uint8_t* bits;
@@ -14,9 +20,6 @@ struct DrawingTarget {
 
 // Null: the window's, as at the start.
 void SelectDrawingTarget(const DrawingTarget* target);
-bool DrawingOnWindow();
-// The bytes drawn into (SurfaceWidth x SurfaceHeight), the colour table they
-// are shown with, and the tables a build fills; the window's by default.
-uint8_t* TargetBits();
-uint8_t (*TargetColours())[4];
-PaletteTables& TargetPalette();
+// The target selected; null while it is the window's.
+const DrawingTarget* SelectedDrawingTarget();
+inline bool DrawingOnWindow() { return SelectedDrawingTarget() == nullptr; }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "framework/drawing_target.h"
 #include "framework/platform.h"
 
 PaletteTables WindowPalette;
@@ -11,6 +10,18 @@ uint8_t (&ColourTable)[256][4] = WindowPalette.table;
 uint8_t (*SurfaceColours)[4] = nullptr;
 
 static bool Building = false;
+
+PaletteTables& TargetPalette()
+{
+    const DrawingTarget* target = SelectedDrawingTarget();
+    return target ? *target->palette : WindowPalette;
+}
+
+uint8_t (*TargetColours())[4]
+{
+    const DrawingTarget* target = SelectedDrawingTarget();
+    return target ? target->colours : SurfaceColours;
+}
 
 void PaletteReset()
 {

@@ -3,17 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "framework/drawing_target.h"
+
 // Colour values: red in bits 0-7, green 8-15, blue 16-23; bits 24-31 are 0
 // for a plain colour and 2 for the palette-relative form.
 constexpr uint32_t PaletteRelative = 0x02000000u;
 
-// What a build fills: blue, green, red, 0 per entry, each entry keeping the
-// colour of the last build that set it, and the entries added since the last
-// PaletteBegin (0..256).
-struct PaletteTables {
-    uint8_t table[256][4] = {};
-    int32_t entryCount = 0;
-};
 // The window's tables; builds go there but while a replay draws a scene of
 // its own (framework/drawing_target.h).
 extern PaletteTables WindowPalette;
@@ -33,6 +28,10 @@ bool PaletteBuilding();
 // The index a pixel drawn in `colour` receives: the first entry of the
 // surface's colour table that holds the colour exactly, else the nearest.
 uint8_t SurfaceIndexOf(uint32_t colour);
+// The tables a build fills and the colour table drawing is shown with: the
+// window's, or those of the drawing target selected.
+PaletteTables& TargetPalette();
+uint8_t (*TargetColours())[4];
 // The window's tables, put in place whole, to the display's colours.
 void PaletteShowAgain();
 // Back to the state at process start (no palette, no surface).

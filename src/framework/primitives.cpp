@@ -1,6 +1,5 @@
 #include "framework/primitives.h"
 
-#include "framework/drawing_target.h"
 #include "framework/palette_builder.h"
 #include "framework/platform.h"
 #include "framework/raster.h"
@@ -32,6 +31,12 @@ void PrimitivesReset()
 }
 
 // The window's surface, or the cells of a scene played apart from it.
+static uint8_t* TargetBits()
+{
+    const DrawingTarget* target = SelectedDrawingTarget();
+    return target ? target->bits : SurfaceBits;
+}
+
 static RasterTarget Surface()
 {
     return RasterTarget{TargetBits(), SurfaceWidth, SurfaceHeight, SurfaceWidth};
