@@ -30,8 +30,8 @@ GtkWidget* Window = nullptr;
 GtkWidget* Area = nullptr;
 GtkWidget* MenuButton = nullptr;
 
-int32_t Width = 0;
-int32_t Height = 0;
+int32_t SurfaceColumns = 0;
+int32_t SurfaceRows = 0;
 std::vector<uint8_t> Surface;
 uint8_t Colours[256][4] = {};
 // Turned from the surface when GTK paints, at the display's pace: a present
@@ -148,14 +148,14 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
     cairo_surface_flush(Picture);
     uint8_t* data = cairo_image_surface_get_data(Picture);
     const int stride = cairo_image_surface_get_stride(Picture);
-    for (int32_t y = 0; y < Height; ++y) {
+    for (int32_t y = 0; y < SurfaceRows; ++y) {
         auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
-        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(Width)];
-        for (int32_t x = 0; x < Width; ++x) out[x] = rgb[in[x]];
+        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(SurfaceColumns)];
+        for (int32_t x = 0; x < SurfaceColumns; ++x) out[x] = rgb[in[x]];
     }
     for (size_t i = 0; i < OverlayAt.size(); ++i) {
-        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(OverlayAt[i] / Width) * static_cast<size_t>(stride));
-        row[OverlayAt[i] % Width] = rgb[OverlayBytes[i]];
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(OverlayAt[i] / SurfaceColumns) * static_cast<size_t>(stride));
+        row[OverlayAt[i] % SurfaceColumns] = rgb[OverlayBytes[i]];
     }
     cairo_surface_mark_dirty(Picture);
     // A cell is Zoom.cell device pixels, whole, whatever the logical scale.
@@ -589,7 +589,7 @@ void ApplyZoom()
     const auto logical = [](int32_t cells) {
         return static_cast<gint>((static_cast<int64_t>(cells) * Zoom.cell + Zoom.scale - 1) / Zoom.scale);
     };
-    gtk_widget_set_size_request(Area, logical(Width), logical(Height));
+    gtk_widget_set_size_request(Area, logical(SurfaceColumns), logical(SurfaceRows));
     for (int32_t i = 0; i < 4; ++i) {
         if (!Zoom.items[i]) continue;
         g_signal_handlers_block_by_func(Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
@@ -800,8 +800,8 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
         Picture = nullptr;
         return opened;
     }
-    Width = width;
-    Height = height;
+    SurfaceColumns = width;
+    SurfaceRows = height;
     Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     opened.pixels = Surface.data();
     // A change of the desktop's scale keeps every cell whole.
@@ -838,7 +838,7 @@ void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t c
     OverlayAt.clear();
     OverlayBytes.clear();
     for (size_t i = 0; i < count; ++i)
-        if (positions[i] >= 0 && positions[i] < Width * Height) {
+        if (positions[i] >= 0 && positions[i] < SurfaceColumns * SurfaceRows) {
             OverlayAt.push_back(positions[i]);
             OverlayBytes.push_back(bytes[i]);
         }
@@ -1129,7 +1129,7 @@ void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
 void PlatformCopyToClipboard(int32_t width, int32_t height)
 {
     if (!Window || DisplayLost || Surface.empty()) return;
-    const int32_t w = width < Width ? width : Width, h = height < Height ? height : Height;
+    const int32_t w = width < SurfaceColumns ? width : SurfaceColumns, h = height < SurfaceRows ? height : SurfaceRows;
     GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
     if (!picture) return;
     guchar* rows = gdk_pixbuf_get_pixels(picture);
@@ -1137,7 +1137,7 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     for (int32_t y = 0; y < h; ++y) {
         guchar* out = rows + static_cast<size_t>(y) * static_cast<size_t>(stride);
         for (int32_t x = 0; x < w; ++x) {
-            const uint8_t* colour = Colours[Surface[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)]];
+            const uint8_t* colour = Colours[Surface[static_cast<size_t>(y) * static_cast<size_t>(SurfaceColumns) + static_cast<size_t>(x)]];
             out[3 * x + 0] = colour[2];
             out[3 * x + 1] = colour[1];
             out[3 * x + 2] = colour[0];
@@ -1246,7 +1246,7 @@ int32_t PlatformText(const PlatformTextRequest& request)
     pango_layout_get_pixel_extents(layout, &ink, &logical);
     int32_t drawn = 0;
     const int32_t w = logical.width, h = logical.height;
-    if (w > 0 && h > 0 && w <= 4 * Width && h <= 4 * Height) {
+    if (w > 0 && h > 0 && w <= 4 * SurfaceColumns && h <= 4 * SurfaceRows) {
         cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
         cairo_t* cr = cairo_create(mask);
         cairo_set_source_rgba(cr, 0, 0, 0, 1);
@@ -1259,10 +1259,10 @@ int32_t PlatformText(const PlatformTextRequest& request)
         std::vector<uint8_t> coverage(static_cast<size_t>(w) * static_cast<size_t>(h));
         RasterCopyBlock(coverage.data(), w, data, stride, w, h);
         cairo_surface_destroy(mask);
-        RasterTextMask(RasterTarget{Surface.data(), Width, Height, Width}, request.x, request.y, coverage.data(), w, h,
+        RasterTextMask(RasterTarget{Surface.data(), SurfaceColumns, SurfaceRows, SurfaceColumns}, request.x, request.y, coverage.data(), w, h,
                        request.ink, request.paper);
         drawn = 1;
-        if (request.intoWindow) PlatformPresent(Width, Height);
+        if (request.intoWindow) PlatformPresent(SurfaceColumns, SurfaceRows);
     }
     g_object_unref(layout);
     pango_font_description_free(font);

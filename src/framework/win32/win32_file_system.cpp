@@ -688,14 +688,17 @@ bool FileListFolder(const char* folder, std::vector<std::string>* names)
     return true;
 }
 
-FileStatus FileRemove(const char* path)
+// A file or folder that is not there is as good as removed.
+static FileStatus RemoveWith(const char* path, BOOL(WINAPI* remove)(LPCWSTR))
 {
     std::wstring wide;
     if (!FullPath(path, &wide)) return FailWith(LastCode);
-    if (DeleteFileW(wide.c_str())) return FileDone;
+    if (remove(wide.c_str())) return FileDone;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileDone : FailWith(error);
 }
+
+FileStatus FileRemove(const char* path) { return RemoveWith(path, DeleteFileW); }
 
 // The file open with no sharing is the lock: Windows closes it with the
 // process, however that ends.
@@ -748,11 +751,4 @@ bool FileListFolders(const char* folder, std::vector<FolderEntry>* folders)
     return true;
 }
 
-FileStatus FileRemoveFolder(const char* path)
-{
-    std::wstring wide;
-    if (!FullPath(path, &wide)) return FailWith(LastCode);
-    if (RemoveDirectoryW(wide.c_str())) return FileDone;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileDone : FailWith(error);
-}
+FileStatus FileRemoveFolder(const char* path) { return RemoveWith(path, RemoveDirectoryW); }
