@@ -26,50 +26,6 @@
 
 namespace {
 
-GtkWidget* Window = nullptr;
-GtkWidget* Area = nullptr;
-GtkWidget* MenuButton = nullptr;
-
-int32_t SurfaceColumns = 0;
-int32_t SurfaceRows = 0;
-std::vector<uint8_t> Surface;
-uint8_t Colours[256][4] = {};
-// Turned from the surface when GTK paints, at the display's pace: a present
-// only asks for a paint, and a paint of an uncovered window shows the
-// surface as it is, as a repaint does on Windows.
-cairo_surface_t* Picture = nullptr;
-bool DrawQueued = false;
-
-// The window's menus by the framework's number (0: the window's own) and,
-// for each, the program's items in order.
-std::vector<GtkWidget*> Menus;
-std::vector<std::vector<GtkWidget*>> MenuItems;
-
-GtkWidget* AboutBox = nullptr;
-// The list of the keys on show: a dialog of its own beside the window,
-// which neither holds the window nor stops the frames.
-GtkWidget* KeysBox = nullptr;
-// The keymap's group in force (the layout the player types with), as the
-// display or else the last key event told it.
-guint KeyGroup = 0;
-// The note below the field, and its text.
-GtkWidget* NoteBar = nullptr;
-GtkWidget* NoteText = nullptr;
-// The error box on show, closed when the session ends; the save dialog
-// likewise.
-GtkWidget* ErrorBox = nullptr;
-GtkFileChooserNative* SaveDialog = nullptr;
-// The progress of the program's long work, below the field, and its parts.
-GtkWidget* ProgressBar = nullptr;
-GtkWidget* ProgressText = nullptr;
-GtkWidget* ProgressFill = nullptr;
-// The header bar's buttons by the character they post, and those the
-// program has greyed out (kept from before the buttons are made).
-GtkWidget* KeyButtons[32] = {};
-bool KeyButtonsOff[32] = {};
-// The display connection is gone: nothing may touch GTK any more.
-bool DisplayLost = false;
-
 // The field's size: the player's choice (1 to 4), the window's device
 // pixels to a logical one (GDK_SCALE, whole), and the device pixels a cell
 // takes, the desktop's whole scale times the choice.
@@ -80,7 +36,59 @@ struct ZoomState {
     GtkWidget* button = nullptr;
     GtkWidget* items[4] = {};
 };
-ZoomState Zoom;
+
+// The window and everything GTK gave it, in one place.
+struct GtkState {
+    GtkWidget* Window = nullptr;
+    GtkWidget* Area = nullptr;
+    GtkWidget* MenuButton = nullptr;
+
+    int32_t SurfaceColumns = 0;
+    int32_t SurfaceRows = 0;
+    std::vector<uint8_t> Surface;
+    uint8_t Colours[256][4] = {};
+    // Turned from the surface when GTK paints, at the display's pace: a present
+    // only asks for a paint, and a paint of an uncovered window shows the
+    // surface as it is, as a repaint does on Windows.
+    cairo_surface_t* Picture = nullptr;
+    bool DrawQueued = false;
+
+    // The window's menus by the framework's number (0: the window's own) and,
+    // for each, the program's items in order.
+    std::vector<GtkWidget*> Menus;
+    std::vector<std::vector<GtkWidget*>> MenuItems;
+
+    GtkWidget* AboutBox = nullptr;
+    // The list of the keys on show: a dialog of its own beside the window,
+    // which neither holds the window nor stops the frames.
+    GtkWidget* KeysBox = nullptr;
+    // The keymap's group in force (the layout the player types with), as the
+    // display or else the last key event told it.
+    guint KeyGroup = 0;
+    // The note below the field, and its text.
+    GtkWidget* NoteBar = nullptr;
+    GtkWidget* NoteText = nullptr;
+    // The error box on show, closed when the session ends; the save dialog
+    // likewise.
+    GtkWidget* ErrorBox = nullptr;
+    GtkFileChooserNative* SaveDialog = nullptr;
+    // The progress of the program's long work, below the field, and its parts.
+    GtkWidget* ProgressBar = nullptr;
+    GtkWidget* ProgressText = nullptr;
+    GtkWidget* ProgressFill = nullptr;
+    // The header bar's buttons by the character they post, and those the
+    // program has greyed out (kept from before the buttons are made).
+    GtkWidget* KeyButtons[32] = {};
+    bool KeyButtonsOff[32] = {};
+    // The display connection is gone: nothing may touch GTK any more.
+    bool DisplayLost = false;
+    ZoomState Zoom;
+    // What the window shows over the surface (PlatformSetOverlay).
+    std::vector<int32_t> OverlayAt;
+    std::vector<uint8_t> OverlayBytes;
+};
+
+GtkState G;
 
 // Ended with this status when the display connection is lost, as GTK
 // programs are.
@@ -100,7 +108,7 @@ uint32_t ButtonBits(guint state)
 // cell under a point is that of its device pixel.
 int32_t Whole(double v)
 {
-    return static_cast<int32_t>(std::floor(v * Zoom.scale / Zoom.cell));
+    return static_cast<int32_t>(std::floor(v * G.Zoom.scale / G.Zoom.cell));
 }
 
 gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
@@ -113,7 +121,7 @@ gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer)
     const uint32_t bit = left ? MkLButton : MkRButton;
     const uint32_t bits = press ? ButtonBits(event->state) | bit : ButtonBits(event->state) & ~bit;
     const uint32_t message = left ? (press ? WmLButtonDown : WmLButtonUp) : (press ? WmRButtonDown : WmRButtonUp);
-    if (press) gtk_widget_grab_focus(Area);
+    if (press) gtk_widget_grab_focus(G.Area);
     QueuePostMouse(message, bits, Whole(event->x), Whole(event->y));
     return TRUE;
 }
@@ -134,34 +142,31 @@ void OnAreaRealize(GtkWidget* area, gpointer)
 
 // GTK paints only between two frames (inside a pump), so the surface is
 // whole whenever it is shown.
-// What the window shows over the surface (PlatformSetOverlay).
-std::vector<int32_t> OverlayAt;
-std::vector<uint8_t> OverlayBytes;
 
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 {
-    DrawQueued = false;
-    if (!Picture) return TRUE;
+    G.DrawQueued = false;
+    if (!G.Picture) return TRUE;
     uint32_t rgb[256];
     for (int i = 0; i < 256; ++i)
-        rgb[i] = static_cast<uint32_t>(Colours[i][2]) << 16 | static_cast<uint32_t>(Colours[i][1]) << 8 | Colours[i][0];
-    cairo_surface_flush(Picture);
-    uint8_t* data = cairo_image_surface_get_data(Picture);
-    const int stride = cairo_image_surface_get_stride(Picture);
-    for (int32_t y = 0; y < SurfaceRows; ++y) {
+        rgb[i] = static_cast<uint32_t>(G.Colours[i][2]) << 16 | static_cast<uint32_t>(G.Colours[i][1]) << 8 | G.Colours[i][0];
+    cairo_surface_flush(G.Picture);
+    uint8_t* data = cairo_image_surface_get_data(G.Picture);
+    const int stride = cairo_image_surface_get_stride(G.Picture);
+    for (int32_t y = 0; y < G.SurfaceRows; ++y) {
         auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
-        const uint8_t* in = &Surface[static_cast<size_t>(y) * static_cast<size_t>(SurfaceColumns)];
-        for (int32_t x = 0; x < SurfaceColumns; ++x) out[x] = rgb[in[x]];
+        const uint8_t* in = &G.Surface[static_cast<size_t>(y) * static_cast<size_t>(G.SurfaceColumns)];
+        for (int32_t x = 0; x < G.SurfaceColumns; ++x) out[x] = rgb[in[x]];
     }
-    for (size_t i = 0; i < OverlayAt.size(); ++i) {
-        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(OverlayAt[i] / SurfaceColumns) * static_cast<size_t>(stride));
-        row[OverlayAt[i] % SurfaceColumns] = rgb[OverlayBytes[i]];
+    for (size_t i = 0; i < G.OverlayAt.size(); ++i) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(G.OverlayAt[i] / G.SurfaceColumns) * static_cast<size_t>(stride));
+        row[G.OverlayAt[i] % G.SurfaceColumns] = rgb[G.OverlayBytes[i]];
     }
-    cairo_surface_mark_dirty(Picture);
+    cairo_surface_mark_dirty(G.Picture);
     // A cell is Zoom.cell device pixels, whole, whatever the logical scale.
-    const double factor = static_cast<double>(Zoom.cell) / Zoom.scale;
+    const double factor = static_cast<double>(G.Zoom.cell) / G.Zoom.scale;
     cairo_scale(cr, factor, factor);
-    cairo_set_source_surface(cr, Picture, 0, 0);
+    cairo_set_source_surface(cr, G.Picture, 0, 0);
     // Under a scaled display every cell stays a sharp square.
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
@@ -170,7 +175,7 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer)
 
 void OpenMenu()
 {
-    if (MenuButton) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(MenuButton), TRUE);
+    if (G.MenuButton) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(G.MenuButton), TRUE);
 }
 
 // The first of what `of` makes of the entries the keymap has for the
@@ -226,7 +231,7 @@ guint KeycodeOfLetter(GdkKeymap* keymap, guint letter)
     if (gdk_keymap_get_entries_for_keyval(keymap, gdk_unicode_to_keyval(letter - 'A' + 'a'), &keys, &count)) {
         for (int pass = 0; pass < 2 && !found; ++pass)
             for (gint i = 0; i < count && !found; ++i)
-                if (keys[i].level == 0 && (pass == 1 || keys[i].group == static_cast<gint>(KeyGroup)))
+                if (keys[i].level == 0 && (pass == 1 || keys[i].group == static_cast<gint>(G.KeyGroup)))
                     found = keys[i].keycode;
         g_free(keys);
     }
@@ -322,7 +327,7 @@ uint32_t ZoomKey(const GdkEventKey* event)
 
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
 {
-    KeyGroup = event->group;
+    G.KeyGroup = event->group;
     const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
     // Alt+Space opens the window's menu, where the desktop leaves it to us;
     // F10 is GTK's key for a window's primary menu.
@@ -332,7 +337,7 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
     }
     // Alt and Super keys are the desktop's (Win32 gives them no WM_KEYDOWN).
     if (mods & (GDK_MOD1_MASK | GDK_SUPER_MASK)) return FALSE;
-    if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    if (gtk_window_get_focus(GTK_WINDOW(G.Window)) != G.Area) return FALSE;
     if (mods & GDK_CONTROL_MASK) {
         if (const uint32_t zoom = ZoomKey(event)) {
             QueuePostKey(zoom, -1, MkControl | ((mods & GDK_SHIFT_MASK) ? MkShift : 0u));
@@ -350,8 +355,8 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer)
 // A key let go: the keyboard's pen lifts what the key held down.
 gboolean OnKeyRelease(GtkWidget*, GdkEventKey* event, gpointer)
 {
-    KeyGroup = event->group;
-    if (gtk_window_get_focus(GTK_WINDOW(Window)) != Area) return FALSE;
+    G.KeyGroup = event->group;
+    if (gtk_window_get_focus(GTK_WINDOW(G.Window)) != G.Area) return FALSE;
     const guint letter = LatinLetter(event);
     const uint32_t key = letter ? letter : VirtualKey(event->keyval);
     if (!key) return FALSE;
@@ -450,13 +455,13 @@ GtkWidget* NewMenu()
 GtkWidget* MenuNumbered(int32_t number)
 {
     if (number < 0) return nullptr;
-    while (static_cast<int32_t>(Menus.size()) <= number) {
+    while (static_cast<int32_t>(G.Menus.size()) <= number) {
         GtkWidget* menu = NewMenu();
         g_object_ref_sink(menu);
-        Menus.push_back(menu);
-        MenuItems.emplace_back();
+        G.Menus.push_back(menu);
+        G.MenuItems.emplace_back();
     }
-    return Menus[static_cast<size_t>(number)];
+    return G.Menus[static_cast<size_t>(number)];
 }
 
 void OnAboutResponse(GtkDialog* dialog, gint response, gpointer)
@@ -490,8 +495,8 @@ GdkPixbuf* TalvoIcon()
 gboolean OnEndSignal(gint, GIOCondition, gpointer)
 {
     if (!EndSignalTake()) return G_SOURCE_CONTINUE;
-    if (ErrorBox) gtk_dialog_response(GTK_DIALOG(ErrorBox), GTK_RESPONSE_DELETE_EVENT);
-    if (SaveDialog) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(SaveDialog));
+    if (G.ErrorBox) gtk_dialog_response(GTK_DIALOG(G.ErrorBox), GTK_RESPONSE_DELETE_EVENT);
+    if (G.SaveDialog) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(G.SaveDialog));
     QueuePost(WmEndSession, 1, 0);
     return G_SOURCE_CONTINUE;
 }
@@ -504,7 +509,7 @@ gboolean OnEndSignal(gint, GIOCondition, gpointer)
     static bool ending = false;
     if (!ending) {
         ending = true;
-        DisplayLost = true;
+        G.DisplayLost = true;
         QueueSend(WmEndSession, 1, 0);
         std::fprintf(stderr, "talvo: the display connection was lost\n");
     }
@@ -556,7 +561,7 @@ void OnKeysResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK_
 // It goes with the window too.
 void OnKeysGone(GtkWidget* dialog, gpointer)
 {
-    if (KeysBox == dialog) KeysBox = nullptr;
+    if (G.KeysBox == dialog) G.KeysBox = nullptr;
 }
 
 // The zoom item's choices post the framework's zoom command.
@@ -573,7 +578,7 @@ int32_t DesktopStep()
 {
     double resolution = gdk_screen_get_resolution(gdk_screen_get_default());
     if (resolution <= 0) resolution = 96.0;
-    const double scale = Zoom.scale * resolution / 96.0;
+    const double scale = G.Zoom.scale * resolution / 96.0;
     const int32_t step = static_cast<int32_t>(std::floor(scale + 0.5));
     return step < 1 ? 1 : step;
 }
@@ -582,23 +587,23 @@ int32_t DesktopStep()
 // asks for its whole cells, and the window (fixed, not resizable) follows.
 void ApplyZoom()
 {
-    if (!Area) return;
-    Zoom.scale = gtk_widget_get_scale_factor(Window);
-    if (Zoom.scale < 1) Zoom.scale = 1;
-    Zoom.cell = DesktopStep() * Zoom.choice;
+    if (!G.Area) return;
+    G.Zoom.scale = gtk_widget_get_scale_factor(G.Window);
+    if (G.Zoom.scale < 1) G.Zoom.scale = 1;
+    G.Zoom.cell = DesktopStep() * G.Zoom.choice;
     const auto logical = [](int32_t cells) {
-        return static_cast<gint>((static_cast<int64_t>(cells) * Zoom.cell + Zoom.scale - 1) / Zoom.scale);
+        return static_cast<gint>((static_cast<int64_t>(cells) * G.Zoom.cell + G.Zoom.scale - 1) / G.Zoom.scale);
     };
-    gtk_widget_set_size_request(Area, logical(SurfaceColumns), logical(SurfaceRows));
+    gtk_widget_set_size_request(G.Area, logical(G.SurfaceColumns), logical(G.SurfaceRows));
     for (int32_t i = 0; i < 4; ++i) {
-        if (!Zoom.items[i]) continue;
-        g_signal_handlers_block_by_func(Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
+        if (!G.Zoom.items[i]) continue;
+        g_signal_handlers_block_by_func(G.Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
                                         reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(Zoom.items[i]), i + 1 == Zoom.choice);
-        g_signal_handlers_unblock_by_func(Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(G.Zoom.items[i]), i + 1 == G.Zoom.choice);
+        g_signal_handlers_unblock_by_func(G.Zoom.items[i], reinterpret_cast<gpointer>(OnZoomItem),
                                           reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
     }
-    gtk_widget_queue_draw(Area);
+    gtk_widget_queue_draw(G.Area);
 }
 
 void OnScaleChanged(GObject*, GParamSpec*, gpointer) { ApplyZoom(); }
@@ -621,7 +626,7 @@ GtkWidget* NewZoomButton()
         g_signal_connect(item, "toggled", G_CALLBACK(OnZoomItem), reinterpret_cast<gpointer>(static_cast<uintptr_t>(i + 1)));
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
         gtk_widget_show(item);
-        Zoom.items[i] = item;
+        G.Zoom.items[i] = item;
     }
     gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
     return button;
@@ -671,8 +676,8 @@ std::string FolderFor(const char* kind)
 
 PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t height, MessageHandler procedure)
 {
-    Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    GtkWindow* window = GTK_WINDOW(Window);
+    G.Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* window = GTK_WINDOW(G.Window);
     gtk_window_set_resizable(window, FALSE);
     if (TalvoIcon()) gtk_window_set_icon(window, TalvoIcon());
 
@@ -681,13 +686,13 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
     // title, which the desktop shows for the window anyway.
     gtk_header_bar_set_custom_title(GTK_HEADER_BAR(bar), gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0));
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
-    MenuButton = gtk_menu_button_new();
-    gtk_button_set_image(GTK_BUTTON(MenuButton), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
-    gtk_widget_set_tooltip_text(MenuButton, Translated("Menu"));
-    atk_object_set_name(gtk_widget_get_accessible(MenuButton), Translated("Menu"));
+    G.MenuButton = gtk_menu_button_new();
+    gtk_button_set_image(GTK_BUTTON(G.MenuButton), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
+    gtk_widget_set_tooltip_text(G.MenuButton, Translated("Menu"));
+    atk_object_set_name(gtk_widget_get_accessible(G.MenuButton), Translated("Menu"));
     // The keys stay with the field when the button is clicked.
-    gtk_widget_set_focus_on_click(MenuButton, FALSE);
-    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), MenuButton);
+    gtk_widget_set_focus_on_click(G.MenuButton, FALSE);
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), G.MenuButton);
     // The window's keys, where a person finds them without knowing them.
     for (const BarButton& button : BarButtons) {
         GtkWidget* widget = gtk_button_new_from_icon_name(button.icon, GTK_ICON_SIZE_BUTTON);
@@ -698,12 +703,12 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
                          reinterpret_cast<gpointer>(static_cast<uintptr_t>(button.character)));
         gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), widget);
         if (button.character < 32) {
-            KeyButtons[button.character] = widget;
-            gtk_widget_set_sensitive(widget, !KeyButtonsOff[button.character]);
+            G.KeyButtons[button.character] = widget;
+            gtk_widget_set_sensitive(widget, !G.KeyButtonsOff[button.character]);
         }
     }
-    Zoom.button = NewZoomButton();
-    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), Zoom.button);
+    G.Zoom.button = NewZoomButton();
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), G.Zoom.button);
     GtkWidget* keys = gtk_button_new_from_icon_name("input-keyboard-symbolic", GTK_ICON_SIZE_BUTTON);
     gtk_widget_set_tooltip_text(keys, Translated("The keys (F1)"));
     atk_object_set_name(gtk_widget_get_accessible(keys), Translated("Keys"));
@@ -739,73 +744,73 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
         else
             AddWidget(own, gtk_separator_menu_item_new());
     }
-    gtk_menu_button_set_popup(GTK_MENU_BUTTON(MenuButton), own);
+    gtk_menu_button_set_popup(GTK_MENU_BUTTON(G.MenuButton), own);
 
-    Area = gtk_drawing_area_new();
-    gtk_widget_set_size_request(Area, width, height);
-    gtk_widget_set_can_focus(Area, TRUE);
-    gtk_widget_add_events(Area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-    g_signal_connect(Area, "draw", G_CALLBACK(OnDraw), nullptr);
-    g_signal_connect(Area, "button-press-event", G_CALLBACK(OnButton), nullptr);
-    g_signal_connect(Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
-    g_signal_connect(Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
-    g_signal_connect(Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
+    G.Area = gtk_drawing_area_new();
+    gtk_widget_set_size_request(G.Area, width, height);
+    gtk_widget_set_can_focus(G.Area, TRUE);
+    gtk_widget_add_events(G.Area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
+    g_signal_connect(G.Area, "draw", G_CALLBACK(OnDraw), nullptr);
+    g_signal_connect(G.Area, "button-press-event", G_CALLBACK(OnButton), nullptr);
+    g_signal_connect(G.Area, "button-release-event", G_CALLBACK(OnButton), nullptr);
+    g_signal_connect(G.Area, "motion-notify-event", G_CALLBACK(OnMotion), nullptr);
+    g_signal_connect(G.Area, "realize", G_CALLBACK(OnAreaRealize), nullptr);
     // Notes show below the field, which they neither cover nor stop.
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_widget_set_halign(Area, GTK_ALIGN_CENTER);
-    gtk_box_pack_start(GTK_BOX(column), Area, FALSE, FALSE, 0);
-    ProgressBar = gtk_info_bar_new();
-    gtk_info_bar_set_message_type(GTK_INFO_BAR(ProgressBar), GTK_MESSAGE_OTHER);
+    gtk_widget_set_halign(G.Area, GTK_ALIGN_CENTER);
+    gtk_box_pack_start(GTK_BOX(column), G.Area, FALSE, FALSE, 0);
+    G.ProgressBar = gtk_info_bar_new();
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(G.ProgressBar), GTK_MESSAGE_OTHER);
     GtkWidget* progress = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-    ProgressText = gtk_label_new("");
-    gtk_label_set_xalign(GTK_LABEL(ProgressText), 0.0f);
-    FitsTheField(ProgressText);
-    ProgressFill = gtk_progress_bar_new();
-    gtk_box_pack_start(GTK_BOX(progress), ProgressText, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(progress), ProgressFill, FALSE, FALSE, 0);
-    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(ProgressBar))), progress);
-    gtk_info_bar_add_button(GTK_INFO_BAR(ProgressBar), Translated("Cancel"), GTK_RESPONSE_CANCEL);
-    g_signal_connect(ProgressBar, "response", G_CALLBACK(OnProgressResponse), nullptr);
-    atk_object_set_name(gtk_widget_get_accessible(ProgressBar), Translated("Progress"));
-    gtk_box_pack_start(GTK_BOX(column), ProgressBar, FALSE, FALSE, 0);
-    NoteBar = gtk_info_bar_new();
-    gtk_info_bar_set_message_type(GTK_INFO_BAR(NoteBar), GTK_MESSAGE_INFO);
-    gtk_info_bar_set_show_close_button(GTK_INFO_BAR(NoteBar), TRUE);
-    NoteText = gtk_label_new("");
-    FitsTheField(NoteText);
-    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(NoteBar))), NoteText);
-    atk_object_set_name(gtk_widget_get_accessible(NoteBar), Translated("Note"));
-    g_signal_connect(NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
-    gtk_box_pack_start(GTK_BOX(column), NoteBar, FALSE, FALSE, 0);
-    gtk_container_add(GTK_CONTAINER(Window), column);
+    G.ProgressText = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(G.ProgressText), 0.0f);
+    FitsTheField(G.ProgressText);
+    G.ProgressFill = gtk_progress_bar_new();
+    gtk_box_pack_start(GTK_BOX(progress), G.ProgressText, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(progress), G.ProgressFill, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(G.ProgressBar))), progress);
+    gtk_info_bar_add_button(GTK_INFO_BAR(G.ProgressBar), Translated("Cancel"), GTK_RESPONSE_CANCEL);
+    g_signal_connect(G.ProgressBar, "response", G_CALLBACK(OnProgressResponse), nullptr);
+    atk_object_set_name(gtk_widget_get_accessible(G.ProgressBar), Translated("Progress"));
+    gtk_box_pack_start(GTK_BOX(column), G.ProgressBar, FALSE, FALSE, 0);
+    G.NoteBar = gtk_info_bar_new();
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(G.NoteBar), GTK_MESSAGE_INFO);
+    gtk_info_bar_set_show_close_button(GTK_INFO_BAR(G.NoteBar), TRUE);
+    G.NoteText = gtk_label_new("");
+    FitsTheField(G.NoteText);
+    gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(G.NoteBar))), G.NoteText);
+    atk_object_set_name(gtk_widget_get_accessible(G.NoteBar), Translated("Note"));
+    g_signal_connect(G.NoteBar, "response", G_CALLBACK(OnNoteResponse), nullptr);
+    gtk_box_pack_start(GTK_BOX(column), G.NoteBar, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(G.Window), column);
 
-    g_signal_connect(Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
-    g_signal_connect(Window, "key-release-event", G_CALLBACK(OnKeyRelease), nullptr);
-    g_signal_connect(Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
-    g_signal_connect(Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
-    g_signal_connect(Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    g_signal_connect(G.Window, "key-press-event", G_CALLBACK(OnKey), nullptr);
+    g_signal_connect(G.Window, "key-release-event", G_CALLBACK(OnKeyRelease), nullptr);
+    g_signal_connect(G.Window, "focus-in-event", G_CALLBACK(OnFocus), nullptr);
+    g_signal_connect(G.Window, "focus-out-event", G_CALLBACK(OnFocus), nullptr);
+    g_signal_connect(G.Window, "delete-event", G_CALLBACK(OnDelete), nullptr);
     static const GtkTargetEntry uriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
-    gtk_drag_dest_set(Window, static_cast<GtkDestDefaults>(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP), &uriList, 1,
+    gtk_drag_dest_set(G.Window, static_cast<GtkDestDefaults>(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP), &uriList, 1,
                       GDK_ACTION_COPY);
-    g_signal_connect(Window, "drag-data-received", G_CALLBACK(OnDropData), nullptr);
+    g_signal_connect(G.Window, "drag-data-received", G_CALLBACK(OnDropData), nullptr);
 
-    QueueOpen(Window, procedure);
+    QueueOpen(G.Window, procedure);
     WatchTheSessionEnd();
     QueueSend(WmSize, 0, PackPoint(width, height));
 
-    PlatformWindow opened{Window, nullptr, Colours};
-    Picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(Picture) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(Picture);
-        Picture = nullptr;
+    PlatformWindow opened{G.Window, nullptr, G.Colours};
+    G.Picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(G.Picture) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(G.Picture);
+        G.Picture = nullptr;
         return opened;
     }
-    SurfaceColumns = width;
-    SurfaceRows = height;
-    Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-    opened.pixels = Surface.data();
+    G.SurfaceColumns = width;
+    G.SurfaceRows = height;
+    G.Surface.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    opened.pixels = G.Surface.data();
     // A change of the desktop's scale keeps every cell whole.
-    g_signal_connect(Window, "notify::scale-factor", G_CALLBACK(OnScaleChanged), nullptr);
+    g_signal_connect(G.Window, "notify::scale-factor", G_CALLBACK(OnScaleChanged), nullptr);
     g_signal_connect(gtk_settings_get_default(), "notify::gtk-xft-dpi", G_CALLBACK(OnScaleChanged), nullptr);
     ApplyZoom();
     return opened;
@@ -813,21 +818,21 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
 
 void PlatformShowWindow()
 {
-    if (!Window) return;
-    gtk_widget_show_all(Window);
+    if (!G.Window) return;
+    gtk_widget_show_all(G.Window);
     // The note bar shows only with a note, the progress only with work.
-    gtk_widget_hide(NoteBar);
-    gtk_widget_hide(ProgressBar);
-    gtk_widget_grab_focus(Area);
+    gtk_widget_hide(G.NoteBar);
+    gtk_widget_hide(G.ProgressBar);
+    gtk_widget_grab_focus(G.Area);
     QueueRepaint();
 }
 
 void PlatformCloseWindow()
 {
-    if (!Window) return;
-    GtkWidget* window = Window;
-    Window = Area = MenuButton = nullptr;
-    if (!DisplayLost) gtk_widget_destroy(window);
+    if (!G.Window) return;
+    GtkWidget* window = G.Window;
+    G.Window = G.Area = G.MenuButton = nullptr;
+    if (!G.DisplayLost) gtk_widget_destroy(window);
     QueueClose();
 }
 
@@ -835,21 +840,21 @@ void PlatformCloseWindow()
 // without waits is never held to the refresh rate.
 void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
 {
-    OverlayAt.clear();
-    OverlayBytes.clear();
+    G.OverlayAt.clear();
+    G.OverlayBytes.clear();
     for (size_t i = 0; i < count; ++i)
-        if (positions[i] >= 0 && positions[i] < SurfaceColumns * SurfaceRows) {
-            OverlayAt.push_back(positions[i]);
-            OverlayBytes.push_back(bytes[i]);
+        if (positions[i] >= 0 && positions[i] < G.SurfaceColumns * G.SurfaceRows) {
+            G.OverlayAt.push_back(positions[i]);
+            G.OverlayBytes.push_back(bytes[i]);
         }
 }
 
 void PlatformPresent(int32_t width, int32_t height)
 {
-    if (!Area || Surface.empty() || width <= 0 || height <= 0) return;
-    if (!DrawQueued && gtk_widget_is_drawable(Area)) {
-        gtk_widget_queue_draw(Area);
-        DrawQueued = true;
+    if (!G.Area || G.Surface.empty() || width <= 0 || height <= 0) return;
+    if (!G.DrawQueued && gtk_widget_is_drawable(G.Area)) {
+        gtk_widget_queue_draw(G.Area);
+        G.DrawQueued = true;
     }
 }
 
@@ -857,8 +862,8 @@ int32_t PlatformZoomDefault() { return 1; }
 
 void PlatformSetZoom(int32_t choice)
 {
-    Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
-    if (Window && !DisplayLost) ApplyZoom();
+    G.Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
+    if (G.Window && !G.DisplayLost) ApplyZoom();
 }
 
 // A true-colour display has no palette to match.
@@ -899,17 +904,17 @@ void PlatformWaitInput(uint32_t milliseconds)
 // The window manager's commands: minimize, and move by keyboard.
 bool PlatformDefault(WindowHandle, uint32_t message, uint32_t wParam, int32_t, int32_t* result)
 {
-    if (message != WmSysCommand || !Window) return false;
+    if (message != WmSysCommand || !G.Window) return false;
     switch (wParam & 0xFFF0u) {
     case ScMinimize:
-        gtk_window_iconify(GTK_WINDOW(Window));
+        gtk_window_iconify(GTK_WINDOW(G.Window));
         break;
     case ScMove: {
         // Button 0: the window manager moves it by keyboard.
         gint x = 0, y = 0;
-        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(Window)));
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(G.Window)));
         gdk_device_get_position(pointer, nullptr, &x, &y);
-        gtk_window_begin_move_drag(GTK_WINDOW(Window), 0, x, y, GDK_CURRENT_TIME);
+        gtk_window_begin_move_drag(GTK_WINDOW(G.Window), 0, x, y, GDK_CURRENT_TIME);
         break;
     }
     default:
@@ -929,7 +934,7 @@ uint32_t PlatformTicks()
 // The menus go with the window: afterwards the calls do nothing.
 void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, const char* text)
 {
-    if (!Window) return;
+    if (!G.Window) return;
     GtkWidget* target = MenuNumbered(menu);
     if (!target) return;
     GtkWidget* item = nullptr;
@@ -946,13 +951,13 @@ void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, co
         // Any of the program's items may carry a mark.
         item = AddCommand(target, gtk_check_menu_item_new_with_label(text), id);
     }
-    MenuItems[static_cast<size_t>(menu)].push_back(item);
+    G.MenuItems[static_cast<size_t>(menu)].push_back(item);
 }
 
 void PlatformMenuMark(int32_t menu, int32_t position, uint32_t, bool marked)
 {
-    if (!Window || menu < 0 || menu >= static_cast<int32_t>(MenuItems.size())) return;
-    const std::vector<GtkWidget*>& items = MenuItems[static_cast<size_t>(menu)];
+    if (!G.Window || menu < 0 || menu >= static_cast<int32_t>(G.MenuItems.size())) return;
+    const std::vector<GtkWidget*>& items = G.MenuItems[static_cast<size_t>(menu)];
     if (position < 0 || position >= static_cast<int32_t>(items.size())) return;
     if (GTK_IS_CHECK_MENU_ITEM(items[static_cast<size_t>(position)])) SetMark(items[static_cast<size_t>(position)], marked);
 }
@@ -965,7 +970,7 @@ int32_t PlatformAbout(DialogProc, WindowHandle* shown)
 {
     GtkWidget* dialog = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dialog), Translated(TALVO_ABOUT_CAPTION));
-    if (Window) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(Window));
+    if (G.Window) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(G.Window));
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
@@ -988,35 +993,35 @@ int32_t PlatformAbout(DialogProc, WindowHandle* shown)
     g_signal_connect(dialog, "close", G_CALLBACK(OnAboutEscape), nullptr);
     gtk_widget_show_all(dialog);
     gtk_widget_grab_focus(ok);
-    AboutBox = dialog;
+    G.AboutBox = dialog;
     *shown = dialog;
     return 0;
 }
 
 void PlatformEndAbout(int32_t)
 {
-    if (AboutBox && !DisplayLost) gtk_widget_destroy(AboutBox);
-    AboutBox = nullptr;
+    if (G.AboutBox && !G.DisplayLost) gtk_widget_destroy(G.AboutBox);
+    G.AboutBox = nullptr;
 }
 
 void PlatformShowMessage(const char* text, const char* caption, bool note)
 {
     std::fprintf(stderr, "%s: %s\n", caption, text);
-    if (!gdk_display_get_default() || DisplayLost) return;
+    if (!gdk_display_get_default() || G.DisplayLost) return;
     if (note) {
-        if (!NoteBar || !Window) return;
-        gtk_label_set_text(GTK_LABEL(NoteText), text);
-        gtk_widget_show_all(NoteBar);
+        if (!G.NoteBar || !G.Window) return;
+        gtk_label_set_text(GTK_LABEL(G.NoteText), text);
+        gtk_widget_show_all(G.NoteBar);
         return;
     }
-    GtkWidget* box = gtk_message_dialog_new(Window ? GTK_WINDOW(Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+    GtkWidget* box = gtk_message_dialog_new(G.Window ? GTK_WINDOW(G.Window) : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                             GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), caption);
-    GtkWidget* outer = ErrorBox;
-    ErrorBox = box;
+    GtkWidget* outer = G.ErrorBox;
+    G.ErrorBox = box;
     gtk_dialog_run(GTK_DIALOG(box));
-    ErrorBox = outer;
-    if (!DisplayLost) gtk_widget_destroy(box);
+    G.ErrorBox = outer;
+    if (!G.DisplayLost) gtk_widget_destroy(box);
 }
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return CopyTableString(id, buffer, size); }
@@ -1024,14 +1029,14 @@ int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size) { return Cop
 int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
 {
     GdkDisplay* display = gdk_display_get_default();
-    if (letter < 'A' || letter > 'Z' || size <= 0 || !display || DisplayLost) return 0;
+    if (letter < 'A' || letter > 'Z' || size <= 0 || !display || G.DisplayLost) return 0;
     GdkKeymap* keymap = gdk_keymap_get_for_display(display);
     const int group = GtkX11KeyboardGroup(display);
-    if (group >= 0) KeyGroup = static_cast<guint>(group);
+    if (group >= 0) G.KeyGroup = static_cast<guint>(group);
     const guint keycode = KeycodeOfLetter(keymap, letter);
     guint keyval = 0;
     if (!keycode || !gdk_keymap_translate_keyboard_state(keymap, keycode, static_cast<GdkModifierType>(0),
-                                                         static_cast<gint>(KeyGroup), &keyval, nullptr, nullptr,
+                                                         static_cast<gint>(G.KeyGroup), &keyval, nullptr, nullptr,
                                                          nullptr))
         return 0;
     const gunichar c = g_unichar_toupper(gdk_keyval_to_unicode(keyval));
@@ -1047,9 +1052,9 @@ int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
 // Two columns, the keys and what they do, one row a line.
 void PlatformShowKeys(const char* text, const char* caption)
 {
-    if (!Window || DisplayLost) return;
-    if (KeysBox) gtk_widget_destroy(KeysBox);
-    GtkWidget* dialog = gtk_dialog_new_with_buttons(caption, GTK_WINDOW(Window), GTK_DIALOG_DESTROY_WITH_PARENT, "OK",
+    if (!G.Window || G.DisplayLost) return;
+    if (G.KeysBox) gtk_widget_destroy(G.KeysBox);
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(caption, GTK_WINDOW(G.Window), GTK_DIALOG_DESTROY_WITH_PARENT, "OK",
                                                     GTK_RESPONSE_OK, nullptr);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     GtkWidget* grid = gtk_grid_new();
@@ -1072,14 +1077,14 @@ void PlatformShowKeys(const char* text, const char* caption)
     g_signal_connect(dialog, "response", G_CALLBACK(OnKeysResponse), nullptr);
     g_signal_connect(dialog, "destroy", G_CALLBACK(OnKeysGone), nullptr);
     // Beside the window, leaving the field in sight.
-    GdkWindow* shown = gtk_widget_get_window(Window);
+    GdkWindow* shown = gtk_widget_get_window(G.Window);
     if (shown) {
         GdkRectangle frame = {};
         gdk_window_get_frame_extents(shown, &frame);
         gtk_window_move(GTK_WINDOW(dialog), frame.x + frame.width + 8, frame.y);
     }
     gtk_widget_show_all(dialog);
-    KeysBox = dialog;
+    G.KeysBox = dialog;
 }
 
 // Gettext's catalogues, beside the program in the build folder
@@ -1114,8 +1119,8 @@ uint32_t PlatformTakeDroppedName(uint32_t drop, char* buffer, uint32_t size)
 void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
 {
     *x = *y = *buttons = 0;
-    if (!Area || DisplayLost) return;
-    GdkWindow* area = gtk_widget_get_window(Area);
+    if (!G.Area || G.DisplayLost) return;
+    GdkWindow* area = gtk_widget_get_window(G.Area);
     if (!area) return;
     GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(area)));
     double px = 0, py = 0;
@@ -1128,8 +1133,8 @@ void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
 
 void PlatformCopyToClipboard(int32_t width, int32_t height)
 {
-    if (!Window || DisplayLost || Surface.empty()) return;
-    const int32_t w = width < SurfaceColumns ? width : SurfaceColumns, h = height < SurfaceRows ? height : SurfaceRows;
+    if (!G.Window || G.DisplayLost || G.Surface.empty()) return;
+    const int32_t w = width < G.SurfaceColumns ? width : G.SurfaceColumns, h = height < G.SurfaceRows ? height : G.SurfaceRows;
     GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
     if (!picture) return;
     guchar* rows = gdk_pixbuf_get_pixels(picture);
@@ -1137,13 +1142,13 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
     for (int32_t y = 0; y < h; ++y) {
         guchar* out = rows + static_cast<size_t>(y) * static_cast<size_t>(stride);
         for (int32_t x = 0; x < w; ++x) {
-            const uint8_t* colour = Colours[Surface[static_cast<size_t>(y) * static_cast<size_t>(SurfaceColumns) + static_cast<size_t>(x)]];
+            const uint8_t* colour = G.Colours[G.Surface[static_cast<size_t>(y) * static_cast<size_t>(G.SurfaceColumns) + static_cast<size_t>(x)]];
             out[3 * x + 0] = colour[2];
             out[3 * x + 1] = colour[1];
             out[3 * x + 2] = colour[0];
         }
     }
-    GtkClipboard* clipboard = gtk_widget_get_clipboard(Window, GDK_SELECTION_CLIPBOARD);
+    GtkClipboard* clipboard = gtk_widget_get_clipboard(G.Window, GDK_SELECTION_CLIPBOARD);
     gtk_clipboard_set_image(clipboard, picture);
     // A clipboard manager may keep it once the program has ended.
     gtk_clipboard_set_can_store(clipboard, nullptr, 0);
@@ -1153,9 +1158,9 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
 // The desktop's own save dialog (a portal's where the desktop has one).
 int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
-    if (!Window || DisplayLost || SaveDialog) return 0;
+    if (!G.Window || G.DisplayLost || G.SaveDialog) return 0;
     GtkFileChooserNative* chooser =
-        gtk_file_chooser_native_new(Translated("Save"), GTK_WINDOW(Window), GTK_FILE_CHOOSER_ACTION_SAVE,
+        gtk_file_chooser_native_new(Translated("Save"), GTK_WINDOW(G.Window), GTK_FILE_CHOOSER_ACTION_SAVE,
                                     g_dgettext("gtk30", "_Save"), g_dgettext("gtk30", "_Cancel"));
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
     gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
@@ -1173,9 +1178,9 @@ int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure,
         gtk_file_filter_set_name(filter, Translated("Talvo scenes"));
     }
     gtk_file_chooser_add_filter(files, filter);
-    SaveDialog = chooser;
+    G.SaveDialog = chooser;
     const gint response = gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser));
-    SaveDialog = nullptr;
+    G.SaveDialog = nullptr;
     gchar* path = response == GTK_RESPONSE_ACCEPT ? gtk_file_chooser_get_filename(files) : nullptr;
     g_object_unref(chooser);
     if (!path) return 0;
@@ -1197,28 +1202,28 @@ int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize)
 
 void PlatformShowProgress(const char* text, int32_t permille)
 {
-    if (!ProgressBar || !Window || DisplayLost) return;
+    if (!G.ProgressBar || !G.Window || G.DisplayLost) return;
     if (permille < 0) {
-        gtk_widget_hide(ProgressBar);
+        gtk_widget_hide(G.ProgressBar);
         return;
     }
-    gtk_label_set_text(GTK_LABEL(ProgressText), text ? text : "");
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(ProgressFill), permille > 1000 ? 1.0 : permille / 1000.0);
-    if (!gtk_widget_get_visible(ProgressBar)) gtk_widget_show_all(ProgressBar);
+    gtk_label_set_text(GTK_LABEL(G.ProgressText), text ? text : "");
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(G.ProgressFill), permille > 1000 ? 1.0 : permille / 1000.0);
+    if (!gtk_widget_get_visible(G.ProgressBar)) gtk_widget_show_all(G.ProgressBar);
 }
 
 void PlatformEnableButton(uint32_t character, bool enabled)
 {
     if (character >= 32) return;
-    KeyButtonsOff[character] = !enabled;
-    if (KeyButtons[character] && Window && !DisplayLost) gtk_widget_set_sensitive(KeyButtons[character], enabled);
+    G.KeyButtonsOff[character] = !enabled;
+    if (G.KeyButtons[character] && G.Window && !G.DisplayLost) gtk_widget_set_sensitive(G.KeyButtons[character], enabled);
 }
 
 // Pango draws the text, unsmoothed, into a coverage mask that becomes the
 // surface's bytes in the two colours' entries.
 int32_t PlatformText(const PlatformTextRequest& request)
 {
-    if (!request.text || Surface.empty() || request.height == 0) return 0;
+    if (!request.text || G.Surface.empty() || request.height == 0) return 0;
     PangoFontMap* fonts = pango_cairo_font_map_get_default();
     PangoContext* context = pango_font_map_create_context(fonts);
     cairo_font_options_t* options = cairo_font_options_create();
@@ -1246,7 +1251,7 @@ int32_t PlatformText(const PlatformTextRequest& request)
     pango_layout_get_pixel_extents(layout, &ink, &logical);
     int32_t drawn = 0;
     const int32_t w = logical.width, h = logical.height;
-    if (w > 0 && h > 0 && w <= 4 * SurfaceColumns && h <= 4 * SurfaceRows) {
+    if (w > 0 && h > 0 && w <= 4 * G.SurfaceColumns && h <= 4 * G.SurfaceRows) {
         cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
         cairo_t* cr = cairo_create(mask);
         cairo_set_source_rgba(cr, 0, 0, 0, 1);
@@ -1259,10 +1264,10 @@ int32_t PlatformText(const PlatformTextRequest& request)
         std::vector<uint8_t> coverage(static_cast<size_t>(w) * static_cast<size_t>(h));
         RasterCopyBlock(coverage.data(), w, data, stride, w, h);
         cairo_surface_destroy(mask);
-        RasterTextMask(RasterTarget{Surface.data(), SurfaceColumns, SurfaceRows, SurfaceColumns}, request.x, request.y, coverage.data(), w, h,
+        RasterTextMask(RasterTarget{G.Surface.data(), G.SurfaceColumns, G.SurfaceRows, G.SurfaceColumns}, request.x, request.y, coverage.data(), w, h,
                        request.ink, request.paper);
         drawn = 1;
-        if (request.intoWindow) PlatformPresent(SurfaceColumns, SurfaceRows);
+        if (request.intoWindow) PlatformPresent(G.SurfaceColumns, G.SurfaceRows);
     }
     g_object_unref(layout);
     pango_font_description_free(font);
@@ -1272,8 +1277,8 @@ int32_t PlatformText(const PlatformTextRequest& request)
 
 void PlatformShutdown(int32_t)
 {
-    if (Picture) cairo_surface_destroy(Picture);
-    Picture = nullptr;
+    if (G.Picture) cairo_surface_destroy(G.Picture);
+    G.Picture = nullptr;
     std::fflush(stdout);
     EndSignalsFinish();
 }

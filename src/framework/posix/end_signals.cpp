@@ -13,17 +13,22 @@
 namespace {
 
 const int Signals[] = {SIGTERM, SIGHUP, SIGINT};
-int Pipe[2] = {-1, -1};
-volatile sig_atomic_t Received = 0;
-bool Taken = false;
+// The pipe a signal wakes the pump through, the signal received, and
+// whether the pump has taken it.
+struct EndState {
+    int Pipe[2] = {-1, -1};
+    volatile sig_atomic_t Received = 0;
+    bool Taken = false;
+};
+EndState Ends;
 
 void OnSignal(int number)
 {
     const int saved = errno;
-    if (!Received) Received = number;
+    if (!Ends.Received) Ends.Received = number;
     const char byte = 1;
     // A full pipe already wakes the reader.
-    if (write(Pipe[1], &byte, 1) < 0) {
+    if (write(Ends.Pipe[1], &byte, 1) < 0) {
     }
     errno = saved;
 }
@@ -31,7 +36,7 @@ void OnSignal(int number)
 void Drain()
 {
     char bytes[64];
-    while (Pipe[0] >= 0 && read(Pipe[0], bytes, sizeof bytes) > 0) {
+    while (Ends.Pipe[0] >= 0 && read(Ends.Pipe[0], bytes, sizeof bytes) > 0) {
     }
 }
 
@@ -39,9 +44,9 @@ void Drain()
 
 void EndSignalsWatch()
 {
-    if (Pipe[0] >= 0) return;
-    if (pipe(Pipe) != 0) return;
-    for (int fd : Pipe) {
+    if (Ends.Pipe[0] >= 0) return;
+    if (pipe(Ends.Pipe) != 0) return;
+    for (int fd : Ends.Pipe) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
@@ -63,30 +68,30 @@ int32_t EndSignalTake()
 {
     // Asked every frame: nothing to read until a handler has run, since it
     // sets Received before it writes.
-    if (!Received) return 0;
+    if (!Ends.Received) return 0;
     Drain();
-    if (Taken) return 0;
-    Taken = true;
-    return Received;
+    if (Ends.Taken) return 0;
+    Ends.Taken = true;
+    return Ends.Received;
 }
 
 void EndSignalsSleep(uint32_t milliseconds)
 {
     const int timeout = milliseconds > 0x7FFFFFFFu ? -1 : static_cast<int>(milliseconds);
-    if (Pipe[0] < 0) {
+    if (Ends.Pipe[0] < 0) {
         poll(nullptr, 0, timeout);
         return;
     }
-    if (Received && !Taken) return;
-    pollfd wake = {Pipe[0], POLLIN, 0};
+    if (Ends.Received && !Ends.Taken) return;
+    pollfd wake = {Ends.Pipe[0], POLLIN, 0};
     poll(&wake, 1, timeout);
 }
 
-int EndSignalsFd() { return Pipe[0]; }
+int EndSignalsFd() { return Ends.Pipe[0]; }
 
 void EndSignalsFinish()
 {
-    const int number = Received;
+    const int number = Ends.Received;
     if (!number) return;
     std::fflush(stdout);
     std::fflush(stderr);

@@ -29,11 +29,24 @@
 
 namespace {
 
-char LastError[256];
+// A save streamed into a side file, put in place at its end.
+struct Stream {
+    int folder = -1;
+    int fd = -1;
+    char side[64] = "";
+    FileFacts target;
+};
+
+// The last failure's words, and the save under way.
+struct FileSystemState {
+    char LastError[256] = "";
+    Stream Streaming;
+};
+FileSystemState Files;
 
 FileStatus Fail(FileStatus status, int error)
 {
-    std::snprintf(LastError, sizeof LastError, "%s", std::strerror(error));
+    std::snprintf(Files.LastError, sizeof Files.LastError, "%s", std::strerror(error));
     return status;
 }
 
@@ -161,7 +174,7 @@ bool CopyPath(const std::string& path, FileFacts* facts)
 
 const char* FileLastError()
 {
-    return LastError;
+    return Files.LastError;
 }
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
@@ -376,22 +389,14 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
 
 namespace {
 
-struct Stream {
-    int folder = -1;
-    int fd = -1;
-    char side[64] = "";
-    FileFacts target;
-};
-Stream Streaming;
-
 FileStatus DropStream(FileStatus status, int error)
 {
-    if (Streaming.fd >= 0) close(Streaming.fd);
-    if (Streaming.folder >= 0) {
-        unlinkat(Streaming.folder, Streaming.side, 0);
-        close(Streaming.folder);
+    if (Files.Streaming.fd >= 0) close(Files.Streaming.fd);
+    if (Files.Streaming.folder >= 0) {
+        unlinkat(Files.Streaming.folder, Files.Streaming.side, 0);
+        close(Files.Streaming.folder);
     }
-    Streaming.fd = Streaming.folder = -1;
+    Files.Streaming.fd = Files.Streaming.folder = -1;
     return status == FileDone ? status : Fail(status, error);
 }
 
@@ -400,27 +405,27 @@ FileStatus DropStream(FileStatus status, int error)
 FileStatus FileStreamOpen(const FileFacts* target)
 {
     IgnoreFileSizeSignal();
-    if (Streaming.fd >= 0) return Fail(FileFailed, EBUSY);
-    Streaming.target = *target;
+    if (Files.Streaming.fd >= 0) return Fail(FileFailed, EBUSY);
+    Files.Streaming.target = *target;
     const char* name = target->path + target->nameAt;
-    Streaming.folder = OpenFolder(FolderOf(target->path));
-    if (Streaming.folder < 0) return FailWith(errno);
+    Files.Streaming.folder = OpenFolder(FolderOf(target->path));
+    if (Files.Streaming.folder < 0) return FailWith(errno);
     struct stat old{};
-    if (target->exists && (fstatat(Streaming.folder, name, &old, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(old, target)))
+    if (target->exists && (fstatat(Files.Streaming.folder, name, &old, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(old, target)))
         return DropStream(FileChanged, EAGAIN);
-    Streaming.fd = CreateSideFile(Streaming.folder, Streaming.side, sizeof Streaming.side, target->exists ? 0600 : 0666);
-    if (Streaming.fd < 0) {
+    Files.Streaming.fd = CreateSideFile(Files.Streaming.folder, Files.Streaming.side, sizeof Files.Streaming.side, target->exists ? 0600 : 0666);
+    if (Files.Streaming.fd < 0) {
         const int error = errno;
-        Streaming.side[0] = 0;
+        Files.Streaming.side[0] = 0;
         return DropStream(StatusOf(error), error);
     }
     if (target->exists) {
         if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-            const int ignored = fchown(Streaming.fd, old.st_uid, old.st_gid);
+            const int ignored = fchown(Files.Streaming.fd, old.st_uid, old.st_gid);
             (void)ignored;
         }
         struct stat made;
-        if (fchmod(Streaming.fd, old.st_mode & 07777) != 0 || fstat(Streaming.fd, &made) != 0)
+        if (fchmod(Files.Streaming.fd, old.st_mode & 07777) != 0 || fstat(Files.Streaming.fd, &made) != 0)
             return DropStream(FileFailed, errno);
         if (made.st_uid != old.st_uid || made.st_gid != old.st_gid) return DropStream(FileNoSideFile, EPERM);
     }
@@ -429,9 +434,9 @@ FileStatus FileStreamOpen(const FileFacts* target)
 
 FileStatus FileStreamWrite(const uint8_t* bytes, size_t size)
 {
-    if (Streaming.fd < 0) return Fail(FileFailed, EBADF);
+    if (Files.Streaming.fd < 0) return Fail(FileFailed, EBADF);
     while (size > 0) {
-        const ssize_t n = write(Streaming.fd, bytes, size);
+        const ssize_t n = write(Files.Streaming.fd, bytes, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const int error = n == 0 ? ENOSPC : errno;
@@ -445,27 +450,27 @@ FileStatus FileStreamWrite(const uint8_t* bytes, size_t size)
 
 FileStatus FileStreamClose(bool keep)
 {
-    if (Streaming.fd < 0) return keep ? Fail(FileFailed, EBADF) : FileDone;
+    if (Files.Streaming.fd < 0) return keep ? Fail(FileFailed, EBADF) : FileDone;
     if (!keep) return DropStream(FileDone, 0);
-    if (fsync(Streaming.fd) != 0) return DropStream(StatusOf(errno), errno);
-    const int error = close(Streaming.fd) != 0 ? errno : 0;
-    Streaming.fd = -1;
+    if (fsync(Files.Streaming.fd) != 0) return DropStream(StatusOf(errno), errno);
+    const int error = close(Files.Streaming.fd) != 0 ? errno : 0;
+    Files.Streaming.fd = -1;
     if (error) return DropStream(StatusOf(error), error);
-    const FileFacts& target = Streaming.target;
+    const FileFacts& target = Files.Streaming.target;
     const char* name = target.path + target.nameAt;
     if (target.exists) {
         // Still the file that was looked at.
         struct stat now;
-        if (fstatat(Streaming.folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(now, &target))
+        if (fstatat(Files.Streaming.folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(now, &target))
             return DropStream(FileChanged, EAGAIN);
-        if (renameat(Streaming.folder, Streaming.side, Streaming.folder, name) != 0) return DropStream(StatusOf(errno), errno);
-    } else if (!PlaceWithoutReplacing(Streaming.folder, Streaming.side, Streaming.folder, name)) {
+        if (renameat(Files.Streaming.folder, Files.Streaming.side, Files.Streaming.folder, name) != 0) return DropStream(StatusOf(errno), errno);
+    } else if (!PlaceWithoutReplacing(Files.Streaming.folder, Files.Streaming.side, Files.Streaming.folder, name)) {
         const int placing = errno;
         return DropStream(placing == EEXIST ? FileTaken : StatusOf(placing), placing);
     }
-    SyncFolder(Streaming.folder);
-    close(Streaming.folder);
-    Streaming.folder = -1;
+    SyncFolder(Files.Streaming.folder);
+    close(Files.Streaming.folder);
+    Files.Streaming.folder = -1;
     return FileDone;
 }
 

@@ -10,10 +10,15 @@
 
 namespace {
 
-HANDLE Wake = nullptr;
-HANDLE Saved = nullptr;
-volatile LONG Received = 0;
-bool Taken = false;
+// The event a console's end wakes the pump with, the one set once the
+// scene is saved, the event received, and whether the pump has taken it.
+struct EndState {
+    HANDLE Wake = nullptr;
+    HANDLE Saved = nullptr;
+    volatile LONG Received = 0;
+    bool Taken = false;
+};
+EndState Ends;
 
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
@@ -27,11 +32,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     default:
         return FALSE;
     }
-    InterlockedCompareExchange(&Received, static_cast<LONG>(event) + 1, 0);
-    SetEvent(Wake);
+    InterlockedCompareExchange(&Ends.Received, static_cast<LONG>(event) + 1, 0);
+    SetEvent(Ends.Wake);
     // Past a close, logoff or shutdown the process ends when this returns;
     // Windows allows a few seconds.
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) WaitForSingleObject(Saved, 4500);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) WaitForSingleObject(Ends.Saved, 4500);
     return TRUE;
 }
 
@@ -39,38 +44,38 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 void EndSignalsWatch()
 {
-    if (Wake) return;
-    Wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    Saved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (Wake && Saved) SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    if (Ends.Wake) return;
+    Ends.Wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Ends.Saved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (Ends.Wake && Ends.Saved) SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 int32_t EndSignalTake()
 {
-    if (!Received || Taken) return 0;
-    Taken = true;
-    ResetEvent(Wake);
+    if (!Ends.Received || Ends.Taken) return 0;
+    Ends.Taken = true;
+    ResetEvent(Ends.Wake);
     return 1;
 }
 
 void EndSignalsSleep(uint32_t milliseconds)
 {
-    if (!Wake) {
+    if (!Ends.Wake) {
         Sleep(milliseconds);
         return;
     }
-    if (Received && !Taken) return;
-    WaitForSingleObject(Wake, milliseconds);
+    if (Ends.Received && !Ends.Taken) return;
+    WaitForSingleObject(Ends.Wake, milliseconds);
 }
 
 int EndSignalsFd() { return -1; }
 
 void EndSignalsFinish()
 {
-    if (!Received) return;
+    if (!Ends.Received) return;
     std::fflush(stdout);
     std::fflush(stderr);
-    SetEvent(Saved);
+    SetEvent(Ends.Saved);
     // Ended by Ctrl+C, as the console reports a program it ends that way.
-    if (Received - 1 == CTRL_C_EVENT || Received - 1 == CTRL_BREAK_EVENT) ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (Ends.Received - 1 == CTRL_C_EVENT || Ends.Received - 1 == CTRL_BREAK_EVENT) ExitProcess(STATUS_CONTROL_C_EXIT);
 }

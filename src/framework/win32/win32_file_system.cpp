@@ -25,8 +25,21 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // Not in every SDK's headers.
 constexpr DWORD ErrorQuotaExceeded = 1295;
 
-DWORD LastCode = 0;
-char LastText[512];
+// A save streamed into a side file, put in place at its end.
+struct Stream {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::wstring side, path;
+    bool exists = false;
+    FileFacts target;
+};
+
+// The last failure's code and words, and the save under way.
+struct FileSystemState {
+    DWORD LastCode = 0;
+    char LastText[512] = "";
+    Stream Streaming;
+};
+FileSystemState Files;
 
 FileStatus StatusOf(DWORD error)
 {
@@ -49,7 +62,7 @@ FileStatus StatusOf(DWORD error)
 
 FileStatus Fail(FileStatus status, DWORD error)
 {
-    LastCode = error;
+    Files.LastCode = error;
     return status;
 }
 
@@ -85,17 +98,17 @@ bool FullPath(const std::string& name, std::wstring* out)
 {
     std::wstring wide;
     if (name.empty()) {
-        LastCode = ERROR_INVALID_NAME;
+        Files.LastCode = ERROR_INVALID_NAME;
         return false;
     }
     if (!Win32Widen(name, &wide)) {
-        LastCode = ERROR_NO_UNICODE_TRANSLATION;
+        Files.LastCode = ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }
     std::wstring full;
     if (!GrownName([&](wchar_t* text, DWORD size) { return GetFullPathNameW(wide.c_str(), size, text, nullptr); },
                    &full)) {
-        LastCode = GetLastError();
+        Files.LastCode = GetLastError();
         return false;
     }
     if (full.size() + 64 < MAX_PATH || StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\"))
@@ -204,7 +217,7 @@ HANDLE CreateSideFile(const std::string& folder, DWORD attributes, std::wstring*
         std::snprintf(name, sizeof name, "~talvo-%lx-%x-%llx.save", static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned>(++counter), static_cast<unsigned long long>(now.QuadPart));
         if (!FullPath(folder + name, side)) {
-            SetLastError(LastCode);
+            SetLastError(Files.LastCode);
             return INVALID_HANDLE_VALUE;
         }
         const HANDLE file = CreateFileW(side->c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC, 0, nullptr, CREATE_NEW,
@@ -296,16 +309,16 @@ bool Win32Narrow(const std::wstring& text, std::string* out)
 const char* FileLastError()
 {
     wchar_t text[512];
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, LastCode, 0,
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Files.LastCode, 0,
                                         text, sizeof text / sizeof text[0], nullptr);
     std::string line;
-    if (length == 0 || !Win32Narrow(std::wstring(text, length), &line)) line = "error " + std::to_string(LastCode);
+    if (length == 0 || !Win32Narrow(std::wstring(text, length), &line)) line = "error " + std::to_string(Files.LastCode);
     // One line, without the closing full stop, like the other platforms'.
     for (char& c : line)
         if (c == '\r' || c == '\n') c = ' ';
     while (!line.empty() && (line.back() == ' ' || line.back() == '.')) line.pop_back();
-    std::snprintf(LastText, sizeof LastText, "%s", line.c_str());
-    return LastText;
+    std::snprintf(Files.LastText, sizeof Files.LastText, "%s", line.c_str());
+    return Files.LastText;
 }
 
 std::FILE* FileOpenRegular(const char* name, const char* mode)
@@ -343,7 +356,7 @@ FileStatus FileLook(const char* name, FileFacts* facts)
 {
     std::memset(facts, 0, sizeof *facts);
     std::wstring path;
-    if (!name || !FullPath(name, &path)) return FailWith(LastCode);
+    if (!name || !FullPath(name, &path)) return FailWith(Files.LastCode);
     // Links followed, folders included (backup semantics), nothing read.
     const HANDLE probe = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -419,7 +432,7 @@ FileStatus FileLook(const char* name, FileFacts* facts)
 FileStatus FileReplace(const FileFacts* target, const uint8_t* bytes, size_t size)
 {
     std::wstring path;
-    if (!FullPath(target->path, &path)) return FailWith(LastCode);
+    if (!FullPath(target->path, &path)) return FailWith(Files.LastCode);
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     HANDLE old = INVALID_HANDLE_VALUE;
     if (target->exists) {
@@ -472,7 +485,7 @@ FileStatus FileReplace(const FileFacts* target, const uint8_t* bytes, size_t siz
 FileStatus FileWriteInPlace(const FileFacts* target, const uint8_t* bytes, size_t size)
 {
     std::wstring path;
-    if (!FullPath(target->path, &path)) return FailWith(LastCode);
+    if (!FullPath(target->path, &path)) return FailWith(Files.LastCode);
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FailWith(GetLastError());
@@ -498,7 +511,7 @@ FileStatus FileWriteInPlace(const FileFacts* target, const uint8_t* bytes, size_
 FileStatus FileMoveAside(const FileFacts* target, const char* name)
 {
     std::wstring path, moved;
-    if (!FullPath(target->path, &path) || !FullPath(FolderOf(target->path) + name, &moved)) return FailWith(LastCode);
+    if (!FullPath(target->path, &path) || !FullPath(FolderOf(target->path) + name, &moved)) return FailWith(Files.LastCode);
     BY_HANDLE_FILE_INFORMATION info;
     if (!StillThere(path, target, &info)) return Fail(FileChanged, ERROR_FILE_INVALID);
     if (MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_WRITE_THROUGH)) return FileDone;
@@ -510,7 +523,7 @@ FileStatus FileMoveAside(const FileFacts* target, const char* name)
 FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
 {
     std::wstring target, side;
-    if (!FullPath(path, &target)) return FailWith(LastCode);
+    if (!FullPath(path, &target)) return FailWith(Files.LastCode);
     const HANDLE file = CreateSideFile(FolderOf(path), FILE_ATTRIBUTE_NORMAL, &side);
     if (file == INVALID_HANDLE_VALUE) return FailWith(GetLastError());
     const bool written = WriteAll(file, bytes, size) && FlushFileBuffers(file);
@@ -525,20 +538,13 @@ FileStatus FileCreateNew(const char* path, const uint8_t* bytes, size_t size)
 
 namespace {
 
-struct Stream {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::wstring side, path;
-    bool exists = false;
-    FileFacts target;
-};
-Stream Streaming;
 
 FileStatus DropStream(FileStatus status, DWORD error)
 {
-    if (Streaming.file != INVALID_HANDLE_VALUE) CloseHandle(Streaming.file);
-    Streaming.file = INVALID_HANDLE_VALUE;
-    if (!Streaming.side.empty()) DeleteFileW(Streaming.side.c_str());
-    Streaming.side.clear();
+    if (Files.Streaming.file != INVALID_HANDLE_VALUE) CloseHandle(Files.Streaming.file);
+    Files.Streaming.file = INVALID_HANDLE_VALUE;
+    if (!Files.Streaming.side.empty()) DeleteFileW(Files.Streaming.side.c_str());
+    Files.Streaming.side.clear();
     return status == FileDone ? status : Fail(status, error);
 }
 
@@ -546,14 +552,14 @@ FileStatus DropStream(FileStatus status, DWORD error)
 
 FileStatus FileStreamOpen(const FileFacts* target)
 {
-    if (Streaming.file != INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_BUSY);
-    Streaming.target = *target;
-    Streaming.exists = target->exists != 0;
-    if (!FullPath(target->path, &Streaming.path)) return FailWith(LastCode);
+    if (Files.Streaming.file != INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_BUSY);
+    Files.Streaming.target = *target;
+    Files.Streaming.exists = target->exists != 0;
+    if (!FullPath(target->path, &Files.Streaming.path)) return FailWith(Files.LastCode);
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     HANDLE old = INVALID_HANDLE_VALUE;
     if (target->exists) {
-        old = OpenExact(Streaming.path, FILE_READ_ATTRIBUTES | READ_CONTROL);
+        old = OpenExact(Files.Streaming.path, FILE_READ_ATTRIBUTES | READ_CONTROL);
         BY_HANDLE_FILE_INFORMATION info;
         if (old == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(old, &info) || !SameFile(info, target)) {
             if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
@@ -561,15 +567,15 @@ FileStatus FileStreamOpen(const FileFacts* target)
         }
         attributes = KeptAttributes(info.dwFileAttributes);
     }
-    Streaming.file = CreateSideFile(FolderOf(target->path), attributes, &Streaming.side);
-    if (Streaming.file == INVALID_HANDLE_VALUE) {
+    Files.Streaming.file = CreateSideFile(FolderOf(target->path), attributes, &Files.Streaming.side);
+    if (Files.Streaming.file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
-        Streaming.side.clear();
+        Files.Streaming.side.clear();
         return FailWith(error);
     }
     if (old != INVALID_HANDLE_VALUE) {
-        const bool carried = CarrySecurity(old, Streaming.file, Streaming.side);
+        const bool carried = CarrySecurity(old, Files.Streaming.file, Files.Streaming.side);
         const DWORD error = GetLastError();
         CloseHandle(old);
         if (!carried) return DropStream(FileNoSideFile, error);
@@ -579,33 +585,33 @@ FileStatus FileStreamOpen(const FileFacts* target)
 
 FileStatus FileStreamWrite(const uint8_t* bytes, size_t size)
 {
-    if (Streaming.file == INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_INVALID_HANDLE);
-    if (WriteAll(Streaming.file, bytes, size)) return FileDone;
+    if (Files.Streaming.file == INVALID_HANDLE_VALUE) return Fail(FileFailed, ERROR_INVALID_HANDLE);
+    if (WriteAll(Files.Streaming.file, bytes, size)) return FileDone;
     const DWORD error = GetLastError();
     return DropStream(StatusOf(error), error);
 }
 
 FileStatus FileStreamClose(bool keep)
 {
-    if (Streaming.file == INVALID_HANDLE_VALUE) return keep ? Fail(FileFailed, ERROR_INVALID_HANDLE) : FileDone;
+    if (Files.Streaming.file == INVALID_HANDLE_VALUE) return keep ? Fail(FileFailed, ERROR_INVALID_HANDLE) : FileDone;
     if (!keep) return DropStream(FileDone, 0);
-    if (!FlushFileBuffers(Streaming.file)) {
+    if (!FlushFileBuffers(Files.Streaming.file)) {
         const DWORD error = GetLastError();
         return DropStream(StatusOf(error), error);
     }
-    CloseHandle(Streaming.file);
-    Streaming.file = INVALID_HANDLE_VALUE;
+    CloseHandle(Files.Streaming.file);
+    Files.Streaming.file = INVALID_HANDLE_VALUE;
     // Still the file that was looked at, or still nothing.
     BY_HANDLE_FILE_INFORMATION now;
-    if (Streaming.exists ? !StillThere(Streaming.path, &Streaming.target, &now) : !Missing(Streaming.path))
-        return DropStream(Streaming.exists ? FileChanged : FileTaken, ERROR_FILE_EXISTS);
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (Streaming.exists ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(Streaming.side.c_str(), Streaming.path.c_str(), flags)) {
+    if (Files.Streaming.exists ? !StillThere(Files.Streaming.path, &Files.Streaming.target, &now) : !Missing(Files.Streaming.path))
+        return DropStream(Files.Streaming.exists ? FileChanged : FileTaken, ERROR_FILE_EXISTS);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (Files.Streaming.exists ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(Files.Streaming.side.c_str(), Files.Streaming.path.c_str(), flags)) {
         const DWORD error = GetLastError();
         return DropStream(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? FileTaken : StatusOf(error),
                           error);
     }
-    Streaming.side.clear();
+    Files.Streaming.side.clear();
     return FileDone;
 }
 
@@ -692,7 +698,7 @@ bool FileListFolder(const char* folder, std::vector<std::string>* names)
 static FileStatus RemoveWith(const char* path, BOOL(WINAPI* remove)(LPCWSTR))
 {
     std::wstring wide;
-    if (!FullPath(path, &wide)) return FailWith(LastCode);
+    if (!FullPath(path, &wide)) return FailWith(Files.LastCode);
     if (remove(wide.c_str())) return FileDone;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileDone : FailWith(error);
@@ -705,7 +711,7 @@ FileStatus FileRemove(const char* path) { return RemoveWith(path, DeleteFileW); 
 FileStatus FileLock(const char* path, int64_t* handle)
 {
     std::wstring wide;
-    if (!FullPath(path, &wide)) return FailWith(LastCode);
+    if (!FullPath(path, &wide)) return FailWith(Files.LastCode);
     const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

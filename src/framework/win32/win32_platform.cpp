@@ -51,45 +51,6 @@ static_assert(sizeof(WPARAM) == 4 && sizeof(LPARAM) == 4 && sizeof(LRESULT) == 4
 
 namespace {
 
-HINSTANCE Instance = nullptr;
-HWND Window = nullptr;
-MessageHandler Procedure = nullptr;
-HDC WindowDc = nullptr;
-HDC SurfaceDc = nullptr;
-HBITMAP SurfaceBitmap = nullptr;
-HGDIOBJ SurfaceKeptBitmap = nullptr;
-// The surface's colour table as the program writes it, and as the DIB
-// section last got it: it is handed over before the DIB is shown.
-uint8_t Colours[256][4] = {};
-RGBQUAD DibColours[256] = {};
-HPALETTE Palette = nullptr;
-PALETTEENTRY PaletteEntries[256];
-int32_t PaletteCount = 0;
-HBRUSH DialogBrush = nullptr;
-DialogProc AboutProc = nullptr;
-HWND AboutDialog = nullptr;
-// The list of the keys on show (OpenKeysWindow).
-HWND KeysWindow = nullptr;
-// The one message record of the pumps.
-MSG Current = {};
-// The text font: made by each text call, selected into both DCs, and the
-// fonts it replaced there, put back before it goes.
-HFONT Font = nullptr;
-HGDIOBJ WindowKeptFont = nullptr;
-HGDIOBJ SurfaceKeptFont = nullptr;
-// The background colour last set on both DCs.
-COLORREF BackColour = RGB(255, 255, 255);
-// The menus by the framework's number: 0 the system menu, the others made
-// when first named.
-std::vector<HMENU> Menus;
-// Ids of the program's own menu items: popups of the system menu report
-// them as WM_COMMAND under Wine, which the program takes as a system command.
-uint32_t CommandIds[64];
-int32_t CommandIdCount = 0;
-
-constexpr char ClassName[] = "TALVO";
-constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
 // The field's size: the player's choice (1 to 4) times the monitor's
 // scale rounded to a whole step (100 %: 1, 150 % and 200 %: 2), as the
 // device pixels a cell takes; the window's DPI they came from.
@@ -98,7 +59,68 @@ struct ZoomState {
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
     int32_t cell = 1;
 };
-ZoomState Zoom;
+
+struct OverlayCell {
+    int32_t at;
+    uint8_t byte;
+};
+
+// The window, its surface and everything Windows gave the program, in one
+// place.
+struct Win32State {
+    HINSTANCE Instance = nullptr;
+    HWND Window = nullptr;
+    MessageHandler Procedure = nullptr;
+    HDC WindowDc = nullptr;
+    HDC SurfaceDc = nullptr;
+    HBITMAP SurfaceBitmap = nullptr;
+    HGDIOBJ SurfaceKeptBitmap = nullptr;
+    // The surface's colour table as the program writes it, and as the DIB
+    // section last got it: it is handed over before the DIB is shown.
+    uint8_t Colours[256][4] = {};
+    RGBQUAD DibColours[256] = {};
+    HPALETTE Palette = nullptr;
+    PALETTEENTRY PaletteEntries[256];
+    int32_t PaletteCount = 0;
+    HBRUSH DialogBrush = nullptr;
+    DialogProc AboutProc = nullptr;
+    HWND AboutDialog = nullptr;
+    // The list of the keys on show (OpenKeysWindow).
+    HWND KeysWindow = nullptr;
+    // The one message record of the pumps.
+    MSG Current = {};
+    // The text font: made by each text call, selected into both DCs, and the
+    // fonts it replaced there, put back before it goes.
+    HFONT Font = nullptr;
+    HGDIOBJ WindowKeptFont = nullptr;
+    HGDIOBJ SurfaceKeptFont = nullptr;
+    // The background colour last set on both DCs.
+    COLORREF BackColour = RGB(255, 255, 255);
+    // The menus by the framework's number: 0 the system menu, the others made
+    // when first named.
+    std::vector<HMENU> Menus;
+    // Ids of the program's own menu items: popups of the system menu report
+    // them as WM_COMMAND under Wine, which the program takes as a system command.
+    uint32_t CommandIds[64];
+    int32_t CommandIdCount = 0;
+    // The field's size (ZoomState).
+    ZoomState Zoom;
+    // The progress window (PlatformShowProgress), its text and its bar, and the
+    // DPI it was laid out for.
+    HWND ProgressWindow = nullptr;
+    HWND ProgressLabel = nullptr;
+    int32_t ProgressPermille = 0;
+    UINT ProgressDpi = USER_DEFAULT_SCREEN_DPI;
+    // The surface's bytes and size, and what the window shows over them.
+    uint8_t* SurfaceBytesOf = nullptr;
+    int32_t SurfaceColumns = 0, SurfaceRows = 0;
+    std::vector<OverlayCell> Overlay;
+};
+
+Win32State G;
+
+constexpr char ClassName[] = "TALVO";
+constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -140,7 +162,7 @@ int32_t CellPixels(UINT dpi, int32_t choice)
 }
 
 // A window pixel's cell, beyond the edges too (floor, not toward zero).
-int32_t CellOf(int32_t pixel) { return pixel >= 0 ? pixel / Zoom.cell : -((-pixel + Zoom.cell - 1) / Zoom.cell); }
+int32_t CellOf(int32_t pixel) { return pixel >= 0 ? pixel / G.Zoom.cell : -((-pixel + G.Zoom.cell - 1) / G.Zoom.cell); }
 
 LPARAM CellPoint(LPARAM lParam)
 {
@@ -173,41 +195,41 @@ WPARAM ZoomKey(WPARAM key)
 // `at` (the rectangle Windows suggests on a change of DPI) or where it is.
 void FitWindow(const RECT* at)
 {
-    if (!Window) return;
-    const int width = 336 * Zoom.cell, height = 402 * Zoom.cell;
+    if (!G.Window) return;
+    const int width = 336 * G.Zoom.cell, height = 402 * G.Zoom.cell;
     RECT frame = {0, 0, width, height};
-    AdjustForDpi(&frame, WindowStyle, 0, Zoom.dpi);
+    AdjustForDpi(&frame, WindowStyle, 0, G.Zoom.dpi);
     const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (at ? 0 : SWP_NOMOVE);
-    SetWindowPos(Window, nullptr, at ? at->left : 0, at ? at->top : 0, frame.right - frame.left,
+    SetWindowPos(G.Window, nullptr, at ? at->left : 0, at ? at->top : 0, frame.right - frame.left,
                  frame.bottom - frame.top, flags);
     // A caption that wraps or a theme's frame: the client area is made
     // exact by what it came to.
     RECT client = {};
-    GetClientRect(Window, &client);
+    GetClientRect(G.Window, &client);
     const int dw = width - client.right, dh = height - client.bottom;
     if (dw || dh)
-        SetWindowPos(Window, nullptr, 0, 0, frame.right - frame.left + dw, frame.bottom - frame.top + dh,
+        SetWindowPos(G.Window, nullptr, 0, 0, frame.right - frame.left + dw, frame.bottom - frame.top + dh,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
-    InvalidateRect(Window, nullptr, FALSE);
+    InvalidateRect(G.Window, nullptr, FALSE);
 }
 
 void ApplyZoom(UINT dpi, const RECT* at)
 {
-    Zoom.dpi = dpi;
-    Zoom.cell = CellPixels(dpi, Zoom.choice);
+    G.Zoom.dpi = dpi;
+    G.Zoom.cell = CellPixels(dpi, G.Zoom.choice);
     FitWindow(at);
 }
 
 bool IsProgramCommand(uint32_t id)
 {
-    for (int32_t i = 0; i < CommandIdCount; ++i)
-        if (CommandIds[i] == id) return true;
+    for (int32_t i = 0; i < G.CommandIdCount; ++i)
+        if (G.CommandIds[i] == id) return true;
     return false;
 }
 
 int32_t ToProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (Procedure) return Procedure(window, message, static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+    if (G.Procedure) return G.Procedure(window, message, static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
     return static_cast<int32_t>(DefWindowProcA(window, message, wParam, lParam));
 }
 
@@ -237,7 +259,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     // The program knows cells: the client area and the pointer are in
     // them at every zoom.
     case WM_SIZE:
-        lParam = static_cast<LPARAM>(PackPoint(LOWORD(lParam) / Zoom.cell, HIWORD(lParam) / Zoom.cell));
+        lParam = static_cast<LPARAM>(PackPoint(LOWORD(lParam) / G.Zoom.cell, HIWORD(lParam) / G.Zoom.cell));
         break;
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:
@@ -248,11 +270,11 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         break;
     case WM_DPICHANGED:
         // Moved to a monitor of another scale: the cells stay whole there.
-        if (window == Window) ApplyZoom(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        if (window == G.Window) ApplyZoom(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:
-        if (DialogBrush) DeleteObject(DialogBrush);
-        DialogBrush = nullptr;
+        if (G.DialogBrush) DeleteObject(G.DialogBrush);
+        G.DialogBrush = nullptr;
         break;
     default:
         break;
@@ -379,8 +401,8 @@ void FitDialogToText(HWND dialog)
 // are scaled to it; at 96 DPI, and on Windows, it stays as it came.
 void FitDialogToFont(HWND dialog)
 {
-    const HRSRC found = FindResourceA(Instance, "DIALOG_1", reinterpret_cast<LPCSTR>(RT_DIALOG));
-    const HGLOBAL loaded = found ? LoadResource(Instance, found) : nullptr;
+    const HRSRC found = FindResourceA(G.Instance, "DIALOG_1", reinterpret_cast<LPCSTR>(RT_DIALOG));
+    const HGLOBAL loaded = found ? LoadResource(G.Instance, found) : nullptr;
     const auto* layout = static_cast<const DLGTEMPLATE*>(loaded ? LockResource(loaded) : nullptr);
     if (!layout || layout->cx <= 0 || layout->cy <= 0) return;
     const HDC dc = GetDC(dialog);
@@ -420,35 +442,35 @@ INT_PTR CALLBACK AboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
         SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<INT_PTR>(DialogBrush);
+        return reinterpret_cast<INT_PTR>(G.DialogBrush);
     case WM_INITDIALOG: {
-        AboutDialog = dialog;
+        G.AboutDialog = dialog;
         TranslateDialog(dialog);
-        const INT_PTR result = AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
+        const INT_PTR result = G.AboutProc ? G.AboutProc(dialog, message, wParam, lParam) : 0;
         FitDialogToFont(dialog);
         FitDialogToText(dialog);
         RecordLayout(dialog, "about");
         return result;
     }
     default:
-        return AboutProc ? AboutProc(dialog, message, wParam, lParam) : 0;
+        return G.AboutProc ? G.AboutProc(dialog, message, wParam, lParam) : 0;
     }
 }
 
 HMENU MenuNumbered(int32_t number)
 {
     if (number < 0) return nullptr;
-    while (static_cast<int32_t>(Menus.size()) <= number) Menus.push_back(CreateMenu());
-    return Menus[static_cast<size_t>(number)];
+    while (static_cast<int32_t>(G.Menus.size()) <= number) G.Menus.push_back(CreateMenu());
+    return G.Menus[static_cast<size_t>(number)];
 }
 
 // Hands the colours the program set since to the DIB section, whose
 // colour table GDI reads when it copies the surface.
 void SyncSurfaceColours()
 {
-    if (std::memcmp(Colours, DibColours, sizeof DibColours) == 0) return;
-    std::memcpy(DibColours, Colours, sizeof DibColours);
-    SetDIBColorTable(SurfaceDc, 0, 256, DibColours);
+    if (std::memcmp(G.Colours, G.DibColours, sizeof G.DibColours) == 0) return;
+    std::memcpy(G.DibColours, G.Colours, sizeof G.DibColours);
+    SetDIBColorTable(G.SurfaceDc, 0, 256, G.DibColours);
 }
 
 // A note: a small window of its own, owned by the main window but not
@@ -474,11 +496,11 @@ LRESULT CALLBACK NoteProcedure(HWND note, UINT message, WPARAM wParam, LPARAM lP
 int WindowBelowTop(int height)
 {
     RECT owner = {};
-    GetWindowRect(Window, &owner);
+    GetWindowRect(G.Window, &owner);
     MONITORINFO screen = {};
     screen.cbSize = sizeof screen;
     RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
+    if (GetMonitorInfoW(MonitorFromWindow(G.Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
     int top = owner.bottom + 4;
     if (top + height > work.bottom) top = owner.top - 4 - height;
     if (top < work.top) top = owner.bottom - height - 8;
@@ -570,10 +592,10 @@ void RecordLayout(HWND window, const char* what)
 void RegisterSmallWindow(const wchar_t* name, WNDPROC procedure)
 {
     WNDCLASSW known = {};
-    if (GetClassInfoW(Instance, name, &known)) return;
+    if (GetClassInfoW(G.Instance, name, &known)) return;
     WNDCLASSW small = {};
     small.lpfnWndProc = procedure;
-    small.hInstance = Instance;
+    small.hInstance = G.Instance;
     small.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     small.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     small.lpszClassName = name;
@@ -588,7 +610,7 @@ void OpenNoteWindow(const char* text, const char* caption)
     RegisterSmallWindow(L"TALVO_NOTE", NoteProcedure);
     std::wstring wideText, wideCaption;
     if (!Win32Widen(text, &wideText) || !Win32Widen(caption, &wideCaption)) return;
-    const UINT dpi = DpiOf(Window);
+    const UINT dpi = DpiOf(G.Window);
     const HFONT font = FontForDpi(dpi);
     const int margin = Scaled(10, dpi), textWidth = Scaled(300, dpi);
     const int textHeight = std::max(Scaled(72, dpi), TextHeight(wideText, font, textWidth));
@@ -598,17 +620,17 @@ void OpenNoteWindow(const char* text, const char* caption)
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
     RECT owner = {};
-    GetWindowRect(Window, &owner);
+    GetWindowRect(G.Window, &owner);
     const int height = frame.bottom - frame.top;
     const int top = WindowBelowTop(height);
     const HWND note = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_NOTE", wideCaption.c_str(), style, owner.left + 8,
-                                      top, frame.right - frame.left, height, Window, nullptr, Instance, nullptr);
+                                      top, frame.right - frame.left, height, G.Window, nullptr, G.Instance, nullptr);
     if (!note) return;
     const HWND label = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, margin,
-                                       Scaled(8, dpi), textWidth, textHeight, note, nullptr, Instance, nullptr);
+                                       Scaled(8, dpi), textWidth, textHeight, note, nullptr, G.Instance, nullptr);
     const HWND ok = CreateWindowExW(0, L"BUTTON", Wide(Translated("OK")).c_str(), WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
                                     (Scaled(320, dpi) - okWidth) / 2, okTop, okWidth, okHeight, note,
-                                    reinterpret_cast<HMENU>(NoteOk), Instance, nullptr);
+                                    reinterpret_cast<HMENU>(NoteOk), G.Instance, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Shown without taking the keyboard from the field.
@@ -635,9 +657,9 @@ LRESULT CALLBACK KeysProcedure(HWND keys, UINT message, WPARAM wParam, LPARAM lP
         DestroyWindow(keys);
         return 0;
     case WM_DESTROY:
-        if (KeysWindow == keys) KeysWindow = nullptr;
+        if (G.KeysWindow == keys) G.KeysWindow = nullptr;
         // The keyboard back to the field, unless the program is ending.
-        if (Window && IsWindowVisible(Window)) SetForegroundWindow(Window);
+        if (G.Window && IsWindowVisible(G.Window)) SetForegroundWindow(G.Window);
         return 0;
     default:
         return DefWindowProcW(keys, message, wParam, lParam);
@@ -704,7 +726,7 @@ void OpenKeysWindow(const char* text, const char* caption)
         if (tab != std::wstring::npos) does += line.substr(tab + 1);
         at = end + 1;
     }
-    const UINT dpi = DpiOf(Window);
+    const UINT dpi = DpiOf(G.Window);
     const HFONT font = FontForDpi(dpi);
     const SIZE left = ColumnSize(keys, font), right = ColumnSize(does, font);
     const int margin = Scaled(10, dpi), gap = Scaled(16, dpi), slack = Scaled(4, dpi);
@@ -717,29 +739,29 @@ void OpenKeysWindow(const char* text, const char* caption)
     AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
     // Beside the main window where the screen has room, else over it.
     RECT owner = {};
-    GetWindowRect(Window, &owner);
+    GetWindowRect(G.Window, &owner);
     MONITORINFO screen = {};
     screen.cbSize = sizeof screen;
     RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
+    if (GetMonitorInfoW(MonitorFromWindow(G.Window, MONITOR_DEFAULTTONEAREST), &screen)) work = screen.rcWork;
     const int outerWidth = frame.right - frame.left, outerHeight = frame.bottom - frame.top;
     int x = owner.right + 4;
     if (x + outerWidth > work.right) x = std::max<int>(work.left, owner.left + 8);
     const int y = std::max<int>(work.top, std::min<int>(owner.top, work.bottom - outerHeight));
     const HWND made = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_KEYS", wideCaption.c_str(), style, x, y, outerWidth,
-                                      outerHeight, Window, nullptr, Instance, nullptr);
+                                      outerHeight, G.Window, nullptr, G.Instance, nullptr);
     if (!made) return;
     const DWORD labelStyle = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
     const HWND keyColumn = CreateWindowExW(0, L"STATIC", keys.c_str(), labelStyle, margin, margin, left.cx + slack,
-                                           height, made, nullptr, Instance, nullptr);
+                                           height, made, nullptr, G.Instance, nullptr);
     const HWND doesColumn = CreateWindowExW(0, L"STATIC", does.c_str(), labelStyle, margin + left.cx + slack + gap,
-                                            margin, right.cx + slack, height, made, nullptr, Instance, nullptr);
+                                            margin, right.cx + slack, height, made, nullptr, G.Instance, nullptr);
     const HWND ok = CreateWindowExW(0, L"BUTTON", Wide(Translated("OK")).c_str(), WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
                                     (width - okWidth) / 2, okTop, okWidth, okHeight, made,
-                                    reinterpret_cast<HMENU>(KeysOk), Instance, nullptr);
+                                    reinterpret_cast<HMENU>(KeysOk), G.Instance, nullptr);
     for (const HWND control : {keyColumn, doesColumn, ok})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    KeysWindow = made;
+    G.KeysWindow = made;
     ShowWindow(made, SW_SHOW);
     SetForegroundWindow(made);
     SetFocus(made);
@@ -749,28 +771,24 @@ void OpenKeysWindow(const char* text, const char* caption)
 
 // The progress of the program's long work: a small window of its own
 // below the main one, as a note is, with the text, a bar and Cancel, whose
-// press comes to the main window as WM_COMMAND IDCANCEL.
-HWND ProgressWindow = nullptr;
-HWND ProgressLabel = nullptr;
-int32_t ProgressPermille = 0;
-// The bar's place at 96 DPI, and the DPI the window was laid out for.
+// press comes to the main window as WM_COMMAND IDCANCEL; the bar's place
+// at 96 DPI.
 constexpr RECT ProgressFillAt96 = {10, 34, 310, 50};
-UINT ProgressDpi = USER_DEFAULT_SCREEN_DPI;
 
 RECT ProgressFill()
 {
-    return RECT{Scaled(ProgressFillAt96.left, ProgressDpi), Scaled(ProgressFillAt96.top, ProgressDpi),
-                Scaled(ProgressFillAt96.right, ProgressDpi), Scaled(ProgressFillAt96.bottom, ProgressDpi)};
+    return RECT{Scaled(ProgressFillAt96.left, G.ProgressDpi), Scaled(ProgressFillAt96.top, G.ProgressDpi),
+                Scaled(ProgressFillAt96.right, G.ProgressDpi), Scaled(ProgressFillAt96.bottom, G.ProgressDpi)};
 }
 
 LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) PostMessageW(Window, WM_COMMAND, IDCANCEL, 0);
+        if (LOWORD(wParam) == IDCANCEL) PostMessageW(G.Window, WM_COMMAND, IDCANCEL, 0);
         return 0;
     case WM_CLOSE:
-        PostMessageW(Window, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(G.Window, WM_COMMAND, IDCANCEL, 0);
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint;
@@ -779,7 +797,7 @@ LRESULT CALLBACK ProgressProcedure(HWND progress, UINT message, WPARAM wParam, L
         FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
         InflateRect(&bar, -1, -1);
         RECT done = bar;
-        done.right = bar.left + (bar.right - bar.left) * ProgressPermille / 1000;
+        done.right = bar.left + (bar.right - bar.left) * G.ProgressPermille / 1000;
         FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
         EndPaint(progress, &paint);
         return 0;
@@ -794,30 +812,30 @@ void OpenProgressWindow(const char* text)
     RegisterSmallWindow(L"TALVO_PROGRESS", ProgressProcedure);
     std::wstring wideText;
     if (!Win32Widen(text, &wideText)) wideText.clear();
-    ProgressPermille = 0;
-    ProgressDpi = DpiOf(Window);
-    const UINT dpi = ProgressDpi;
+    G.ProgressPermille = 0;
+    G.ProgressDpi = DpiOf(G.Window);
+    const UINT dpi = G.ProgressDpi;
     RECT frame = {0, 0, Scaled(320, dpi), Scaled(96, dpi)};
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     AdjustForDpi(&frame, style, WS_EX_TOOLWINDOW, dpi);
     RECT owner = {};
-    GetWindowRect(Window, &owner);
+    GetWindowRect(G.Window, &owner);
     const int height = frame.bottom - frame.top;
-    ProgressWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_PROGRESS", Wide(Translated("Saving the animation")).c_str(), style,
-                                     owner.left + 8, WindowBelowTop(height), frame.right - frame.left, height, Window,
-                                     nullptr, Instance, nullptr);
-    if (!ProgressWindow) return;
+    G.ProgressWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"TALVO_PROGRESS", Wide(Translated("Saving the animation")).c_str(), style,
+                                     owner.left + 8, WindowBelowTop(height), frame.right - frame.left, height, G.Window,
+                                     nullptr, G.Instance, nullptr);
+    if (!G.ProgressWindow) return;
     const HFONT font = FontForDpi(dpi);
-    ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, Scaled(10, dpi), Scaled(8, dpi),
-                                    Scaled(300, dpi), Scaled(20, dpi), ProgressWindow, nullptr, Instance, nullptr);
+    G.ProgressLabel = CreateWindowExW(0, L"STATIC", wideText.c_str(), WS_CHILD | WS_VISIBLE, Scaled(10, dpi), Scaled(8, dpi),
+                                    Scaled(300, dpi), Scaled(20, dpi), G.ProgressWindow, nullptr, G.Instance, nullptr);
     const HWND cancel = CreateWindowExW(0, L"BUTTON", Wide(Translated("Cancel")).c_str(), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, Scaled(125, dpi),
-                                        Scaled(62, dpi), Scaled(70, dpi), Scaled(24, dpi), ProgressWindow,
-                                        reinterpret_cast<HMENU>(IDCANCEL), Instance, nullptr);
-    SendMessageW(ProgressLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+                                        Scaled(62, dpi), Scaled(70, dpi), Scaled(24, dpi), G.ProgressWindow,
+                                        reinterpret_cast<HMENU>(IDCANCEL), G.Instance, nullptr);
+    SendMessageW(G.ProgressLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(cancel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Shown without taking the keyboard from the field: Escape there
     // cancels too.
-    ShowWindow(ProgressWindow, SW_SHOWNOACTIVATE);
+    ShowWindow(G.ProgressWindow, SW_SHOWNOACTIVATE);
 }
 
 // The user's own folder for files of `kind` (Pictures, or Documents for a
@@ -840,21 +858,13 @@ std::wstring FolderFor(const char* kind)
 
 void ReleaseFont()
 {
-    if (!Font) return;
-    SelectObject(WindowDc, WindowKeptFont);
-    SelectObject(SurfaceDc, SurfaceKeptFont);
-    DeleteObject(Font);
-    Font = nullptr;
+    if (!G.Font) return;
+    SelectObject(G.WindowDc, G.WindowKeptFont);
+    SelectObject(G.SurfaceDc, G.SurfaceKeptFont);
+    DeleteObject(G.Font);
+    G.Font = nullptr;
 }
 
-// The surface's bytes and size, and what the window shows over them.
-uint8_t* SurfaceBytesOf = nullptr;
-int32_t SurfaceColumns = 0, SurfaceRows = 0;
-struct OverlayCell {
-    int32_t at;
-    uint8_t byte;
-};
-std::vector<OverlayCell> Overlay;
 
 uint8_t* CreateSurface(int32_t width, int32_t height)
 {
@@ -868,32 +878,32 @@ uint8_t* CreateSurface(int32_t width, int32_t height)
     info.header.biPlanes = 1;
     info.header.biBitCount = 8;
     info.header.biCompression = BI_RGB;
-    SurfaceDc = CreateCompatibleDC(WindowDc);
+    G.SurfaceDc = CreateCompatibleDC(G.WindowDc);
     void* bits = nullptr;
-    SurfaceBitmap =
-        CreateDIBSection(SurfaceDc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!SurfaceBitmap) return nullptr;
-    SurfaceKeptBitmap = SelectObject(SurfaceDc, SurfaceBitmap);
-    SurfaceBytesOf = static_cast<uint8_t*>(bits);
-    SurfaceColumns = width;
-    SurfaceRows = height;
-    return SurfaceBytesOf;
+    G.SurfaceBitmap =
+        CreateDIBSection(G.SurfaceDc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!G.SurfaceBitmap) return nullptr;
+    G.SurfaceKeptBitmap = SelectObject(G.SurfaceDc, G.SurfaceBitmap);
+    G.SurfaceBytesOf = static_cast<uint8_t*>(bits);
+    G.SurfaceColumns = width;
+    G.SurfaceRows = height;
+    return G.SurfaceBytesOf;
 }
 
 } // namespace
 
-void Win32SetInstance(HINSTANCE instance) { Instance = instance; }
+void Win32SetInstance(HINSTANCE instance) { G.Instance = instance; }
 
 // --- The window and its picture.
 
 PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t height, MessageHandler procedure)
 {
-    Procedure = procedure;
+    G.Procedure = procedure;
     WNDCLASSA windowClass = {};
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC | CS_BYTEALIGNWINDOW;
     windowClass.lpfnWndProc = WindowProcedure;
-    windowClass.hInstance = Instance;
-    windowClass.hIcon = LoadIconA(Instance, "ICON_1");
+    windowClass.hInstance = G.Instance;
+    windowClass.hIcon = LoadIconA(G.Instance, "ICON_1");
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = ClassName;
@@ -901,63 +911,63 @@ PlatformWindow PlatformOpenWindow(const char* title, int32_t width, int32_t heig
 
     RECT frame = {0, 0, width, height};
     AdjustWindowRect(&frame, WindowStyle, FALSE);
-    Window = CreateWindowExA(0, ClassName, title, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                             frame.bottom - frame.top, nullptr, nullptr, Instance, nullptr);
-    WindowDc = GetDC(Window);
-    DialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-    DragAcceptFiles(Window, TRUE);
-    Menus.assign(1, GetSystemMenu(Window, FALSE));
+    G.Window = CreateWindowExA(0, ClassName, title, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                             frame.bottom - frame.top, nullptr, nullptr, G.Instance, nullptr);
+    G.WindowDc = GetDC(G.Window);
+    G.DialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    DragAcceptFiles(G.Window, TRUE);
+    G.Menus.assign(1, GetSystemMenu(G.Window, FALSE));
     // Made at 1x: the monitor it went to has the last word.
-    ApplyZoom(DpiOf(Window), nullptr);
-    return PlatformWindow{Window, CreateSurface(width, height), Colours};
+    ApplyZoom(DpiOf(G.Window), nullptr);
+    return PlatformWindow{G.Window, CreateSurface(width, height), G.Colours};
 }
 
 void PlatformShowWindow()
 {
-    ShowWindow(Window, SW_SHOW);
-    UpdateWindow(Window);
+    ShowWindow(G.Window, SW_SHOW);
+    UpdateWindow(G.Window);
 }
 
 void PlatformCloseWindow()
 {
-    if (Window) DestroyWindow(Window);
+    if (G.Window) DestroyWindow(G.Window);
 }
 
 void PlatformSetOverlay(const int32_t* positions, const uint8_t* bytes, size_t count)
 {
-    Overlay.clear();
+    G.Overlay.clear();
     for (size_t i = 0; i < count; ++i)
-        if (positions[i] >= 0 && positions[i] < SurfaceColumns * SurfaceRows) Overlay.push_back({positions[i], bytes[i]});
+        if (positions[i] >= 0 && positions[i] < G.SurfaceColumns * G.SurfaceRows) G.Overlay.push_back({positions[i], bytes[i]});
 }
 
 void PlatformPresent(int32_t width, int32_t height)
 {
-    if (!SurfaceDc || !WindowDc) return;
+    if (!G.SurfaceDc || !G.WindowDc) return;
     SyncSurfaceColours();
     // The copy to the window is made at once: the overlay is in the
     // surface for it alone.
-    std::vector<uint8_t> under(Overlay.size());
-    for (size_t i = 0; i < Overlay.size(); ++i) {
-        under[i] = SurfaceBytesOf[Overlay[i].at];
-        SurfaceBytesOf[Overlay[i].at] = Overlay[i].byte;
+    std::vector<uint8_t> under(G.Overlay.size());
+    for (size_t i = 0; i < G.Overlay.size(); ++i) {
+        under[i] = G.SurfaceBytesOf[G.Overlay[i].at];
+        G.SurfaceBytesOf[G.Overlay[i].at] = G.Overlay[i].byte;
     }
-    if (Zoom.cell == 1) {
-        BitBlt(WindowDc, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    if (G.Zoom.cell == 1) {
+        BitBlt(G.WindowDc, 0, 0, width, height, G.SurfaceDc, 0, 0, SRCCOPY);
     } else {
         // Whole pixels a cell, each a copy of its cell: no smoothing.
-        SetStretchBltMode(WindowDc, COLORONCOLOR);
-        StretchBlt(WindowDc, 0, 0, width * Zoom.cell, height * Zoom.cell, SurfaceDc, 0, 0, width, height, SRCCOPY);
+        SetStretchBltMode(G.WindowDc, COLORONCOLOR);
+        StretchBlt(G.WindowDc, 0, 0, width * G.Zoom.cell, height * G.Zoom.cell, G.SurfaceDc, 0, 0, width, height, SRCCOPY);
     }
     GdiFlush();
-    for (size_t i = Overlay.size(); i-- > 0;) SurfaceBytesOf[Overlay[i].at] = under[i];
+    for (size_t i = G.Overlay.size(); i-- > 0;) G.SurfaceBytesOf[G.Overlay[i].at] = under[i];
 }
 
 int32_t PlatformZoomDefault() { return 1; }
 
 void PlatformSetZoom(int32_t choice)
 {
-    Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
-    ApplyZoom(Window ? DpiOf(Window) : Zoom.dpi, nullptr);
+    G.Zoom.choice = choice < 1 ? 1 : choice > 4 ? 4 : choice;
+    ApplyZoom(G.Window ? DpiOf(G.Window) : G.Zoom.dpi, nullptr);
 }
 
 int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, bool repaint)
@@ -969,7 +979,7 @@ int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, 
         // Paints realize the same palette again and again: make it only
         // when its colours changed.
         const size_t bytes = sizeof(PALETTEENTRY) * static_cast<size_t>(count);
-        if (!Palette || count != PaletteCount || std::memcmp(entries, PaletteEntries, bytes) != 0) {
+        if (!G.Palette || count != G.PaletteCount || std::memcmp(entries, G.PaletteEntries, bytes) != 0) {
             struct {
                 WORD version;
                 WORD count;
@@ -977,24 +987,24 @@ int32_t PlatformMatchDisplayColours(const uint8_t (*colours)[4], int32_t count, 
             } logical = {0x300, static_cast<WORD>(count), {}};
             std::memcpy(logical.entries, entries, bytes);
             const HPALETTE made = CreatePalette(reinterpret_cast<LOGPALETTE*>(&logical));
-            SelectPalette(WindowDc, made, FALSE);
-            if (Palette) DeleteObject(Palette);
-            Palette = made;
-            std::memcpy(PaletteEntries, entries, bytes);
-            PaletteCount = count;
+            SelectPalette(G.WindowDc, made, FALSE);
+            if (G.Palette) DeleteObject(G.Palette);
+            G.Palette = made;
+            std::memcpy(G.PaletteEntries, entries, bytes);
+            G.PaletteCount = count;
         } else {
-            SelectPalette(WindowDc, Palette, FALSE);
+            SelectPalette(G.WindowDc, G.Palette, FALSE);
         }
     }
-    const UINT changed = RealizePalette(WindowDc);
-    if (repaint && changed != 0) InvalidateRect(Window, nullptr, TRUE);
+    const UINT changed = RealizePalette(G.WindowDc);
+    if (repaint && changed != 0) InvalidateRect(G.Window, nullptr, TRUE);
     return static_cast<int32_t>(changed);
 }
 
 void PlatformCaptureMouse(bool held)
 {
     if (held)
-        SetCapture(Window);
+        SetCapture(G.Window);
     else
         ReleaseCapture();
 }
@@ -1003,18 +1013,18 @@ void PlatformCaptureMouse(bool held)
 
 bool PlatformNextMessage(PlatformMessage* msg)
 {
-    if (!PeekMessageA(&Current, nullptr, 0, 0, PM_REMOVE)) return false;
-    *msg = PlatformMessage{Current.hwnd, Current.message, static_cast<uint32_t>(Current.wParam),
-                           static_cast<int32_t>(Current.lParam)};
+    if (!PeekMessageA(&G.Current, nullptr, 0, 0, PM_REMOVE)) return false;
+    *msg = PlatformMessage{G.Current.hwnd, G.Current.message, static_cast<uint32_t>(G.Current.wParam),
+                           static_cast<int32_t>(G.Current.lParam)};
     return true;
 }
 
 // The message last taken, with its time and cursor, when it is that one.
 static MSG RecordOf(const PlatformMessage& msg)
 {
-    if (msg.window == Current.hwnd && msg.message == Current.message && msg.wParam == Current.wParam &&
-        msg.lParam == Current.lParam)
-        return Current;
+    if (msg.window == G.Current.hwnd && msg.message == G.Current.message && msg.wParam == G.Current.wParam &&
+        msg.lParam == G.Current.lParam)
+        return G.Current;
     MSG record = {};
     record.hwnd = static_cast<HWND>(msg.window);
     record.message = msg.message;
@@ -1081,7 +1091,7 @@ void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, co
     } else if (kind == MF_SEPARATOR) {
         AppendMenuA(target, MF_SEPARATOR, 0, nullptr);
     } else {
-        if (CommandIdCount < 64 && !IsProgramCommand(id)) CommandIds[CommandIdCount++] = id;
+        if (G.CommandIdCount < 64 && !IsProgramCommand(id)) G.CommandIds[G.CommandIdCount++] = id;
         AppendMenuW(target, MF_STRING, id, Wide(text).c_str());
     }
     RecordMenuItem(target, menu, kind, id, popup);
@@ -1090,7 +1100,7 @@ void PlatformMenuAdd(int32_t menu, uint32_t kind, uint32_t id, int32_t popup, co
 // By command, as CheckMenuItem finds it in the system menu and its popups.
 void PlatformMenuMark(int32_t, int32_t, uint32_t id, bool marked)
 {
-    if (!Menus.empty()) CheckMenuItem(Menus[0], id, MF_BYCOMMAND | (marked ? MF_CHECKED : MF_UNCHECKED));
+    if (!G.Menus.empty()) CheckMenuItem(G.Menus[0], id, MF_BYCOMMAND | (marked ? MF_CHECKED : MF_UNCHECKED));
     if (LayoutRecorded()) {
         std::fprintf(stderr, "menu mark id=%u on=%d\n", id, marked ? 1 : 0);
         std::fflush(stderr);
@@ -1102,16 +1112,16 @@ void PlatformMenuMark(int32_t, int32_t, uint32_t id, bool marked)
 // DIALOG_1 from the resources, with the system's own modal loop.
 int32_t PlatformAbout(DialogProc proc, WindowHandle*)
 {
-    AboutProc = proc;
-    const INT_PTR result = DialogBoxParamA(Instance, "DIALOG_1", Window, AboutProcedure, 0);
-    AboutProc = nullptr;
-    AboutDialog = nullptr;
+    G.AboutProc = proc;
+    const INT_PTR result = DialogBoxParamA(G.Instance, "DIALOG_1", G.Window, AboutProcedure, 0);
+    G.AboutProc = nullptr;
+    G.AboutDialog = nullptr;
     return static_cast<int32_t>(result);
 }
 
 void PlatformEndAbout(int32_t result)
 {
-    if (AboutDialog) EndDialog(AboutDialog, result);
+    if (G.AboutDialog) EndDialog(G.AboutDialog, result);
 }
 
 // The box belongs to the window, as About does: the window takes no input
@@ -1123,7 +1133,7 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
         OpenNoteWindow(text, caption);
         return;
     }
-    const HWND owner = Window && IsWindowVisible(Window) ? Window : nullptr;
+    const HWND owner = G.Window && IsWindowVisible(G.Window) ? G.Window : nullptr;
     // The text names files in UTF-8.
     std::wstring wideText, wideCaption;
     if (Win32Widen(text, &wideText) && Win32Widen(caption, &wideCaption))
@@ -1134,7 +1144,7 @@ void PlatformShowMessage(const char* text, const char* caption, bool note)
 
 int32_t PlatformLoadString(uint32_t id, char* buffer, int32_t size)
 {
-    return LoadStringA(Instance, id, buffer, size);
+    return LoadStringA(G.Instance, id, buffer, size);
 }
 
 // What the key of that virtual key types unshifted on the thread's layout
@@ -1168,8 +1178,8 @@ int32_t PlatformKeyLabel(uint32_t letter, char* buffer, int32_t size)
 
 void PlatformShowKeys(const char* text, const char* caption)
 {
-    if (!Window) return;
-    if (KeysWindow) DestroyWindow(KeysWindow);
+    if (!G.Window) return;
+    if (G.KeysWindow) DestroyWindow(G.KeysWindow);
     OpenKeysWindow(text, caption);
 }
 
@@ -1220,7 +1230,7 @@ void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
 {
     POINT at = {};
     GetCursorPos(&at);
-    ScreenToClient(Window, &at);
+    ScreenToClient(G.Window, &at);
     *x = CellOf(at.x);
     *y = CellOf(at.y);
     *buttons = ((GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0) | ((GetAsyncKeyState(VK_RBUTTON) & 0x8000) ? 2 : 0);
@@ -1230,17 +1240,17 @@ void PlatformPointer(int32_t* x, int32_t* y, int32_t* buttons)
 // the surface through the palette, handed to the clipboard, which owns it.
 void PlatformCopyToClipboard(int32_t width, int32_t height)
 {
-    if (!SurfaceDc || !WindowDc) return;
+    if (!G.SurfaceDc || !G.WindowDc) return;
     SyncSurfaceColours();
     const HDC memory = CreateCompatibleDC(nullptr);
-    const HBITMAP picture = CreateBitmap(width, height, GetDeviceCaps(WindowDc, PLANES) & 0xFF,
-                                         GetDeviceCaps(WindowDc, BITSPIXEL) & 0xFF, nullptr);
+    const HBITMAP picture = CreateBitmap(width, height, GetDeviceCaps(G.WindowDc, PLANES) & 0xFF,
+                                         GetDeviceCaps(G.WindowDc, BITSPIXEL) & 0xFF, nullptr);
     const HGDIOBJ keptBitmap = SelectObject(memory, picture);
-    if (Palette && PaletteCount > 0) SelectPalette(memory, Palette, FALSE);
-    BitBlt(memory, 0, 0, width, height, SurfaceDc, 0, 0, SRCCOPY);
+    if (G.Palette && G.PaletteCount > 0) SelectPalette(memory, G.Palette, FALSE);
+    BitBlt(memory, 0, 0, width, height, G.SurfaceDc, 0, 0, SRCCOPY);
     SelectObject(memory, keptBitmap);
     DeleteDC(memory);
-    OpenClipboard(Window);
+    OpenClipboard(G.Window);
     EmptyClipboard();
     // The clipboard owns the bitmap once it takes it; one it refused (another
     // program holds the clipboard) would otherwise leak a GDI object a copy.
@@ -1253,7 +1263,7 @@ void PlatformCopyToClipboard(int32_t width, int32_t height)
 int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure, size_t failureSize)
 {
     std::wstring suggested;
-    if (!Window || !Win32Widen(name, &suggested)) return 0;
+    if (!G.Window || !Win32Widen(name, &suggested)) return 0;
     const std::wstring folder = FolderFor(kind);
     std::string folderText;
     if (!folder.empty() && Win32Narrow(folder + L"\\", &folderText))
@@ -1263,7 +1273,7 @@ int32_t PlatformSaveFileStart(const char* name, const char* kind, char* failure,
     const bool gif = std::strcmp(kind, "image/gif") == 0, png = std::strcmp(kind, "image/png") == 0;
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = Window;
+    dialog.hwndOwner = G.Window;
     // Each filter is its name, a zero, its pattern and a zero.
     const char* const filter = gif ? N_("Animations (*.gif)") : png ? N_("Pictures (*.png)") : N_("Talvo scenes (*.talvo)");
     const std::wstring filters = Wide(Translated(filter)) + L'\0' + (gif ? L"*.gif" : png ? L"*.png" : L"*.talvo") + L'\0';
@@ -1293,17 +1303,17 @@ int32_t PlatformSaveFileEnd(bool keep, char* failure, size_t failureSize)
 void PlatformShowProgress(const char* text, int32_t permille)
 {
     if (permille < 0) {
-        if (ProgressWindow) DestroyWindow(ProgressWindow);
-        ProgressWindow = ProgressLabel = nullptr;
+        if (G.ProgressWindow) DestroyWindow(G.ProgressWindow);
+        G.ProgressWindow = G.ProgressLabel = nullptr;
         return;
     }
-    if (!Window) return;
-    if (!ProgressWindow) OpenProgressWindow(text ? text : "");
+    if (!G.Window) return;
+    if (!G.ProgressWindow) OpenProgressWindow(text ? text : "");
     const int32_t now = permille > 1000 ? 1000 : permille;
-    if (ProgressWindow && now != ProgressPermille) {
-        ProgressPermille = now;
+    if (G.ProgressWindow && now != G.ProgressPermille) {
+        G.ProgressPermille = now;
         RECT bar = ProgressFill();
-        InvalidateRect(ProgressWindow, &bar, FALSE);
+        InvalidateRect(G.ProgressWindow, &bar, FALSE);
     }
 }
 
@@ -1316,40 +1326,40 @@ constexpr char FontFace[] = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";
 
 int32_t PlatformText(const PlatformTextRequest& request)
 {
-    if (!WindowDc || !SurfaceDc) return 0;
+    if (!G.WindowDc || !G.SurfaceDc) return 0;
     ReleaseFont();
-    Font = CreateFontA(request.height, 0, 0, 0, FW_THIN, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+    G.Font = CreateFontA(request.height, 0, 0, 0, FW_THIN, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_LH_ANGLES, DEFAULT_QUALITY, FF_ROMAN | DEFAULT_PITCH, FontFace);
-    WindowKeptFont = SelectObject(WindowDc, Font);
-    SurfaceKeptFont = SelectObject(SurfaceDc, Font);
+    G.WindowKeptFont = SelectObject(G.WindowDc, G.Font);
+    G.SurfaceKeptFont = SelectObject(G.SurfaceDc, G.Font);
     if (!request.text) return 0;
     // GDI picks the surface's entries for the two colours from its table.
     SyncSurfaceColours();
     const COLORREF background = request.background & 0x00FFFFFF;
-    if (background != BackColour) {
-        SetBkColor(WindowDc, background);
-        SetBkColor(SurfaceDc, background);
-        BackColour = background;
+    if (background != G.BackColour) {
+        SetBkColor(G.WindowDc, background);
+        SetBkColor(G.SurfaceDc, background);
+        G.BackColour = background;
     }
     const int length = static_cast<int>(std::strlen(request.text));
-    SetTextColor(WindowDc, request.colour);
+    SetTextColor(G.WindowDc, request.colour);
     // Zoomed, the window shows the text as the surface holds it, in cells.
-    if (request.intoWindow && Zoom.cell == 1) TextOutA(WindowDc, request.x, request.y, request.text, length);
-    SetTextColor(SurfaceDc, request.colour);
-    const BOOL drawn = TextOutA(SurfaceDc, request.x, request.y, request.text, length);
+    if (request.intoWindow && G.Zoom.cell == 1) TextOutA(G.WindowDc, request.x, request.y, request.text, length);
+    SetTextColor(G.SurfaceDc, request.colour);
+    const BOOL drawn = TextOutA(G.SurfaceDc, request.x, request.y, request.text, length);
     // The program writes the surface's bytes itself next.
     GdiFlush();
-    if (request.intoWindow && Zoom.cell != 1) PlatformPresent(SurfaceColumns, SurfaceRows);
+    if (request.intoWindow && G.Zoom.cell != 1) PlatformPresent(G.SurfaceColumns, G.SurfaceRows);
     return drawn;
 }
 
 void PlatformShutdown(int32_t)
 {
     ReleaseFont();
-    if (!SurfaceBitmap) return;
-    SelectObject(SurfaceDc, SurfaceKeptBitmap);
-    DeleteDC(SurfaceDc);
-    DeleteObject(SurfaceBitmap);
-    SurfaceDc = nullptr;
-    SurfaceBitmap = nullptr;
+    if (!G.SurfaceBitmap) return;
+    SelectObject(G.SurfaceDc, G.SurfaceKeptBitmap);
+    DeleteDC(G.SurfaceDc);
+    DeleteObject(G.SurfaceBitmap);
+    G.SurfaceDc = nullptr;
+    G.SurfaceBitmap = nullptr;
 }
