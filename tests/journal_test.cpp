@@ -355,8 +355,9 @@ TEST_F(Journal, ACheckpointPutBackIsTheStateItWasTakenFrom)
 }
 
 // A replay on a copy (the animation's, talvo-sim's) ends where the session
-// is, and the live scene, the menu's marks and the mouse stay as they were
-// all the while, the copy ending in the middle of a stroke.
+// was when its journal was read, and the live scene, the menu's marks and
+// the mouse stay as they are all the while, though the live scene has moved
+// on since to another speed and another wall colour.
 TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
 {
     SetJournalKept(true);
@@ -372,6 +373,13 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     ASSERT_TRUE(ReadJournal(JournalFolder(), &reading));
     const int64_t first = LastCheckpointAtOrBefore(reading.records, 0);
     ASSERT_GE(first, 0);
+    Bytes atEnd;
+    SceneToBytes(LiveScene, &atEnd);
+    WndProc(MainWindow, WmSysCommand, CmdSpeedBase + 4, 0);
+    // The wall drawn in the colour of the second grains: a replay that drew
+    // by the window's colours would draw its walls as grains.
+    BaseColours[1] = BaseColours[4];
+    BuildBasePalette();
 
     struct Live {
         Bytes scene;
@@ -401,7 +409,7 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     Bytes played, after;
     SceneToBytes(copy, &played);
     SceneToBytes(LiveScene, &after);
-    EXPECT_TRUE(played == live.scene) << "the copy did not end where the session is";
+    EXPECT_TRUE(played == atEnd) << "the copy did not end where the session was";
     EXPECT_TRUE(after == live.scene);
     EXPECT_EQ(MenuText(), live.menu);
     EXPECT_TRUE(SceneIsLive());
@@ -413,11 +421,31 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     Bytes copied, inForce;
     SceneToBytes(again, &copied);
     EXPECT_TRUE(copied == played);
-    for (int frame = 0; frame < 10; ++frame) RunFrame();
     PutSceneInForce(copy);
     SceneToBytes(LiveScene, &inForce);
     EXPECT_TRUE(inForce == played);
     SetJournalKept(false);
+}
+
+// One reset puts the whole live scene back to its start, whatever the
+// session left in it.
+TEST_F(Journal, AResetPutsTheLiveSceneBackToItsStart)
+{
+    PinClockSeconds(5);
+    StartOnScene();
+    Bytes start;
+    SceneToBytes(LiveScene, &start);
+    ScheduleEvents("1 command 42\n2 command 31\n3 command 52\n5 lbuttondown 100 200\n6 mousemove 160 210\n");
+    for (int frame = 0; frame < 200; ++frame) RunFrame();
+    std::snprintf(DamagedScene, sizeof DamagedScene, "%s", "refused.talvo");
+    FullPaletteFlag = 1;
+    Bytes moved;
+    SceneToBytes(LiveScene, &moved);
+    ASSERT_FALSE(moved == start);
+    StartOnScene();
+    Bytes again;
+    SceneToBytes(LiveScene, &again);
+    EXPECT_TRUE(again == start) << "the reset left something of the session behind";
 }
 
 // A replay asked to end at a frame plays that frame's input, from the
