@@ -355,9 +355,9 @@ TEST_F(Journal, ACheckpointPutBackIsTheStateItWasTakenFrom)
 }
 
 // A replay on a copy (the animation's, talvo-sim's) ends where the session
-// was when its journal was read, and the live scene, the menu's marks and
-// the mouse stay as they are all the while, though the live scene has moved
-// on since to another speed and another wall colour.
+// was when its journal was read, mid-stroke, and the live scene, the menu's
+// marks and the mouse stay as they are all the while, though the live scene
+// has moved on since: its stroke ended, another speed, another wall colour.
 TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
 {
     SetJournalKept(true);
@@ -375,6 +375,9 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     ASSERT_GE(first, 0);
     Bytes atEnd;
     SceneToBytes(LiveScene, &atEnd);
+    // The live stroke ends, and the mouse goes free, where the copy's goes on.
+    WndProc(MainWindow, WmRButtonUp, 0, 320 << 16 | 300);
+    ASSERT_FALSE(HeadlessCaptured());
     WndProc(MainWindow, WmSysCommand, CmdSpeedBase + 4, 0);
     // The wall drawn in the colour of the second grains: a replay that drew
     // by the window's colours would draw its walls as grains.
