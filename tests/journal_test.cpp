@@ -337,17 +337,19 @@ TEST_F(Journal, EverySettingOfTheMenuIsKeptAsInput)
     EXPECT_EQ(items, 24) << MenuText();
 }
 
-// What a checkpoint takes is what putting it back gives, mid-pour and mid-
-// stroke, after the program has moved on: nothing is left to the defaults.
+// What a checkpoint takes is what putting it back gives, mid-pour and in the
+// middle of the keyboard pen's stroke, after the program has moved on:
+// nothing is left to the defaults.
 TEST_F(Journal, ACheckpointPutBackIsTheStateItWasTakenFrom)
 {
     StartOnScene();
-    ScheduleEvents("1 command 42\n5 lbuttondown 100 200\n6 mousemove 160 210\n");
+    ScheduleEvents("1 command 42\n5 key 32\n6 key 39 shift\n");
     for (int frame = 0; frame < 30; ++frame) RunFrame();
     ASSERT_NE(GateCountdown, 4) << "taken where the gate's countdown has moved";
+    ASSERT_EQ(ToolState, ToolPen) << "taken in the middle of a stroke";
     std::vector<uint8_t> taken, back;
     SceneToBytes(LiveScene, &taken);
-    ScheduleEvents("1 lbuttonup 160 210\n2 command 44\n");
+    ScheduleEvents("1 keyup 32\n2 command 44\n4 lbuttondown 20 20 ctrl\n");
     for (int frame = 0; frame < 50; ++frame) RunFrame();
     ASSERT_TRUE(SceneFromBytes(taken.data(), taken.size(), &LiveScene));
     SceneToBytes(LiveScene, &back);
