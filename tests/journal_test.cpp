@@ -432,6 +432,38 @@ TEST_F(Journal, AReplayOnACopyEndsWhereTheSessionIsAndNeverTouchesTheLiveScene)
     SetJournalKept(false);
 }
 
+// A copy has cells and grains of its own, and what is done to it, held or
+// not, stays there; the live scene put back from it keeps the window's cells.
+TEST_F(Journal, ACopyOfTheSceneHasItsOwnCellsAndTheLiveOneKeepsTheWindows)
+{
+    StartOnScene();
+    for (int frame = 0; frame < 20; ++frame) RunFrame();
+    Bytes before;
+    SceneToBytes(LiveScene, &before);
+    Scene copy;
+    CopyScene(LiveScene, &copy);
+    ASSERT_NE(copy.field, Field);
+    ASSERT_NE(copy.grains, ParticleList);
+    copy.grains[0] += FieldWidth;
+    copy.settings.speed = 0;
+    {
+        const HoldScene hold(&copy);
+        EXPECT_FALSE(SceneIsLive());
+        StampSquare(100, 300, 5, CellWall);
+        AdvanceFrame();
+    }
+    EXPECT_TRUE(SceneIsLive());
+    EXPECT_EQ(copy.field[FieldPos(100, 300)] & KindMask, CellWall);
+    Bytes after;
+    SceneToBytes(LiveScene, &after);
+    EXPECT_TRUE(after == before) << "what was done to the copy reached the live scene";
+
+    PutSceneInForce(copy);
+    EXPECT_EQ(Field, SurfaceBits) << "the live scene left the window's cells";
+    EXPECT_EQ(Field[FieldPos(100, 300)] & KindMask, CellWall);
+    EXPECT_EQ(Speed, 0);
+}
+
 // One reset puts the whole live scene back to its start, whatever the
 // session left in it.
 TEST_F(Journal, AResetPutsTheLiveSceneBackToItsStart)

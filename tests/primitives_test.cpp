@@ -2,6 +2,7 @@
 // from the palette turns into.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/drawing_target.h"
 #include "framework/headless/headless.h"
 #include "framework/palette_builder.h"
 #include "framework/primitives.h"
@@ -251,6 +253,55 @@ TEST(PrimitivesWindow, UnmirroredDrawingShowsOnlyThroughCopyMirroredAtOnce)
     EXPECT_EQ(HeadlessWindowBytes()[FieldPos(120, 120)], 1);
     PutPixel(3, 3, Wall());
     EXPECT_EQ(HeadlessWindowBytes()[FieldPos(3, 3)], 1);
+}
+
+// Drawing and palette builds go to the target selected, with its own
+// colours, and nothing of them reaches the window's surface, its tables or
+// the screen, mirrored or not; the window's target comes back after.
+TEST(PrimitivesTarget, ASelectedTargetTakesTheDrawingAndTheBuildsAndTheWindowNothing)
+{
+    StartBlank();
+    SetMirror(1);
+    const std::vector<uint8_t> field(Field, Field + FieldSize);
+    const std::vector<uint8_t> shown(HeadlessWindowBytes(), HeadlessWindowBytes() + FieldSize);
+    uint8_t surface[256][4];
+    std::memcpy(surface, SurfaceColours, sizeof surface);
+    const PaletteTables window = WindowPalette;
+    const int32_t presents = HeadlessPresentCount();
+
+    std::vector<uint8_t> cells(FieldSize, 0);
+    uint8_t colours[256][4] = {};
+    PaletteTables tables;
+    const DrawingTarget target{cells.data(), colours, &tables};
+    SelectDrawingTarget(&target);
+    EXPECT_FALSE(DrawingOnWindow());
+    PaletteBegin();
+    for (uint32_t colour : {Rgb(1, 2, 3), Rgb(200, 0, 0), Rgb(0, 200, 0)}) PaletteAdd(colour);
+    PaletteRealize();
+    EXPECT_EQ(tables.entryCount, 3);
+    EXPECT_EQ(colours[2][1], 200);
+    EXPECT_EQ(PaletteColour(2), Rgb(0, 200, 0) | PaletteRelative);
+    DrawRect(10, 10, 20, 20, 3, PaletteColour(2));
+    DrawLine(30, 40, 60, 40, PaletteColour(1));
+    DrawEllipse(100, 100, 140, 130, 3, PaletteColour(2));
+    EXPECT_EQ(PutPixel(5, 5, PaletteColour(1)), static_cast<int32_t>(Rgb(200, 0, 0)));
+    EXPECT_EQ(cells[FieldPos(15, 15)], 2);
+    EXPECT_EQ(cells[FieldPos(45, 40)], 1);
+    EXPECT_EQ(cells[FieldPos(120, 115)], 2);
+    EXPECT_EQ(cells[FieldPos(5, 5)], 1);
+
+    EXPECT_TRUE(std::equal(field.begin(), field.end(), Field)) << "the window's surface was drawn on";
+    EXPECT_EQ(std::memcmp(HeadlessWindowBytes(), shown.data(), shown.size()), 0);
+    EXPECT_EQ(HeadlessPresentCount(), presents) << "drawing elsewhere was presented";
+    EXPECT_EQ(std::memcmp(SurfaceColours, surface, sizeof surface), 0);
+    EXPECT_EQ(std::memcmp(&WindowPalette, &window, sizeof window), 0);
+
+    SelectDrawingTarget(nullptr);
+    EXPECT_TRUE(DrawingOnWindow());
+    EXPECT_EQ(PaletteColour(CellWall), Wall());
+    DrawRect(10, 10, 20, 20, 3, Wall());
+    EXPECT_EQ(Field[FieldPos(15, 15)], CellWall);
+    EXPECT_EQ(HeadlessWindowBytes()[FieldPos(15, 15)], CellWall) << "mirrored drawing on the window again";
 }
 
 } // namespace
