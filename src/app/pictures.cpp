@@ -13,8 +13,6 @@
 #include "framework/pump.h"
 #include "framework/strings.h"
 #include "framework/window.h"
-#include "ui/pen.h"
-#include "ui/settings.h"
 
 namespace {
 

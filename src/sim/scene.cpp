@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "framework/drawing_target.h"
-#include "framework/window.h"
 
 Scene LiveScene;
 Scene* SceneInHand = &LiveScene;
@@ -40,17 +39,19 @@ void OwnStorage(Scene* scene)
 
 void ResetLiveScene()
 {
+    // A new scene's values; the live one's storage stays the window's.
+    const Scene start;
     Scene& scene = LiveScene;
-    scene.grainCount = 0;
-    scene.stepRandom = Scene().stepRandom;
-    std::copy(DefaultBaseColours, DefaultBaseColours + BaseColourCount, scene.baseColours);
-    std::fill(scene.fullPalette, scene.fullPalette + 256, 0u);
-    scene.fullPaletteFlag = 0;
-    scene.pour = PourState{};
-    scene.settings = SceneSettings{};
-    scene.stroke = PenStroke{};
-    std::memcpy(scene.name, Scene().name, sizeof scene.name);
-    scene.damaged[0] = 0;
+    scene.grainCount = start.grainCount;
+    scene.stepRandom = start.stepRandom;
+    std::memcpy(scene.baseColours, start.baseColours, sizeof scene.baseColours);
+    std::memcpy(scene.fullPalette, start.fullPalette, sizeof scene.fullPalette);
+    scene.fullPaletteFlag = start.fullPaletteFlag;
+    scene.pour = start.pour;
+    scene.settings = start.settings;
+    scene.stroke = start.stroke;
+    std::memcpy(scene.name, start.name, sizeof scene.name);
+    std::memcpy(scene.damaged, start.damaged, sizeof scene.damaged);
 }
 
 void CopyScene(Scene& from, Scene* to)
